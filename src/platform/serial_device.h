@@ -1,0 +1,128 @@
+// The serial device under the dispatcher's device layer: every termios, ioctl and poll
+// call of the program lives behind this class. The dispatcher's threads read, write and
+// wait for line events through it; nothing above it sees a file descriptor.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace hydrix::platform {
+
+// The device state ("device control block"): what the dispatcher reads and writes.
+struct DeviceState {
+    enum : uint8_t { DtrDisable = 0, DtrEnable = 1, DtrHandshake = 2 };
+    enum : uint8_t { RtsDisable = 0, RtsEnable = 1, RtsHandshake = 2, RtsToggle = 3 };
+    enum : uint8_t { NoParity = 0, OddParity = 1, EvenParity = 2, MarkParity = 3, SpaceParity = 4 };
+    enum : uint8_t { OneStopBit = 0, One5StopBits = 1, TwoStopBits = 2 };
+
+    uint32_t BaudRate = 9600;
+    bool Binary = true;
+    bool ParityCheck = false;
+    bool OutxCtsFlow = false;
+    bool OutxDsrFlow = false;
+    uint8_t DtrControl = DtrEnable;
+    bool DsrSensitivity = false;
+    bool TxContinueOnXoff = true;
+    bool OutX = false;  // XON/XOFF for output
+    bool InX = false;   // XON/XOFF for input
+    bool Null = false;
+    uint8_t RtsControl = RtsEnable;
+    uint16_t XonLim = 0;
+    uint16_t XoffLim = 0;
+    uint8_t ByteSize = 8;
+    uint8_t Parity = NoParity;
+    uint8_t StopBits = OneStopBit;
+    uint8_t XonChar = 17;
+    uint8_t XoffChar = 19;
+
+    bool operator==(const DeviceState&) const = default;
+};
+
+// Modem status bits as the dispatcher keeps them (the signal nibble).
+constexpr uint32_t kModemCts = 0x10;
+constexpr uint32_t kModemDsr = 0x20;
+constexpr uint32_t kModemRing = 0x40;
+constexpr uint32_t kModemDcd = 0x80;
+
+// Device event bits, as the com thread's event mask uses them.
+constexpr uint32_t kEvRxChar = 0x0001;
+constexpr uint32_t kEvCts = 0x0008;
+constexpr uint32_t kEvDsr = 0x0010;
+constexpr uint32_t kEvRlsd = 0x0020;
+constexpr uint32_t kEvBreak = 0x0040;
+constexpr uint32_t kEvErr = 0x0080;
+constexpr uint32_t kEvRing = 0x0100;
+
+// Line error flags (accumulated by the dispatcher).
+constexpr uint32_t kCeRxOver = 0x01;
+constexpr uint32_t kCeOverrun = 0x02;
+constexpr uint32_t kCeRxParity = 0x04;
+constexpr uint32_t kCeFrame = 0x08;
+constexpr uint32_t kCeBreak = 0x10;
+
+// Line escape codes.
+constexpr int kSetRts = 3;
+constexpr int kClrRts = 4;
+constexpr int kSetDtr = 5;
+constexpr int kClrDtr = 6;
+
+class SerialDevice {
+public:
+    SerialDevice();
+    ~SerialDevice();
+    SerialDevice(const SerialDevice&) = delete;
+    SerialDevice& operator=(const SerialDevice&) = delete;
+
+    // "COMn": $WINEPREFIX/dosdevices/comN (WINEPREFIX defaults to ~/.wine) when that
+    // exists, else /dev/ttyS<n-1>.
+    static std::string ComPortPath(int comNumber);
+    // A name the port formed ("COM3") or a device path.
+    static std::string ResolveDeviceName(const std::string& name);
+
+    // Exclusive raw open. 0, or -2 (does not exist), -5 (held by another opener),
+    // -13 (no permission; LastErrorText names the device and the dialout group), or -errno.
+    int Open(const std::string& name);
+    int Close();
+    bool IsOpen() const;
+    const std::string& LastErrorText() const;
+
+    // 0 or -errno. GetState fills the struct from the device; SetState writes it.
+    int GetState(DeviceState& state) const;
+    int SetState(const DeviceState& state);
+
+    // Never blocks: bytes read (0 when nothing is there), or -errno (-EIO after a hang-up).
+    int Read(void* buffer, size_t count);
+    // Never blocks: bytes accepted (0 when the driver is full), or -errno.
+    int Write(const void* buffer, size_t count);
+    // Waits until the device takes more output: 1 writable, 0 time-out or cancelled, -errno.
+    int WaitWritable(uint32_t timeoutMs);
+    void CancelWriteWait();
+
+    // The escape codes above; 0 or -errno.
+    int EscapeFunction(int code);
+    // kModem* bits of the current signals, or -errno.
+    int ModemStatus() const;
+    int SetBreak(bool on);
+    int Purge(bool input, bool output);
+    // Bytes in the driver's queues, or -errno.
+    int InQueue() const;
+    int OutQueue() const;
+    // kCe* flags of line errors counted by the driver since the last call (0 where the
+    // driver keeps no counters, as on pseudo-terminals).
+    uint32_t TakeLineErrors();
+
+    // Device events. SetEventMask(0) ends a pending wait. WaitEvent blocks until an event
+    // of the mask occurs and returns its bits (0 when the wait was ended), or -errno.
+    // Events are edge-like: kEvRxChar is reported when new bytes arrived, so unread bytes
+    // in the driver never make the caller spin; a hang-up is reported once (kEvErr) and
+    // later waits block until ended.
+    void SetEventMask(uint32_t mask);
+    int WaitEvent(uint32_t& events);
+
+private:
+    struct Impl;
+    Impl* impl_;
+};
+
+}  // namespace hydrix::platform
