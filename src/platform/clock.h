@@ -30,8 +30,10 @@ private:
 };
 
 constexpr uint32_t kMsPerTick = 55;
-// Largest interval a tick timer holds; also the wrap window of the expiry test.
+// Largest interval a tick timer holds.
 constexpr int32_t kMaxTimerTicks = 39045157;
+// Tick numbers in one lap of the 32-bit millisecond clock (the last tick of a lap is short).
+constexpr int32_t kTicksPerClockWrap = static_cast<int32_t>(0xFFFFFFFFu / kMsPerTick) + 1;
 
 inline int32_t TicksNow(const Clock& clock) { return static_cast<int32_t>(clock.NowMs() / kMsPerTick); }
 
@@ -41,7 +43,9 @@ struct EventTimer {
     int32_t ExpireTicks = 0;
 };
 
+// Starts the timer at the current tick for ticks (at most kMaxTimerTicks).
 void NewTimer(const Clock& clock, EventTimer& timer, int32_t ticks);
+// True once the current tick is past the expiry tick, also after the clock wrapped.
 bool TimerExpired(const Clock& clock, const EventTimer& timer);
 
 }  // namespace hydrix::platform

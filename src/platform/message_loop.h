@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/event.h"  // kInfinite
+
 namespace hydrix::platform {
 
 using WindowHandle = uint32_t;  // nonzero, never reused during a run
@@ -20,7 +22,8 @@ constexpr uint32_t WM_TIMER = 0x0113;  // wParam = timer id
 constexpr uint32_t WM_USER = 0x0400;
 
 // Wakes the thread that drives the loop; called from any thread whenever a message is
-// queued or the earliest timer deadline moved.
+// queued or the earliest timer deadline moved. After each ProcessMessages the driver
+// re-reads NextTimerDelayMs, since handling a WM_TIMER re-arms that timer.
 class LoopDriver {
 public:
     virtual ~LoopDriver() = default;
@@ -29,8 +32,9 @@ public:
 
 class MessageLoop {
 public:
-    // The process's loop. Its owner (the GUI thread) is the thread that first uses it,
-    // or the thread that calls AttachToCurrentThread.
+    // The process's loop. Its owner (the GUI thread) is the thread that first uses it
+    // as owner (creates a window or runs the loop; processing messages claims it only on
+    // the process's main thread), or the thread that calls AttachToCurrentThread.
     static MessageLoop& Instance();
 
     void AttachToCurrentThread();
@@ -47,17 +51,22 @@ public:
     bool PostMessage(WindowHandle window, uint32_t msg, WParam w, LParam l);
     // On the owner thread a direct call; elsewhere queued behind earlier posts and waited for.
     LResult SendMessage(WindowHandle window, uint32_t msg, WParam w, LParam l);
-    // As SendMessage, waiting at most timeoutMs from another thread. On time-out only the
-    // wait ends (false): the message is still delivered later.
+    // As SendMessage, waiting at most timeoutMs (kInfinite: no limit) from another thread.
+    // On time-out only the wait ends (false): the message is still delivered later. Also
+    // false when the window does not exist or is destroyed before handling the message.
     bool SendMessageTimeout(WindowHandle window, uint32_t msg, WParam w, LParam l,
                             uint32_t timeoutMs, LResult* result = nullptr);
     // Runs fn on the owner thread and waits for it (the worker threads' synchronise).
+    // An exception thrown by fn is rethrown in the calling thread.
     void RunOnOwnerThread(const std::function<void()>& fn);
 
     // Handles every pending message and due timer, in arrival order. Returns false once
-    // a quit has been requested. Only on the owner thread.
+    // a quit has been requested. Only on the owner thread; elsewhere it handles nothing.
+    // An exception escaping a window procedure goes to the application's exception report.
     bool ProcessMessages();
-    // Processes messages until pred() holds or timeoutMs passed; returns pred().
+    // Processes messages until pred() holds or timeoutMs (kInfinite: no limit) passed;
+    // returns pred(). A quit request does not end it, so a shutdown that waits here still
+    // serves blocked senders. On another thread than the owner it only waits for pred().
     bool ProcessUntil(const std::function<bool()>& pred, uint32_t timeoutMs);
     void Quit(int exitCode = 0);
     bool QuitRequested() const;

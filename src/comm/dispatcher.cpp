@@ -1,0 +1,384 @@
+#include "comm/dispatcher.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "comm/dispatcher_registry.h"
+#include "comm/dispatcher_threads.h"
+
+namespace hydrix::comm {
+
+BaseDispatcher::BaseDispatcher(CustomComPort* owner, platform::Clock& clock)
+    : owner_(owner), clock_(clock) {
+    registryIndex_ = DispatcherRegistry::Register(this);
+}
+
+BaseDispatcher::~BaseDispatcher() {
+    // The most derived destructor has closed the device and ended the threads;
+    // this only makes sure no thread object outlives the dispatcher.
+    JoinFinishedThreads();
+    DispatcherRegistry::Unregister(registryIndex_);
+}
+
+void BaseDispatcher::ShutdownDispatcher() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    if (closePending_) {
+        ReleaseBuffers();
+    } else {
+        CloseDevice();
+    }
+    WaitProcessingMessages([this] { return runningThreads_.load() == 0; }, platform::kInfinite);
+    JoinFinishedThreads();
+}
+
+int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t options,
+                               int outSize, int inSize, int stopBits, int dataBits, int parity) {
+    if (outSize <= 0 || inSize < 0) return ecBadArgument;
+    ringSeen_ = false;
+    inDispatch_ = false;
+    closePending_ = false;
+    {
+        std::lock_guard guard(dispatcherLock_);
+        deletionsPending_ = false;
+    }
+    deviceEventReady_.Reset();
+    cycleDone_.Reset();
+    threadAck_.Reset();
+    outputReady_.Reset();
+    flushRequest_.Reset();
+
+    const int opened = DeviceOpen(name, inSize, outSize);
+    if (opened < 0) {
+        CloseDevice();
+        return opened;
+    }
+    deviceOpen_ = true;
+    inQueueSize_ = inSize;
+    outQueueSize_ = outSize;
+    if (!SizeDeviceQueues(inSize, outSize)) {
+        CloseDevice();
+        return ecBadArgument;
+    }
+
+    {
+        std::lock_guard guard(inputLock_);
+        inRing_.assign(kInputRingSize, 0);
+        inHead_ = inTail_ = 0;
+        inFull_ = false;
+        handlerReadCount_ = 0;
+        largestReadCount_ = 0;
+        readingInNotification_ = false;
+    }
+    {
+        std::lock_guard guard(outputLock_);
+        outRing_.assign(static_cast<size_t>(outSize), 0);
+        outHead_ = outTail_ = 0;
+        outFull_ = false;
+    }
+    errorBits_ = 0;
+    outputSent_ = false;
+    {
+        std::lock_guard guard(dispatcherLock_);
+        rs485Mode_ = false;
+        uartBase_ = 0;
+        ReadDeviceState(lineState_);
+        dtrState_ = (options & kOpenDtrOn) != 0;
+        rtsState_ = (options & kOpenRtsOn) != 0;
+        dtrFlow_ = (options & kOpenDtrFlow) != 0;
+        rtsFlow_ = (options & kOpenRtsFlow) != 0;
+    }
+    if (!dtrFlow_) SetDtrLine(dtrState_);
+    if (!rtsFlow_) SetRtsLine(rtsState_);
+
+    RemoveAllTriggers();
+    {
+        std::lock_guard guard(dispatcherLock_);
+        scanPos_ = 0;
+        lastAvailPos_ = 0;
+        ClearStatusFired();
+        modemStatus_ = 0;
+        lastBaud_ = 115200;
+    }
+    ReadModemSignals(0xF0);
+
+    const int applied = ApplyLineSettings(baud, parity, stopBits, dataBits);
+    if (applied < 0) {
+        CloseDevice();
+        return applied;
+    }
+
+    DeviceStatus status;
+    RefreshDeviceStatus(status);
+    {
+        std::lock_guard guard(dispatcherLock_);
+        TraceStop();
+        LogStop();
+        logStartMs_ = clock_.NowMs();
+    }
+    try {
+        StartThreads();
+    } catch (...) {
+        CloseDevice();
+        throw;
+    }
+    return 0;
+}
+
+int BaseDispatcher::CloseDevice() {
+    // A notification handled while the close waits for the threads may ask again.
+    if (closing_.exchange(true)) return 0;
+    int result = 0;
+    if (deviceOpen_) {
+        PurgeOutput();
+        PurgeInput();
+        result = DeviceClose();
+        deviceOpen_ = false;
+    }
+    if (inDispatch_) {
+        closePending_ = true;
+    } else {
+        ReleaseBuffers();
+    }
+    closing_ = false;
+    return result;
+}
+
+void BaseDispatcher::ReleaseBuffers() {
+    if (threadsRunning_) StopThreads();
+    {
+        std::lock_guard guard(inputLock_);
+        inRing_.clear();
+        inRing_.shrink_to_fit();
+        inHead_ = inTail_ = 0;
+        inFull_ = false;
+    }
+    {
+        std::lock_guard guard(outputLock_);
+        outRing_.clear();
+        outRing_.shrink_to_fit();
+        outHead_ = outTail_ = 0;
+        outFull_ = false;
+    }
+}
+
+int BaseDispatcher::YieldSlice() {
+    std::this_thread::yield();
+    return 0;
+}
+
+void BaseDispatcher::ApplyThreadBoost(uint8_t boost) {
+    // Worker threads run at the normal time-sharing priority; raising it needs
+    // privileges a bench PC does not grant, so the boost is only recorded.
+    threadBoost_ = boost;
+}
+
+// Data -----------------------------------------------------------------------------
+
+int BaseDispatcher::QueueBytes(const void* buffer, int count) {
+    if (count == 0) return 0;
+    if (count < 0 || buffer == nullptr) return ecBadArgument;
+    int result = 0;
+    {
+        std::lock_guard guard(outputLock_);
+        if (outRing_.empty()) return ecNotOpen;
+        DeviceStatus status;
+        RefreshDeviceStatus(status);
+        const int room = outQueueSize_ - static_cast<int>(status.OutQueue);
+        if (room < count) return ecOutputBufferTooSmall;
+        if (count == room) outFull_ = true;
+        result = DeviceWrite(buffer, count);
+        if (result <= 0) {
+            RefreshDeviceStatus(status);
+            result = ecPutBlockFail;
+        }
+        outputSent_ = true;
+    }
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    std::lock_guard guard(dispatcherLock_);
+    Log(LogKind::Dispatch, LogSubKind::WriteCom, static_cast<uint32_t>(count), bytes,
+        static_cast<uint32_t>(count));
+    TraceBytes('T', bytes, static_cast<uint32_t>(count));
+    return result < 0 ? result : 0;
+}
+
+int BaseDispatcher::ReadBytes(void* buffer, int count) {
+    if (count < 0 || (count > 0 && buffer == nullptr)) return ecBadArgument;
+    auto* out = static_cast<uint8_t*>(buffer);
+    {
+        std::lock_guard guard(inputLock_);
+        if (inRing_.empty()) return ecBufferIsEmpty;
+        const uint32_t held = RingCount(inHead_, inTail_, kInputRingSize, inFull_);
+        const uint32_t skip = readingInNotification_ ? handlerReadCount_ : 0;
+        const uint32_t avail = held > skip ? held - skip : 0;
+        const auto wanted = static_cast<uint32_t>(count);
+        if (wanted > avail) return ecBufferIsEmpty;
+        if (wanted == 0) return 0;
+        RingCopyOut(inRing_.data(), kInputRingSize, RingAdvance(inTail_, skip, kInputRingSize),
+                    out, wanted);
+        if (readingInNotification_) {
+            handlerReadCount_ += wanted;
+        } else {
+            inTail_ = RingAdvance(inTail_, wanted, kInputRingSize);
+            inFull_ = false;
+        }
+    }
+    std::lock_guard guard(dispatcherLock_);
+    TraceBytes('R', out, static_cast<uint32_t>(count));
+    return count;
+}
+
+int BaseDispatcher::BytesAvailable() {
+    std::lock_guard guard(inputLock_);
+    if (inRing_.empty()) return 0;
+    const uint32_t held = RingCount(inHead_, inTail_, kInputRingSize, inFull_);
+    const uint32_t skip = readingInNotification_ ? handlerReadCount_ : 0;
+    return static_cast<int>(held > skip ? held - skip : 0);
+}
+
+int BaseDispatcher::OutputPending() {
+    DeviceStatus status;
+    RefreshDeviceStatus(status);
+    return static_cast<int>(status.OutQueue);
+}
+
+int BaseDispatcher::OutputRoom() { return outQueueSize_ - OutputPending(); }
+
+int BaseDispatcher::PurgeOutput() { return PurgeDeviceQueue(0); }
+
+int BaseDispatcher::PurgeInput() {
+    std::lock_guard guard(inputLock_);
+    const int result = PurgeDeviceQueue(1);
+    if (readingInNotification_) {
+        largestReadCount_ = RingCount(inHead_, inTail_, kInputRingSize, inFull_);
+    } else {
+        inTail_ = inHead_;
+        handlerReadCount_ = 0;
+    }
+    inFull_ = false;
+    std::lock_guard dguard(dispatcherLock_);
+    // Purged bytes must not fire triggers: the scan resumes at the new head.
+    if (!readingInNotification_) scanPos_ = inHead_;
+    for (auto& trigger : dataTriggers_) ResetPartialMatch(trigger);
+    return result;
+}
+
+void BaseDispatcher::RefreshDeviceStatus(DeviceStatus& status) {
+    const uint32_t flags = ReadDeviceErrors(status);
+    errorBits_.fetch_or(flags & 0x1Fu);
+}
+
+// Filling the input ring (dispatcher thread) ------------------------------------------
+
+void BaseDispatcher::FillInputRing() {
+    std::lock_guard guard(inputLock_);
+    if (inRing_.empty() || inFull_) return;
+    DeviceStatus status;
+    RefreshDeviceStatus(status);
+    if (status.InQueue == 0) return;
+    const uint32_t contiguous = inTail_ > inHead_ ? inTail_ - inHead_ : kInputRingSize - inHead_;
+    const uint32_t room = RingFree(inHead_, inTail_, kInputRingSize, inFull_);
+    const uint32_t wanted = std::min(room, status.InQueue);
+    uint32_t second = wanted > contiguous ? wanted - contiguous : 0;
+
+    auto readPart = [this](uint32_t count) -> uint32_t {
+        int got = DeviceRead(inRing_.data() + inHead_, static_cast<int>(count));
+        if (got < 0) {
+            NoteReadFailure(-1);
+            got = 0;
+        }
+        const auto n = static_cast<uint32_t>(got);
+        if (n > 0) {
+            std::lock_guard dguard(dispatcherLock_);
+            Log(LogKind::Dispatch, LogSubKind::ReadCom, n, inRing_.data() + inHead_, n);
+        }
+        return n;
+    };
+
+    if (contiguous > 0) {
+        const uint32_t got = readPart(contiguous);
+        inHead_ += got;
+        if (got < contiguous) second = 0;
+        if (inHead_ >= kInputRingSize) inHead_ = 0;
+        if (got > 0) inFull_ = inHead_ == inTail_;
+    }
+    if (second > 0) {
+        const uint32_t got = readPart(second);
+        inHead_ = RingAdvance(inHead_, got, kInputRingSize);
+        if (got > 0) inFull_ = inHead_ == inTail_;
+    }
+}
+
+// Signals and line errors ------------------------------------------------------------
+
+void BaseDispatcher::RefreshModemStatus() {
+    const int signals = ReadModemStatus();
+    std::lock_guard guard(dispatcherLock_);
+    const uint8_t old = modemStatus_;
+    const uint8_t now = signals < 0 ? static_cast<uint8_t>(old & 0xF0)
+                                    : static_cast<uint8_t>(signals & 0xF0);
+    auto changed = static_cast<uint8_t>(((old ^ now) >> 4) & 0x0F);
+    if (ringSeen_.exchange(false)) changed |= 0x04;
+    modemStatus_ = static_cast<uint8_t>(now | (old & 0x0F) | changed);
+}
+
+uint8_t BaseDispatcher::ReadModemSignals(uint8_t mask) {
+    RefreshModemStatus();
+    std::lock_guard guard(dispatcherLock_);
+    const uint8_t result = modemStatus_;
+    modemStatus_ &= mask;
+    return result;
+}
+
+int BaseDispatcher::TakeLineError() {
+    const uint32_t bits = errorBits_.load();
+    int result = 0;
+    if (bits & platform::kCeRxOver) {
+        result = 1;
+    } else if (bits & platform::kCeOverrun) {
+        result = 2;
+    } else if (bits & platform::kCeRxParity) {
+        result = 3;
+    } else if (bits & platform::kCeFrame) {
+        result = 4;
+    } else if (bits & platform::kCeBreak) {
+        result = 9;
+    }
+    if (result != 0) errorBits_.fetch_and(~0x0Fu);
+    return result;
+}
+
+bool BaseDispatcher::TakeBreakFlag() {
+    return (errorBits_.fetch_and(~platform::kCeBreak) & platform::kCeBreak) != 0;
+}
+
+void BaseDispatcher::SetRs485Mode(bool on) {
+    // The output thread's extra priority step in this mode is not available without
+    // privileges; there is no UART base address to query on this platform.
+    std::lock_guard guard(dispatcherLock_);
+    rs485Mode_ = on;
+}
+
+bool BaseDispatcher::Rs485Mode() const {
+    auto& self = const_cast<BaseDispatcher&>(*this);
+    std::lock_guard guard(self.dispatcherLock_);
+    return rs485Mode_;
+}
+
+void BaseDispatcher::SetOptionBits(uint32_t bits) {
+    std::lock_guard guard(dispatcherLock_);
+    optionWord_ |= bits;
+}
+
+void BaseDispatcher::ClearOptionBits(uint32_t bits) {
+    std::lock_guard guard(dispatcherLock_);
+    optionWord_ &= ~bits;
+}
+
+uint32_t BaseDispatcher::OptionBits() const {
+    auto& self = const_cast<BaseDispatcher&>(*this);
+    std::lock_guard guard(self.dispatcherLock_);
+    return optionWord_;
+}
+
+}  // namespace hydrix::comm

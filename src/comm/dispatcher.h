@@ -1,0 +1,345 @@
+// The engine behind one open serial port: received bytes go from the device into
+// the input ring and out to readers and triggers; written bytes go through the
+// output ring to the device. The device itself sits behind the virtual slots.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "comm/dispatch_log.h"
+#include "comm/ring.h"
+#include "comm/trace.h"
+#include "comm/triggers.h"
+#include "platform/clock.h"
+#include "platform/event.h"
+#include "platform/message_loop.h"
+#include "platform/serial_device.h"
+
+namespace hydrix::comm {
+
+class CustomComPort;
+class DispatcherThread;
+
+// Result codes of the dispatcher's own checks.
+constexpr int ecBadArgument = -1002;
+constexpr int ecCantOpenEvents = -8;
+constexpr int ecNotOpen = -2007;
+constexpr int ecPutBlockFail = -3004;
+constexpr int ecOutputBufferTooSmall = -3006;
+constexpr int ecBufferIsEmpty = -3007;
+constexpr int ecBaseAddressNotSet = -3010;
+constexpr int ecNoMoreTriggers = -5001;
+constexpr int ecTriggerTooLong = -5002;
+constexpr int ecBadTriggerHandle = -5003;
+
+// OpenDevice options.
+constexpr uint32_t kOpenDtrOn = 0x01;
+constexpr uint32_t kOpenRtsOn = 0x02;
+constexpr uint32_t kOpenDtrFlow = 0x10;
+constexpr uint32_t kOpenRtsFlow = 0x20;
+
+// Option word bit set while the port's UseEventWord is true.
+constexpr uint32_t kOptionEventWord = 0x04;
+
+// Escape codes for the break condition, beside the platform's DTR/RTS codes.
+constexpr int kSetBreak = 8;
+constexpr int kClrBreak = 9;
+constexpr int kGetBaseIrq = 10;
+
+// Device status: error flags, bytes in the driver's input queue, bytes pending output.
+struct DeviceStatus {
+    uint32_t Flags = 0;
+    uint32_t InQueue = 0;
+    uint32_t OutQueue = 0;
+};
+
+struct LineSettings {
+    int32_t Baud = 0;
+    int Parity = 0;
+    int DataBits = 8;
+    int StopBits = 1;
+};
+
+struct FlowSettings {
+    uint32_t HardwareOptions = 0;  // 1 DTR, 2 RTS handshake, 4 DSR, 8 CTS required
+    uint32_t SoftwareOptions = 0;  // 1 XON/XOFF out, 2 in
+    uint8_t XOnChar = 17;
+    uint8_t XOffChar = 19;
+};
+
+class BaseDispatcher {
+public:
+    explicit BaseDispatcher(CustomComPort* owner, platform::Clock& clock = platform::SystemClock());
+    virtual ~BaseDispatcher();
+    BaseDispatcher(const BaseDispatcher&) = delete;
+    BaseDispatcher& operator=(const BaseDispatcher&) = delete;
+
+    CustomComPort* Owner() const { return owner_; }
+    int RegistryIndex() const { return registryIndex_; }
+    platform::Clock& Clock() const { return clock_; }
+    // "COMn", formed by the port; shown in the dispatch log.
+    const std::string& DeviceName() const { return deviceName_; }
+    void SetDeviceName(const std::string& name) { deviceName_ = name; }
+
+    // Lifetime ------------------------------------------------------------------
+    int OpenDevice(const std::string& name, int32_t baud, uint32_t options, int outSize,
+                   int inSize, int stopBits, int dataBits, int parity);
+    // Purges and closes; the release is left to the dispatcher thread (close
+    // pending) when a notification is being delivered.
+    int CloseDevice();
+    bool DeviceIsOpen() const { return deviceOpen_.load(); }
+    bool ClosePending() const { return closePending_.load(); }
+    bool ThreadsRunning() const { return threadsRunning_.load(); }
+    int RunningThreads() const { return runningThreads_.load(); }
+    bool InDispatch() const { return inDispatch_.load(); }
+
+    // Data ------------------------------------------------------------------------
+    int QueueBytes(const void* buffer, int count);
+    int QueueByte(uint8_t value) { return QueueBytes(&value, 1); }
+    int ReadBytes(void* buffer, int count);
+    int BytesAvailable();
+    int OutputPending();
+    int OutputRoom();
+    int InQueueSize() const { return inQueueSize_; }
+    int OutQueueSize() const { return outQueueSize_; }
+    int PurgeOutput();
+    int PurgeInput();
+
+    // Line settings and signals ---------------------------------------------------
+    int ApplyLineSettings(int32_t baud, int parity, int stopBits, int dataBits);
+    LineSettings QueryLineSettings();
+    int SetDtrLine(bool on);
+    int SetRtsLine(bool on);
+    int SendLineBreak(int ticks, bool yield);
+    int ConfigureHardwareFlow(int bufferFull, int bufferResume, uint32_t options);
+    int ConfigureSoftwareFlow(int bufferFull, int bufferResume, uint32_t options);
+    int DisableSoftwareFlow();
+    int SetFlowChars(uint8_t xon, uint8_t xoff);
+    FlowSettings QueryFlowSettings();
+    // The modem status byte (signals in bits 4-7, change flags in 0-3) before
+    // masking; the stored value keeps only the mask's bits afterwards.
+    uint8_t ReadModemSignals(uint8_t mask);
+    // 1 overflow, 2 overrun, 3 parity, 4 framing, 9 break, 0 none.
+    int TakeLineError();
+    bool TakeBreakFlag();
+    void SetRs485Mode(bool on);
+    bool Rs485Mode() const;
+    void SetOptionBits(uint32_t bits);
+    void ClearOptionBits(uint32_t bits);
+    uint32_t OptionBits() const;
+    uint8_t ThreadBoost() const { return threadBoost_.load(); }
+
+    // Triggers --------------------------------------------------------------------
+    void SetAvailThreshold(int count);
+    int AvailThreshold();
+    int NewTimerTrigger();
+    int NewDataTrigger(const void* data, bool ignoreCase, int length);
+    int ArmTimerTrigger(int handle, int32_t ticks, bool activate);
+    int DeleteTrigger(int handle);
+    void RemoveAllTriggers();
+    void SnapshotTriggers(TriggerSnapshot& snapshot);
+    void ReinstateTriggers(const TriggerSnapshot& snapshot);
+
+    // Notification handlers -------------------------------------------------------
+    void AttachWindowHandler(platform::WindowHandle window);
+    void DetachWindowHandler(platform::WindowHandle window);
+    void AttachProcHandler(TriggerProc proc);
+    void DetachProcHandler(TriggerProc proc);
+    // A method handler is known by its object; detaching removes that object's record.
+    void AttachMethodHandler(const void* object, TriggerMethod method);
+    void DetachMethodHandler(const void* object);
+    bool HandlersNeedService();
+    // Delivers one notification to every handler; false when aborted by a close or
+    // when an availability offer was not read whole by some handler.
+    bool NotifyHandlers(uint32_t msg, uint32_t triggerHandle, uint32_t data);
+
+    // Dispatcher thread body -----------------------------------------------------
+    // One cycle after a device event (or the 50 ms time-out), and the timer pass.
+    void RunDeviceCycle();
+    void RunTimerCycle();
+    void FillInputRing();
+    bool ScanDataTriggers();
+    bool ScanTimerTriggers();
+    bool ScanStatusTriggers();
+    // The dispatcher thread object, for handlers that raise events on the GUI thread.
+    DispatcherThread* DispThreadObject();
+    // Runs fn on the GUI thread and waits (the worker threads' synchronise).
+    static void RunOnGuiThread(const std::function<void()>& fn);
+
+    // Tracing and logging -----------------------------------------------------------
+    int TraceStart(uint32_t capacity);
+    void TracePause();
+    void TraceResume();
+    int TraceReset();
+    void TraceStop();
+    void AddTraceByte(uint8_t kind, uint8_t value);
+    int TraceWrite(const std::string& fileName, bool append, bool allHex, bool hex);
+    int LogStart(uint32_t size);
+    void LogPause();
+    void LogResume();
+    void LogReset();
+    void LogStop();
+    void AddLogEntry(uint8_t kind, uint8_t subKind, uint32_t data, const void* bytes,
+                     uint32_t length);
+    int LogWrite(const std::string& fileName, bool append, bool allHex, bool hex);
+    bool Tracing();
+    bool Logging();
+
+    // Device operations (virtual slots) -------------------------------------------
+    virtual int EscapeLineFunction(int code) = 0;
+    virtual int PurgeDeviceQueue(int which) = 0;  // 0 output, 1 input
+    virtual uint32_t ReadDeviceErrors(DeviceStatus& status) = 0;
+    virtual void NoteReadFailure(int code) = 0;
+    virtual int ReadDeviceState(platform::DeviceState& state) = 0;
+    virtual int DeviceRead(void* buffer, int count) = 0;
+    virtual int WriteDeviceState(const platform::DeviceState& state) = 0;
+    virtual int DeviceWrite(const void* buffer, int count) = 0;
+    virtual int WaitDeviceEvent(uint32_t& mask) = 0;
+    virtual bool SizeDeviceQueues(int inSize, int outSize) = 0;
+    virtual void ReleaseBuffers();
+    virtual void StartThreads() = 0;
+    virtual void StopThreads() = 0;
+    virtual int DeviceOpen(const std::string& name, int inSize, int outSize) = 0;
+    virtual int DeviceClose() = 0;
+    virtual int YieldSlice();
+    virtual void ApplyThreadBoost(uint8_t boost);
+    virtual void SetHandlerFlags(int mode);
+    // The modem signals (kModem* bits), or a negative code.
+    virtual int ReadModemStatus() = 0;
+    // Extra device events found by polling (modem-signal changes where the device
+    // reports none), OR-ed into the event mask of each dispatcher cycle.
+    virtual uint32_t PollDeviceEvents() { return 0; }
+
+protected:
+    // Runs the destruction steps that need the device layer; the most derived
+    // destructor calls it so the slots still reach its overrides.
+    void ShutdownDispatcher();
+    // Reads the driver's status into status and ORs its error flags into the error bits.
+    void RefreshDeviceStatus(DeviceStatus& status);
+    void RefreshModemStatus();
+    // Number of this dispatcher's worker threads still alive (not yet past their exit step).
+    friend class DispatcherThread;
+    friend class ComThread;
+    friend class DispThread;
+    friend class OutThread;
+    void ThreadExitStep(DispatcherThread& thread);
+    bool IsWorkerThread() const;
+
+    // Locks, in the order they may nest: input -> output, input -> dispatcher.
+    std::recursive_mutex dispatcherLock_;
+    std::recursive_mutex outputLock_;
+    std::recursive_mutex inputLock_;
+
+    // Output ring (output lock).
+    std::vector<uint8_t> outRing_;
+    uint32_t outHead_ = 0;
+    uint32_t outTail_ = 0;
+    bool outFull_ = false;
+
+    // Input ring (input lock). The dispatcher thread alone moves the head.
+    std::vector<uint8_t> inRing_;
+    uint32_t inHead_ = 0;
+    uint32_t inTail_ = 0;
+    bool inFull_ = false;
+    uint32_t handlerReadCount_ = 0;
+    uint32_t largestReadCount_ = 0;
+    bool readingInNotification_ = false;
+
+    // Line state (dispatcher lock).
+    platform::DeviceState lineState_;
+    int32_t lastBaud_ = 115200;
+    bool dtrState_ = false;
+    bool dtrFlow_ = false;
+    bool rtsState_ = false;
+    bool rtsFlow_ = false;
+    bool rs485Mode_ = false;
+    uint16_t uartBase_ = 0;
+    uint32_t optionWord_ = 0;
+    uint8_t modemStatus_ = 0;
+
+    std::atomic<uint32_t> errorBits_{0};
+    std::atomic<bool> outputSent_{false};
+    std::atomic<bool> ringSeen_{false};
+    std::atomic<uint32_t> lastEventMask_{0};
+    std::atomic<uint8_t> threadBoost_{0};
+
+    int inQueueSize_ = 0;
+    int outQueueSize_ = 0;
+
+    // Threads and their events.
+    std::atomic<bool> deviceOpen_{false};
+    std::atomic<bool> stopThreads_{false};
+    std::atomic<bool> threadsRunning_{false};
+    std::atomic<bool> closePending_{false};
+    std::atomic<bool> inDispatch_{false};
+    std::atomic<bool> closing_{false};
+    std::atomic<int> runningThreads_{0};
+    // Guards the thread object references (never held while waiting or joining).
+    std::mutex threadsMutex_;
+    std::unique_ptr<DispatcherThread> comThread_;
+    std::unique_ptr<DispatcherThread> dispThread_;
+    std::unique_ptr<DispatcherThread> outThread_;
+    platform::Event deviceEventReady_{false};
+    platform::Event cycleDone_{false};
+    platform::Event threadAck_{false};
+    platform::Event outputReady_{false};
+    platform::Event flushRequest_{false};
+
+private:
+    int CommonApplyState(platform::DeviceState& state);
+    void WaitForDrain();
+    bool CheckFlowLimits(int bufferFull, int bufferResume) const;
+    void ClearStatusFired();
+    uint32_t UnreadCountThrough(uint32_t pos);
+    bool DeliverAvail(uint32_t pos, uint32_t count);
+    void Log(LogKind kind, LogSubKind subKind, uint32_t data, const void* bytes = nullptr,
+             uint32_t length = 0);
+    void TraceBytes(uint8_t kind, const uint8_t* bytes, uint32_t count);
+    void JoinFinishedThreads();
+
+    struct WindowHandlerRec {
+        platform::WindowHandle Window;
+        bool Deleted = false;
+    };
+    struct ProcHandlerRec {
+        TriggerProc Proc;
+        bool Deleted = false;
+    };
+    struct MethodHandlerRec {
+        const void* Object;
+        TriggerMethod Method;
+        bool Deleted = false;
+    };
+
+    CustomComPort* owner_;
+    platform::Clock& clock_;
+    int registryIndex_ = -1;
+    std::string deviceName_;
+    bool shutDown_ = false;
+
+    // Dispatcher lock: triggers, handlers, scan state, recorders.
+    std::vector<std::shared_ptr<WindowHandlerRec>> windowHandlers_;
+    std::vector<std::shared_ptr<ProcHandlerRec>> procHandlers_;
+    std::vector<std::shared_ptr<MethodHandlerRec>> methodHandlers_;
+    std::vector<TimerTrigger> timerTriggers_;
+    std::vector<DataTrigger> dataTriggers_;
+    std::vector<StatusTrigger> statusTriggers_;
+    bool portEventsAssigned_ = false;
+    bool handlersNeedService_ = false;
+    bool deletionsPending_ = false;
+    bool statusHit_ = false;
+    int32_t handleCounter_ = 1;
+    uint32_t scanPos_ = 0;
+    uint32_t availThreshold_ = 0;
+    uint32_t lastAvailPos_ = 0;
+    uint32_t logStartMs_ = 0;
+    Trace trace_;
+    DispatchLog log_;
+};
+
+}  // namespace hydrix::comm

@@ -1,0 +1,236 @@
+// The dispatcher thread's passes over the triggers: after each fill of the input
+// ring the status and data triggers, and on every cycle the status and timer
+// triggers. Each pass delivers at most one firing (a data match may bring an
+// availability offer and several data triggers completing on the same byte).
+#include <algorithm>
+#include <utility>
+
+#include "comm/dispatcher.h"
+
+namespace hydrix::comm {
+
+uint32_t BaseDispatcher::UnreadCountThrough(uint32_t pos) {
+    std::lock_guard guard(inputLock_);
+    const uint32_t held = RingCount(inHead_, inTail_, kInputRingSize, inFull_);
+    const uint32_t distance = (pos + kInputRingSize - inTail_) % kInputRingSize;
+    // A byte a reader already took is no longer unread.
+    return distance < held ? distance + 1 : 0;
+}
+
+bool BaseDispatcher::ScanDataTriggers() {
+    if (inDispatch_) return false;
+    uint32_t head;
+    const uint8_t* ring;
+    {
+        std::lock_guard guard(inputLock_);
+        if (inRing_.empty()) return false;
+        head = inHead_;
+        // Only this thread writes ring bytes or reallocates the ring while it runs.
+        ring = inRing_.data();
+    }
+    std::vector<std::pair<int, int>> fired;
+    uint32_t pos;
+    uint32_t longest = 0;
+    uint32_t threshold;
+    uint32_t lastAvail;
+    {
+        std::lock_guard guard(dispatcherLock_);
+        pos = scanPos_;
+        while (pos != head) {
+            const uint8_t c = ring[pos];
+            for (auto& trigger : dataTriggers_) {
+                if (trigger.Length > 0 && !trigger.Matched && MatchTriggerByte(trigger, c)) {
+                    trigger.Matched = 1;
+                    longest = std::max(longest, static_cast<uint32_t>(trigger.Length));
+                }
+            }
+            if (longest > 0) {
+                // Delivered last-registered first.
+                for (auto it = dataTriggers_.rbegin(); it != dataTriggers_.rend(); ++it) {
+                    if (it->Matched) {
+                        it->Matched = 0;
+                        fired.emplace_back(it->Handle, it->Length);
+                    }
+                }
+                scanPos_ = RingAdvance(pos, 1, kInputRingSize);
+                break;
+            }
+            pos = RingAdvance(pos, 1, kInputRingSize);
+        }
+        if (fired.empty()) scanPos_ = pos;
+        threshold = availThreshold_;
+        lastAvail = lastAvailPos_;
+    }
+
+    if (!fired.empty()) {
+        if (threshold != 0 && pos != lastAvail) {
+            const uint32_t count = UnreadCountThrough(pos);
+            if (count >= longest && count - longest >= threshold) {
+                const uint32_t offered = count - longest;
+                Log(LogKind::Trigger, LogSubKind::Avail, offered);
+                {
+                    std::lock_guard guard(dispatcherLock_);
+                    lastAvailPos_ = pos;
+                }
+                NotifyHandlers(kTriggerAvailMsg, offered, 0);
+            }
+        }
+        bool result = false;
+        for (const auto& [handle, length] : fired) {
+            if (closePending_) return false;
+            Log(LogKind::Trigger, LogSubKind::Data, static_cast<uint32_t>(handle));
+            result = NotifyHandlers(kTriggerDataMsg, static_cast<uint32_t>(handle),
+                                    static_cast<uint32_t>(length));
+        }
+        return result;
+    }
+
+    if (threshold != 0 && pos != lastAvail) {
+        const auto unread = static_cast<uint32_t>(BytesAvailable());
+        if (unread >= threshold) {
+            Log(LogKind::Trigger, LogSubKind::Avail, unread);
+            {
+                std::lock_guard guard(dispatcherLock_);
+                lastAvailPos_ = pos;
+            }
+            return NotifyHandlers(kTriggerAvailMsg, unread, 0);
+        }
+    }
+    return false;
+}
+
+bool BaseDispatcher::ScanTimerTriggers() {
+    int handle = 0;
+    {
+        std::lock_guard guard(dispatcherLock_);
+        for (auto& trigger : timerTriggers_) {
+            if (trigger.Active && platform::TimerExpired(clock_, trigger.Timer)) {
+                trigger.Active = 0;
+                handle = trigger.Handle;
+                break;
+            }
+        }
+    }
+    if (handle == 0) return false;
+    Log(LogKind::Trigger, LogSubKind::Timer, static_cast<uint32_t>(handle));
+    return NotifyHandlers(kTriggerTimerMsg, static_cast<uint32_t>(handle), 0);
+}
+
+bool BaseDispatcher::ScanStatusTriggers() {
+    {
+        std::lock_guard guard(dispatcherLock_);
+        if (statusTriggers_.empty()) return false;
+    }
+    // The output lock may not be taken under the dispatcher lock: measure first.
+    const int pending = OutputPending();
+    const int room = outQueueSize_ - pending;
+    const uint32_t errors = errorBits_.load();
+    int handle = 0;
+    uint32_t data = 0;
+    {
+        std::lock_guard guard(dispatcherLock_);
+        for (auto& trigger : statusTriggers_) {
+            if (!trigger.Armed || trigger.Fired) continue;
+            bool fire = false;
+            switch (trigger.Handle & 7) {
+                case kStatusModem: {
+                    const auto expected = static_cast<uint8_t>(trigger.Value & 0xFF);
+                    const auto mask = static_cast<uint8_t>(trigger.Value >> 8);
+                    fire = ((modemStatus_ ^ expected) & mask) != 0;
+                    break;
+                }
+                case kStatusLine:
+                    if (errors & trigger.Value) {
+                        trigger.Value = static_cast<uint16_t>(errors);
+                        fire = true;
+                    }
+                    break;
+                case kStatusOutBuffFree:
+                    if (room >= trigger.Value) {
+                        fire = true;
+                        data = static_cast<uint32_t>(room);
+                    }
+                    break;
+                case kStatusOutBuffUsed:
+                    if (pending <= trigger.Value) {
+                        fire = true;
+                        data = static_cast<uint32_t>(pending);
+                    }
+                    break;
+                case kStatusOutSent:
+                    fire = outputSent_.exchange(false);
+                    break;
+                default:
+                    break;
+            }
+            if (fire) {
+                trigger.Armed = false;
+                trigger.Fired = true;
+                statusHit_ = true;
+                handle = trigger.Handle;
+                break;
+            }
+        }
+    }
+    if (handle == 0) return false;
+    Log(LogKind::Trigger, LogSubKind::Status, static_cast<uint32_t>(handle));
+    return NotifyHandlers(kTriggerStatusMsg, static_cast<uint32_t>(handle), data);
+}
+
+void BaseDispatcher::ClearStatusFired() {
+    std::lock_guard guard(dispatcherLock_);
+    if (!statusHit_) return;
+    for (auto& trigger : statusTriggers_) trigger.Fired = false;
+    statusHit_ = false;
+}
+
+void BaseDispatcher::RunDeviceCycle() {
+    auto stopping = [this] { return closePending_.load() || stopThreads_.load(); };
+    const uint32_t mask = lastEventMask_.exchange(0) | PollDeviceEvents();
+    constexpr uint32_t kModemEvents =
+        platform::kEvCts | platform::kEvDsr | platform::kEvRlsd | platform::kEvRing | 0x2000;
+    if ((mask & kModemEvents) && !stopping()) {
+        RefreshModemStatus();
+        if (!inDispatch_) {
+            while (!stopping() && ScanStatusTriggers()) {
+            }
+        }
+    }
+    if ((mask & (platform::kEvBreak | platform::kEvErr)) && !stopping()) {
+        DeviceStatus status;
+        RefreshDeviceStatus(status);
+        if (!inDispatch_) {
+            while (!stopping() && ScanStatusTriggers()) {
+            }
+        }
+    }
+    if (!stopping()) {
+        FillInputRing();
+        if (!inDispatch_) {
+            while (!stopping() && ScanStatusTriggers()) {
+            }
+            while (!stopping() && ScanDataTriggers()) {
+            }
+        }
+    }
+    ClearStatusFired();
+    cycleDone_.Set();
+}
+
+void BaseDispatcher::RunTimerCycle() {
+    if (closePending_ || inDispatch_) return;
+    {
+        std::lock_guard guard(dispatcherLock_);
+        statusHit_ = false;
+    }
+    auto stopping = [this] { return closePending_.load() || stopThreads_.load(); };
+    bool fired;
+    do {
+        fired = false;
+        if (!stopping() && ScanStatusTriggers()) fired = true;
+        if (!stopping() && ScanTimerTriggers()) fired = true;
+    } while (fired && !stopping());
+    ClearStatusFired();
+}
+
+}  // namespace hydrix::comm

@@ -1,0 +1,542 @@
+// SerialDevice on a POSIX tty (termios, ioctl, poll). Every system call goes through
+// sys::Call so that EINTR is retried in one place and tests can inject failures.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <pwd.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <shared_mutex>
+
+#include "platform/serial_device.h"
+#include "platform/sys_call.h"
+#include "platform/termios2_baud.h"
+#include "platform/termios_map.h"
+
+namespace hydrix::platform {
+
+namespace {
+
+using sys::Op;
+
+// While unread bytes sit in the driver, POLLIN stays set; the wait then re-checks the
+// driver's count at this interval instead of polling for input.
+constexpr int kRecheckMs = 20;
+
+// The open path's errno as the port's codes expect it: -2 does not exist, -5 in use,
+// -13 no permission.
+int OpenErrorCode(int err) {
+    switch (err) {
+        case EACCES:
+        case EPERM: return -EACCES;
+        case ENOENT:
+        case ENODEV:
+        case ENXIO: return -2;
+        case EBUSY:
+        case EWOULDBLOCK: return -5;
+        default: return -err;
+    }
+}
+
+// ioctls a driver does not have (modem lines on a pseudo-terminal) fail with these.
+bool NotSupported(int err) { return err == ENOTTY || err == EINVAL; }
+
+void Signal(int eventFd) {
+    if (eventFd < 0) return;
+    const uint64_t one = 1;
+    // EAGAIN means the counter is already set, which is all a signal needs.
+    sys::Call(Op::EventFd, [&] { return ::write(eventFd, &one, sizeof one); });
+}
+
+bool Drain(int eventFd) {
+    uint64_t value;
+    return sys::Call(Op::EventFd, [&] { return ::read(eventFd, &value, sizeof value); }) > 0;
+}
+
+int NewEventFd() { return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+
+bool ComNumber(const std::string& name, int& number) {
+    std::string rest = name;
+    if (rest.rfind("\\\\.\\", 0) == 0) rest.erase(0, 4);
+    if (rest.size() < 4 || (rest[0] != 'C' && rest[0] != 'c') || (rest[1] != 'O' && rest[1] != 'o') ||
+        (rest[2] != 'M' && rest[2] != 'm')) {
+        return false;
+    }
+    number = 0;
+    for (size_t i = 3; i < rest.size(); ++i) {
+        if (rest[i] < '0' || rest[i] > '9' || number > 100000) return false;
+        number = number * 10 + (rest[i] - '0');
+    }
+    return true;
+}
+
+std::string WinePrefix() {
+    if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) return prefix;
+    if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.wine";
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found) {
+        return std::string(found->pw_dir) + "/.wine";
+    }
+    return ".wine";
+}
+
+}  // namespace
+
+struct SerialDevice::Impl {
+    // Shared by every operation on the descriptor, exclusive for open and close, so that
+    // no thread ever uses a descriptor number that close has released.
+    std::shared_mutex fdLock;
+    std::atomic<int> fd{-1};
+    int wakeFd = NewEventFd();         // ends WaitEvent
+    int writeCancelFd = NewEventFd();  // ends WaitWritable
+    std::string lastError;
+
+    std::atomic<uint32_t> mask{0};
+    std::atomic<uint64_t> generation{0};  // moved by SetEventMask and Close
+    std::atomic<bool> closing{false};
+    std::atomic<bool> hungUp{false};
+    std::atomic<bool> hangupReported{false};
+
+    // Bytes in the driver that WaitEvent has already noticed; reads subtract what they
+    // take. Held across the read or FIONREAD so that both see the same driver count.
+    std::mutex rxMutex;
+    int rxSeen = 0;
+
+    // Driver counters (TIOCGICOUNT) at the last event check and the last TakeLineErrors.
+    std::mutex countMutex;
+    bool haveCounters = false;
+    serial_icounter_struct eventCounts{};
+    serial_icounter_struct errorCounts{};
+
+    // The last state written: the fields termios cannot hold are read back from here.
+    std::mutex stateMutex;
+    DeviceState state;
+
+    void MarkHungUp(bool wakeWaiter) {
+        if (!hungUp.exchange(true) && wakeWaiter) Signal(wakeFd);
+    }
+
+    int ModemBits(int fdNow, unsigned long request, int bits) {
+        if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, request, &bits); }) < 0) {
+            return NotSupported(errno) ? 0 : -errno;
+        }
+        return 0;
+    }
+
+    bool ReadCounters(int fdNow, serial_icounter_struct& counts) {
+        return sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, TIOCGICOUNT, &counts); }) == 0;
+    }
+
+    // Events the driver's counters show since the last check (none without counters).
+    uint32_t CounterEvents(int fdNow) {
+        std::lock_guard lock(countMutex);
+        serial_icounter_struct now{};
+        if (!haveCounters || !ReadCounters(fdNow, now)) return 0;
+        const serial_icounter_struct& was = eventCounts;
+        uint32_t events = 0;
+        if (now.cts != was.cts) events |= kEvCts;
+        if (now.dsr != was.dsr) events |= kEvDsr;
+        if (now.dcd != was.dcd) events |= kEvRlsd;
+        if (now.rng != was.rng) events |= kEvRing;
+        if (now.brk != was.brk) events |= kEvBreak;
+        if (now.frame != was.frame || now.parity != was.parity || now.overrun != was.overrun ||
+            now.buf_overrun != was.buf_overrun) {
+            events |= kEvErr;
+        }
+        eventCounts = now;
+        return events;
+    }
+
+    // Blocks until the wake descriptor is signalled; 0 or -errno.
+    int WaitForWake() {
+        pollfd p{wakeFd, POLLIN, 0};
+        if (sys::Poll(&p, 1, -1) < 0) return -errno;
+        Drain(wakeFd);
+        return 0;
+    }
+};
+
+SerialDevice::SerialDevice() : impl_(new Impl) {}
+
+SerialDevice::~SerialDevice() {
+    Close();
+    if (impl_->wakeFd >= 0) sys::Close(impl_->wakeFd);
+    if (impl_->writeCancelFd >= 0) sys::Close(impl_->writeCancelFd);
+    delete impl_;
+}
+
+std::string SerialDevice::ComPortPath(int comNumber) {
+    if (comNumber < 1) return {};
+    const std::string link = WinePrefix() + "/dosdevices/com" + std::to_string(comNumber);
+    // lstat: a configured link whose target is missing (an unplugged adapter) must fail as
+    // "does not exist" rather than fall back to some other port.
+    struct stat info {};
+    if (::lstat(link.c_str(), &info) == 0) return link;
+    return "/dev/ttyS" + std::to_string(comNumber - 1);
+}
+
+std::string SerialDevice::ResolveDeviceName(const std::string& name) {
+    int number = 0;
+    return ComNumber(name, number) ? ComPortPath(number) : name;
+}
+
+int SerialDevice::Open(const std::string& name) {
+    Close();
+    Impl& d = *impl_;
+    std::unique_lock lock(d.fdLock);
+    const std::string path = ResolveDeviceName(name);
+    const std::string what = path == name ? path : name + " (" + path + ")";
+
+    auto fail = [&](int fd, int err, int code) {
+        if (fd >= 0) sys::Close(fd);
+        switch (code) {
+            case -2: d.lastError = "Cannot open " + what + ": the device does not exist"; break;
+            case -5: d.lastError = "Cannot open " + what + ": the device is in use by another program"; break;
+            case -EACCES:
+                d.lastError = "Cannot open " + what + ": permission denied; the user needs read and write access to " +
+                              path + " (membership of the dialout group)";
+                break;
+            default: d.lastError = "Cannot open " + what + ": " + std::strerror(err); break;
+        }
+        return code;
+    };
+
+    if (d.wakeFd < 0) d.wakeFd = NewEventFd();
+    if (d.writeCancelFd < 0) d.writeCancelFd = NewEventFd();
+    if (d.wakeFd < 0 || d.writeCancelFd < 0) return fail(-1, errno, -errno);
+
+    const int fd = sys::Call(Op::Open, [&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0) return fail(-1, errno, OpenErrorCode(errno));
+    // flock keeps out a second opener even where TIOCEXCL does not (root).
+    if (sys::Call(Op::Flock, [&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) < 0) {
+        return fail(fd, errno, OpenErrorCode(errno));
+    }
+    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCEXCL); }) < 0) return fail(fd, errno, OpenErrorCode(errno));
+
+    termios t{};
+    if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return fail(fd, errno, -errno);
+    MakeRaw(t);
+    if (sys::Call(Op::TcSetAttr, [&] { return ::tcsetattr(fd, TCSANOW, &t); }) < 0) return fail(fd, errno, -errno);
+
+    {
+        std::lock_guard stateLock(d.stateMutex);
+        d.state = DeviceState{};
+        TermiosToState(t, d.state);
+    }
+    {
+        std::lock_guard rxLock(d.rxMutex);
+        d.rxSeen = 0;
+    }
+    {
+        std::lock_guard countLock(d.countMutex);
+        d.haveCounters = d.ReadCounters(fd, d.eventCounts);
+        d.errorCounts = d.eventCounts;
+    }
+    d.hungUp = false;
+    d.hangupReported = false;
+    d.mask = 0;
+    Drain(d.wakeFd);
+    Drain(d.writeCancelFd);
+    d.lastError.clear();
+    d.fd = fd;
+    return 0;
+}
+
+int SerialDevice::Close() {
+    Impl& d = *impl_;
+    if (d.fd.load() < 0) return 0;
+    // Release the waits before taking the descriptor away from under them.
+    d.closing = true;
+    d.generation.fetch_add(1);
+    Signal(d.wakeFd);
+    Signal(d.writeCancelFd);
+    std::unique_lock lock(d.fdLock);
+    const int fd = d.fd.exchange(-1);
+    int result = 0;
+    if (fd >= 0 && sys::Close(fd) < 0) result = -errno;
+    Drain(d.wakeFd);
+    Drain(d.writeCancelFd);
+    d.mask = 0;
+    d.closing = false;
+    return result;
+}
+
+bool SerialDevice::IsOpen() const { return impl_->fd.load() >= 0; }
+
+const std::string& SerialDevice::LastErrorText() const { return impl_->lastError; }
+
+int SerialDevice::GetState(DeviceState& state) const {
+    Impl& d = *impl_;
+    std::shared_lock lock(d.fdLock);
+    const int fd = d.fd.load();
+    if (fd < 0) return -EBADF;
+    termios t{};
+    if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return -errno;
+    DeviceState result;
+    {
+        std::lock_guard stateLock(d.stateMutex);
+        result = d.state;
+    }
+    TermiosToState(t, result);
+    if (SpeedToBaud(cfgetospeed(&t)) == 0) {
+        uint32_t baud = 0;
+        if (int r = GetActualBaud(fd, baud); r < 0) return r;
+        if (baud) result.BaudRate = baud;
+    }
+    state = result;
+    return 0;
+}
+
+int SerialDevice::SetState(const DeviceState& state) {
+    Impl& d = *impl_;
+    std::shared_lock lock(d.fdLock);
+    const int fd = d.fd.load();
+    if (fd < 0) return -EBADF;
+    std::lock_guard stateLock(d.stateMutex);
+    termios t{};
+    if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return -errno;
+    const int baudKind = StateToTermios(state, t);
+    if (baudKind < 0) return baudKind;
+    if (sys::Call(Op::TcSetAttr, [&] { return ::tcsetattr(fd, TCSANOW, &t); }) < 0) return -errno;
+    if (baudKind == kCustomBaud) {
+        if (int r = SetCustomBaud(fd, state.BaudRate); r < 0) return r;
+    }
+    d.state = state;
+
+    // Enabled or disabled lines take their level now; handshake modes are the driver's.
+    int r = 0;
+    if (state.DtrControl == DeviceState::DtrEnable) r = d.ModemBits(fd, TIOCMBIS, TIOCM_DTR);
+    if (state.DtrControl == DeviceState::DtrDisable) r = d.ModemBits(fd, TIOCMBIC, TIOCM_DTR);
+    if (r < 0) return r;
+    if (state.RtsControl == DeviceState::RtsEnable) r = d.ModemBits(fd, TIOCMBIS, TIOCM_RTS);
+    if (state.RtsControl == DeviceState::RtsDisable) r = d.ModemBits(fd, TIOCMBIC, TIOCM_RTS);
+    return r;
+}
+
+int SerialDevice::Read(void* buffer, size_t count) {
+    Impl& d = *impl_;
+    std::shared_lock lock(d.fdLock);
+    const int fd = d.fd.load();
+    if (fd < 0) return -EBADF;
+    if (count == 0) return 0;
+    if (count > INT_MAX) count = INT_MAX;
+    std::lock_guard rxLock(d.rxMutex);
+    const ssize_t n = sys::Call(Op::Read, [&] { return ::read(fd, buffer, count); });
+    if (n > 0) {
+        d.rxSeen = n >= d.rxSeen ? 0 : d.rxSeen - static_cast<int>(n);
+        return static_cast<int>(n);
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    // A tty reads end-of-file only after a hang-up (pseudo-terminal master closed).
+    if (n == 0 || errno == EIO) {
+        d.MarkHungUp(true);
+        return -EIO;
+    }
+    return -errno;
+}
+
+int SerialDevice::Write(const void* buffer, size_t count) {
+    Impl& d = *impl_;
+    std::shared_lock lock(d.fdLock);
+    const int fd = d.fd.load();
+    if (fd < 0) return -EBADF;
+    if (count == 0) return 0;
+    if (count > INT_MAX) count = INT_MAX;
+    const ssize_t n = sys::Call(Op::Write, [&] { return ::write(fd, buffer, count); });
+    if (n >= 0) return static_cast<int>(n);
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    if (errno == EIO) d.MarkHungUp(true);
+    return -errno;
+}
+
+int SerialDevice::WaitWritable(uint32_t timeoutMs) {
+    Impl& d = *impl_;
+    std::shared_lock lock(d.fdLock);
+    const int fd = d.fd.load();
+    if (fd < 0) return -EBADF;
+    if (d.closing) return 0;
+    pollfd p[2] = {{d.writeCancelFd, POLLIN, 0}, {fd, POLLOUT, 0}};
+    const int timeout = timeoutMs > static_cast<uint32_t>(INT_MAX) ? -1 : static_cast<int>(timeoutMs);
+    const int r = sys::Poll(p, 2, timeout);
+    if (r < 0) return -errno;
+    if (p[0].revents & POLLIN) {
+        Drain(d.writeCancelFd);
+        return 0;
+    }
+    if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        d.MarkHungUp(true);
+        return -EIO;
+    }
+    return (p[1].revents & POLLOUT) ? 1 : 0;
+}
+
+void SerialDevice::CancelWriteWait() { Signal(impl_->writeCancelFd); }
+
+int SerialDevice::EscapeFunction(int code) {
+    Impl& d = *impl_;
+    std::shared_lock lock(d.fdLock);
+    const int fd = d.fd.load();
+    if (fd < 0) return -EBADF;
+    switch (code) {
+        case kSetRts: return d.ModemBits(fd, TIOCMBIS, TIOCM_RTS);
+        case kClrRts: return d.ModemBits(fd, TIOCMBIC, TIOCM_RTS);
+        case kSetDtr: return d.ModemBits(fd, TIOCMBIS, TIOCM_DTR);
+        case kClrDtr: return d.ModemBits(fd, TIOCMBIC, TIOCM_DTR);
+        default: return -EINVAL;
+    }
+}
+
+int SerialDevice::ModemStatus() const {
+    Impl& d = *impl_;
+    std::shared_lock lock(d.fdLock);
+    const int fd = d.fd.load();
+    if (fd < 0) return -EBADF;
+    int bits = 0;
+    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCMGET, &bits); }) < 0) {
+        return NotSupported(errno) ? 0 : -errno;
+    }
+    int status = 0;
+    if (bits & TIOCM_CTS) status |= kModemCts;
+    if (bits & TIOCM_DSR) status |= kModemDsr;
+    if (bits & TIOCM_RI) status |= kModemRing;
+    if (bits & TIOCM_CD) status |= kModemDcd;
+    return status;
+}
+
+int SerialDevice::SetBreak(bool on) {
+    Impl& d = *impl_;
+    std::shared_lock lock(d.fdLock);
+    const int fd = d.fd.load();
+    if (fd < 0) return -EBADF;
+    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, on ? TIOCSBRK : TIOCCBRK); }) < 0) {
+        return NotSupported(errno) ? 0 : -errno;
+    }
+    return 0;
+}
+
+int SerialDevice::Purge(bool input, bool output) {
+    Impl& d = *impl_;
+    std::shared_lock lock(d.fdLock);
+    const int fd = d.fd.load();
+    if (fd < 0) return -EBADF;
+    if (!input && !output) return 0;
+    const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+    std::lock_guard rxLock(d.rxMutex);
+    if (sys::Call(Op::TcFlush, [&] { return ::tcflush(fd, which); }) < 0) return -errno;
+    if (input) d.rxSeen = 0;
+    return 0;
+}
+
+int SerialDevice::InQueue() const {
+    Impl& d = *impl_;
+    std::shared_lock lock(d.fdLock);
+    const int fd = d.fd.load();
+    if (fd < 0) return -EBADF;
+    int count = 0;
+    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, FIONREAD, &count); }) < 0) return -errno;
+    return count;
+}
+
+int SerialDevice::OutQueue() const {
+    Impl& d = *impl_;
+    std::shared_lock lock(d.fdLock);
+    const int fd = d.fd.load();
+    if (fd < 0) return -EBADF;
+    int count = 0;
+    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCOUTQ, &count); }) < 0) return -errno;
+    return count;
+}
+
+uint32_t SerialDevice::TakeLineErrors() {
+    Impl& d = *impl_;
+    std::shared_lock lock(d.fdLock);
+    const int fd = d.fd.load();
+    if (fd < 0) return 0;
+    std::lock_guard countLock(d.countMutex);
+    serial_icounter_struct now{};
+    if (!d.haveCounters || !d.ReadCounters(fd, now)) return 0;
+    const serial_icounter_struct& was = d.errorCounts;
+    uint32_t errors = 0;
+    if (now.buf_overrun != was.buf_overrun) errors |= kCeRxOver;
+    if (now.overrun != was.overrun) errors |= kCeOverrun;
+    if (now.parity != was.parity) errors |= kCeRxParity;
+    if (now.frame != was.frame) errors |= kCeFrame;
+    if (now.brk != was.brk) errors |= kCeBreak;
+    d.errorCounts = now;
+    return errors;
+}
+
+void SerialDevice::SetEventMask(uint32_t mask) {
+    Impl& d = *impl_;
+    d.mask = mask;
+    d.generation.fetch_add(1);
+    Signal(d.wakeFd);
+}
+
+int SerialDevice::WaitEvent(uint32_t& events) {
+    events = 0;
+    Impl& d = *impl_;
+    std::shared_lock lock(d.fdLock);
+    const int fd = d.fd.load();
+    if (fd < 0) return -EBADF;
+    // Stale signals belong to waits that already ended; mask changes from here on count.
+    Drain(d.wakeFd);
+    const uint64_t generation = d.generation.load();
+    for (;;) {
+        if (d.closing || d.generation.load() != generation) return 0;
+        const uint32_t mask = d.mask.load();
+        if (mask == 0) return 0;
+
+        if (d.hungUp) {
+            if (!d.hangupReported.exchange(true) && (mask & kEvErr)) {
+                events = kEvErr;
+                return static_cast<int>(events);
+            }
+            // Nothing more will come from this line: sleep until the wait is ended.
+            if (int r = d.WaitForWake(); r < 0) return r;
+            continue;
+        }
+
+        uint32_t found = 0;
+        bool oldBytesWaiting = false;
+        {
+            std::lock_guard rxLock(d.rxMutex);
+            int count = 0;
+            if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, FIONREAD, &count); }) < 0) {
+                if (errno != EIO) return -errno;
+                d.MarkHungUp(false);
+                continue;
+            }
+            if (count > d.rxSeen) found |= kEvRxChar;
+            d.rxSeen = count;
+            oldBytesWaiting = count > 0 && !(found & kEvRxChar);
+        }
+        found |= d.CounterEvents(fd);
+        found &= mask;
+        if (found) {
+            events = found;
+            return static_cast<int>(events);
+        }
+
+        // Unread bytes keep POLLIN set, so then only hang-ups are polled for (they are
+        // reported whatever the requested events) and the count is re-checked shortly.
+        pollfd p[2] = {{d.wakeFd, POLLIN, 0}, {fd, static_cast<short>(oldBytesWaiting ? 0 : POLLIN), 0}};
+        if (sys::Poll(p, 2, oldBytesWaiting ? kRecheckMs : -1) < 0) return -errno;
+        if (p[0].revents & POLLIN) Drain(d.wakeFd);
+        if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) d.MarkHungUp(false);
+    }
+}
+
+}  // namespace hydrix::platform

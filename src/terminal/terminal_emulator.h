@@ -1,0 +1,114 @@
+// Base of the emulators, which sit between the terminal control and its buffer: the
+// control hands them received bytes and keys, they drive the buffer (and send bytes to
+// the port) and paint the buffer on the control's canvas. Also the command interpreter
+// for EmuCommand and the process-wide list of terminals bound to non-built-in emulators.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "comm/component_base.h"
+#include "terminal/command_list.h"
+#include "terminal/emu_command.h"
+
+namespace hydrix::terminal {
+
+class EmulatorTerminal;
+class TerminalBuffer;
+
+// Modifier keys held with a key: a set of these flags.
+using ShiftState = uint8_t;
+constexpr ShiftState ssShift = 0x01;
+constexpr ShiftState ssAlt = 0x02;
+constexpr ShiftState ssCtrl = 0x04;
+
+class TerminalEmulator : public comm::BaseComponent {
+public:
+    // Called for every processed byte before it takes effect. replaceWith holds the byte;
+    // the handler may change it to any text (empty swallows the byte). Commands added to
+    // the (empty) list run before replaceWith is processed.
+    using ProcessCharEvent =
+        std::function<void(TerminalEmulator* sender, uint8_t character, std::string& replaceWith,
+                           EmuCommandList& commands, CharSource charSource)>;
+
+    // What ecSaveCursorPos keeps; all zero until the first save.
+    struct SavedCursorState {
+        uint8_t Attrs = 0;
+        uint32_t BackColor = 0;
+        uint8_t CharSet = 0;
+        int Col = 0;
+        uint32_t ForeColor = 0;
+        int Row = 0;
+    };
+
+    TerminalEmulator();
+    ~TerminalEmulator() override;
+    TerminalEmulator(const TerminalEmulator&) = delete;
+    TerminalEmulator& operator=(const TerminalEmulator&) = delete;
+
+    // The buffer of the concrete emulator; nullptr for an emulator without one.
+    TerminalBuffer* Buffer() const { return buffer_; }
+
+    // Set on the emulator a terminal creates for itself; such an emulator only records
+    // its terminal and never enters the link list.
+    bool BuiltIn() const { return builtIn_; }
+    void SetBuiltIn(bool value) { builtIn_ = value; }
+
+    EmulatorTerminal* Terminal() const { return terminal_; }
+    // Binds to t through the terminal link list (unless built-in).
+    virtual void SetTerminal(EmulatorTerminal* t);
+    // Component notifications: the terminal was destroyed (cleared without further
+    // steps) / a terminal appeared beside this emulator (bound when none is).
+    void TerminalRemoved(EmulatorTerminal* t);
+    void TerminalInserted(EmulatorTerminal* t);
+
+    ProcessCharEvent OnProcessChar;
+    EmuCommandList& Commands() { return commands_; }
+    const SavedCursorState& SavedCursor() const { return saved_; }
+
+    // Carries out one command on the buffer; params may be nullptr.
+    void ExecuteCommand(EmuCommand command, const EmuCommandParams* params);
+    void ExecuteCommands(const EmuCommandList& list);
+
+    virtual bool NeedsUpdate();
+    virtual void ClearScreen() {}
+    virtual void ClearAll() {}
+    // Echoes ch locally with HalfDuplex, then sends it when the terminal's port is open.
+    virtual void TransmitChar(uint8_t ch, bool echo, CharSource source);
+    virtual void BlinkPaint(bool /*phase*/) {}
+    virtual bool HasBlinkingText() { return false; }
+    virtual void KeyDown(uint16_t& /*key*/, ShiftState /*shift*/) {}
+    virtual void KeyPress(uint8_t& /*ch*/) {}
+    virtual void LazyPaint() {}
+    virtual void Paint() {}
+    virtual void ProcessBlock(const uint8_t* /*data*/, int /*length*/, CharSource /*source*/) {}
+
+protected:
+    void SetBuffer(TerminalBuffer* buffer) { buffer_ = buffer; }
+
+private:
+    void SendReport(const std::string& text);
+    void ApplyAttr(uint8_t flag, int kind);
+
+    TerminalBuffer* buffer_ = nullptr;
+    bool builtIn_ = false;
+    EmulatorTerminal* terminal_ = nullptr;
+    SavedCursorState saved_;
+    EmuCommandList commands_;
+};
+
+// The process-wide terminal link list: one (terminal, emulator) pair for every terminal
+// that uses an emulator other than its built-in one. GUI thread only.
+//
+// Adds the pair unless the terminal has one; then sets the terminal's Emulator and the
+// emulator's Terminal.
+void AddTerminalLink(EmulatorTerminal* terminal, TerminalEmulator* emulator);
+// Unlinks the terminal's pair; with detach (and a pair found) the terminal falls back
+// to its built-in emulator and the emulator's Terminal becomes none.
+void RemoveTerminalLink(EmulatorTerminal* terminal, bool detach);
+// The emulator linked to the terminal, or nullptr.
+TerminalEmulator* FindTerminalLink(const EmulatorTerminal* terminal);
+int TerminalLinkCount();
+
+}  // namespace hydrix::terminal

@@ -1,0 +1,67 @@
+// The plain teletype emulator, built into every terminal: received bytes from 0x20 up
+// are printed, BEL, BS, TAB, LF and CR act, other control bytes are ignored. It owns the
+// terminal buffer and paints it on the terminal's canvas in runs of equal colours.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "terminal/terminal_emulator.h"
+
+namespace hydrix::terminal {
+
+class TerminalBuffer;
+
+class TTYEmulator : public TerminalEmulator {
+public:
+    TTYEmulator();
+    ~TTYEmulator() override;
+
+    // The control byte's command: BEL, BS, TAB, LF and CR act, the rest are ecNone.
+    static EmuCommand MapControlChar(uint8_t ch);
+
+    bool NeedsUpdate() override;
+    void ClearScreen() override;
+    void ClearAll() override;
+    // Backspace becomes DEL (in the caller's variable too), then it is transmitted.
+    void KeyPress(uint8_t& ch) override;
+    // Paints what the buffer reports as changed (everything after a colour change).
+    void LazyPaint() override;
+    // Paints the cells under the canvas's clip rectangle.
+    void Paint() override;
+    void ProcessBlock(const uint8_t* data, int length, CharSource source) override;
+
+    // Installed as the buffer's OnCursorMoved.
+    void CursorMovedHandler(TerminalBuffer* aSender, int aRow, int aCol);
+
+    bool RepaintAll() const { return repaintAll_; }
+
+private:
+    struct PaintRun {
+        int firstCol;
+        int lastCol;
+        uint32_t fore;
+        uint32_t back;
+        uint8_t attrs;
+    };
+
+    void ProcessChar(uint8_t ch);
+    void SyncColors();
+    void PaintRow(int row, int fromCol, int toCol);
+    void DrawRun(const PaintRun& run, int row);
+    void PrepareLine(int cols);
+
+    std::unique_ptr<TerminalBuffer> ownBuffer_;
+    // Per-character advances handed to the canvas, and the characters of one run
+    // (NUL-terminated). Both start at 255 columns and grow with a wider buffer.
+    std::vector<int> advances_;
+    std::vector<char> textLine_;
+    int advanceWidth_ = -1;  // the width the advances hold
+    // Reused between rows, so painting allocates nothing in the steady state.
+    std::vector<PaintRun> runs_;
+    bool repaintAll_ = false;
+    std::string replaceWith_;
+};
+
+}  // namespace hydrix::terminal

@@ -1,0 +1,736 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/message_loop.h"
+#include "terminal/terminal_buffer.h"
+
+namespace hydrix::terminal {
+namespace {
+
+std::string RowText(TerminalBuffer& b, int row) {
+    const uint8_t* p = b.RowChars(row);
+    return p ? std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(b.ColCount())) : std::string();
+}
+
+// Row text without trailing blanks.
+std::string Trimmed(TerminalBuffer& b, int row) {
+    std::string s = RowText(b, row);
+    s.erase(s.find_last_not_of(' ') + 1);
+    return s;
+}
+
+// Writes "row N" at the start of every screen row.
+void LabelRows(TerminalBuffer& b) {
+    for (int r = 1; r <= b.RowCount(); ++r) {
+        b.CursorPos(r, 1);
+        b.WriteString("row " + std::to_string(r));
+    }
+}
+
+void Drain(TerminalBuffer& b) {
+    CellRect r;
+    while (b.TakeInvalidRect(r)) {
+    }
+}
+
+TEST(TerminalBuffer, CreationState) {
+    TerminalBuffer b;
+    EXPECT_EQ(b.ColCount(), 80);
+    EXPECT_EQ(b.RowCount(), 24);
+    EXPECT_EQ(b.SVRowCount(), 200);
+    EXPECT_EQ(b.CursorRow(), 1);
+    EXPECT_EQ(b.CursorCol(), 1);
+    EXPECT_FALSE(b.ScrollRegionActive());
+    EXPECT_TRUE(b.AbsAddress() && b.AutoWrap() && b.AutoWrapDelay());
+    EXPECT_FALSE(b.InsertMode() || b.NewLineMode() || b.WrapPending());
+    EXPECT_EQ(b.ForeColor(), 0xC0C0C0u);
+    EXPECT_EQ(b.BackColor(), 0u);
+    for (int c = 1; c <= 80; ++c) EXPECT_EQ(b.HorzTabStop(c), c % 8 == 1) << c;
+    for (int r = 1; r <= 24; ++r) EXPECT_FALSE(b.VertTabStop(r));
+    for (int r = -175; r <= 24; ++r) {
+        ASSERT_EQ(RowText(b, r), std::string(80, ' ')) << r;
+        EXPECT_EQ(b.RowForeColors(r)[79], 0xC0C0C0u);
+        EXPECT_EQ(b.RowBackColors(r)[0], 0u);
+        EXPECT_EQ(b.RowAttrs(r)[5], 0);
+    }
+    EXPECT_EQ(b.RowChars(-176), nullptr);
+    EXPECT_EQ(b.RowChars(25), nullptr);
+    CellRect rect;
+    ASSERT_TRUE(b.TakeInvalidRect(rect));
+    EXPECT_EQ(rect, (CellRect{1, 1, 80, 24}));
+    EXPECT_FALSE(b.TakeInvalidRect(rect));
+    EXPECT_TRUE(b.TakeCursorMoved());
+    EXPECT_FALSE(b.TakeCursorMoved());
+}
+
+TEST(TerminalBuffer, WriteCharStoresCurrentValues) {
+    TerminalBuffer b;
+    b.SetForeColor(0x0000FF);
+    b.SetBackColor(0x00FF00);
+    b.SetCharAttrs(tcaBold | tcaUnderline);
+    b.SetCharSet(3);
+    b.CursorPos(2, 5);
+    b.WriteChar('Q');
+    EXPECT_EQ(b.RowChars(2)[4], 'Q');
+    EXPECT_EQ(b.RowForeColors(2)[4], 0x0000FFu);
+    EXPECT_EQ(b.RowBackColors(2)[4], 0x00FF00u);
+    EXPECT_EQ(b.RowAttrs(2)[4], tcaBold | tcaUnderline);
+    EXPECT_EQ(b.RowCharSets(2)[4], 3);
+    EXPECT_EQ(b.CursorCol(), 6);
+    // The current values are also what cleared cells take.
+    b.EraseLine();
+    EXPECT_EQ(b.RowChars(2)[4], ' ');
+    EXPECT_EQ(b.RowBackColors(2)[70], 0x00FF00u);
+    EXPECT_EQ(b.RowAttrs(2)[0], tcaBold | tcaUnderline);
+}
+
+struct WrapCase {
+    const char* name;
+    bool carriageReturn;
+    int row, col;  // where 'Z' lands
+};
+
+class PendingWrap : public ::testing::TestWithParam<WrapCase> {};
+
+TEST_P(PendingWrap, LastColumnWaitsForNextCharacter) {
+    const WrapCase& c = GetParam();
+    TerminalBuffer b;
+    b.CursorPos(1, 80);
+    b.WriteChar('A');
+    EXPECT_EQ(b.CursorCol(), 80);
+    EXPECT_TRUE(b.WrapPending());
+    if (c.carriageReturn) b.CarriageReturn();
+    b.WriteChar('Z');
+    EXPECT_EQ(b.RowChars(c.row)[c.col - 1], 'Z');
+    EXPECT_EQ(b.RowChars(1)[79], 'A');
+    EXPECT_EQ(b.CursorRow(), c.row);
+    EXPECT_EQ(b.CursorCol(), c.col + 1);
+    EXPECT_FALSE(b.WrapPending());
+}
+
+INSTANTIATE_TEST_SUITE_P(TerminalBuffer, PendingWrap,
+                         ::testing::Values(WrapCase{"NextRow", false, 2, 1}, WrapCase{"AfterCR", true, 1, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TerminalBuffer, WrapWithoutAutoWrapOverwritesLastColumn) {
+    TerminalBuffer b;
+    b.SetAutoWrap(false);
+    b.CursorPos(3, 79);
+    b.WriteString("abcd");
+    EXPECT_EQ(Trimmed(b, 3), std::string(78, ' ') + "ad");
+    EXPECT_EQ(b.CursorRow(), 3);
+    EXPECT_EQ(b.CursorCol(), 80);
+    b.SetAutoWrap(true);
+    b.SetAutoWrapDelay(false);
+    b.CursorPos(5, 80);
+    b.WriteChar('x');
+    EXPECT_EQ(b.CursorRow(), 6);
+    EXPECT_EQ(b.CursorCol(), 1);
+}
+
+TEST(TerminalBuffer, BottomRightWriteScrollsIntoScrollback) {
+    TerminalBuffer b;
+    LabelRows(b);
+    b.CursorPos(24, 80);
+    b.WriteChar('A');
+    Drain(b);
+    b.WriteChar('B');
+    EXPECT_EQ(Trimmed(b, 0), "row 1");
+    EXPECT_EQ(Trimmed(b, 1), "row 2");
+    EXPECT_EQ(Trimmed(b, 23), "row 24" + std::string(73, ' ') + "A");
+    EXPECT_EQ(Trimmed(b, 24), "B");
+    EXPECT_EQ(b.CursorRow(), 24);
+    EXPECT_EQ(b.CursorCol(), 2);
+    CellRect rect;
+    ASSERT_TRUE(b.TakeInvalidRect(rect));
+    EXPECT_EQ(rect, (CellRect{1, 1, 80, 24}));
+}
+
+TEST(TerminalBuffer, LineFeedsFillTheScrollbackOldestFirst) {
+    TerminalBuffer b;
+    b.tbSetSVRowCount(30);
+    for (int i = 0; i < 100; ++i) {
+        b.WriteString("line " + std::to_string(i));
+        b.CarriageReturn();
+        b.LineFeed();
+    }
+    // 100 lines then an empty bottom row: the newest 29 lines are kept.
+    EXPECT_EQ(Trimmed(b, 24), "");
+    for (int r = 23; r >= -5; --r) EXPECT_EQ(Trimmed(b, r), "line " + std::to_string(99 - (23 - r))) << r;
+}
+
+TEST(TerminalBuffer, BackspaceAndCursorLeftAtTheLeftEdge) {
+    TerminalBuffer b;
+    LabelRows(b);
+    b.CursorPos(3, 1);
+    b.Backspace();
+    EXPECT_EQ(b.CursorCol(), 1);
+    EXPECT_EQ(b.CursorRow(), 3);
+    b.CursorLeft(false, false);
+    EXPECT_EQ(b.CursorCol(), 1);
+    b.CursorLeft(true, false);
+    EXPECT_EQ(b.CursorRow(), 2);
+    EXPECT_EQ(b.CursorCol(), 80);
+    b.CursorPos(1, 1);
+    b.CursorLeft(true, false);
+    EXPECT_EQ(b.CursorRow(), 1);
+    EXPECT_EQ(b.CursorCol(), 1);
+    // At the top-left corner with scroll a blank row enters at the top.
+    b.CursorLeft(true, true);
+    EXPECT_EQ(b.CursorRow(), 1);
+    EXPECT_EQ(b.CursorCol(), 80);
+    EXPECT_EQ(Trimmed(b, 1), "");
+    EXPECT_EQ(Trimmed(b, 2), "row 1");
+    EXPECT_EQ(Trimmed(b, 24), "row 23");
+    EXPECT_EQ(Trimmed(b, 0), "");
+}
+
+TEST(TerminalBuffer, CursorRightWrapAndEdges) {
+    TerminalBuffer b;
+    b.CursorPos(4, 80);
+    b.CursorRight(false, true);
+    EXPECT_EQ(b.CursorCol(), 80);
+    b.CursorRight(true, false);
+    EXPECT_EQ(b.CursorRow(), 5);
+    EXPECT_EQ(b.CursorCol(), 1);
+    b.CursorPos(24, 80);
+    b.CursorRight(true, false);
+    EXPECT_EQ(b.CursorRow(), 24);
+    EXPECT_EQ(b.CursorCol(), 80);
+    b.CursorUp(false);
+    EXPECT_EQ(b.CursorRow(), 23);
+    b.CursorPos(1, 1);
+    b.CursorUp(false);
+    EXPECT_EQ(b.CursorRow(), 1);
+}
+
+struct TabCase {
+    const char* name;
+    int from;
+    bool back;
+    int to;
+};
+
+class HorizontalTabs : public ::testing::TestWithParam<TabCase> {};
+
+TEST_P(HorizontalTabs, MovesToStopOrEdge) {
+    TerminalBuffer b;
+    b.SetCursorCol(GetParam().from);
+    if (GetParam().back)
+        b.BackTabHorz();
+    else
+        b.TabHorz();
+    EXPECT_EQ(b.CursorCol(), GetParam().to);
+}
+
+INSTANTIATE_TEST_SUITE_P(TerminalBuffer, HorizontalTabs,
+                         ::testing::Values(TabCase{"From1", 1, false, 9}, TabCase{"From8", 8, false, 9},
+                                           TabCase{"From73", 73, false, 80}, TabCase{"From74", 74, false, 80},
+                                           TabCase{"From80", 80, false, 80}, TabCase{"BackFrom9", 9, true, 1},
+                                           TabCase{"BackFrom10", 10, true, 9}, TabCase{"BackFrom80", 80, true, 73},
+                                           TabCase{"BackFrom1", 1, true, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TerminalBuffer, TabStopsSetAndCleared) {
+    TerminalBuffer b;
+    b.ClearAllHorzTabStops();
+    b.TabHorz();
+    EXPECT_EQ(b.CursorCol(), 80);
+    b.SetCursorCol(30);
+    b.SetHorzTabStop();
+    b.SetCursorCol(1);
+    b.TabHorz();
+    EXPECT_EQ(b.CursorCol(), 30);
+    b.ClearHorzTabStop();
+    EXPECT_FALSE(b.HorzTabStop(30));
+
+    b.SetCursorRow(7);
+    b.SetVertTabStop();
+    b.SetCursorRow(2);
+    b.TabVert();
+    EXPECT_EQ(b.CursorRow(), 7);
+    b.TabVert();
+    EXPECT_EQ(b.CursorRow(), 24);
+    b.BackTabVert();
+    EXPECT_EQ(b.CursorRow(), 7);
+    b.BackTabVert();
+    EXPECT_EQ(b.CursorRow(), 1);
+    b.ClearAllVertTabStops();
+    EXPECT_FALSE(b.VertTabStop(7));
+}
+
+struct RowCase {
+    const char* name;
+    int set;
+    int expect;
+};
+
+class CursorRowPlacement : public ::testing::TestWithParam<RowCase> {};
+
+TEST_P(CursorRowPlacement, ClampsToTheWholeBuffer) {
+    TerminalBuffer b;
+    b.SetCursorRow(GetParam().set);
+    EXPECT_EQ(b.CursorRow(), GetParam().expect);
+}
+
+INSTANTIATE_TEST_SUITE_P(TerminalBuffer, CursorRowPlacement,
+                         ::testing::Values(RowCase{"Zero", 0, 0}, RowCase{"Scrollback", -100, -100},
+                                           RowCase{"OldestRow", -5000, -175}, RowCase{"Beyond", 5000, 24},
+                                           RowCase{"Screen", 12, 12}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TerminalBuffer, CursorInScrollbackWritesThere) {
+    TerminalBuffer b;
+    b.SetCursorRow(0);
+    b.SetCursorCol(500);
+    EXPECT_EQ(b.CursorCol(), 80);
+    b.SetCursorCol(3);
+    b.WriteChar('s');
+    EXPECT_EQ(b.RowChars(0)[2], 's');
+    CellRect rect;
+    Drain(b);
+    b.WriteChar('t');
+    ASSERT_TRUE(b.TakeInvalidRect(rect));
+    EXPECT_EQ(rect, (CellRect{4, 0, 4, 0}));
+}
+
+TEST(TerminalBuffer, ScrollRegionWholeScreenStaysOff) {
+    TerminalBuffer b;
+    b.CursorPos(10, 10);
+    b.SetScrollRegion(1, 24);
+    EXPECT_FALSE(b.ScrollRegionActive());
+    b.SetScrollRegion(24, 1);
+    EXPECT_FALSE(b.ScrollRegionActive());
+}
+
+TEST(TerminalBuffer, ScrollRegionLineFeedScrollsOnlyTheRegion) {
+    TerminalBuffer b;
+    LabelRows(b);
+    b.CursorPos(24, 1);
+    b.LineFeed();  // "row 1" into the scrollback
+    ASSERT_EQ(Trimmed(b, 0), "row 1");
+    b.SetScrollRegion(10, 5);
+    EXPECT_TRUE(b.ScrollRegionActive());
+    EXPECT_EQ(b.CursorRow(), 5);
+    EXPECT_EQ(b.CursorCol(), 1);
+    EXPECT_EQ(b.ScrollRegionTop(), 5);
+    EXPECT_EQ(b.ScrollRegionBottom(), 10);
+    b.SetCursorRow(10);
+    Drain(b);
+    b.LineFeed();
+    EXPECT_EQ(b.CursorRow(), 10);
+    EXPECT_EQ(Trimmed(b, 4), "row 5");
+    EXPECT_EQ(Trimmed(b, 5), "row 7");
+    EXPECT_EQ(Trimmed(b, 9), "row 11");
+    EXPECT_EQ(Trimmed(b, 10), "");
+    EXPECT_EQ(Trimmed(b, 11), "row 12");
+    EXPECT_EQ(Trimmed(b, 0), "row 1");
+    EXPECT_EQ(Trimmed(b, -1), "");
+    CellRect rect;
+    ASSERT_TRUE(b.TakeInvalidRect(rect));
+    EXPECT_EQ(rect, (CellRect{1, 5, 80, 10}));
+    b.SetScrollRegionActive(false);
+    EXPECT_EQ(b.CursorRow(), 1);
+}
+
+TEST(TerminalBuffer, RelativeAddressingInsideTheRegion) {
+    TerminalBuffer b;
+    b.SetScrollRegion(5, 10);
+    b.SetAbsAddress(false);
+    b.CursorPos(2, 3);
+    EXPECT_EQ(b.CursorRow(), 2);
+    b.SetAbsAddress(true);
+    EXPECT_EQ(b.CursorRow(), 6);
+    EXPECT_EQ(b.CursorCol(), 3);
+    // The region's clamp is the buffer, not the region.
+    b.SetScrollRegion(0, 500);
+    EXPECT_FALSE(b.ScrollRegionActive());
+}
+
+TEST(TerminalBuffer, EraseScreenMovesTheScreenIntoTheScrollback) {
+    TerminalBuffer b;
+    LabelRows(b);
+    b.CursorPos(7, 13);
+    Drain(b);
+    b.EraseScreen();
+    EXPECT_EQ(b.CursorRow(), 7);
+    EXPECT_EQ(b.CursorCol(), 13);
+    for (int r = 1; r <= 24; ++r) {
+        EXPECT_EQ(Trimmed(b, r - 24), "row " + std::to_string(r));
+        EXPECT_EQ(Trimmed(b, r), "");
+    }
+    EXPECT_EQ(Trimmed(b, -24), "");
+    CellRect rect;
+    ASSERT_TRUE(b.TakeInvalidRect(rect));
+    EXPECT_EQ(rect, (CellRect{1, 1, 80, 24}));
+}
+
+TEST(TerminalBuffer, EraseToAndFromCursor) {
+    TerminalBuffer b;
+    for (int r = 1; r <= 24; ++r) {
+        b.CursorPos(r, 1);
+        b.WriteString(std::string(80, 'x'));
+    }
+    b.CursorPos(0, 1);
+    b.WriteString("keep");
+    b.CursorPos(10, 41);
+    b.EraseToEOW();
+    EXPECT_EQ(Trimmed(b, 10), std::string(40, 'x'));
+    EXPECT_EQ(Trimmed(b, 11), "");
+    EXPECT_EQ(Trimmed(b, 24), "");
+    b.CursorPos(5, 40);
+    b.EraseFromBOW();
+    EXPECT_EQ(RowText(b, 5), std::string(40, ' ') + std::string(40, 'x'));
+    EXPECT_EQ(Trimmed(b, 1), "");
+    EXPECT_EQ(Trimmed(b, 6), std::string(80, 'x'));
+    EXPECT_EQ(Trimmed(b, 0), "keep");
+    b.CursorPos(6, 10);
+    b.EraseToEOL();
+    EXPECT_EQ(Trimmed(b, 6), std::string(9, 'x'));
+    b.CursorPos(7, 10);
+    b.EraseFromBOL();
+    EXPECT_EQ(RowText(b, 7), std::string(10, ' ') + std::string(70, 'x'));
+}
+
+TEST(TerminalBuffer, EraseCharsContinuesOnFollowingRows) {
+    TerminalBuffer b;
+    for (int r = 1; r <= 24; ++r) {
+        b.CursorPos(r, 1);
+        b.WriteString(std::string(80, 'x'));
+    }
+    b.CursorPos(3, 71);
+    b.EraseChars(100);
+    EXPECT_EQ(RowText(b, 3), std::string(70, 'x') + std::string(10, ' '));
+    EXPECT_EQ(RowText(b, 4), std::string(80, ' '));
+    EXPECT_EQ(RowText(b, 5), std::string(10, ' ') + std::string(70, 'x'));
+    EXPECT_EQ(b.CursorRow(), 3);
+    // Never past the bottom of the region.
+    b.CursorPos(24, 1);
+    b.EraseChars(1000);
+    EXPECT_EQ(Trimmed(b, 24), "");
+    EXPECT_EQ(Trimmed(b, 23), std::string(80, 'x'));
+}
+
+TEST(TerminalBuffer, EraseAllClearsScrollbackAndHomes) {
+    TerminalBuffer b;
+    LabelRows(b);
+    b.EraseScreen();
+    b.CursorPos(9, 9);
+    b.EraseAll();
+    EXPECT_EQ(b.CursorRow(), 1);
+    EXPECT_EQ(b.CursorCol(), 1);
+    for (int r = -175; r <= 24; ++r) ASSERT_EQ(Trimmed(b, r), "") << r;
+}
+
+TEST(TerminalBuffer, InsertAndDeleteCharsAndLines) {
+    TerminalBuffer b;
+    LabelRows(b);
+    b.CursorPos(2, 1);
+    b.InsertChars(3);
+    EXPECT_EQ(Trimmed(b, 2), "   row 2");
+    b.DeleteChars(4);
+    EXPECT_EQ(Trimmed(b, 2), "ow 2");
+    b.CursorPos(2, 78);
+    b.InsertChars(50);  // cut to the row
+    EXPECT_EQ(Trimmed(b, 2), "ow 2");
+    b.CursorPos(3, 5);
+    b.InsertLines(2);
+    EXPECT_EQ(b.CursorRow(), 3);
+    EXPECT_EQ(Trimmed(b, 3), "");
+    EXPECT_EQ(Trimmed(b, 5), "row 3");
+    EXPECT_EQ(Trimmed(b, 24), "row 22");
+    b.DeleteLines(3);
+    EXPECT_EQ(Trimmed(b, 3), "row 4");
+    EXPECT_EQ(Trimmed(b, 21), "row 22");
+    EXPECT_EQ(Trimmed(b, 22), "");
+    b.SetInsertMode(true);
+    b.CursorPos(1, 1);
+    b.WriteString("ab");
+    EXPECT_EQ(Trimmed(b, 1), "abrow 1");
+}
+
+TEST(TerminalBuffer, ScrollbackRowsAfterScreenGrows) {
+    TerminalBuffer b;
+    b.tbSetRowCount(45);
+    LabelRows(b);
+    b.CursorPos(30, 7);
+    b.tbSetSVRowCount(1000);
+    EXPECT_EQ(b.SVRowCount(), 1000);
+    EXPECT_EQ(b.RowCount(), 45);
+    for (int r = 1; r <= 45; ++r) EXPECT_EQ(Trimmed(b, r), "row " + std::to_string(r));
+    EXPECT_NE(b.RowChars(-954), nullptr);
+    EXPECT_EQ(b.RowChars(-955), nullptr);
+    EXPECT_EQ(b.CursorRow(), 30);
+    EXPECT_EQ(b.CursorCol(), 7);
+    b.WriteChar('!');
+    EXPECT_EQ(b.RowChars(30)[6], '!');
+    // Shrinking keeps the newest rows and the cursor's screen row.
+    b.tbSetSVRowCount(50);
+    EXPECT_EQ(Trimmed(b, 45), "row 45");
+    EXPECT_EQ(b.CursorRow(), 30);
+    b.tbSetSVRowCount(20);
+    EXPECT_EQ(b.RowCount(), 20);
+    EXPECT_EQ(Trimmed(b, 20), "row 45");
+    EXPECT_EQ(Trimmed(b, 1), "row 26");
+}
+
+TEST(TerminalBuffer, RowCountChangesKeepTheBottomOfTheBuffer) {
+    TerminalBuffer b;
+    LabelRows(b);
+    b.CursorPos(1, 5);
+    Drain(b);
+    b.tbSetRowCount(10);
+    EXPECT_EQ(Trimmed(b, 10), "row 24");
+    EXPECT_EQ(Trimmed(b, 0), "row 14");
+    EXPECT_EQ(b.CursorRow(), 1);  // moved down to the new screen top
+    EXPECT_EQ(b.CursorCol(), 5);
+    EXPECT_FALSE(b.HasInvalidRect());  // the screen just covers other rows
+    b.tbSetRowCount(500);  // above SVRowCount: ignored
+    EXPECT_EQ(b.RowCount(), 10);
+}
+
+struct SizeErrorCase {
+    const char* name;
+    void (TerminalBuffer::*setter)(int);
+    int value;
+    const char* message;
+};
+
+class SizeErrors : public ::testing::TestWithParam<SizeErrorCase> {};
+
+TEST_P(SizeErrors, TooSmallRaisesAndChangesNothing) {
+    const SizeErrorCase& c = GetParam();
+    TerminalBuffer b;
+    b.CursorPos(5, 6);
+    try {
+        (b.*c.setter)(c.value);
+        FAIL() << "no exception";
+    } catch (const ETerminalError& e) {
+        EXPECT_STREQ(e.what(), c.message);
+    }
+    EXPECT_EQ(b.ColCount(), 80);
+    EXPECT_EQ(b.RowCount(), 24);
+    EXPECT_EQ(b.SVRowCount(), 200);
+    EXPECT_EQ(b.CursorRow(), 5);
+    EXPECT_EQ(b.CursorCol(), 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TerminalBuffer, SizeErrors,
+    ::testing::Values(
+        SizeErrorCase{"Cols1", &TerminalBuffer::tbSetColCount, 1, "TTerminalBuffer.tbSetColCount: new count too small"},
+        SizeErrorCase{"ColsNeg", &TerminalBuffer::tbSetColCount, -3, "TTerminalBuffer.tbSetColCount: new count too small"},
+        SizeErrorCase{"Rows1", &TerminalBuffer::tbSetRowCount, 1, "TTerminalBuffer.tbSetRowCount: new count too small"},
+        SizeErrorCase{"Rows0", &TerminalBuffer::tbSetRowCount, 0, "TTerminalBuffer.tbSetRowCount: new count too small"},
+        SizeErrorCase{"SV1", &TerminalBuffer::tbSetSVRowCount, 1, "TTerminalBuffer.tbSetSVRowCount: new count too small"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TerminalBuffer, ColCountChangeBlanksNewColumnsAndHomes) {
+    TerminalBuffer b;
+    b.CursorPos(3, 1);
+    b.WriteString(std::string(80, 'x'));
+    b.CursorPos(9, 9);
+    b.tbSetColCount(78);  // same stride for one-byte rows
+    EXPECT_EQ(b.CursorRow(), 1);
+    EXPECT_EQ(b.CursorCol(), 1);
+    b.tbSetColCount(80);
+    EXPECT_EQ(RowText(b, 3), std::string(78, 'x') + "  ");
+    b.tbSetColCount(132);
+    EXPECT_EQ(RowText(b, 3), std::string(78, 'x') + std::string(54, ' '));
+    EXPECT_TRUE(b.HorzTabStop(73));
+    EXPECT_FALSE(b.HorzTabStop(81));  // new columns get no stops
+    EXPECT_FALSE(b.HorzTabStop(129));
+    b.tbSetColCount(10);
+    EXPECT_EQ(RowText(b, 3), std::string(10, 'x'));
+    EXPECT_EQ(b.ActiveRegion().Width, 10);
+}
+
+TEST(TerminalBuffer, TakeInvalidRectMergesEverythingQueued) {
+    TerminalBuffer b;
+    Drain(b);
+    EXPECT_FALSE(b.HasInvalidRect());
+    b.CursorPos(3, 5);
+    b.WriteChar('a');
+    b.CursorPos(10, 20);
+    b.WriteChar('b');
+    EXPECT_TRUE(b.HasInvalidRect());
+    CellRect rect;
+    ASSERT_TRUE(b.TakeInvalidRect(rect));
+    EXPECT_EQ(rect, (CellRect{5, 3, 20, 10}));
+    EXPECT_FALSE(b.TakeInvalidRect(rect));
+    EXPECT_FALSE(b.HasInvalidRect());
+}
+
+TEST(TerminalBuffer, InvalidNodesReturnToThePool) {
+    auto& pool = InvalidRectPool::Instance();
+    auto inUse = [&] { return pool.Capacity() - pool.FreeCount(); };
+    size_t before = inUse();
+    {
+        TerminalBuffer b;
+        Drain(b);
+        EXPECT_EQ(inUse(), before);
+        // Far more marks than the fold limit: the queue stays bounded.
+        for (int i = 0; i < 3 * InvalidRectList::FoldLimit; ++i) b.WriteChar('x');
+        EXPECT_LE(inUse() - before, static_cast<size_t>(InvalidRectList::FoldLimit));
+        CellRect rect;
+        ASSERT_TRUE(b.TakeInvalidRect(rect));
+        EXPECT_EQ(rect, (CellRect{1, 1, 80, 24}));
+        EXPECT_EQ(inUse(), before);
+        b.WriteChar('y');
+        EXPECT_EQ(inUse(), before + 1);
+    }
+    // A buffer destroyed with rectangles queued gives its nodes back.
+    EXPECT_EQ(inUse(), before);
+    EXPECT_EQ(pool.Capacity() % InvalidRectPool::BlockSize, 0u);
+}
+
+TEST(TerminalBuffer, DefaultBackColorRecoloursOldDefaultOnly) {
+    TerminalBuffer b;
+    b.SetBackColor(0x0000FF);
+    b.CursorPos(2, 1);
+    b.WriteString("red");
+    b.SetBackColor(0);
+    b.SetDefaultBackColor(0xFFFFFF);
+    EXPECT_EQ(b.DefaultBackColor(), 0xFFFFFFu);
+    EXPECT_EQ(b.BackColor(), 0u);
+    for (int r = -175; r <= 24; ++r) {
+        for (int c = 0; c < 80; ++c) {
+            uint32_t expect = (r == 2 && c < 3) ? 0x0000FFu : 0xFFFFFFu;
+            ASSERT_EQ(b.RowBackColors(r)[c], expect) << r << "," << c;
+        }
+    }
+    // The fill is still the current colour, not the new default.
+    b.EraseLine();
+    EXPECT_EQ(b.RowBackColors(2)[0], 0u);
+    b.SetDefaultForeColor(0);
+    EXPECT_EQ(b.RowForeColors(5)[5], 0u);
+    EXPECT_EQ(b.ForeColor(), 0xC0C0C0u);
+}
+
+TEST(TerminalBuffer, CursorMovedNotification) {
+    TerminalBuffer b;
+    std::vector<std::pair<int, int>> calls;
+    b.OnCursorMoved = [&](TerminalBuffer* sender, int row, int col) {
+        EXPECT_EQ(sender, &b);
+        calls.emplace_back(row, col);
+    };
+    ASSERT_TRUE(b.TakeCursorMoved());
+    b.CursorPos(24, 3);
+    EXPECT_EQ(calls, (std::vector<std::pair<int, int>>{{24, 1}, {24, 3}}));
+    ASSERT_TRUE(b.TakeCursorMoved());
+    calls.clear();
+    b.LineFeed();  // scroll only
+    b.CursorDown(true);
+    b.SetCursorCol(3);  // unchanged
+    EXPECT_TRUE(calls.empty());
+    EXPECT_FALSE(b.TakeCursorMoved());
+    // Until taken, the flag makes every notifying operation call again.
+    b.CarriageReturn();
+    b.CarriageReturn();
+    EXPECT_EQ(calls.size(), 2u);
+    b.SetScrollRegionActive(true);
+    EXPECT_EQ(calls.size(), 3u);
+}
+
+TEST(TerminalBuffer, ScrollRowsCallbackInScreenRows) {
+    TerminalBuffer b;
+    std::vector<std::vector<int>> calls;
+    b.OnScrollRows = [&](TerminalBuffer*, int count, int top, int bottom) { calls.push_back({count, top, bottom}); };
+    b.CursorPos(24, 1);
+    b.LineFeed();
+    b.CursorPos(5, 1);
+    b.InsertLines(2);
+    EXPECT_EQ(calls, (std::vector<std::vector<int>>{{1, -175, 24}, {-2, 5, 24}}));
+}
+
+TEST(TerminalBuffer, PaintMessagePerMarkedRectangle) {
+    auto& loop = platform::MessageLoop::Instance();
+    loop.AttachToCurrentThread();
+    int paints = 0;
+    platform::WindowHandle window = loop.CreateWindow([&](uint32_t msg, platform::WParam w, platform::LParam l) {
+        if (msg == AM_TERMPAINT && w == 0 && l == 0) ++paints;
+        return platform::LResult(0);
+    });
+    {
+        TerminalBuffer b;
+        b.SetNotifyWindow(window);
+        b.WriteString("ab");
+        b.CursorPos(24, 1);
+        b.LineFeed();
+        b.SetNotifyWindow(0);
+        b.WriteChar('c');
+        loop.ProcessMessages();
+    }
+    EXPECT_EQ(paints, 3);
+    loop.DestroyWindow(window);
+}
+
+TEST(TerminalBuffer, ResetRestoresPowerOnState) {
+    TerminalBuffer b;
+    b.SetForeColor(1);
+    b.SetBackColor(2);
+    b.SetCharAttrs(tcaReverse);
+    b.SetCharSet(7);
+    b.SetAbsAddress(false);
+    b.SetInsertMode(true);
+    b.SetNewLineMode(true);
+    b.SetAutoWrap(false);
+    b.ClearAllHorzTabStops();
+    b.SetScrollRegion(3, 8);
+    b.WriteString("xyz");
+    b.EraseScreen();
+    Drain(b);
+    b.Reset();
+    EXPECT_EQ(b.ForeColor(), 0xC0C0C0u);
+    EXPECT_EQ(b.BackColor(), 0u);
+    EXPECT_EQ(b.CharAttrs(), 0);
+    EXPECT_EQ(b.CharSet(), 0);
+    EXPECT_TRUE(b.AbsAddress() && b.AutoWrap() && b.AutoWrapDelay());
+    EXPECT_FALSE(b.InsertMode() || b.NewLineMode() || b.ScrollRegionActive());
+    EXPECT_TRUE(b.HorzTabStop(9));
+    EXPECT_EQ(b.CursorRow(), 1);
+    EXPECT_EQ(b.CursorCol(), 1);
+    for (int r = -175; r <= 24; ++r) {
+        ASSERT_EQ(Trimmed(b, r), "");
+        ASSERT_EQ(b.RowBackColors(r)[0], 0u);
+        ASSERT_EQ(b.RowAttrs(r)[0], 0);
+    }
+    EXPECT_TRUE(b.HasInvalidRect());
+}
+
+TEST(TerminalArray, ShapeAndItems) {
+    TerminalArray three(3);
+    EXPECT_EQ(three.ItemSize(), 1);
+    EXPECT_EQ(three.Stride(), -1);
+    EXPECT_EQ(three.GetItemPtr(0, 0), nullptr);
+
+    struct {
+        int itemSize, cols, stride;
+    } shapes[] = {{1, 5, 8}, {1, 8, 8}, {2, 5, 6}, {4, 5, 5}};
+    for (auto s : shapes) {
+        TerminalArray a(s.itemSize);
+        a.SetColCount(s.cols);
+        a.SetRowCount(3);
+        EXPECT_EQ(a.Stride(), s.stride) << s.itemSize << "/" << s.cols;
+    }
+
+    TerminalArray a(2);
+    a.SetDefaultItem(0x12345678);
+    EXPECT_EQ(a.DefaultItem(), 0x5678u);
+    a.SetColCount(4);
+    a.SetRowCount(3);
+    uint16_t src[] = {1, 2, 3, 4, 5};
+    a.WriteItems(src, 5, 1, 2);  // cut to the row
+    EXPECT_EQ(a.Item(2, 0), 0x5678u);
+    EXPECT_EQ(a.Item(2, 3), 3u);
+    a.SetRowCount(5);  // bottom-aligned
+    EXPECT_EQ(a.Item(4, 1), 1u);
+    EXPECT_EQ(a.Item(0, 1), 0x5678u);
+    a.ReplaceItem(0x5678, 9);
+    EXPECT_EQ(a.Item(0, 0), 9u);
+}
+
+}  // namespace
+}  // namespace hydrix::terminal

@@ -1,0 +1,579 @@
+#include "terminal/tty_emulator.h"
+
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/dialogs.h"
+#include "platform/message_loop.h"
+#include "terminal/canvas.h"
+#include "terminal/emulator_terminal.h"
+#include "terminal/terminal_buffer.h"
+
+namespace hydrix::terminal {
+namespace {
+
+// ---- test doubles ----
+
+struct TextRun {
+    int x, y;
+    PixelRect opaque;
+    std::string text;
+    std::vector<int> advances;
+    uint32_t textColor, fill;
+};
+
+struct Line {
+    int x1, y1, x2, y2;
+    uint32_t color;
+};
+
+class RecordingCanvas : public Canvas {
+public:
+    void FillRect(const PixelRect&, uint32_t) override {}
+    void DrawTextRun(int x, int y, const PixelRect& opaque, const char* text, int n,
+                     const int* advances, uint32_t textColor, uint32_t fill) override {
+        EXPECT_EQ(text[n], '\0') << "text line not terminated";
+        runs.push_back({x, y, opaque, std::string(text, static_cast<size_t>(n)),
+                        std::vector<int>(advances, advances + n), textColor, fill});
+    }
+    void DrawLine(int x1, int y1, int x2, int y2, uint32_t color) override {
+        lines.push_back({x1, y1, x2, y2, color});
+    }
+    void SetClip(const PixelRect& rect) override { clip = rect; }
+    PixelRect ClipRect() const override { return clip; }
+
+    PixelRect clip{0, 0, 640, 384};
+    std::vector<TextRun> runs;
+    std::vector<Line> lines;
+};
+
+class TestPort : public TerminalPort {
+public:
+    bool Open() const override { return open; }
+    void SendChar(uint8_t ch) override { sent.push_back(static_cast<char>(ch)); }
+    void SendString(const std::string& text) override { sent += text; }
+    const EmulatorTerminal* LinkedTerminal() const override { return linked; }
+
+    bool open = true;
+    std::string sent;
+    const EmulatorTerminal* linked = nullptr;
+};
+
+class TestTerminal : public EmulatorTerminal {
+public:
+    uint32_t Color() const override { return color; }
+    void SetColor(uint32_t value) override { color = value; }
+    uint32_t FontColor() const override { return fontColor; }
+    void SetFontColor(uint32_t value) override { fontColor = value; }
+    bool HalfDuplex() const override { return halfDuplex; }
+    bool UseLazyDisplay() const override { return lazy; }
+    bool FollowCursor() const override { return follow; }
+    bool HideScrollbars() const override { return hideScrollbars; }
+    bool FreezeScrollBack() const override { return freeze; }
+    int CharWidth() const override { return 8; }
+    int CharHeight() const override { return 16; }
+    int LeftCol() const override { return leftCol; }
+    int TopRow() const override { return topRow; }
+    int VisibleCols() const override { return visibleCols; }
+    int VisibleRows() const override { return visibleRows; }
+    int FullCols() const override { return visibleCols; }
+    int FullRows() const override { return visibleRows; }
+    bool CursorBeyondWidth() const override { return beyondWidth; }
+    void SetCursorBeyondWidth(bool value) override { beyondWidth = value; }
+    bool CursorBeyondHeight() const override { return beyondHeight; }
+    void SetCursorBeyondHeight(bool value) override { beyondHeight = value; }
+    platform::WindowHandle Handle() const override { return handle; }
+    Canvas* GetCanvas() override { return &canvas; }
+    TerminalPort* ComPort() override { return hasPort ? &port : nullptr; }
+    void KeepCursorVisible() override { ++keepVisibleCalls; }
+    void RefreshScrollBars() override { ++refreshCalls; }
+    void CursorMoved(TerminalBuffer*, int row, int col) override { moves.push_back({row, col}); }
+    TerminalEmulator* Emulator() const override { return emulator; }
+    // As the terminal control does: give up the old pair, then link the new one.
+    void SetEmulator(TerminalEmulator* e) override {
+        if (e == emulator) {
+            return;
+        }
+        TerminalEmulator* old = emulator;
+        emulator = nullptr;
+        if (old != nullptr) {
+            RemoveTerminalLink(this, false);
+            old->SetTerminal(nullptr);
+        }
+        emulator = e;
+        if (e != nullptr) {
+            AddTerminalLink(this, e);
+        }
+    }
+
+    uint32_t color = 0;
+    uint32_t fontColor = 0xC0C0C0;
+    bool halfDuplex = false, lazy = true, follow = false, hideScrollbars = false, freeze = true;
+    int leftCol = 1, topRow = 1, visibleCols = 80, visibleRows = 24;
+    bool beyondWidth = false, beyondHeight = false;
+    platform::WindowHandle handle = 0;
+    RecordingCanvas canvas;
+    bool hasPort = true;
+    TestPort port;
+    int keepVisibleCalls = 0, refreshCalls = 0;
+    std::vector<std::pair<int, int>> moves;
+    TerminalEmulator* emulator = nullptr;
+};
+
+class BeepCounter : public platform::HeadlessUserInterface {
+public:
+    void Beep() override { ++beeps; }
+    int beeps = 0;
+};
+
+// A built-in TTY emulator bound to a test terminal, beeps counted.
+struct Fixture {
+    Fixture() : counter(std::make_shared<BeepCounter>()) {
+        previousUi = platform::SetUserInterface(counter);
+        tty.SetBuiltIn(true);
+        tty.SetTerminal(&term);
+        term.port.linked = &term;
+    }
+    ~Fixture() { platform::SetUserInterface(previousUi); }
+
+    void Feed(const std::string& bytes, CharSource source = CharSource::csPort) {
+        tty.ProcessBlock(reinterpret_cast<const uint8_t*>(bytes.data()),
+                         static_cast<int>(bytes.size()), source);
+    }
+    TerminalBuffer& Buf() { return *tty.Buffer(); }
+    std::string Row(int row) {
+        const uint8_t* chars = Buf().RowChars(row);
+        std::string text(reinterpret_cast<const char*>(chars), static_cast<size_t>(Buf().ColCount()));
+        return text.substr(0, text.find_last_not_of(' ') + 1);
+    }
+
+    std::shared_ptr<BeepCounter> counter;
+    std::shared_ptr<platform::UserInterface> previousUi;
+    TestTerminal term;
+    TTYEmulator tty;
+};
+
+// ---- received bytes: data-driven, each case also fed in random splits ----
+
+struct ByteCase {
+    const char* name;
+    std::string input;
+    std::vector<std::string> rows;  // screen rows from 1, trailing blanks trimmed
+    int cursorRow, cursorCol;
+    int beeps;
+};
+
+std::vector<ByteCase> ByteCases() {
+    std::string scroll;
+    for (int i = 0; i < 30; ++i) {
+        scroll += "L" + std::to_string(10 + i) + "\r\n";
+    }
+    std::vector<std::string> scrolled;
+    for (int i = 17; i < 40; ++i) {
+        scrolled.push_back("L" + std::to_string(i));
+    }
+    const std::string digits80 = std::string("0123456789") + "0123456789" + "0123456789" +
+                                 "0123456789" + "0123456789" + "0123456789" + "0123456789" +
+                                 "0123456789";
+    return {
+        {"CrLf", "AB\r\nC", {"AB", "C"}, 2, 2, 0},
+        {"LfAlone", "AB\nC", {"AB", "  C"}, 2, 4, 0},
+        {"BsAtColumnOne", "\bX", {"X"}, 1, 2, 0},
+        {"BsOverwrites", "AB\bC", {"AC"}, 1, 3, 0},
+        {"BsDoesNotErase", "AB\b\b", {"AB"}, 1, 1, 0},
+        {"TabFromColumnOne", "\tX", {"        X"}, 1, 10, 0},
+        {"TabFromColumn75", std::string(74, '.') + "\tY", {std::string(74, '.') + "     Y"}, 1, 80, 0},
+        {"EscNulVtFfLeaveNoTrace", std::string("A\x1b[1m", 5) + std::string("\0\x0b\x0c", 3) + "B",
+         {"A[1mB"}, 1, 6, 0},
+        {"BellBeepsPerByte", "A\a\aB", {"AB"}, 1, 3, 2},
+        {"EightyOneCharacters", digits80 + "X", {digits80, "X"}, 2, 2, 0},
+        {"WrapPendingCancelledByCr", digits80 + "\rX", {"X" + digits80.substr(1)}, 1, 2, 0},
+        {"HighBytesPrinted", "\x7f\x80\xff", {"\x7f\x80\xff"}, 1, 4, 0},
+        {"ScrollsIntoScrollback", scroll, scrolled, 24, 1, 0},
+    };
+}
+
+class TtyBytes : public ::testing::TestWithParam<ByteCase> {};
+
+void CheckScreen(Fixture& f, const ByteCase& c, const std::string& how) {
+    for (int row = 1; row <= f.Buf().RowCount(); ++row) {
+        const std::string want = row <= static_cast<int>(c.rows.size()) ? c.rows[row - 1] : "";
+        EXPECT_EQ(f.Row(row), want) << how << ", row " << row;
+    }
+    EXPECT_EQ(f.Buf().CursorRow(), c.cursorRow) << how;
+    EXPECT_EQ(f.Buf().CursorCol(), c.cursorCol) << how;
+}
+
+TEST_P(TtyBytes, WholeAndInRandomSplits) {
+    const ByteCase& c = GetParam();
+    {
+        Fixture f;
+        f.Feed(c.input);
+        CheckScreen(f, c, "whole");
+        EXPECT_EQ(f.counter->beeps, c.beeps);
+    }
+    for (unsigned seed = 1; seed <= 8; ++seed) {
+        Fixture f;
+        std::mt19937 rng(seed);
+        size_t pos = 0;
+        while (pos < c.input.size()) {
+            const size_t n = std::uniform_int_distribution<size_t>(1, 7)(rng);
+            f.Feed(c.input.substr(pos, n));
+            pos += n;
+        }
+        CheckScreen(f, c, "split seed " + std::to_string(seed));
+        EXPECT_EQ(f.counter->beeps, c.beeps);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TtyBytes, ::testing::ValuesIn(ByteCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TtyEmulator, ScrolledLinesReachTheScrollback) {
+    Fixture f;
+    for (int i = 0; i < 30; ++i) {
+        f.Feed("L" + std::to_string(10 + i) + "\r\n");
+    }
+    EXPECT_EQ(f.Row(0), "L16");
+    EXPECT_EQ(f.Row(-6), "L10");
+}
+
+// ---- keyboard ----
+
+TEST(TtyEmulator, BackspaceKeySendsDel) {
+    Fixture f;
+    uint8_t key = 0x08;
+    f.tty.KeyPress(key);
+    EXPECT_EQ(key, 0x7F);
+    EXPECT_EQ(f.term.port.sent, "\x7f");
+    EXPECT_EQ(f.Row(1), "");
+
+    f.term.halfDuplex = true;
+    key = 0x08;
+    f.tty.KeyPress(key);
+    EXPECT_EQ(f.term.port.sent, "\x7f\x7f");
+    EXPECT_EQ(f.Row(1), "\x7f");
+}
+
+TEST(TtyEmulator, TypedBytesOnAClosedOrMissingPortAreOnlyEchoed) {
+    Fixture f;
+    f.term.halfDuplex = true;
+    f.term.port.open = false;
+    uint8_t key = 'a';
+    f.tty.KeyPress(key);
+    f.term.hasPort = false;
+    key = 'b';
+    f.tty.KeyPress(key);
+    EXPECT_EQ(f.term.port.sent, "");
+    EXPECT_EQ(f.Row(1), "ab");
+}
+
+// ---- OnProcessChar ----
+
+TEST(TtyEmulator, ProcessCharCanSwallowReplaceAndAddCommands) {
+    Fixture f;
+    std::vector<CharSource> sources;
+    f.tty.OnProcessChar = [&](TerminalEmulator* sender, uint8_t ch, std::string& replaceWith,
+                              EmuCommandList& commands, CharSource source) {
+        EXPECT_EQ(sender, &f.tty);
+        EXPECT_EQ(commands.Count(), 0);
+        EXPECT_EQ(replaceWith, std::string(1, static_cast<char>(ch)));
+        sources.push_back(source);
+        if (ch == 'x') {
+            replaceWith.clear();
+        } else if (ch == 'm') {
+            replaceWith = "M\r\n";
+        } else if (ch == 'h') {
+            commands.Add(EmuCommand::ecClearAndHome);
+        } else if (ch == 'p') {
+            auto& item = commands.Add(EmuCommand::ecCursorPos);
+            item.Params().Add("Col", "7");
+            item.Params().Add("Row", "3");
+        }
+    };
+    f.Feed("axbm", CharSource::csWriteChar);
+    EXPECT_EQ(f.Row(1), "abM");
+    EXPECT_EQ(f.Buf().CursorRow(), 2);
+    f.Feed("p");
+    EXPECT_EQ(f.Row(3), "      p");
+    f.Feed("h");
+    EXPECT_EQ(f.Row(1), "h");
+    EXPECT_EQ(f.Row(3), "");
+    EXPECT_EQ(f.Row(-23), "abM");  // the cleared screen went into the scrollback
+    EXPECT_EQ(sources.front(), CharSource::csWriteChar);
+    EXPECT_EQ(sources.back(), CharSource::csPort);
+}
+
+TEST(TtyEmulator, ProcessCharExceptionStopsTheBlock) {
+    Fixture f;
+    f.tty.OnProcessChar = [](TerminalEmulator*, uint8_t ch, std::string&, EmuCommandList&, CharSource) {
+        if (ch == '!') {
+            throw std::runtime_error("handler failed");
+        }
+    };
+    EXPECT_THROW(f.Feed("ab!cd"), std::runtime_error);
+    EXPECT_EQ(f.Row(1), "ab");
+}
+
+// ---- commands ----
+
+void Exec(Fixture& f, EmuCommand command, std::vector<std::pair<std::string, std::string>> params = {}) {
+    EmuCommandListItem item;
+    for (auto& [name, value] : params) {
+        item.Params().Add(name, value);
+    }
+    f.tty.ExecuteCommand(command, &item.Params());
+}
+
+TEST(TtyCommands, AttributeCommandsActOnTheirOwnBit) {
+    using enum EmuCommand;
+    struct Group {
+        EmuCommand add, only, remove, invert;
+        uint8_t flag;
+    };
+    const Group groups[] = {
+        {ecAddBold, ecBoldOnly, ecRemoveBold, ecInvertBold, tcaBold},
+        {ecAddUnderLine, ecUnderlineOnly, ecRemoveUnderline, ecInvertUnderline, tcaUnderline},
+        {ecAddStrikethrough, ecStrikethroughOnly, ecRemoveStrikethrough, ecInvertStrikethrough,
+         tcaStrikethrough},
+        {ecAddBlink, ecBlinkOnly, ecRemoveBlink, ecInvertBlink, tcaBlink},
+        {ecAddReverse, ecReverseOnly, ecRemoveReverse, ecInvertReverse, tcaReverse},
+        {ecAddInvisible, ecInvisibleOnly, ecRemoveInvisible, ecInvertInvisible, tcaInvisible},
+        {ecAddSelected, ecSelectedOnly, ecRemoveSelected, ecInvertSelected, tcaSelected},
+    };
+    Fixture f;
+    for (const Group& g : groups) {
+        const uint8_t other = g.flag == tcaBold ? tcaUnderline : tcaBold;
+        f.Buf().SetCharAttrs(other);
+        Exec(f, g.add);
+        EXPECT_EQ(f.Buf().CharAttrs(), other | g.flag);
+        Exec(f, g.invert);
+        EXPECT_EQ(f.Buf().CharAttrs(), other);
+        Exec(f, g.invert);
+        EXPECT_EQ(f.Buf().CharAttrs(), other | g.flag);
+        Exec(f, g.remove);
+        EXPECT_EQ(f.Buf().CharAttrs(), other);
+        Exec(f, g.only);
+        EXPECT_EQ(f.Buf().CharAttrs(), g.flag);
+    }
+    f.Buf().SetCharAttrs(tcaBold | tcaSelected);
+    Exec(f, ecRemoveAllAttrIgnoreSelect);
+    EXPECT_EQ(f.Buf().CharAttrs(), tcaSelected);
+    Exec(f, ecRemoveAllAttr);
+    EXPECT_EQ(f.Buf().CharAttrs(), 0);
+    Exec(f, ecSetCharAttr, {{"Reverse", "yes"}, {"", "true"}, {"", "on"}});
+    // Bold is not named, so it reads position 0, which is the Reverse item.
+    EXPECT_EQ(f.Buf().CharAttrs(), tcaBold | tcaReverse | tcaUnderline | tcaStrikethrough);
+}
+
+TEST(TtyCommands, CursorAndLineCommands) {
+    using enum EmuCommand;
+    Fixture f;
+    Exec(f, ecCursorPos, {{"", "5"}, {"", "7"}});
+    EXPECT_EQ(f.Buf().CursorRow(), 5);
+    EXPECT_EQ(f.Buf().CursorCol(), 7);
+    Exec(f, ecCursorPos, {{"Col", "2"}});  // Row falls back to position 0, the Col item
+    EXPECT_EQ(f.Buf().CursorRow(), 2);
+    EXPECT_EQ(f.Buf().CursorCol(), 2);
+    Exec(f, ecCursorEOL);
+    EXPECT_EQ(f.Buf().CursorCol(), 80);
+    Exec(f, ecCursorBottom);
+    EXPECT_EQ(f.Buf().CursorRow(), 24);
+    Exec(f, ecNEL);
+    EXPECT_EQ(f.Buf().CursorRow(), 24);
+    EXPECT_EQ(f.Buf().CursorCol(), 1);
+    Exec(f, ecCursorTop);
+    Exec(f, ecCursorRight, {{"Wrap", "1"}});
+    EXPECT_EQ(f.Buf().CursorCol(), 2);
+    Exec(f, ecHome);
+    Exec(f, ecWriteString, {{"String", "hello"}});
+    EXPECT_EQ(f.Row(1), "hello");
+    Exec(f, ecHome);
+    Exec(f, ecDeleteChars, {{"Count", "2"}});
+    EXPECT_EQ(f.Row(1), "llo");
+    Exec(f, ecInsertChars);
+    EXPECT_EQ(f.Row(1), " llo");
+    Exec(f, ecDECALN);
+    EXPECT_EQ(f.Row(24), std::string(80, 'E'));
+    EXPECT_EQ(f.Row(-23), " llo");
+    EXPECT_EQ(f.Buf().DefaultChar(), ' ');
+    Exec(f, ecClearAndHome);
+    EXPECT_EQ(f.Row(1), "");
+    EXPECT_EQ(f.Row(0), std::string(80, 'E'));
+}
+
+TEST(TtyCommands, ColoursAreMadePersistentOnTheTerminal) {
+    using enum EmuCommand;
+    Fixture f;
+    Exec(f, ecForeColor, {{"Color", "$0000FF"}});
+    EXPECT_EQ(f.Buf().ForeColor(), 0x0000FFu);
+    EXPECT_EQ(f.term.fontColor, 0x0000FFu);
+    Exec(f, ecBackColor, {{"Color", "255"}, {"Persistent", "no"}});
+    EXPECT_EQ(f.Buf().BackColor(), 255u);
+    EXPECT_EQ(f.term.color, 0u);
+    Exec(f, ecColor);
+    EXPECT_EQ(f.Buf().ForeColor(), 0xC0C0C0u);
+    EXPECT_EQ(f.Buf().BackColor(), 0u);
+    EXPECT_EQ(f.term.fontColor, 0xC0C0C0u);
+}
+
+TEST(TtyCommands, SaveAndRestoreCursorState) {
+    using enum EmuCommand;
+    Fixture f;
+    Exec(f, ecCursorPos, {{"", "4"}, {"", "9"}});
+    f.Buf().SetForeColor(0x123456);
+    f.Buf().SetCharAttrs(tcaBold);
+    Exec(f, ecSaveCursorPos);
+    Exec(f, ecHome);
+    Exec(f, ecColor, {{"Fore", "1"}, {"Back", "2"}});
+    Exec(f, ecRemoveAllAttr);
+    Exec(f, ecRestoreCursorPos);
+    EXPECT_EQ(f.Buf().CursorRow(), 4);
+    EXPECT_EQ(f.Buf().CursorCol(), 9);
+    EXPECT_EQ(f.Buf().ForeColor(), 0x123456u);
+    EXPECT_EQ(f.Buf().BackColor(), 0u);
+    EXPECT_EQ(f.Buf().CharAttrs(), tcaBold);
+}
+
+TEST(TtyCommands, ReportsGoOnlyFromThePortsLinkedTerminal) {
+    using enum EmuCommand;
+    Fixture f;
+    Exec(f, ecCursorPos, {{"", "3"}, {"", "5"}});
+    Exec(f, ecDeviceStatusReport);
+    Exec(f, ecDeviceStatusReport, {{"Type", "6"}});
+    Exec(f, ecDeviceStatusReport, {{"Type", "7"}});
+    Exec(f, ecDeviceAttributesReport);
+    Exec(f, ecDeviceAttributesReport, {{"", "52"}});
+    EXPECT_EQ(f.term.port.sent, "\x1b[0n\x1b[3;5R\x1b[?1;0c\x1b/Z");
+
+    f.term.port.sent.clear();
+    TestTerminal other;
+    f.term.port.linked = &other;
+    Exec(f, ecDeviceStatusReport);
+    f.term.hasPort = false;
+    Exec(f, ecDeviceAttributesReport);
+    EXPECT_EQ(f.term.port.sent, "");
+}
+
+// ---- cursor-moved handling ----
+
+TEST(TtyCursorMoved, PostsPaintKeepsCursorVisibleAndForwards) {
+    Fixture f;
+    auto& loop = platform::MessageLoop::Instance();
+    std::vector<platform::LParam> paints;
+    const auto window = loop.CreateWindow([&](uint32_t msg, platform::WParam, platform::LParam l) {
+        if (msg == AM_TERMPAINT) {
+            paints.push_back(l);
+        }
+        return platform::LResult{0};
+    });
+    loop.ProcessMessages();
+    f.term.handle = window;
+    f.term.lazy = false;
+    f.term.follow = true;
+    f.Buf().TakeCursorMoved();
+    f.Feed("\t");
+    loop.ProcessMessages();
+    EXPECT_EQ(paints, std::vector<platform::LParam>{1});
+    EXPECT_EQ(f.term.keepVisibleCalls, 1);
+    EXPECT_EQ(f.term.moves, (std::vector<std::pair<int, int>>{{1, 9}}));
+
+    f.term.lazy = true;
+    f.term.follow = false;
+    f.Feed("\t");
+    loop.ProcessMessages();
+    EXPECT_EQ(paints.size(), 1u);
+    EXPECT_EQ(f.term.keepVisibleCalls, 1);
+    EXPECT_EQ(f.term.moves.size(), 2u);
+    loop.DestroyWindow(window);
+}
+
+TEST(TtyCursorMoved, BeyondFlagsRefreshScrollBarsOnlyWhenTheyChange) {
+    Fixture f;
+    f.term.hideScrollbars = true;
+    f.term.visibleCols = 40;
+    f.term.visibleRows = 10;
+    f.Feed("\t");  // column 9
+    EXPECT_EQ(f.term.refreshCalls, 0);
+    f.Feed("\t\t\t\t\t");  // column 49
+    EXPECT_TRUE(f.term.beyondWidth);
+    EXPECT_FALSE(f.term.beyondHeight);
+    EXPECT_EQ(f.term.refreshCalls, 1);
+    f.Feed("\t");
+    EXPECT_EQ(f.term.refreshCalls, 1);
+    f.Feed("\r\n\n\n\n\n\n\n\n\n\n");  // row 12, column 1
+    EXPECT_FALSE(f.term.beyondWidth);
+    EXPECT_TRUE(f.term.beyondHeight);
+    EXPECT_EQ(f.term.refreshCalls, 3);
+}
+
+TEST(TtyEmulator, NeedsUpdateTakesTheCursorFlagOnlyWhenNothingElseIsPending) {
+    Fixture f;
+    CellRect rect;
+    while (f.Buf().TakeInvalidRect(rect)) {
+    }
+    f.Buf().TakeCursorMoved();
+    EXPECT_FALSE(f.tty.NeedsUpdate());
+    f.Feed("A");
+    EXPECT_TRUE(f.tty.NeedsUpdate());
+    EXPECT_TRUE(f.Buf().TakeCursorMoved());  // still there: the invalid cell answered
+    f.Feed("\t");
+    EXPECT_TRUE(f.tty.NeedsUpdate());
+    f.Buf().TakeInvalidRect(rect);
+    EXPECT_TRUE(f.tty.NeedsUpdate());
+    EXPECT_FALSE(f.tty.NeedsUpdate());
+}
+
+// ---- the terminal link list ----
+
+TEST(TerminalLinks, BindingKeepsBothSidesInStep) {
+    const int before = TerminalLinkCount();
+    TestTerminal t;
+    auto first = std::make_unique<TTYEmulator>();
+    first->SetTerminal(&t);
+    EXPECT_EQ(t.emulator, first.get());
+    EXPECT_EQ(FindTerminalLink(&t), first.get());
+    EXPECT_EQ(TerminalLinkCount(), before + 1);
+
+    TTYEmulator second;
+    second.SetTerminal(&t);
+    EXPECT_EQ(first->Terminal(), nullptr);
+    EXPECT_EQ(t.emulator, &second);
+    EXPECT_EQ(TerminalLinkCount(), before + 1);
+
+    t.SetEmulator(first.get());
+    EXPECT_EQ(second.Terminal(), nullptr);
+    EXPECT_EQ(first->Terminal(), &t);
+    first.reset();
+    EXPECT_EQ(t.emulator, nullptr);
+    EXPECT_EQ(TerminalLinkCount(), before);
+
+    TTYEmulator builtIn;
+    builtIn.SetBuiltIn(true);
+    builtIn.SetTerminal(&t);
+    EXPECT_EQ(builtIn.Terminal(), &t);
+    EXPECT_EQ(t.emulator, nullptr);
+    EXPECT_EQ(TerminalLinkCount(), before);
+}
+
+TEST(TerminalLinks, ComponentNotifications) {
+    TestTerminal t;
+    TTYEmulator e;
+    e.SetBuiltIn(true);
+    e.TerminalInserted(&t);
+    EXPECT_EQ(e.Terminal(), &t);
+    TestTerminal other;
+    e.TerminalInserted(&other);
+    EXPECT_EQ(e.Terminal(), &t);
+    e.TerminalRemoved(&t);
+    EXPECT_EQ(e.Terminal(), nullptr);
+}
+
+}  // namespace
+}  // namespace hydrix::terminal
