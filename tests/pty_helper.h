@@ -55,6 +55,9 @@ public:
         if (slave_ >= 0) ::close(slave_);
         slave_ = -1;
     }
+    // Suspends or resumes output from the slave side (tcflow on the kept slave descriptor):
+    // a port under test then finds the driver full, as with a peer holding CTS low.
+    void StopOutput(bool stop) { ::tcflow(slave_, stop ? TCOOFF : TCOON); }
     // Hangs up the line as seen from the slave side.
     void CloseMaster() {
         if (master_ >= 0) ::close(master_);

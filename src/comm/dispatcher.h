@@ -222,7 +222,9 @@ protected:
     // Reads the driver's status into status and ORs its error flags into the error bits.
     void RefreshDeviceStatus(DeviceStatus& status);
     void RefreshModemStatus();
-    // Number of this dispatcher's worker threads still alive (not yet past their exit step).
+    // Joins the worker threads (waiting, with messages served, for any still running);
+    // never on a worker thread.
+    void JoinFinishedThreads();
     friend class DispatcherThread;
     friend class ComThread;
     friend class DispThread;
@@ -296,11 +298,9 @@ private:
     bool CheckFlowLimits(int bufferFull, int bufferResume) const;
     void ClearStatusFired();
     uint32_t UnreadCountThrough(uint32_t pos);
-    bool DeliverAvail(uint32_t pos, uint32_t count);
     void Log(LogKind kind, LogSubKind subKind, uint32_t data, const void* bytes = nullptr,
              uint32_t length = 0);
     void TraceBytes(uint8_t kind, const uint8_t* bytes, uint32_t count);
-    void JoinFinishedThreads();
 
     struct WindowHandlerRec {
         platform::WindowHandle Window;

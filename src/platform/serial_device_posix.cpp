@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -30,7 +31,8 @@ namespace {
 using sys::Op;
 
 // While unread bytes sit in the driver, POLLIN stays set; the wait then re-checks the
-// driver's count at this interval instead of polling for input.
+// driver's count at this interval instead of polling for input. Also the pause before a
+// doubtful "writable" (see WaitWritable).
 constexpr int kRecheckMs = 20;
 
 // The open path's errno as the port's codes expect it: -2 does not exist, -5 in use,
@@ -106,6 +108,7 @@ struct SerialDevice::Impl {
     std::atomic<uint32_t> mask{0};
     std::atomic<uint64_t> generation{0};  // moved by SetEventMask and Close
     std::atomic<bool> closing{false};
+    std::atomic<bool> writeBlocked{false};  // the last write found the driver full
     std::atomic<bool> hungUp{false};
     std::atomic<bool> hangupReported{false};
 
@@ -246,6 +249,7 @@ int SerialDevice::Open(const std::string& name) {
     }
     d.hungUp = false;
     d.hangupReported = false;
+    d.writeBlocked = false;
     d.mask = 0;
     Drain(d.wakeFd);
     Drain(d.writeCancelFd);
@@ -355,8 +359,14 @@ int SerialDevice::Write(const void* buffer, size_t count) {
     if (count == 0) return 0;
     if (count > INT_MAX) count = INT_MAX;
     const ssize_t n = sys::Call(Op::Write, [&] { return ::write(fd, buffer, count); });
-    if (n >= 0) return static_cast<int>(n);
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    if (n >= 0) {
+        d.writeBlocked = false;
+        return static_cast<int>(n);
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        d.writeBlocked = true;
+        return 0;
+    }
     if (errno == EIO) d.MarkHungUp(true);
     return -errno;
 }
@@ -369,7 +379,9 @@ int SerialDevice::WaitWritable(uint32_t timeoutMs) {
     if (d.closing) return 0;
     pollfd p[2] = {{d.writeCancelFd, POLLIN, 0}, {fd, POLLOUT, 0}};
     const int timeout = timeoutMs > static_cast<uint32_t>(INT_MAX) ? -1 : static_cast<int>(timeoutMs);
-    const int r = sys::Poll(p, 2, timeout);
+    int r = sys::Poll(p, 2, 0);
+    const bool atOnce = r > 0;
+    if (r == 0) r = sys::Poll(p, 2, timeout);
     if (r < 0) return -errno;
     if (p[0].revents & POLLIN) {
         Drain(d.writeCancelFd);
@@ -379,7 +391,20 @@ int SerialDevice::WaitWritable(uint32_t timeoutMs) {
         d.MarkHungUp(true);
         return -EIO;
     }
-    return (p[1].revents & POLLOUT) ? 1 : 0;
+    if (!(p[1].revents & POLLOUT)) return 0;
+    // A pseudo-terminal reports POLLOUT while its writes still fail with EAGAIN. Writable
+    // at once right after a refused write is taken as that, and answered only after a short
+    // pause, so that a writer whose far end reads nothing does not spin.
+    if (atOnce && d.writeBlocked) {
+        pollfd cancel{d.writeCancelFd, POLLIN, 0};
+        const int pause = timeout < 0 ? kRecheckMs : std::min(timeout, kRecheckMs);
+        if (sys::Poll(&cancel, 1, pause) < 0) return -errno;
+        if (cancel.revents & POLLIN) {
+            Drain(d.writeCancelFd);
+            return 0;
+        }
+    }
+    return 1;
 }
 
 void SerialDevice::CancelWriteWait() { Signal(impl_->writeCancelFd); }

@@ -47,6 +47,16 @@ InvalidRectList::~InvalidRectList() {
 }
 
 void InvalidRectList::Add(const CellRect& rect) {
+    // Characters written one after another extend the newest rectangle in place; the
+    // bounding box taken later is the same.
+    if (head_) {
+        CellRect& h = head_->Rect;
+        if (rect.Top == h.Top && rect.Bottom == h.Bottom && rect.Left <= h.Right + 1 && rect.Right >= h.Left - 1) {
+            h.Left = std::min(h.Left, rect.Left);
+            h.Right = std::max(h.Right, rect.Right);
+            return;
+        }
+    }
     if (count_ >= FoldLimit) {
         CellRect box;
         Take(box);

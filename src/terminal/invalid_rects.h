@@ -48,7 +48,8 @@ private:
     size_t freeCount_ = 0;
 };
 
-// The queue of one buffer, newest first.
+// The queue of one buffer, newest first. A rectangle on the same rows as the newest one
+// and touching it widens that one instead of taking a node.
 class InvalidRectList {
 public:
     // A queue this long is folded into its bounding box before more are added, so a

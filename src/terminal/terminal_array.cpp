@@ -25,12 +25,6 @@ void TerminalArray::SetDefaultItem(uint32_t value) {
     }
 }
 
-std::byte* TerminalArray::RowPtr(int row) const {
-    int physical = row + first_;
-    if (physical >= rowCount_) physical -= rowCount_;
-    return data_.get() + static_cast<size_t>(physical) * stride_ * itemSize_;
-}
-
 void TerminalArray::Fill(std::byte* p, int count) const {
     if (count <= 0) return;
     switch (itemSize_) {
@@ -178,15 +172,6 @@ void TerminalArray::WriteItems(const void* source, int count, int col, int row) 
     count = std::min(count, colCount_ - col);
     if (count <= 0) return;
     std::memcpy(RowPtr(row) + static_cast<size_t>(col) * itemSize_, source, static_cast<size_t>(count) * itemSize_);
-}
-
-void* TerminalArray::GetItemPtr(int row, int col) {
-    return const_cast<void*>(static_cast<const TerminalArray*>(this)->GetItemPtr(row, col));
-}
-
-const void* TerminalArray::GetItemPtr(int row, int col) const {
-    if (!data_ || row < 0 || row >= rowCount_ || col < 0 || col >= colCount_) return nullptr;
-    return RowPtr(row) + static_cast<size_t>(col) * itemSize_;
 }
 
 uint32_t TerminalArray::Item(int row, int col) const {

@@ -55,13 +55,22 @@ public:
 
     // Address of one item, nullptr while nothing is allocated or out of range. The row
     // continues contiguously up to ColCount; the address is invalid after a resize.
-    void* GetItemPtr(int row, int col);
-    const void* GetItemPtr(int row, int col) const;
+    void* GetItemPtr(int row, int col) {
+        return const_cast<void*>(static_cast<const TerminalArray*>(this)->GetItemPtr(row, col));
+    }
+    const void* GetItemPtr(int row, int col) const {
+        if (!data_ || row < 0 || row >= rowCount_ || col < 0 || col >= colCount_) return nullptr;
+        return RowPtr(row) + static_cast<size_t>(col) * itemSize_;
+    }
     // The item's value (zero-extended); 0 out of range.
     uint32_t Item(int row, int col) const;
 
 private:
-    std::byte* RowPtr(int row) const;
+    std::byte* RowPtr(int row) const {
+        int physical = row + first_;
+        if (physical >= rowCount_) physical -= rowCount_;
+        return data_.get() + static_cast<size_t>(physical) * stride_ * itemSize_;
+    }
     void Fill(std::byte* p, int count) const;
     void Reallocate(int rows, int stride, int copyCols);
     static int StrideFor(int itemSize, int colCount);

@@ -192,6 +192,9 @@ void TTYEmulator::Paint() {
     }
     SyncColors();
     const PixelRect clip = canvas->ClipRect();
+    if (clip.right <= clip.left || clip.bottom <= clip.top) {
+        return;
+    }
     const int firstCol = clip.left / cw + t->LeftCol();
     const int lastCol = t->LeftCol() + (clip.right - 1) / cw;
     int firstRow = clip.top / ch + t->TopRow();

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -21,7 +22,7 @@ class FileSystemTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
-               ("hydrix_fs_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+               ("hydrix_fs_" + std::to_string(::getpid()) +
                 "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);

@@ -572,7 +572,11 @@ TEST(TerminalBuffer, InvalidNodesReturnToThePool) {
         Drain(b);
         EXPECT_EQ(inUse(), before);
         // Far more marks than the fold limit: the queue stays bounded.
-        for (int i = 0; i < 3 * InvalidRectList::FoldLimit; ++i) b.WriteChar('x');
+        // Alternating rows, so that no mark extends the one before.
+        for (int i = 0; i < 3 * InvalidRectList::FoldLimit; ++i) {
+            b.CursorPos(1 + i % 2 * 23, 1 + i % 80);
+            b.WriteChar('x');
+        }
         EXPECT_LE(inUse() - before, static_cast<size_t>(InvalidRectList::FoldLimit));
         CellRect rect;
         ASSERT_TRUE(b.TakeInvalidRect(rect));

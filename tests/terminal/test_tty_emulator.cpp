@@ -575,5 +575,174 @@ TEST(TerminalLinks, ComponentNotifications) {
     EXPECT_EQ(e.Terminal(), nullptr);
 }
 
+// ---- painting ----
+
+// Writes text with explicit colours and attributes, then returns the buffer to the
+// terminal's colours so that painting does not re-synchronise.
+void WriteStyled(Fixture& f, const std::string& text, uint32_t fore, uint32_t back, uint8_t attrs) {
+    f.Buf().SetForeColor(fore);
+    f.Buf().SetBackColor(back);
+    f.Buf().SetCharAttrs(attrs);
+    f.Feed(text);
+    f.Buf().SetForeColor(f.term.fontColor);
+    f.Buf().SetBackColor(f.term.color);
+    f.Buf().SetCharAttrs(0);
+}
+
+TEST(TtyPaint, ColourChangeRecoloursDefaultCellsAndRepaintsEverything) {
+    Fixture f;
+    WriteStyled(f, "A", 0x0000FF, 0, 0);
+    WriteStyled(f, "B", 0xC0C0C0, 0x00FF00, 0);
+    f.term.color = 0xFFFFFF;
+    f.term.fontColor = 0;
+    f.tty.LazyPaint();
+    EXPECT_FALSE(f.tty.RepaintAll());
+    EXPECT_FALSE(f.Buf().HasInvalidRect());
+    EXPECT_EQ(f.Buf().DefaultBackColor(), 0xFFFFFFu);
+    EXPECT_EQ(f.Buf().BackColor(), 0xFFFFFFu);
+    const auto& runs = f.term.canvas.runs;
+    ASSERT_EQ(runs.size(), 3u + 23u);
+    // Row 1, drawn last run first: the blank rest, then B, then A.
+    EXPECT_EQ(runs[0].text, std::string(78, ' '));
+    EXPECT_EQ(runs[0].textColor, 0u);
+    EXPECT_EQ(runs[0].fill, 0xFFFFFFu);
+    EXPECT_EQ(runs[1].text, "B");
+    EXPECT_EQ(runs[1].textColor, 0u);
+    EXPECT_EQ(runs[1].fill, 0x00FF00u);
+    EXPECT_EQ(runs[2].text, "A");
+    EXPECT_EQ(runs[2].textColor, 0x0000FFu);
+    EXPECT_EQ(runs[2].fill, 0xFFFFFFu);
+    EXPECT_EQ(runs[3].opaque, (PixelRect{0, 16, 640, 32}));
+
+    f.term.canvas.runs.clear();
+    f.tty.LazyPaint();
+    EXPECT_TRUE(f.term.canvas.runs.empty());
+}
+
+TEST(TtyPaint, LazyPaintDrawsTheMergedRectangle) {
+    Fixture f;
+    f.tty.LazyPaint();
+    f.term.canvas.runs.clear();
+    f.Buf().CursorPos(3, 5);
+    f.Feed("X");
+    f.Buf().CursorPos(4, 10);
+    f.Feed("Y");
+    f.tty.LazyPaint();
+    const auto& runs = f.term.canvas.runs;
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].text, "X     ");
+    EXPECT_EQ(runs[0].opaque, (PixelRect{32, 32, 80, 48}));
+    EXPECT_EQ(runs[0].x, 32);
+    EXPECT_EQ(runs[0].y, 32);
+    EXPECT_EQ(runs[0].advances, std::vector<int>(6, 8));
+    EXPECT_EQ(runs[1].text, "     Y");
+    EXPECT_EQ(runs[1].opaque, (PixelRect{32, 48, 80, 64}));
+}
+
+TEST(TtyPaint, AttributesChooseTheColours) {
+    struct Case {
+        uint8_t attrs;
+        uint32_t fore, back, text, fill;
+    };
+    const Case cases[] = {
+        {0, 0x102030, 0x405060, 0x102030, 0x405060},
+        {tcaReverse, 0x102030, 0x405060, 0x405060, 0x102030},
+        {tcaSelected, 0x102030, 0x405060, 0x405060, 0x102030},
+        {tcaReverse | tcaSelected, 0x102030, 0x405060, 0x102030, 0x405060},
+        {tcaInvisible, 0x102030, 0x405060, 0x405060, 0x405060},
+        {tcaReverse | tcaInvisible, 0x102030, 0x405060, 0x102030, 0x102030},
+        {tcaBold, 0x102030, 0x405060, 0x90A0B0, 0x405060},
+        {tcaBold, 0x000000, 0x000000, 0x808080, 0x000000},
+        {tcaBold, 0xC0C0C0, 0x000000, 0xFFFFFF, 0x000000},
+        {tcaBold | tcaReverse, 0x102030, 0x405060, 0x405060, 0x90A0B0},
+        {tcaBold | tcaInvisible, 0x102030, 0x405060, 0x405060, 0x405060},
+        {tcaBlink, 0x102030, 0x405060, 0x102030, 0x405060},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        WriteStyled(f, "Z", c.fore, c.back, c.attrs);
+        f.term.canvas.clip = {0, 0, 8, 16};
+        f.tty.Paint();
+        ASSERT_EQ(f.term.canvas.runs.size(), 1u);
+        EXPECT_EQ(f.term.canvas.runs[0].text, "Z");
+        EXPECT_EQ(f.term.canvas.runs[0].textColor, c.text) << int(c.attrs) << " fore " << c.fore;
+        EXPECT_EQ(f.term.canvas.runs[0].fill, c.fill) << int(c.attrs) << " fore " << c.fore;
+        EXPECT_TRUE(f.term.canvas.lines.empty());
+    }
+}
+
+TEST(TtyPaint, UnderlineAndStrikethroughLines) {
+    Fixture f;
+    WriteStyled(f, "ab", 0x0000FF, 0, tcaUnderline | tcaStrikethrough);
+    f.term.canvas.clip = {0, 0, 16, 16};
+    f.tty.Paint();
+    ASSERT_EQ(f.term.canvas.lines.size(), 2u);
+    const Line& under = f.term.canvas.lines[0];
+    const Line& strike = f.term.canvas.lines[1];
+    EXPECT_EQ((std::vector<int>{under.x1, under.y1, under.x2, under.y2}), (std::vector<int>{0, 14, 16, 14}));
+    EXPECT_EQ((std::vector<int>{strike.x1, strike.y1, strike.x2, strike.y2}), (std::vector<int>{0, 8, 16, 8}));
+    EXPECT_EQ(under.color, 0x0000FFu);
+}
+
+TEST(TtyPaint, ClipRectangleMapsToCellsOfTheView) {
+    Fixture f;
+    f.Feed("\r\n\r\nabcdefgh");
+    f.term.leftCol = 3;
+    f.term.topRow = 2;
+    f.term.canvas.clip = {8, 16, 24, 32};
+    f.tty.Paint();
+    ASSERT_EQ(f.term.canvas.runs.size(), 1u);
+    EXPECT_EQ(f.term.canvas.runs[0].text, "de");
+    EXPECT_EQ(f.term.canvas.runs[0].opaque, (PixelRect{8, 16, 24, 32}));
+    // Paint leaves the queued changes for LazyPaint.
+    EXPECT_TRUE(f.Buf().HasInvalidRect());
+}
+
+TEST(TtyPaint, ViewLargerThanTheBufferPaintsOnlyExistingCells) {
+    Fixture f;
+    f.term.visibleCols = 90;
+    f.term.visibleRows = 30;
+    f.term.canvas.clip = {0, 0, 720, 480};
+    f.tty.Paint();
+    ASSERT_EQ(f.term.canvas.runs.size(), 24u);
+    for (const TextRun& run : f.term.canvas.runs) {
+        EXPECT_EQ(run.text.size(), 80u);
+    }
+}
+
+TEST(TtyPaint, BufferWiderThan255ColumnsPaintsWholeRows) {
+    Fixture f;
+    f.Buf().tbSetColCount(300);
+    f.term.visibleCols = 300;
+    std::string row(300, 'w');
+    row[279] = 'x';
+    f.Feed(row.substr(0, 279));
+    WriteStyled(f, "x", 0x0000FF, 0, 0);
+    f.Feed(row.substr(280));
+    f.term.canvas.clip = {0, 0, 2400, 16};
+    f.tty.Paint();
+    const auto& runs = f.term.canvas.runs;
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[0].text, std::string(20, 'w'));
+    EXPECT_EQ(runs[0].x, 280 * 8);
+    EXPECT_EQ(runs[2].text, std::string(279, 'w'));
+    EXPECT_EQ(runs[2].advances, std::vector<int>(279, 8));
+
+    f.Buf().SetCharAttrs(0);
+    f.Feed("\r" + std::string(300, 'v'));
+    f.term.canvas.runs.clear();
+    f.tty.Paint();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].text, std::string(300, 'v'));
+    EXPECT_EQ(runs[0].advances, std::vector<int>(300, 8));
+}
+
+TEST(TtyPaint, NothingWithoutATerminalOrCanvas) {
+    TTYEmulator tty;
+    tty.LazyPaint();
+    tty.Paint();
+    EXPECT_TRUE(tty.Buffer()->HasInvalidRect());
+}
+
 }  // namespace
 }  // namespace hydrix::terminal

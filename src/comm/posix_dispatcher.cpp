@@ -1,0 +1,303 @@
+#include "comm/posix_dispatcher.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "comm/dispatcher_threads.h"
+#include "comm/exceptions.h"
+#include "platform/event.h"
+
+namespace hydrix::comm {
+
+namespace {
+
+constexpr uint32_t kStartAckTimeoutMs = 3000;
+constexpr uint32_t kFlushAckTimeoutMs = 5000;
+constexpr int32_t kDispatcherStopTicks = 36;
+// How often a stopping wait repeats its wake-ups, in case one came before the wait.
+constexpr uint32_t kStopPokeMs = 10;
+constexpr uint32_t kWritableSliceMs = 50;
+
+}  // namespace
+
+PosixDispatcher::PosixDispatcher(CustomComPort* owner, platform::Clock& clock)
+    : BaseDispatcher(owner, clock) {}
+
+PosixDispatcher::~PosixDispatcher() { ShutdownDispatcher(); }
+
+int PosixDispatcher::DeviceOpen(const std::string& name, int /*inSize*/, int /*outSize*/) {
+    return device_.Open(name);
+}
+
+bool PosixDispatcher::SizeDeviceQueues(int /*inSize*/, int /*outSize*/) {
+    // The tty driver's queues have a fixed size.
+    return true;
+}
+
+int PosixDispatcher::DeviceClose() {
+    if (threadsRunning_) {
+        stopThreads_ = true;
+        // The dispatcher thread is stopped here too unless it is delivering a
+        // notification (then it ends by itself once the delivery returns); either way
+        // no thread uses the device any more once it is closed below.
+        if (!inDispatch_ && !IsWorkerThread()) {
+            StopThreads();
+        } else {
+            StopIoThreads();
+        }
+    }
+    const int result = device_.Close();
+    return result < 0 ? -1 : 0;
+}
+
+int PosixDispatcher::EscapeLineFunction(int code) {
+    int result = 0;
+    switch (code) {
+        case kSetBreak: result = device_.SetBreak(true); break;
+        case kClrBreak: result = device_.SetBreak(false); break;
+        case kGetBaseIrq: return 0;
+        default: result = device_.EscapeFunction(code); break;
+    }
+    // Pseudo-terminals and some adapters have no modem lines or break: not an error.
+    if (result == -EINVAL || result == -ENOTTY || result == -ENOTSUP) return 0;
+    return result;
+}
+
+int PosixDispatcher::PurgeDeviceQueue(int which) {
+    if (which == 1) return device_.Purge(true, false);
+    bool outThreadAlive;
+    {
+        std::lock_guard guard(threadsMutex_);
+        outThreadAlive = outThread_ && !outThread_->Finished() && outThread_.get() != DispatcherThread::Current();
+    }
+    if (outThreadAlive) {
+        threadAck_.Reset();
+        flushRequest_.Set();
+        device_.CancelWriteWait();
+        threadAck_.Wait(kFlushAckTimeoutMs);
+        std::lock_guard guard(outputLock_);
+        outHead_ = outTail_ = 0;
+        outFull_ = false;
+        ++purgeGeneration_;
+    }
+    return device_.Purge(false, true);
+}
+
+uint32_t PosixDispatcher::ReadDeviceErrors(DeviceStatus& status) {
+    status.Flags = device_.TakeLineErrors();
+    const int waiting = device_.InQueue();
+    status.InQueue = waiting > 0 ? static_cast<uint32_t>(waiting) : 0;
+    std::lock_guard guard(outputLock_);
+    status.OutQueue = RingCount(outHead_, outTail_, static_cast<uint32_t>(outRing_.size()), outFull_);
+    return status.Flags;
+}
+
+void PosixDispatcher::NoteReadFailure(int /*code*/) {}
+
+int PosixDispatcher::ReadDeviceState(platform::DeviceState& state) {
+    return device_.GetState(state) < 0 ? -1 : 0;
+}
+
+int PosixDispatcher::DeviceRead(void* buffer, int count) {
+    return device_.Read(buffer, static_cast<size_t>(count));
+}
+
+int PosixDispatcher::WriteDeviceState(const platform::DeviceState& state) {
+    return device_.SetState(state);
+}
+
+int PosixDispatcher::DeviceWrite(const void* buffer, int count) {
+    std::lock_guard guard(outputLock_);
+    const auto size = static_cast<uint32_t>(outRing_.size());
+    const auto n = static_cast<uint32_t>(count);
+    RingCopyIn(outRing_.data(), size, outHead_, static_cast<const uint8_t*>(buffer), n);
+    outHead_ = RingAdvance(outHead_, n, size);
+    if (n > 0 && outHead_ == outTail_) outFull_ = true;
+    outputReady_.Set();
+    return count;
+}
+
+int PosixDispatcher::WaitDeviceEvent(uint32_t& mask) { return device_.WaitEvent(mask); }
+
+int PosixDispatcher::ReadModemStatus() { return device_.ModemStatus(); }
+
+uint32_t PosixDispatcher::PollDeviceEvents() {
+    const int signals = device_.ModemStatus();
+    if (signals < 0) return 0;
+    const int changed = signals ^ lastPolledSignals_;
+    lastPolledSignals_ = signals;
+    uint32_t events = 0;
+    if (changed & platform::kModemCts) events |= platform::kEvCts;
+    if (changed & platform::kModemDsr) events |= platform::kEvDsr;
+    if (changed & platform::kModemDcd) events |= platform::kEvRlsd;
+    if (changed & platform::kModemRing) events |= platform::kEvRing;
+    return events;
+}
+
+// Threads ------------------------------------------------------------------------------
+
+void PosixDispatcher::StartThreads() {
+    {
+        std::lock_guard guard(dispatcherLock_);
+        if (threadsRunning_) throw ECommException("Dispatcher already started");
+        threadsRunning_ = true;
+        stopThreads_ = false;
+    }
+    JoinFinishedThreads();
+    const int signals = device_.ModemStatus();
+    lastPolledSignals_ = signals < 0 ? 0 : signals;
+
+    auto start = [this](std::unique_ptr<DispatcherThread>& slot, std::unique_ptr<DispatcherThread> thread) {
+        DispatcherThread* raw = thread.get();
+        {
+            std::lock_guard guard(threadsMutex_);
+            slot = std::move(thread);
+        }
+        raw->Start();
+        // A thread slow to confirm does not stop the open.
+        threadAck_.Wait(kStartAckTimeoutMs);
+    };
+    start(comThread_, std::make_unique<ComThread>(*this));
+    start(dispThread_, std::make_unique<DispThread>(*this));
+    start(outThread_, std::make_unique<OutThread>(*this));
+}
+
+void PosixDispatcher::StopIoThreads() {
+    DispatcherThread* out;
+    DispatcherThread* com;
+    {
+        std::lock_guard guard(threadsMutex_);
+        out = outThread_.get();
+        com = comThread_.get();
+    }
+    stopThreads_ = true;
+    if (out != nullptr && !out->Finished()) {
+        auto gone = [out] { return out->Finished(); };
+        while (!gone()) {
+            flushRequest_.Set();
+            device_.CancelWriteWait();
+            WaitProcessingMessages(gone, kStopPokeMs);
+        }
+    }
+    if (com != nullptr && !com->Finished()) {
+        threadAck_.Reset();
+        auto gone = [com] { return com->Finished(); };
+        while (!gone()) {
+            device_.SetEventMask(0);
+            cycleDone_.Set();
+            WaitProcessingMessages(gone, kStopPokeMs);
+        }
+    }
+}
+
+void PosixDispatcher::StopThreads() {
+    // No lock is held while waiting: the dispatcher thread may need the dispatcher
+    // lock to finish its cycle, and it is always waited for to the end.
+    {
+        std::lock_guard guard(dispatcherLock_);
+        if (!threadsRunning_) return;
+        stopThreads_ = true;
+    }
+    StopIoThreads();
+
+    DispatcherThread* disp;
+    {
+        std::lock_guard guard(threadsMutex_);
+        disp = dispThread_.get();
+    }
+    if (disp != nullptr && disp != DispatcherThread::Current() && !disp->Finished()) {
+        auto gone = [disp] { return disp->Finished(); };
+        auto waitTicks = [&](int32_t ticks) {
+            const int32_t start = platform::TicksNow(Clock());
+            while (!gone()) {
+                if (platform::TicksNow(Clock()) - start > ticks) return false;
+                WaitProcessingMessages(gone, kStopPokeMs);
+            }
+            return true;
+        };
+        if (!waitTicks(kDispatcherStopTicks)) {
+            deviceEventReady_.Set();
+            waitTicks(kDispatcherStopTicks);
+        }
+        // Still there: it is stuck in a handler. It is waited for all the same (with the
+        // GUI thread's messages served), never left running over a freed dispatcher.
+        WaitProcessingMessages(gone, platform::kInfinite);
+    }
+
+    deviceEventReady_.Reset();
+    cycleDone_.Reset();
+    outputReady_.Reset();
+    flushRequest_.Reset();
+    if (!IsWorkerThread()) JoinFinishedThreads();
+}
+
+// Output draining (output thread) ----------------------------------------------------------
+
+void PosixDispatcher::AdvanceOutTail(uint32_t count, uint32_t generation) {
+    std::lock_guard guard(outputLock_);
+    if (generation != purgeGeneration_ || outRing_.empty()) return;
+    outTail_ += count;
+    if (outTail_ >= outRing_.size()) outTail_ = 0;
+    if (outTail_ == outHead_) outTail_ = outHead_ = 0;
+    outFull_ = false;
+}
+
+void PosixDispatcher::DrainOutput() {
+    for (;;) {
+        const uint8_t* block;
+        uint32_t length;
+        uint32_t generation;
+        {
+            std::lock_guard guard(outputLock_);
+            const auto size = static_cast<uint32_t>(outRing_.size());
+            if (size == 0 || (!outFull_ && outHead_ == outTail_)) return;
+            generation = purgeGeneration_;
+            uint32_t start;
+            if (outTail_ < outHead_) {
+                start = outTail_;
+                length = outHead_ - outTail_;
+            } else if (outHead_ > 0) {
+                // The data wraps: rotate it to the front so one write takes it all.
+                const uint32_t count = RingCount(outHead_, outTail_, size, outFull_);
+                rotateScratch_.assign(outRing_.begin(), outRing_.begin() + outHead_);
+                std::memmove(outRing_.data(), outRing_.data() + outTail_, size - outTail_);
+                std::memcpy(outRing_.data() + (size - outTail_), rotateScratch_.data(), outHead_);
+                outTail_ = 0;
+                outHead_ = count == size ? 0 : count;
+                start = 0;
+                length = count;
+            } else {
+                start = outTail_;
+                length = size - outTail_;
+            }
+            // Writers only add behind the head, so the block stays put while written.
+            block = outRing_.data() + start;
+        }
+
+        const int written = device_.Write(block, length);
+        if (written > 0) {
+            AdvanceOutTail(static_cast<uint32_t>(written), generation);
+            continue;
+        }
+        if (written < 0) {
+            // A failed write drops the block; the ring keeps working.
+            AdvanceOutTail(length, generation);
+            continue;
+        }
+        // The driver is full: wait until it takes more, or until a flush is asked for.
+        for (;;) {
+            if (flushRequest_.Wait(0)) {
+                threadAck_.Set();
+                return;
+            }
+            const int ready = device_.WaitWritable(kWritableSliceMs);
+            if (ready > 0) break;
+            if (ready < 0) {
+                AdvanceOutTail(length, generation);
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace hydrix::comm

@@ -1,0 +1,166 @@
+// A data packet: one framed report picked out of the bytes a com port receives. The
+// port's packet manager hands it the received bytes; it looks for its start string,
+// collects up to its end string or byte count, and raises its events with the bytes.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+
+#include "comm/component_base.h"
+#include "comm/dispatch_log.h"
+#include "packet/packet_pattern.h"
+
+namespace hydrix::comm {
+class CustomComPort;
+}
+
+namespace hydrix::packet {
+
+class DataPacketManager;
+class DataPacket;
+
+enum class PacketStartCond { scString, scAnyData };
+enum class PacketEndCond : uint8_t { ecString = 0x01, ecPacketSize = 0x02 };
+enum class PacketState { Idle = 0, Waiting = 1, Collecting = 2 };
+
+// A set of end conditions.
+class PacketEndConds {
+public:
+    constexpr PacketEndConds() = default;
+    constexpr PacketEndConds(std::initializer_list<PacketEndCond> conds) {
+        for (PacketEndCond c : conds) bits_ |= static_cast<uint8_t>(c);
+    }
+    constexpr bool Contains(PacketEndCond c) const { return (bits_ & static_cast<uint8_t>(c)) != 0; }
+    constexpr bool Empty() const { return bits_ == 0; }
+    constexpr bool operator==(const PacketEndConds&) const = default;
+
+private:
+    uint8_t bits_ = 0;
+};
+
+using PacketNotifyEvent = std::function<void(DataPacket& sender, const void* data, int32_t size)>;
+using StringPacketNotifyEvent = std::function<void(DataPacket& sender, const std::string& data)>;
+using NotifyEvent = std::function<void(DataPacket& sender)>;
+
+constexpr int32_t kDefaultPacketTimeOut = 2184;  // ticks, about 120 s
+
+class DataPacket : public comm::BaseComponent {
+public:
+    explicit DataPacket(std::string name = "");
+    ~DataPacket() override;
+    DataPacket(const DataPacket&) = delete;
+    DataPacket& operator=(const DataPacket&) = delete;
+
+    // The component's name, shown in the dispatch log.
+    const std::string& Name() const { return name_; }
+    void SetName(const std::string& value) { name_ = value; }
+
+    // Published properties -------------------------------------------------------------
+    bool Enabled() const { return enabled_; }
+    // True prepares and arms the packet when its manager is enabled (deferred while
+    // loading or during an event); raises EInvalidProperty (-5501..-5505) and stays
+    // false when the settings cannot make a packet. False disarms it.
+    void SetEnabled(bool value);
+    bool AutoEnable() const { return autoEnable_; }
+    void SetAutoEnable(bool value);
+    PacketStartCond StartCond() const { return startCond_; }
+    void SetStartCond(PacketStartCond value);
+    PacketEndConds EndCond() const { return endCond_; }
+    void SetEndCond(PacketEndConds value);
+    const std::string& StartString() const { return startString_; }
+    void SetStartString(const std::string& value);
+    const std::string& EndString() const { return endString_; }
+    void SetEndString(const std::string& value);
+    bool IgnoreCase() const { return ignoreCase_; }
+    void SetIgnoreCase(bool value);
+    comm::CustomComPort* ComPort() const { return comPort_; }
+    // Leaves the old port's manager and joins (or creates) the new port's manager.
+    void SetComPort(comm::CustomComPort* port);
+    int32_t PacketSize() const { return packetSize_; }
+    void SetPacketSize(int32_t value);
+    bool IncludeStrings() const { return includeStrings_; }
+    void SetIncludeStrings(bool value);
+    // Ticks of 55 ms while collecting; 0: no time-out.
+    int32_t TimeOut() const { return timeOut_; }
+    void SetTimeOut(int32_t value);
+
+    PacketNotifyEvent OnPacket;
+    StringPacketNotifyEvent OnStringPacket;
+    NotifyEvent OnTimeout;
+
+    // Unpublished settings ---------------------------------------------------------------
+    // Events on the GUI thread when the port's dispatcher has its dispatcher thread.
+    bool SyncEvents() const { return syncEvents_; }
+    void SetSyncEvents(bool value);
+    bool FlushOnTimeout() const { return flushOnTimeout_; }
+    void SetFlushOnTimeout(bool value);
+
+    // Loading from stored settings has ended: runs the enabling deferred meanwhile.
+    void Loaded();
+
+    // State, for the manager and for inspection ------------------------------------------
+    PacketState State() const { return state_; }
+    DataPacketManager* Manager() const { return manager_; }
+    int MatchStart() const { return matchStart_; }
+    bool PendingStart() const { return pendingStart_; }
+    bool PendingEnable() const { return pendingEnable_; }
+
+private:
+    friend class DataPacketManager;
+
+    enum class StartStep { Advance, Retry, Complete };
+
+    // The enabling steps; throws EInvalidProperty, leaving the packet disarmed.
+    void Enable();
+    void EnableSteps();
+    // Enables now, or marks the enabling pending while loading or in an event.
+    void EnableOrDefer();
+    // Disarm and, when Enabled, enable again; an enabling failure is reported.
+    void Rearm();
+    void Disarm();
+    void SetState(PacketState state);
+    // One step of the start search over byte c at p.
+    StartStep StepStart(int& p, int& startIndex, int& matchStart, uint8_t c) const;
+    // Index where this packet would claim the buffer scanning from p, or -1.
+    int FirstClaim(int p) const;
+    void Scan(int p);
+    void Complete(bool stringPacket);
+    // An entry without data: "Packet:" and the name.
+    void Log(comm::LogSubKind sub);
+    void LogData(comm::LogSubKind sub, const void* bytes, size_t length);
+    // Runs a handler call, reporting what it throws.
+    void RaiseEvent(const std::function<void()>& handlers);
+
+    std::string name_;
+    std::atomic<bool> enabled_{false};
+    bool autoEnable_ = true;
+    PacketStartCond startCond_ = PacketStartCond::scString;
+    PacketEndConds endCond_;
+    std::string startString_;
+    std::string endString_;
+    bool ignoreCase_ = true;
+    comm::CustomComPort* comPort_ = nullptr;
+    int32_t packetSize_ = 0;
+    bool includeStrings_ = true;
+    int32_t timeOut_ = kDefaultPacketTimeOut;
+    bool syncEvents_ = true;
+    bool flushOnTimeout_ = true;
+
+    std::atomic<PacketState> state_{PacketState::Idle};
+    PacketPattern start_;
+    PacketPattern end_;
+    bool matchIgnoreCase_ = true;  // IgnoreCase as it was at enabling
+    int matchStart_ = -1;
+    int startIndex_ = 1;
+    int endIndex_ = 1;
+    int32_t effectiveSize_ = 0;
+    int packetLength_ = 0;
+    bool pendingStart_ = false;
+    bool pendingEnable_ = false;
+    DataPacketManager* manager_ = nullptr;
+};
+
+}  // namespace hydrix::packet
