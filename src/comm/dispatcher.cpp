@@ -35,6 +35,7 @@ void BaseDispatcher::ShutdownDispatcher() {
 int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t options,
                                int outSize, int inSize, int stopBits, int dataBits, int parity) {
     if (outSize <= 0 || inSize < 0) return ecBadArgument;
+    if (deviceOpen_ || threadsRunning_) return ecAlreadyOpen;
     ringSeen_ = false;
     inDispatch_ = false;
     closePending_ = false;
@@ -360,8 +361,7 @@ void BaseDispatcher::SetRs485Mode(bool on) {
 }
 
 bool BaseDispatcher::Rs485Mode() const {
-    auto& self = const_cast<BaseDispatcher&>(*this);
-    std::lock_guard guard(self.dispatcherLock_);
+    std::lock_guard guard(dispatcherLock_);
     return rs485Mode_;
 }
 
@@ -376,8 +376,7 @@ void BaseDispatcher::ClearOptionBits(uint32_t bits) {
 }
 
 uint32_t BaseDispatcher::OptionBits() const {
-    auto& self = const_cast<BaseDispatcher&>(*this);
-    std::lock_guard guard(self.dispatcherLock_);
+    std::lock_guard guard(dispatcherLock_);
     return optionWord_;
 }
 

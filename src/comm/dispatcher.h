@@ -29,6 +29,7 @@ class DispatcherThread;
 constexpr int ecBadArgument = -1002;
 constexpr int ecCantOpenEvents = -8;
 constexpr int ecNotOpen = -2007;
+constexpr int ecAlreadyOpen = -2008;
 constexpr int ecPutBlockFail = -3004;
 constexpr int ecOutputBufferTooSmall = -3006;
 constexpr int ecBufferIsEmpty = -3007;
@@ -233,9 +234,9 @@ protected:
     bool IsWorkerThread() const;
 
     // Locks, in the order they may nest: input -> output, input -> dispatcher.
-    std::recursive_mutex dispatcherLock_;
-    std::recursive_mutex outputLock_;
-    std::recursive_mutex inputLock_;
+    mutable std::recursive_mutex dispatcherLock_;
+    mutable std::recursive_mutex outputLock_;
+    mutable std::recursive_mutex inputLock_;
 
     // Output ring (output lock).
     std::vector<uint8_t> outRing_;

@@ -73,14 +73,21 @@ public:
     // It is released while an event runs, so that GUI code may touch the packets then.
     class Lock {
     public:
+        // Outlives the manager: handlers still held by a port or dispatcher find it cleared.
+        struct Shared {
+            std::recursive_mutex mutex;
+            int depth = 0;  // holds of the owning thread; changed only while held
+            DataPacketManager* manager = nullptr;
+        };
+
+        // No manager: no lock.
         explicit Lock(const DataPacketManager* manager);
+        explicit Lock(std::shared_ptr<Shared> shared);
         ~Lock();
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;
 
     private:
-        friend class DataPacketManager;
-        struct Shared;
         std::shared_ptr<Shared> shared_;
     };
 

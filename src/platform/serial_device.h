@@ -76,8 +76,12 @@ public:
 
     // "COMn": $WINEPREFIX/dosdevices/comN (WINEPREFIX defaults to ~/.wine) when that
     // exists, else /dev/ttyS<n-1>.
+    // A link that exists but points nowhere is kept (opening it gives -2), so an unplugged
+    // adapter never falls back to another port. Empty for n < 1.
     static std::string ComPortPath(int comNumber);
     // A name the port formed ("COM3") or a device path.
+    // "COMn" in any case, also with a "\\.\" prefix, maps through ComPortPath; anything
+    // else is returned as it is.
     static std::string ResolveDeviceName(const std::string& name);
 
     // Exclusive raw open. 0, or -2 (does not exist), -5 (held by another opener),
@@ -88,6 +92,11 @@ public:
     const std::string& LastErrorText() const;
 
     // 0 or -errno. GetState fills the struct from the device; SetState writes it.
+    // What termios cannot hold (DTR/DSR handshake, RTS toggle, XON/XOFF limits, the other
+    // flags) is accepted and read back as last written. Values no line can have (ByteSize
+    // outside 5..8, unknown parity or stop-bit code, baud 0) give -EINVAL. DTR and RTS set
+    // to enabled or disabled take that level at once. Pseudo-terminals hold 8 data bits and
+    // no parity whatever is written, and GetState reports what the driver holds.
     int GetState(DeviceState& state) const;
     int SetState(const DeviceState& state);
 
@@ -96,12 +105,19 @@ public:
     // Never blocks: bytes accepted (0 when the driver is full), or -errno.
     int Write(const void* buffer, size_t count);
     // Waits until the device takes more output: 1 writable, 0 time-out or cancelled, -errno.
+    // Right after a refused write, "writable at once" is answered after a short pause:
+    // pseudo-terminals report it while still refusing writes.
     int WaitWritable(uint32_t timeoutMs);
+    // Latched like an auto-reset event: a cancel made while no wait is pending ends the
+    // next WaitWritable, so a flush request is never lost.
     void CancelWriteWait();
 
     // The escape codes above; 0 or -errno.
+    // -EINVAL for another code. A driver without modem lines (a pseudo-terminal) gives 0:
+    // there is no line to set.
     int EscapeFunction(int code);
     // kModem* bits of the current signals, or -errno.
+    // 0 (no signals) where the driver has no modem lines, as on pseudo-terminals.
     int ModemStatus() const;
     int SetBreak(bool on);
     int Purge(bool input, bool output);
@@ -117,6 +133,8 @@ public:
     // Events are edge-like: kEvRxChar is reported when new bytes arrived, so unread bytes
     // in the driver never make the caller spin; a hang-up is reported once (kEvErr) and
     // later waits block until ended.
+    // Any SetEventMask, and Close, ends a pending wait with 0. Line errors, breaks and modem
+    // changes are taken from the driver's counters when a wait wakes (none on ptys).
     void SetEventMask(uint32_t mask);
     int WaitEvent(uint32_t& events);
 

@@ -101,8 +101,9 @@ struct SerialDevice::Impl {
     // no thread ever uses a descriptor number that close has released.
     std::shared_mutex fdLock;
     std::atomic<int> fd{-1};
-    int wakeFd = NewEventFd();         // ends WaitEvent
-    int writeCancelFd = NewEventFd();  // ends WaitWritable
+    const int wakeFd = NewEventFd();         // ends WaitEvent
+    const int writeCancelFd = NewEventFd();  // ends WaitWritable
+    const int eventFdError = wakeFd < 0 || writeCancelFd < 0 ? errno : 0;
     std::string lastError;
 
     std::atomic<uint32_t> mask{0};
@@ -216,9 +217,7 @@ int SerialDevice::Open(const std::string& name) {
         return code;
     };
 
-    if (d.wakeFd < 0) d.wakeFd = NewEventFd();
-    if (d.writeCancelFd < 0) d.writeCancelFd = NewEventFd();
-    if (d.wakeFd < 0 || d.writeCancelFd < 0) return fail(-1, errno, -errno);
+    if (d.eventFdError) return fail(-1, d.eventFdError, -d.eventFdError);
 
     const int fd = sys::Call(Op::Open, [&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0) return fail(-1, errno, OpenErrorCode(errno));

@@ -543,7 +543,7 @@ TEST(DispatcherRecorders, WritesReadsAndTriggersAreTracedAndLogged) {
         ss << in.rdbuf();
         return ss.str();
     };
-    EXPECT_EQ(slurp(dir / "t.trc"), "Transmit: \nCR1[13]\n\nReceive: \nOK[13][10]");
+    EXPECT_EQ(slurp(dir / "t.trc"), "Transmit: \r\nCR1[13]\r\n\r\nReceive: \r\nOK[13][10]");
     const std::string log = slurp(dir / "l.log");
     EXPECT_NE(log.find("Device: COM3"), std::string::npos);
     EXPECT_NE(log.find("TrigAllc"), std::string::npos);

@@ -103,7 +103,7 @@ TEST(TerminalArrayRandom, MatchesRowMovingReference) {
         ref.SetColCount(7);
         a.SetRowCount(12);
         ref.SetRowCount(12);
-        for (int step = 0; step < 20000; ++step) {
+        for (int step = 0; step < 8000; ++step) {
             int rows = ref.Rows(), cols = ref.Cols();
             int op = rnd(0, 11);
             switch (op) {
@@ -303,7 +303,7 @@ TEST_P(TerminalBufferRandom, MatchesRowMovingReference) {
     ref.sBottom = 8;
     ASSERT_EQ(CompareBuffers(b, ref), "");
 
-    for (int step = 0; step < 15000; ++step) {
+    for (int step = 0; step < 6000; ++step) {
         int op = rnd(0, 24);
         switch (op) {
         case 0: case 1: case 2: case 3: case 4: {
@@ -487,7 +487,7 @@ TEST_P(TerminalBufferRandom, MatchesRowMovingReference) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, TerminalBufferRandom, ::testing::Values(1u, 2u, 3u, 20240601u));
+INSTANTIATE_TEST_SUITE_P(Seeds, TerminalBufferRandom, ::testing::Values(1u, 2u, 20240601u));
 
 }  // namespace
 }  // namespace hydrix::terminal

@@ -1,0 +1,680 @@
+// The dispatcher on real pseudo-terminals, each figure beside a plain poll()+read()
+// loop on a pty in the same run: throughput of received bytes to a method handler,
+// latency of the prompt's data trigger to a window on the GUI thread, and the CPU an
+// open port costs while idle and while its input ring is full and nobody reads.
+//
+//   bench_dispatcher [--mb=64] [--rounds=3] [--prompts=1000] [--idle=10]
+//                    [--only=throughput,latency,idle] [--detail]
+//
+// --detail adds each thread's cpu time and time spent waiting for a cpu.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../tests/pty_helper.h"
+#include "comm/posix_dispatcher.h"
+#include "comm/ring.h"
+#include "comm/triggers.h"
+#include "platform/message_loop.h"
+
+namespace {
+
+using hydrix::comm::PosixDispatcher;
+using hydrix::platform::MessageLoop;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr size_t kWriteChunk = 64 * 1024;
+constexpr size_t kPlainReadSize = 4096;
+constexpr uint32_t kPatternPeriod = 251;  // prime: no read or write size lines up with it
+constexpr int kStallMs = 20000;           // a flood that makes no progress this long has failed
+
+double Seconds(SteadyClock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Millis(SteadyClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// Byte i of every stream is i % 251; a reference twice the write size lets any chunk be
+// written or checked with one call.
+const uint8_t* PatternAt(uint64_t offset) {
+    static const std::vector<uint8_t> ref = [] {
+        std::vector<uint8_t> v(2 * kWriteChunk + kPatternPeriod);
+        for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<uint8_t>(i % kPatternPeriod);
+        return v;
+    }();
+    return ref.data() + offset % kPatternPeriod;
+}
+
+// Counts received bytes and remembers where the stream first differs from the pattern.
+struct PatternSink {
+    uint64_t received = 0;
+    uint64_t firstBad = UINT64_MAX;
+    uint64_t chunks = 0;
+
+    void Take(const uint8_t* data, size_t n) {
+        const uint8_t* want = PatternAt(received);
+        if (firstBad == UINT64_MAX && std::memcmp(data, want, n) != 0) {
+            size_t i = 0;
+            while (data[i] == want[i]) ++i;
+            firstBad = received + i;
+        }
+        received += n;
+        ++chunks;
+    }
+};
+
+struct CpuSample {
+    double cpu = 0;  // user + sys, seconds, all threads
+    long switches = 0;
+    SteadyClock::time_point wall;
+
+    static CpuSample Now() {
+        rusage u{};
+        ::getrusage(RUSAGE_SELF, &u);
+        CpuSample s;
+        s.cpu = static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+                static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+        s.switches = u.ru_nvcsw + u.ru_nivcsw;
+        s.wall = SteadyClock::now();
+        return s;
+    }
+};
+
+// Per-thread scheduler figures from /proc/self/task/*/schedstat: time on a cpu, time
+// runnable but waiting for one, and the number of times the thread was put on a cpu.
+struct TaskTimes {
+    double runMs = 0;
+    double waitMs = 0;
+    long slices = 0;
+};
+
+std::map<int, TaskTimes> SampleTasks() {
+    std::map<int, TaskTimes> tasks;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream in(entry.path() / "schedstat");
+        unsigned long long run = 0, wait = 0, slices = 0;
+        if (in >> run >> wait >> slices) {
+            tasks[std::stoi(entry.path().filename().string())] =
+                TaskTimes{static_cast<double>(run) / 1e6, static_cast<double>(wait) / 1e6, static_cast<long>(slices)};
+        }
+    }
+    return tasks;
+}
+
+// The threads that ran between two samples, named where the caller knows them; the
+// others (the dispatcher's com and output threads) in order of creation.
+void PrintTasks(const std::map<int, TaskTimes>& before, const std::map<int, TaskTimes>& after,
+                const std::map<int, std::string>& names, double seconds) {
+    int unnamed = 0;
+    for (const auto& [tid, a] : after) {
+        const auto it = before.find(tid);
+        const TaskTimes b = it == before.end() ? TaskTimes{} : it->second;
+        const auto name = names.find(tid);
+        std::string label = name != names.end() ? name->second : "thread " + std::to_string(++unnamed);
+        std::printf("      %-18s cpu %7.1f ms  waiting for a cpu %7.1f ms  %6.0f runs/s\n", label.c_str(),
+                    a.runMs - b.runMs, a.waitMs - b.waitMs,
+                    static_cast<double>(a.slices - b.slices) / seconds);
+    }
+}
+
+int OpenPlainSlave(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        std::fprintf(stderr, "open %s: %s\n", path.c_str(), std::strerror(errno));
+        std::exit(2);
+    }
+    return fd;
+}
+
+std::unique_ptr<PosixDispatcher> OpenDispatcher(const hydrix::test::PtyPair& pty) {
+    auto d = std::make_unique<PosixDispatcher>(nullptr);
+    d->SetDeviceName(pty.SlavePath());
+    const int result = d->OpenDevice(pty.SlavePath(), 115200,
+                                     hydrix::comm::kOpenDtrOn | hydrix::comm::kOpenRtsOn, 8192, 4096,
+                                     1, 8, 0);
+    if (result < 0) {
+        std::fprintf(stderr, "OpenDevice %s: %d %s\n", pty.SlavePath().c_str(), result,
+                     d->LastErrorText().c_str());
+        std::exit(2);
+    }
+    return d;
+}
+
+// Writes total pattern bytes to the (non-blocking) master in kWriteChunk writes.
+bool Flood(int masterFd, uint64_t total) {
+    uint64_t sent = 0;
+    while (sent < total) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kWriteChunk, total - sent));
+        const ssize_t n = ::write(masterFd, PatternAt(sent), want);
+        if (n > 0) {
+            sent += static_cast<uint64_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) {
+            std::fprintf(stderr, "flood write: %s\n", std::strerror(errno));
+            return false;
+        }
+        pollfd p{masterFd, POLLOUT, 0};
+        int r;
+        do {
+            r = ::poll(&p, 1, kStallMs);
+        } while (r < 0 && errno == EINTR);
+        if (r == 0) {
+            std::fprintf(stderr, "flood stalled at %llu bytes\n", static_cast<unsigned long long>(sent));
+            return false;
+        }
+    }
+    return true;
+}
+
+// 1. Throughput -----------------------------------------------------------------------
+
+struct Throughput {
+    double seconds = 0;
+    double cpuSeconds = 0;
+    long switches = 0;
+    PatternSink sink;
+    bool ok = false;
+    std::map<int, TaskTimes> tasksBefore, tasksAfter;
+    std::map<int, std::string> taskNames;
+
+    double MBps() const { return static_cast<double>(sink.received) / seconds / 1e6; }
+};
+
+Throughput PlainThroughput(uint64_t total) {
+    hydrix::test::PtyPair pty;
+    const int fd = OpenPlainSlave(pty.SlavePath());
+    Throughput t;
+    std::vector<uint8_t> buffer(kPlainReadSize);
+    t.taskNames[::gettid()] = "reader (main)";
+    std::atomic<int> writerTid{0};
+    t.tasksBefore = SampleTasks();
+    const CpuSample before = CpuSample::Now();
+    bool floodOk = true;
+    std::thread writer([&] {
+        writerTid = ::gettid();
+        floodOk = Flood(pty.MasterFd(), total);
+    });
+    while (t.sink.received < total) {
+        pollfd p{fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, kStallMs);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n > 0) {
+            t.sink.Take(buffer.data(), static_cast<size_t>(n));
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            break;
+        }
+    }
+    const CpuSample after = CpuSample::Now();
+    t.tasksAfter = SampleTasks();
+    writer.join();
+    t.taskNames[writerTid] = "writer";
+    ::close(fd);
+    t.seconds = Seconds(after.wall - before.wall);
+    t.cpuSeconds = after.cpu - before.cpu;
+    t.switches = after.switches - before.switches;
+    t.ok = floodOk && t.sink.received == total && t.sink.firstBad == UINT64_MAX;
+    return t;
+}
+
+Throughput DispatcherThroughput(uint64_t total) {
+    hydrix::test::PtyPair pty;
+    auto d = OpenDispatcher(pty);
+    Throughput t;
+    std::vector<uint8_t> buffer(hydrix::comm::kInputRingSize);
+    std::mutex lock;
+    std::condition_variable changed;
+    bool done = false;
+    bool shortRead = false;
+    SteadyClock::time_point end;
+    int dispTid = 0;
+
+    // As the terminal and the packet manager do: read every offered byte on 32257.
+    d->SetAvailThreshold(1);
+    d->AttachMethodHandler(&t, [&](uint32_t msg, uint32_t count, int32_t) {
+        if (msg != hydrix::comm::kTriggerAvailMsg) return;
+        const int got = d->ReadBytes(buffer.data(), static_cast<int>(count));
+        std::lock_guard guard(lock);
+        dispTid = ::gettid();
+        if (got != static_cast<int>(count)) {
+            shortRead = true;
+        } else {
+            t.sink.Take(buffer.data(), count);
+        }
+        if (shortRead || t.sink.received >= total) {
+            end = SteadyClock::now();
+            done = true;
+            changed.notify_all();
+        }
+    });
+
+    t.taskNames[::gettid()] = "main (waiting)";
+    std::atomic<int> writerTid{0};
+    t.tasksBefore = SampleTasks();
+    const CpuSample before = CpuSample::Now();
+    bool floodOk = true;
+    std::thread writer([&] {
+        writerTid = ::gettid();
+        floodOk = Flood(pty.MasterFd(), total);
+    });
+    {
+        std::unique_lock held(lock);
+        uint64_t seen = 0;
+        // Gives up only when delivery stops making progress.
+        while (!done) {
+            if (!changed.wait_for(held, std::chrono::milliseconds(kStallMs), [&] {
+                    return done || t.sink.received != seen;
+                })) {
+                break;
+            }
+            seen = t.sink.received;
+        }
+        if (!done) end = SteadyClock::now();
+    }
+    const CpuSample after = CpuSample::Now();
+    t.tasksAfter = SampleTasks();
+    writer.join();
+    t.taskNames[writerTid] = "writer";
+    {
+        std::lock_guard guard(lock);
+        t.taskNames[dispTid] = "dispatcher thread";
+    }
+    d->DetachMethodHandler(&t);
+    d.reset();
+    t.seconds = Seconds(end - before.wall);
+    t.cpuSeconds = after.cpu - before.cpu;
+    t.switches = after.switches - before.switches;
+    std::lock_guard guard(lock);
+    t.ok = floodOk && !shortRead && t.sink.received == total && t.sink.firstBad == UINT64_MAX;
+    if (shortRead) std::fprintf(stderr, "ReadBytes returned less than offered\n");
+    return t;
+}
+
+bool gDetail = false;
+
+void PrintThroughput(const char* name, const Throughput& t) {
+    std::printf("  %-20s %7.1f MB/s  %6.3f s  %5.0f B/delivery  cpu %5.3f s (%3.0f%% of a core, %4.1f ms/MB)  %s\n",
+                name, t.MBps(), t.seconds,
+                t.sink.chunks ? static_cast<double>(t.sink.received) / static_cast<double>(t.sink.chunks) : 0.0,
+                t.cpuSeconds, 100.0 * t.cpuSeconds / t.seconds,
+                1000.0 * t.cpuSeconds / (static_cast<double>(t.sink.received) / 1e6), t.ok ? "verified" : "FAILED");
+    if (gDetail) PrintTasks(t.tasksBefore, t.tasksAfter, t.taskNames, t.seconds);
+    if (!t.ok) {
+        std::printf("    received %llu bytes, first difference at %lld\n",
+                    static_cast<unsigned long long>(t.sink.received),
+                    t.sink.firstBad == UINT64_MAX ? -1LL : static_cast<long long>(t.sink.firstBad));
+    }
+}
+
+bool RunThroughput(uint64_t total, int rounds) {
+    std::printf("\n1. Throughput: %llu MB flooded into the pty master in %zu KB writes, %d rounds\n",
+                static_cast<unsigned long long>(total >> 20), kWriteChunk / 1024, rounds);
+    Throughput bestPlain, bestDisp;
+    bool ok = true;
+    for (int round = 1; round <= rounds; ++round) {
+        std::printf(" round %d\n", round);
+        const Throughput plain = PlainThroughput(total);
+        PrintThroughput("plain poll()+read()", plain);
+        const Throughput disp = DispatcherThroughput(total);
+        PrintThroughput("dispatcher 32257", disp);
+        ok = ok && plain.ok && disp.ok;
+        if (plain.ok && plain.MBps() > bestPlain.MBps()) bestPlain = plain;
+        if (disp.ok && disp.MBps() > bestDisp.MBps()) bestDisp = disp;
+    }
+    if (bestPlain.seconds > 0 && bestDisp.seconds > 0) {
+        const double ratio = bestDisp.MBps() / bestPlain.MBps();
+        std::printf(" best: plain %.1f MB/s, dispatcher %.1f MB/s, ratio %.2f (target >= 0.80: %s)\n",
+                    bestPlain.MBps(), bestDisp.MBps(), ratio, ratio >= 0.8 ? "met" : "MISSED");
+    }
+    return ok;
+}
+
+// 2. Trigger latency --------------------------------------------------------------------
+
+struct LatencyStats {
+    std::vector<double> ms;
+    int lost = 0;
+
+    double At(double q) const {
+        if (ms.empty()) return 0;
+        std::vector<double> v = ms;
+        std::sort(v.begin(), v.end());
+        const double rank = std::ceil(q * static_cast<double>(v.size())) - 1;
+        const auto i = static_cast<size_t>(std::clamp(rank, 0.0, static_cast<double>(v.size() - 1)));
+        return v[i];
+    }
+};
+
+void PrintLatency(const char* name, const LatencyStats& s, bool judge) {
+    double mean = 0;
+    for (double v : s.ms) mean += v;
+    if (!s.ms.empty()) mean /= static_cast<double>(s.ms.size());
+    std::printf("  %-30s n=%4zu  median %6.3f ms  p99 %6.3f ms  mean %6.3f  min %6.3f  max %7.3f",
+                name, s.ms.size(), s.At(0.5), s.At(0.99), mean, s.At(0.0), s.At(1.0));
+    if (s.lost) std::printf("  LOST %d", s.lost);
+    if (judge) {
+        std::printf("  (median < 0.5: %s, p99 < 2: %s)", s.At(0.5) < 0.5 ? "met" : "MISSED",
+                    s.At(0.99) < 2.0 ? "met" : "MISSED");
+    }
+    std::printf("\n");
+}
+
+// Pause between prompts: each prompt finds the threads at rest, at no fixed phase.
+void PromptGap(std::mt19937& rng) {
+    std::uniform_int_distribution<int> us(300, 1300);
+    std::this_thread::sleep_for(std::chrono::microseconds(us(rng)));
+}
+
+// Writes one ">" at a time and waits until arrived(i) holds for it; the arrival time of
+// prompt i is read back through arrivalOf. Runs on a thread of its own.
+template <typename Arrived, typename ArrivalOf>
+LatencyStats DrivePrompts(int masterFd, int prompts, std::mutex& lock, std::condition_variable& changed,
+                          Arrived arrived, ArrivalOf arrivalOf) {
+    LatencyStats s;
+    std::mt19937 rng(12345);
+    for (int i = 0; i < prompts; ++i) {
+        PromptGap(rng);
+        const auto t0 = SteadyClock::now();
+        ssize_t n;
+        do {
+            n = ::write(masterFd, ">", 1);
+        } while (n < 0 && errno == EINTR);
+        std::unique_lock held(lock);
+        if (n != 1 || !changed.wait_for(held, std::chrono::seconds(5), [&] { return arrived(i); })) {
+            s.lost = prompts - i;
+            break;
+        }
+        s.ms.push_back(Millis(arrivalOf(i) - t0));
+    }
+    return s;
+}
+
+LatencyStats PlainLatency(int prompts) {
+    hydrix::test::PtyPair pty;
+    const int fd = OpenPlainSlave(pty.SlavePath());
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<SteadyClock::time_point> arrivals;
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        uint8_t buffer[kPlainReadSize];
+        while (!stop) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            const auto now = SteadyClock::now();
+            if (n <= 0) continue;
+            std::lock_guard guard(lock);
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] == '>') arrivals.push_back(now);
+            }
+            changed.notify_all();
+        }
+    });
+    LatencyStats s = DrivePrompts(
+        pty.MasterFd(), prompts, lock, changed, [&](int i) { return arrivals.size() > static_cast<size_t>(i); },
+        [&](int i) { return arrivals[static_cast<size_t>(i)]; });
+    stop = true;
+    reader.join();
+    ::close(fd);
+    return s;
+}
+
+// The plain loop handing each prompt to a window on the GUI thread by the same blocking
+// send the dispatcher uses: the share of the platform's message loop in the latency.
+LatencyStats PlainToGuiLatency(int prompts) {
+    auto& loop = MessageLoop::Instance();
+    hydrix::test::PtyPair pty;
+    const int fd = OpenPlainSlave(pty.SlavePath());
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<SteadyClock::time_point> arrivals;
+    const auto window = loop.CreateWindow([&](uint32_t msg, hydrix::platform::WParam, hydrix::platform::LParam) {
+        if (msg == hydrix::comm::kTriggerDataMsg) {
+            const auto now = SteadyClock::now();
+            std::lock_guard guard(lock);
+            arrivals.push_back(now);
+            changed.notify_all();
+        }
+        return hydrix::platform::LResult{0};
+    });
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        uint8_t buffer[kPlainReadSize];
+        while (!stop) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] == '>') {
+                    loop.SendMessageTimeout(window, hydrix::comm::kTriggerDataMsg, 0, 1,
+                                            hydrix::comm::kWindowNotifyTimeoutMs);
+                }
+            }
+        }
+    });
+    LatencyStats s;
+    std::thread driver([&] {
+        s = DrivePrompts(
+            pty.MasterFd(), prompts, lock, changed, [&](int i) { return arrivals.size() > static_cast<size_t>(i); },
+            [&](int i) { return arrivals[static_cast<size_t>(i)]; });
+        loop.Quit();
+    });
+    loop.Run();
+    loop.ResetQuit();
+    driver.join();
+    stop = true;
+    reader.join();
+    loop.DestroyWindow(window);
+    ::close(fd);
+    return s;
+}
+
+LatencyStats DispatcherLatency(int prompts) {
+    auto& loop = MessageLoop::Instance();
+    hydrix::test::PtyPair pty;
+    auto d = OpenDispatcher(pty);
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<SteadyClock::time_point> arrivals;
+    int availAtWindow = 0;
+    uint64_t bytesRead = 0;
+    bool offGuiThread = false;
+    const auto guiThread = std::this_thread::get_id();
+
+    // As the station has it: a case-sensitive data trigger on ">", the port's window
+    // receiving every notification, and a method handler that reads the bytes on 32257.
+    const int prompt = d->NewDataTrigger(">", false, 1);
+    d->SetAvailThreshold(1);
+    d->AttachMethodHandler(&bytesRead, [&](uint32_t msg, uint32_t count, int32_t) {
+        if (msg != hydrix::comm::kTriggerAvailMsg) return;
+        uint8_t buffer[hydrix::comm::kInputRingSize];
+        const int got = d->ReadBytes(buffer, static_cast<int>(count));
+        std::lock_guard guard(lock);
+        if (got > 0) bytesRead += static_cast<uint64_t>(got);
+        changed.notify_all();
+    });
+    const auto window = loop.CreateWindow([&](uint32_t msg, hydrix::platform::WParam w, hydrix::platform::LParam) {
+        const auto now = SteadyClock::now();
+        std::lock_guard guard(lock);
+        if (std::this_thread::get_id() != guiThread) offGuiThread = true;
+        if (msg == hydrix::comm::kTriggerDataMsg && w == static_cast<hydrix::platform::WParam>(prompt)) {
+            arrivals.push_back(now);
+        } else if (msg == hydrix::comm::kTriggerAvailMsg) {
+            ++availAtWindow;
+        }
+        changed.notify_all();
+        return hydrix::platform::LResult{0};
+    });
+    d->AttachWindowHandler(window);
+    d->SetHandlerFlags(1);
+
+    LatencyStats s;
+    std::thread driver([&] {
+        // A prompt counts as handled once its trigger, and the offer of its byte that
+        // follows, have reached every handler.
+        s = DrivePrompts(
+            pty.MasterFd(), prompts, lock, changed,
+            [&](int i) {
+                const auto n = static_cast<size_t>(i) + 1;
+                return arrivals.size() >= n && bytesRead >= n && static_cast<size_t>(availAtWindow) >= n;
+            },
+            [&](int i) { return arrivals[static_cast<size_t>(i)]; });
+        loop.Quit();
+    });
+    loop.Run();
+    loop.ResetQuit();
+    driver.join();
+    d->DetachWindowHandler(window);
+    d->DetachMethodHandler(&bytesRead);
+    d.reset();
+    loop.DestroyWindow(window);
+    if (offGuiThread) std::printf("  ERROR: a window notification ran off the GUI thread\n");
+    if (arrivals.size() > static_cast<size_t>(prompts)) {
+        std::printf("  ERROR: %zu data triggers for %d prompts\n", arrivals.size(), prompts);
+    }
+    return s;
+}
+
+bool RunLatency(int prompts) {
+    std::printf("\n2. Trigger latency: %d prompts \">\" written to the master, each awaited\n", prompts);
+    const LatencyStats plain = PlainLatency(prompts);
+    PrintLatency("plain poll()+read()", plain, false);
+    const LatencyStats plainGui = PlainToGuiLatency(prompts);
+    PrintLatency("plain + send to GUI window", plainGui, false);
+    const LatencyStats disp = DispatcherLatency(prompts);
+    PrintLatency("dispatcher, 32258 at window", disp, true);
+    return plain.lost == 0 && plainGui.lost == 0 && disp.lost == 0;
+}
+
+// 3. Idle cost --------------------------------------------------------------------------
+
+// Runs the GUI thread's loop for the given time, as the station's main thread would.
+void HoldFor(double seconds) {
+    auto& loop = MessageLoop::Instance();
+    std::thread timer([&] {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        loop.Quit();
+    });
+    loop.Run();
+    loop.ResetQuit();
+    timer.join();
+}
+
+void PrintIdle(const char* name, const CpuSample& a, const CpuSample& b, bool judge) {
+    const double wall = Seconds(b.wall - a.wall);
+    const double pct = 100.0 * (b.cpu - a.cpu) / wall;
+    std::printf("  %-34s cpu %6.3f s over %5.2f s = %5.2f%% of a core  %6.0f switches/s", name,
+                b.cpu - a.cpu, wall, pct, static_cast<double>(b.switches - a.switches) / wall);
+    if (judge) std::printf("  (target < 1%%: %s)", pct < 1.0 ? "met" : "MISSED");
+    std::printf("\n");
+}
+
+bool RunIdle(double seconds) {
+    std::printf("\n3. Idle cost: CPU of the whole process (getrusage), %.0f s per phase\n", seconds);
+    const CpuSample base0 = CpuSample::Now();
+    HoldFor(std::min(seconds, 3.0));
+    const CpuSample base1 = CpuSample::Now();
+    PrintIdle("no port open (baseline)", base0, base1, false);
+
+    hydrix::test::PtyPair pty;
+    auto d = OpenDispatcher(pty);
+    HoldFor(0.2);
+    const CpuSample a = CpuSample::Now();
+    HoldFor(seconds);
+    const CpuSample b = CpuSample::Now();
+    PrintIdle("port open, no traffic", a, b, true);
+
+    // Nothing reads and the avail threshold is 0: the ring fills and the rest stays in
+    // the driver, where the com thread keeps finding it.
+    const std::string fill(hydrix::comm::kInputRingSize + 4096, 'x');
+    if (!pty.WriteMaster(fill, 5000)) {
+        std::printf("  ERROR: could not write %zu bytes to the master\n", fill.size());
+        return false;
+    }
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(5);
+    while (d->BytesAvailable() < static_cast<int>(hydrix::comm::kInputRingSize) &&
+           SteadyClock::now() < deadline) {
+        HoldFor(0.01);
+    }
+    const int held = d->BytesAvailable();
+    HoldFor(0.2);
+    const CpuSample c = CpuSample::Now();
+    HoldFor(seconds);
+    const CpuSample e = CpuSample::Now();
+    std::printf("  input ring holds %d of %u bytes (%zu written)\n", d->BytesAvailable(),
+                hydrix::comm::kInputRingSize, fill.size());
+    PrintIdle("port open, input ring full, unread", c, e, true);
+    d.reset();
+    return held == static_cast<int>(hydrix::comm::kInputRingSize);
+}
+
+bool Selected(const std::string& only, const char* part) {
+    return only.empty() || only.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    uint64_t megabytes = 64;
+    int rounds = 3;
+    int prompts = 1000;
+    double idleSeconds = 10;
+    std::string only;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char* key) -> const char* {
+            const size_t n = std::strlen(key);
+            return arg.compare(0, n, key) == 0 ? arg.c_str() + n : nullptr;
+        };
+        if (const char* v = value("--mb=")) {
+            megabytes = std::strtoull(v, nullptr, 10);
+        } else if (const char* v = value("--rounds=")) {
+            rounds = std::max(1, std::atoi(v));
+        } else if (const char* v = value("--prompts=")) {
+            prompts = std::max(1, std::atoi(v));
+        } else if (const char* v = value("--idle=")) {
+            idleSeconds = std::strtod(v, nullptr);
+        } else if (const char* v = value("--only=")) {
+            only = v;
+        } else if (arg == "--detail") {
+            gDetail = true;
+        } else {
+            std::fprintf(stderr,
+                         "usage: %s [--mb=64] [--rounds=3] [--prompts=1000] [--idle=10] "
+                         "[--only=throughput,latency,idle] [--detail]\n",
+                         argv[0]);
+            return 2;
+        }
+    }
+
+    MessageLoop::Instance().AttachToCurrentThread();
+    std::printf("dispatcher bench on pseudo-terminals, %u cpus online\n",
+                static_cast<unsigned>(std::thread::hardware_concurrency()));
+    bool ok = true;
+    if (Selected(only, "throughput")) ok = RunThroughput(megabytes << 20, rounds) && ok;
+    if (Selected(only, "latency")) ok = RunLatency(prompts) && ok;
+    if (Selected(only, "idle")) ok = RunIdle(idleSeconds) && ok;
+    std::printf("\n%s\n", ok ? "all data verified" : "SOME DATA WAS LOST OR WRONG");
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,136 @@
+// The manager's ties to its com port: the port callback, the dispatcher handler and
+// timer, and the self-release through the manager's own message window.
+#include <algorithm>
+
+#include "comm/com_port.h"
+#include "comm/dispatcher.h"
+#include "packet/data_packet.h"
+#include "packet/packet_manager.h"
+#include "packet/packet_manager_list.h"
+
+namespace hydrix::packet {
+
+DataPacketManager::DataPacketManager(comm::CustomComPort* port) : DataPacketManager() {
+    port_ = port;
+    if (!port_) return;
+    const std::shared_ptr<Lock::Shared> shared = shared_;
+    port_->RegisterCallbackUser(this, [shared](comm::CustomComPort&, comm::PortCallbackKind kind) {
+        Lock lock(shared);
+        DataPacketManager* manager = shared->manager;
+        if (!manager) return;
+        if (kind == comm::PortCallbackKind::PortOpened) {
+            manager->Enable();
+        } else {
+            manager->Disable();
+        }
+    });
+    window_ = platform::MessageLoop::Instance().CreateWindow(
+        [this](uint32_t msg, platform::WParam w, platform::LParam l) { return WindowProc(msg, w, l); });
+    PacketManagers().Add(this);
+    if (port_->Open() && !port_->Loading()) Enable();
+}
+
+DataPacketManager::~DataPacketManager() {
+    {
+        Lock lock(this);
+        destroying_ = true;
+        if (enabled_) Disable();
+        for (DataPacket* packet : packets_) {
+            packet->manager_ = nullptr;
+            packet->comPort_ = nullptr;
+        }
+        packets_.clear();
+        shared_->manager = nullptr;
+    }
+    if (port_) {
+        port_->DeregisterCallbackUser(this);
+        PacketManagers().Remove(this);
+    }
+    if (window_) platform::MessageLoop::Instance().DestroyWindow(window_);
+}
+
+void DataPacketManager::Enable() {
+    Lock lock(this);
+    if (!enabled_) {
+        Attach();
+        enabled_ = true;
+    }
+    const std::vector<DataPacket*> packets = packets_;
+    for (DataPacket* packet : packets) {
+        if (packet->enabled_) packet->Rearm();
+    }
+}
+
+void DataPacketManager::Disable() {
+    Lock lock(this);
+    // The buffer goes first, so that disarming a collecting packet scans nothing.
+    std::vector<uint8_t>().swap(buffer_);
+    used_ = 0;
+    const std::vector<DataPacket*> packets = packets_;
+    for (DataPacket* packet : packets) packet->Disarm();
+    Detach();
+    enabled_ = false;
+    dataPending_ = false;
+}
+
+void DataPacketManager::Attach() {
+    if (!port_) return;
+    dispatcher_ = port_->ActiveDispatcher();
+    if (!dispatcher_) return;
+    const std::shared_ptr<Lock::Shared> shared = shared_;
+    dispatcher_->AttachMethodHandler(this, [shared](uint32_t msg, uint32_t triggerHandle, int32_t data) {
+        Lock lock(shared);
+        if (shared->manager) shared->manager->HandleNotification(msg, triggerHandle, data);
+    });
+    registered_ = true;
+    timerHandle_ = dispatcher_->NewTimerTrigger();
+}
+
+void DataPacketManager::Detach() {
+    // The dispatcher is touched only while the port still holds it.
+    if (dispatcher_ && port_ && port_->Dispatcher() == dispatcher_) {
+        if (timerHandle_ > 0) dispatcher_->DeleteTrigger(timerHandle_);
+        if (registered_) dispatcher_->DetachMethodHandler(this);
+    }
+    dispatcher_ = nullptr;
+    registered_ = false;
+    timerHandle_ = 0;
+    timerArmedTicks_ = 0;
+}
+
+void DataPacketManager::HandleNotification(uint32_t msg, uint32_t triggerHandle, int32_t) {
+    Lock lock(this);
+    if (msg == comm::kTriggerAvailMsg) {
+        if (!dispatcher_) return;
+        const int count = static_cast<int>(triggerHandle);
+        if (count <= 0) return;
+        const int from = used_;
+        const int got = dispatcher_->ReadBytes(Reserve(count), count);
+        if (got > 0) used_ += got;
+        Scan(from);
+    } else if (msg == comm::kTriggerTimerMsg) {
+        if (current_ && timerHandle_ > 0 && static_cast<int>(triggerHandle) == timerHandle_) TimerExpired();
+    }
+}
+
+void DataPacketManager::FreeLater() {
+    if (window_) platform::MessageLoop::Instance().PostMessage(window_, ManagerFreeMessage, 0, 0);
+}
+
+platform::LResult DataPacketManager::WindowProc(uint32_t msg, platform::WParam, platform::LParam) {
+    if (msg != ManagerFreeMessage) return 0;
+    bool free = false;
+    {
+        Lock lock(this);
+        if (inEvent_) {
+            FreeLater();
+        } else {
+            // A packet may have joined since the message was posted.
+            free = packets_.empty();
+        }
+    }
+    if (free) delete this;
+    return 0;
+}
+
+}  // namespace hydrix::packet

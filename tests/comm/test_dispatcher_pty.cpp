@@ -1,0 +1,310 @@
+// The POSIX dispatcher with its three threads over a real pseudo-terminal reached
+// through the COM mapping of a temporary Wine prefix; the test's main thread is the
+// GUI thread that window notifications arrive on.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comm/dispatcher_threads.h"
+#include "comm/exceptions.h"
+#include "comm/posix_dispatcher.h"
+#include "platform/dialogs.h"
+#include "platform/message_loop.h"
+#include "pty_helper.h"
+
+namespace hydrix::comm {
+namespace {
+
+constexpr int kCom = 7;
+
+std::string Pattern(size_t size, int seed) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + static_cast<size_t>(seed)) % 251);
+    return s;
+}
+
+bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs = 10000) {
+    return platform::MessageLoop::Instance().ProcessUntil(done, timeoutMs);
+}
+
+class CapturingUi : public platform::HeadlessUserInterface {
+public:
+    void ShowMessage(const std::string& text, const std::string&, platform::MessageIcon) override {
+        std::lock_guard guard(lock_);
+        messages_.push_back(text);
+    }
+    std::vector<std::string> Messages() {
+        std::lock_guard guard(lock_);
+        return messages_;
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::string> messages_;
+};
+
+class PtyDispatcher : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::MessageLoop::Instance().AttachToCurrentThread();
+        prefix_.LinkCom(kCom, pty_.SlavePath());
+    }
+
+    template <typename D = PosixDispatcher>
+    std::unique_ptr<D> Open(int32_t baud = 115200, int outSize = 4096,
+                            platform::Clock& clock = platform::SystemClock()) {
+        auto d = std::make_unique<D>(nullptr, clock);
+        d->SetDeviceName("COM" + std::to_string(kCom));
+        const int result = d->OpenDevice("COM" + std::to_string(kCom), baud, kOpenDtrOn | kOpenRtsOn,
+                                         outSize, 4096, 1, 8, 0);
+        EXPECT_EQ(result, 0) << d->LastErrorText();
+        return d;
+    }
+
+    test::PtyPair pty_;
+    test::TempWinePrefix prefix_;
+};
+
+class BothWays : public PtyDispatcher, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(BothWays, MegabyteEachWayArrivesWholeAndInOrder) {
+    const size_t size = 1 << 20;
+    auto d = Open(GetParam(), 8192);
+    std::mutex lock;
+    std::string received;
+    d->SetAvailThreshold(1);
+    d->AttachMethodHandler(&received, [&](uint32_t msg, uint32_t count, int32_t) {
+        if (msg != kTriggerAvailMsg) return;
+        std::string chunk(count, '\0');
+        ASSERT_EQ(d->ReadBytes(chunk.data(), static_cast<int>(count)), static_cast<int>(count));
+        std::lock_guard guard(lock);
+        received += chunk;
+    });
+
+    const std::string inbound = Pattern(size, 1);
+    const std::string outbound = Pattern(size, 2);
+    std::string atMaster;
+    std::thread writer([&] { EXPECT_TRUE(pty_.WriteMaster(inbound, 60000)); });
+    std::thread reader([&] { atMaster = pty_.ReadMaster(size, 60000); });
+
+    size_t queued = 0;
+    while (queued < size) {
+        const int room = d->OutputRoom();
+        if (room <= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        const size_t n = std::min(static_cast<size_t>(room), size - queued);
+        ASSERT_EQ(d->QueueBytes(outbound.data() + queued, static_cast<int>(n)), 0);
+        queued += n;
+    }
+    writer.join();
+    reader.join();
+    EXPECT_TRUE(PumpUntil([&] {
+        std::lock_guard guard(lock);
+        return received.size() >= size;
+    }, 60000));
+    std::lock_guard guard(lock);
+    EXPECT_TRUE(received == inbound) << "received " << received.size() << " bytes";
+    EXPECT_TRUE(atMaster == outbound) << "sent " << atMaster.size() << " bytes";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, BothWays, ::testing::Values(115200, 921600));
+
+TEST_F(PtyDispatcher, DataTriggerReachesAWindowOnTheGuiThread) {
+    auto& loop = platform::MessageLoop::Instance();
+    struct Seen {
+        uint32_t msg;
+        platform::WParam w;
+        platform::LParam l;
+        std::thread::id thread;
+    };
+    std::vector<Seen> seen;
+    const platform::WindowHandle window = loop.CreateWindow([&](uint32_t m, platform::WParam w, platform::LParam l) {
+        seen.push_back({m, w, l, std::this_thread::get_id()});
+        return platform::LResult{0};
+    });
+    auto d = Open();
+    const int prompt = d->NewDataTrigger(">", false, 1);
+    d->AttachWindowHandler(window);
+    d->SetHandlerFlags(1);
+    ASSERT_TRUE(pty_.WriteMaster("PS3 ok\r\n>"));
+    ASSERT_TRUE(PumpUntil([&] {
+        return std::any_of(seen.begin(), seen.end(), [](const Seen& s) { return s.msg == kTriggerDataMsg; });
+    }));
+    const auto it = std::find_if(seen.begin(), seen.end(), [](const Seen& s) { return s.msg == kTriggerDataMsg; });
+    EXPECT_EQ(it->w, static_cast<platform::WParam>(prompt));
+    EXPECT_EQ(NotifyDataOf(it->l), 1u);
+    EXPECT_EQ(RegistryIndexOf(it->l), d->RegistryIndex());
+    EXPECT_EQ(it->thread, std::this_thread::get_id());
+    d->DetachWindowHandler(window);
+    d.reset();
+    loop.DestroyWindow(window);
+}
+
+TEST_F(PtyDispatcher, TimerTriggersFireWithNoTraffic) {
+    auto d = Open();
+    std::atomic<int> fired{0};
+    const int timer = d->NewTimerTrigger();
+    d->AttachMethodHandler(&fired, [&](uint32_t msg, uint32_t handle, int32_t) {
+        if (msg == kTriggerTimerMsg && handle == static_cast<uint32_t>(timer)) ++fired;
+    });
+    ASSERT_EQ(d->ArmTimerTrigger(timer, 2, true), 0);
+    EXPECT_TRUE(PumpUntil([&] { return fired.load() == 1; }, 5000));
+    ASSERT_EQ(d->ArmTimerTrigger(timer, 0, true), 0);
+    EXPECT_TRUE(PumpUntil([&] { return fired.load() == 2; }, 5000));
+}
+
+TEST_F(PtyDispatcher, PurgeDuringALongWriteEmptiesTheRingAndOutputGoesOn) {
+    auto d = Open(115200, 16384);
+    // Nobody reads the master: the pty fills up and the output thread waits in a write.
+    const std::string block(4096, 'x');
+    size_t queued = 0;
+    for (int spins = 0; spins < 5000 && queued < (1u << 20); ++spins) {
+        if (d->OutputRoom() >= 4096) {
+            ASSERT_EQ(d->QueueBytes(block.data(), 4096), 0);
+            queued += 4096;
+        } else if (d->OutputPending() > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (d->OutputRoom() < 4096) break;  // the write is stuck
+        }
+    }
+    ASSERT_GT(d->OutputPending(), 0);
+    EXPECT_EQ(d->PurgeOutput(), 0);
+    EXPECT_EQ(d->OutputPending(), 0);
+
+    // Drain what the pty still held, then the ring works as before.
+    while (!pty_.ReadMaster(1 << 16, 100).empty()) {
+    }
+    ASSERT_EQ(d->QueueBytes("after", 5), 0);
+    EXPECT_EQ(pty_.ReadMaster(5, 5000), "after");
+}
+
+TEST_F(PtyDispatcher, CloseFromInsideANotificationIsFinishedByTheDispatcherThread) {
+    auto& loop = platform::MessageLoop::Instance();
+    std::unique_ptr<PosixDispatcher> d;
+    bool pendingSeen = false;
+    bool threadsStillRunning = false;
+    const platform::WindowHandle window = loop.CreateWindow([&](uint32_t m, platform::WParam, platform::LParam) {
+        if (m == kTriggerDataMsg && d->DeviceIsOpen()) {
+            d->CloseDevice();
+            pendingSeen = d->ClosePending();
+            threadsStillRunning = d->ThreadsRunning();
+        }
+        return platform::LResult{0};
+    });
+    d = Open();
+    d->NewDataTrigger("bye", false, 3);
+    d->AttachWindowHandler(window);
+    d->SetHandlerFlags(1);
+    ASSERT_TRUE(pty_.WriteMaster("good bye"));
+    ASSERT_TRUE(PumpUntil([&] { return pendingSeen; }));
+    EXPECT_TRUE(threadsStillRunning);
+    EXPECT_TRUE(PumpUntil([&] { return !d->ThreadsRunning(); }));
+    EXPECT_EQ(d->RunningThreads(), 0);
+    d.reset();
+    loop.DestroyWindow(window);
+}
+
+TEST_F(PtyDispatcher, ASecondOpenSeesThePortInUseAndAMissingDeviceIsReported) {
+    auto first = Open();
+    PosixDispatcher second(nullptr);
+    EXPECT_EQ(second.OpenDevice("COM" + std::to_string(kCom), 115200, 3, 4096, 4096, 1, 8, 0), -5);
+    EXPECT_FALSE(second.ThreadsRunning());
+    PosixDispatcher missing(nullptr);
+    EXPECT_EQ(missing.OpenDevice("/nonexistent/ttyUSB9", 115200, 3, 4096, 4096, 1, 8, 0), -2);
+    // The first is undisturbed.
+    ASSERT_EQ(first->QueueBytes("hi", 2), 0);
+    EXPECT_EQ(pty_.ReadMaster(2), "hi");
+}
+
+TEST_F(PtyDispatcher, StartingRunningThreadsAgainRaises) {
+    auto d = Open();
+    EXPECT_THROW(d->StartThreads(), ECommException);
+    EXPECT_EQ(d->RunningThreads(), 3);
+}
+
+TEST_F(PtyDispatcher, AWorkerEndedByAnExceptionIsReportedAndCloseDoesNotHang) {
+    auto ui = std::make_shared<CapturingUi>();
+    auto previous = platform::SetUserInterface(ui);
+    auto d = Open();
+    d->SetAvailThreshold(1);
+    d->AttachMethodHandler(ui.get(), [](uint32_t msg, uint32_t, int32_t) {
+        if (msg == kTriggerAvailMsg) throw std::runtime_error("handler failed");
+    });
+    ASSERT_TRUE(pty_.WriteMaster("x"));
+    EXPECT_TRUE(PumpUntil([&] { return d->RunningThreads() == 2; }));
+    EXPECT_FALSE(d->InDispatch());
+    EXPECT_EQ(ui->Messages(), std::vector<std::string>{"handler failed"});
+    EXPECT_EQ(d->CloseDevice(), 0);
+    EXPECT_EQ(d->RunningThreads(), 0);
+    d.reset();
+    platform::SetUserInterface(previous);
+}
+
+TEST_F(PtyDispatcher, AStuckDispatcherThreadIsWaitedForAndCanTakeTheLock) {
+    platform::ManualClock clock(1000 * 55);
+    auto d = Open(115200, 4096, clock);
+    std::atomic<bool> entered{false}, release{false}, finished{false};
+    d->NewDataTrigger("!", false, 1);
+    d->AttachMethodHandler(&entered, [&](uint32_t msg, uint32_t, int32_t) {
+        if (msg != kTriggerDataMsg) return;
+        entered = true;
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        d->NewTimerTrigger();  // needs the dispatcher lock
+        finished = true;
+    });
+    ASSERT_TRUE(pty_.WriteMaster("!"));
+    ASSERT_TRUE(PumpUntil([&] { return entered.load(); }));
+    std::thread helper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        clock.Advance(200 * 55);  // both waits of the stop run out
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        release = true;
+    });
+    d->StopThreads();
+    EXPECT_TRUE(finished) << "StopThreads returned while the thread still ran";
+    EXPECT_FALSE(d->ThreadsRunning());
+    helper.join();
+    d.reset();
+}
+
+// Counts the device waits and reads, to tell a resting thread from a spinning one.
+class CountingDispatcher : public PosixDispatcher {
+public:
+    using PosixDispatcher::PosixDispatcher;
+    int DeviceRead(void* buffer, int count) override {
+        ++reads;
+        return PosixDispatcher::DeviceRead(buffer, count);
+    }
+    int WaitDeviceEvent(uint32_t& mask) override {
+        ++waits;
+        return PosixDispatcher::WaitDeviceEvent(mask);
+    }
+    std::atomic<int> reads{0};
+    std::atomic<int> waits{0};
+};
+
+TEST_F(PtyDispatcher, AHungUpLineMakesNoThreadSpinAndStillCloses) {
+    auto d = Open<CountingDispatcher>();
+    ASSERT_TRUE(pty_.WriteMaster("data"));
+    pty_.CloseMaster();
+    PumpUntil([] { return false; }, 200);
+    const int reads = d->reads;
+    const int waits = d->waits;
+    PumpUntil([] { return false; }, 500);
+    // Ten cycles of 50 ms in half a second; a spinning thread would make thousands.
+    EXPECT_LT(d->reads - reads, 60);
+    EXPECT_LT(d->waits - waits, 20);
+    EXPECT_EQ(d->CloseDevice(), 0);
+    EXPECT_EQ(d->RunningThreads(), 0);
+}
+
+}  // namespace
+}  // namespace hydrix::comm

@@ -1,0 +1,231 @@
+// Enabling checks, time-outs, property changes while armed and handler exceptions, on a
+// manager fed by hand.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "comm/exceptions.h"
+#include "packet_test_util.h"
+#include "platform/dialogs.h"
+
+namespace hydrix::packet::test {
+namespace {
+
+using EC = PacketEndCond;
+
+class CapturingUi : public platform::HeadlessUserInterface {
+public:
+    void ShowException(const std::string& text) override { reports.push_back(text); }
+    std::vector<std::string> reports;
+};
+
+class PacketFixture : public ::testing::Test {
+protected:
+    void SetUp() override { manager.Enable(); }
+    void Add(DataPacket& p) {
+        log.Watch(p);
+        manager.AddPacket(p);
+    }
+    void Feed(const std::string& text) { manager.BytesReceived(text.data(), static_cast<int>(text.size())); }
+
+    DataPacketManager manager;
+    EventLog log;
+};
+
+struct EnableError {
+    const char* Title;
+    PacketStartCond StartCond;
+    std::string Start;
+    PacketEndConds End;
+    std::string EndString;
+    int32_t Size;
+    int32_t Code;
+};
+
+TEST_F(PacketFixture, EnablingErrorsRaiseInvalidPropertyAndLeaveThePacketDisabled) {
+    const EnableError cases[] = {
+        {"empty start", PacketStartCond::scString, "", {EC::ecString}, "x", 0, -5501},
+        {"lone backslash start", PacketStartCond::scString, "\\", {EC::ecString}, "x", 0, -5501},
+        {"size below start", PacketStartCond::scString, "PASS", {EC::ecPacketSize}, "", 3, -5502},
+        {"any data without end", PacketStartCond::scAnyData, "", {}, "", 0, -5503},
+        {"empty end", PacketStartCond::scString, "a", {EC::ecString}, "", 0, -5504},
+        {"lone backslash end", PacketStartCond::scAnyData, "", {EC::ecString}, "\\", 0, -5504},
+        {"zero size", PacketStartCond::scAnyData, "", {EC::ecPacketSize}, "", 0, -5505},
+    };
+    for (const EnableError& c : cases) {
+        DataPacket p(c.Title);
+        Add(p);
+        p.SetStartCond(c.StartCond);
+        p.SetStartString(c.Start);
+        p.SetEndCond(c.End);
+        p.SetEndString(c.EndString);
+        p.SetPacketSize(c.Size);
+        try {
+            p.SetEnabled(true);
+            ADD_FAILURE() << c.Title << ": no exception";
+        } catch (const comm::EInvalidProperty& e) {
+            EXPECT_EQ(e.ErrorCode(), c.Code) << c.Title;
+        }
+        EXPECT_FALSE(p.Enabled()) << c.Title;
+        EXPECT_EQ(p.State(), PacketState::Idle) << c.Title;
+        // A failed any-data packet must not keep the buffer to itself.
+        EXPECT_EQ(manager.CurrentPacket(), nullptr) << c.Title;
+    }
+}
+
+TEST_F(PacketFixture, TimedOutPacketFlushesAndStaysDisabledUntilEnabledAgain) {
+    DataPacket serial("SN");
+    serial.SetStartString("S/N:");
+    serial.SetEndCond({EC::ecString});
+    serial.SetEndString("\r");
+    serial.SetTimeOut(40);
+    Add(serial);
+    serial.SetEnabled(true);
+    Feed("S/N:12");
+    ASSERT_EQ(manager.CurrentPacket(), &serial);
+    EXPECT_EQ(manager.TimerArmedTicks(), 40);
+    manager.TimerExpired();
+    EXPECT_EQ(log.events, std::vector<std::string>{"SN:timeout"});
+    EXPECT_FALSE(serial.Enabled());
+    EXPECT_EQ(manager.BufferUsed(), 0);
+    EXPECT_EQ(manager.TimerArmedTicks(), 0);
+    Feed("34\rS/N:56\r");
+    EXPECT_EQ(log.events.size(), 1u);
+    serial.SetEnabled(true);
+    Feed("S/N:78\r");
+    EXPECT_EQ(log.events, (std::vector<std::string>{"SN:timeout", "SN:S/N:78\r"}));
+}
+
+TEST_F(PacketFixture, TimeOutZeroArmsNoTimerAndCollectsOnAfterAPause) {
+    DataPacket p("P");
+    p.SetStartString("<");
+    p.SetEndCond({EC::ecString});
+    p.SetEndString(">");
+    p.SetTimeOut(0);
+    Add(p);
+    p.SetEnabled(true);
+    Feed("<abc");
+    EXPECT_EQ(manager.CurrentPacket(), &p);
+    EXPECT_EQ(manager.TimerArmedTicks(), 0);
+    Feed(std::string(20000, 'x') + ">");
+    ASSERT_EQ(log.events.size(), 1u);
+    EXPECT_EQ(log.events[0].size(), std::string("P:<abc>").size() + 20000);
+    EXPECT_EQ(manager.BufferUsed(), 0);
+}
+
+TEST_F(PacketFixture, EndStringChangedWhileEnabledRearmsWithTheNewString) {
+    DataPacket p("P");
+    p.SetStartString("<");
+    p.SetEndCond({EC::ecString});
+    p.SetEndString(">");
+    Add(p);
+    p.SetEnabled(true);
+    Feed("<ab");
+    ASSERT_EQ(p.State(), PacketState::Collecting);
+    p.SetEndString("]");
+    EXPECT_TRUE(p.Enabled());
+    EXPECT_EQ(p.State(), PacketState::Waiting);
+    EXPECT_EQ(p.MatchStart(), -1);
+    Feed("c>d<ef>g]");
+    EXPECT_EQ(log.events, std::vector<std::string>{"P:<ef>g]"});
+}
+
+TEST_F(PacketFixture, AutoEnableFalseDeliversOnce) {
+    DataPacket p("P");
+    p.SetStartString("OK");
+    p.SetAutoEnable(false);
+    Add(p);
+    p.SetEnabled(true);
+    Feed("OK OK");
+    EXPECT_EQ(log.events, std::vector<std::string>{"P:OK"});
+    EXPECT_FALSE(p.Enabled());
+}
+
+TEST_F(PacketFixture, HandlerExceptionIsReportedAndSkipsTheStringEvent) {
+    auto ui = std::make_shared<CapturingUi>();
+    auto old = platform::SetUserInterface(ui);
+    DataPacket p("P");
+    p.SetStartString("OK");
+    manager.AddPacket(p);
+    p.SetEnabled(true);
+    int strings = 0;
+    int packets = 0;
+    p.OnPacket = [&](DataPacket&, const void*, int32_t) {
+        if (++packets == 1) throw std::runtime_error("handler failed");
+    };
+    p.OnStringPacket = [&](DataPacket&, const std::string&) { ++strings; };
+    Feed("OK OK");
+    platform::SetUserInterface(old);
+    EXPECT_EQ(ui->reports, std::vector<std::string>{"handler failed"});
+    EXPECT_EQ(packets, 2);
+    EXPECT_EQ(strings, 1);
+    EXPECT_TRUE(p.Enabled());
+}
+
+TEST_F(PacketFixture, EnablingInsideAnEventIsDeferredUntilItEnds) {
+    DataPacket first("A");
+    first.SetStartString("A");
+    first.SetAutoEnable(false);
+    DataPacket second("B");
+    second.SetStartString("B");
+    Add(first);
+    Add(second);
+    first.SetEnabled(true);
+    // The A handler switches B on; B must see the bytes that followed A.
+    first.OnStringPacket = [&](DataPacket&, const std::string&) {
+        second.SetEnabled(true);
+        EXPECT_TRUE(second.PendingEnable());
+    };
+    second.OnStringPacket = [&](DataPacket& s, const std::string& d) { log.events.push_back(s.Name() + ":" + d); };
+    Feed("xBAxB");
+    EXPECT_EQ(log.events, std::vector<std::string>{"B:B"});
+}
+
+TEST_F(PacketFixture, AnyDataPacketWaitsForTheCollectingPacket) {
+    DataPacket framed("F");
+    framed.SetStartString("<");
+    framed.SetEndCond({EC::ecString});
+    framed.SetEndString(">");
+    DataPacket any("A");
+    any.SetStartCond(PacketStartCond::scAnyData);
+    any.SetEndCond({EC::ecPacketSize});
+    any.SetPacketSize(2);
+    any.SetAutoEnable(false);
+    Add(framed);
+    Add(any);
+    framed.SetEnabled(true);
+    Feed("<a");
+    any.SetEnabled(true);
+    EXPECT_TRUE(any.PendingStart());
+    framed.SetAutoEnable(false);
+    Feed(">xyz");
+    EXPECT_EQ(log.events, (std::vector<std::string>{"F:<a>", "A:xy"}));
+}
+
+TEST_F(PacketFixture, IdleTrafficIsNotKept) {
+    DataPacket p("P");
+    p.SetStartString("PASS");
+    Add(p);
+    p.SetEnabled(true);
+    Feed(std::string(3000, '.'));
+    EXPECT_EQ(manager.BufferUsed(), 0);
+    EXPECT_EQ(manager.BufferCapacity(), 0);
+    Feed("..PA");
+    EXPECT_EQ(manager.BufferUsed(), 4);
+    Feed("SS");
+    EXPECT_EQ(log.events, std::vector<std::string>{"P:PASS"});
+    EXPECT_EQ(manager.BufferUsed(), 0);
+}
+
+TEST(PacketPattern, EscapesWildcardsAndCase) {
+    EXPECT_EQ(PreparePattern("a\\?b", false).Pattern, "a?b");
+    EXPECT_EQ(PreparePattern("a\\?b", false).Mask, "000");
+    EXPECT_EQ(PreparePattern("a?b", true).Pattern, "A?B");
+    EXPECT_EQ(PreparePattern("a?b", true).Mask, "010");
+    EXPECT_EQ(PreparePattern("\\\\x", false).Pattern, "\\x");
+    EXPECT_EQ(PreparePattern("\\", false).Pattern, "");
+    EXPECT_EQ(PreparePattern("\xE4x", true).Pattern, "\xE4X");
+}
+
+}  // namespace
+}  // namespace hydrix::packet::test
