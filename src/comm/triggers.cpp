@@ -116,8 +116,9 @@ int BaseDispatcher::ArmTimerTrigger(int handle, int32_t ticks, bool activate) {
         if (ticks != 0) it->Ticks = ticks;
         platform::NewTimer(clock_, it->Timer, it->Ticks);
         it->Active = 1;
-        Log(LogKind::TrDatChg, LogSubKind::TimerTrigger, static_cast<uint32_t>(handle), &ticks,
-            sizeof ticks);
+        const int32_t interval = it->Ticks;
+        Log(LogKind::TrDatChg, LogSubKind::TimerTrigger, static_cast<uint32_t>(handle), &interval,
+            sizeof interval);
     } else {
         it->Active = 0;
         static constexpr char kDeactivated[] = "Deactivated";

@@ -14,7 +14,7 @@
 namespace hydrix::comm {
 namespace {
 
-struct TriggerSpec {
+struct TriggerDef {
     std::string Text;
     bool IgnoreCase = false;
 };
@@ -27,7 +27,7 @@ struct Firing {
 
 struct MatchCase {
     const char* Name;
-    std::vector<TriggerSpec> Triggers;
+    std::vector<TriggerDef> Triggers;
     std::string Input;
     std::vector<Firing> Expected;  // in delivery order
 };
@@ -60,9 +60,9 @@ TEST_P(MatcherCases, ByteByByte) {
     const MatchCase& c = GetParam();
     std::vector<DataTrigger> triggers(c.Triggers.size());
     for (size_t t = 0; t < triggers.size(); ++t) {
-        const auto& spec = c.Triggers[t];
-        InitDataTrigger(triggers[t], reinterpret_cast<const uint8_t*>(spec.Text.data()),
-                        static_cast<int>(spec.Text.size()), spec.IgnoreCase);
+        const auto& def = c.Triggers[t];
+        InitDataTrigger(triggers[t], reinterpret_cast<const uint8_t*>(def.Text.data()),
+                        static_cast<int>(def.Text.size()), def.IgnoreCase);
     }
     std::vector<Firing> got;
     for (size_t i = 0; i < c.Input.size(); ++i) {
@@ -86,8 +86,8 @@ TEST_P(MatcherCases, ThroughDispatcherInRandomSplits) {
         test::FakeDispatcher d;
         ASSERT_EQ(d.Open(), 0);
         std::vector<int> handles;
-        for (const auto& spec : c.Triggers) {
-            const int h = d.NewDataTrigger(spec.Text.data(), spec.IgnoreCase, static_cast<int>(spec.Text.size()));
+        for (const auto& def : c.Triggers) {
+            const int h = d.NewDataTrigger(def.Text.data(), def.IgnoreCase, static_cast<int>(def.Text.size()));
             ASSERT_GT(h, 0);
             handles.push_back(h);
         }
