@@ -47,6 +47,9 @@ void CustomComPort::HandleNotification(uint32_t msg, platform::WParam w, platfor
         DeferredClose(l);
         return;
     }
+    // A notification handled while the port is being destroyed (its close pumps
+    // messages) raises no events: the handlers may belong to objects already gone.
+    if (destroying_) return;
     const auto handle = static_cast<uint16_t>(w);
     const auto data = msg == kTriggerAvailMsg ? handle : static_cast<uint16_t>(NotifyDataOf(l));
     DoTrigger(msg, handle, data);

@@ -423,9 +423,11 @@ TEST(Delivery, WindowHandlersGetNotificationsOnlyWhenThePortWantsThem) {
     const int h = d.NewDataTrigger("OK", true, 2);
     d.AttachWindowHandler(w);
     d.SetHandlerFlags(2);  // the port has no trigger events
+    EXPECT_FALSE(d.HandlersNeedService()) << "its own window alone needs no service";
     d.ReceiveAndCycle("ok");
     EXPECT_TRUE(seen.empty());
     d.SetHandlerFlags(1);
+    EXPECT_TRUE(d.HandlersNeedService());
     d.ReceiveAndCycle("OK");
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].Msg, kTriggerDataMsg);

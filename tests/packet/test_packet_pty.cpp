@@ -146,7 +146,7 @@ TEST_F(PacketPty, CollectionTimesOutOnTheManagersTimer) {
     ASSERT_TRUE(pty_.WriteMaster("b>"));
     EXPECT_TRUE(Pump([&] { return events_.size() > 1; }));
     EXPECT_EQ(events_, (std::vector<std::string>{"DataPacket1:timeout", "Forever:<ab>"}));
-    EXPECT_TRUE(wait.Enabled());
+    EXPECT_TRUE(Pump([&] { return wait.Enabled(); }));
     EXPECT_TRUE(wrongThread_.empty());
 }
 

@@ -1,0 +1,89 @@
+#include "gui/qt_canvas.h"
+
+#include <QGlyphRun>
+#include <QList>
+#include <QPen>
+#include <QPointF>
+#include <QString>
+
+#include <cstdlib>
+
+namespace hydrix::gui {
+
+namespace {
+
+QRect ToQRect(const terminal::PixelRect& r) {
+    return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
+
+int Sign(int v) { return (v > 0) - (v < 0); }
+
+}  // namespace
+
+QColor ColorFromRgbValue(uint32_t value) {
+    return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
+                  static_cast<int>((value >> 16) & 0xFF));
+}
+
+QPainterCanvas::QPainterCanvas(QPainter& painter, const QFont& font,
+                               const terminal::PixelRect& clip)
+    : painter_(painter),
+      font_(font),
+      rawFont_(QRawFont::fromFont(font)),
+      ascent_(QFontMetrics(font).ascent()) {
+    painter_.setFont(font_);
+    SetClip(clip);
+}
+
+void QPainterCanvas::FillRect(const terminal::PixelRect& rect, uint32_t color) {
+    if (rect.right <= rect.left || rect.bottom <= rect.top) return;
+    painter_.fillRect(ToQRect(rect), ColorFromRgbValue(color));
+}
+
+void QPainterCanvas::DrawTextRun(int x, int y, const terminal::PixelRect& opaque,
+                                 const char* text, int n, const int* advances,
+                                 uint32_t textColor, uint32_t fill) {
+    FillRect(opaque, fill);
+    if (n <= 0) return;
+    // Each glyph at its cell's own position: a font whose advance is fractional would
+    // otherwise drift away from the columns along a row.
+    const QString chars = QString::fromLatin1(text, n);  // every byte is one character
+    QList<quint32> glyphs = rawFont_.glyphIndexesForString(chars);
+    QList<QPointF> positions;
+    positions.reserve(n);
+    int left = 0;
+    for (int i = 0; i < n; ++i) {
+        positions.append(QPointF(left, 0));
+        left += advances[i];
+    }
+    glyphs.resize(n);
+    QGlyphRun run;
+    run.setRawFont(rawFont_);
+    run.setGlyphIndexes(glyphs);
+    run.setPositions(positions);
+    painter_.setPen(ColorFromRgbValue(textColor));
+    painter_.drawGlyphRun(QPointF(x, y + ascent_), run);
+}
+
+void QPainterCanvas::DrawLine(int x1, int y1, int x2, int y2, uint32_t color) {
+    if (x1 == x2 && y1 == y2) return;
+    painter_.setPen(QPen(ColorFromRgbValue(color), 0));
+    // Step back one pixel along the longer axis to leave out the end point.
+    const int dx = x2 - x1;
+    const int dy = y2 - y1;
+    if (std::abs(dx) >= std::abs(dy)) {
+        x2 -= Sign(dx);
+        y2 = y1 + (dx == 0 ? 0 : dy * (x2 - x1) / dx);
+    } else {
+        y2 -= Sign(dy);
+        x2 = x1 + dx * (y2 - y1) / dy;
+    }
+    painter_.drawLine(x1, y1, x2, y2);
+}
+
+void QPainterCanvas::SetClip(const terminal::PixelRect& rect) {
+    clip_ = rect;
+    painter_.setClipRect(ToQRect(rect));
+}
+
+}  // namespace hydrix::gui

@@ -1,0 +1,164 @@
+#include "sim/sim_options.h"
+
+#include <charconv>
+#include <cstdlib>
+
+namespace hydrix::sim {
+namespace {
+
+bool ParseInt(const std::string& text, int low, int high, int& out) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || value < low || value > high) return false;
+    out = value;
+    return true;
+}
+
+bool ParseSeconds(const std::string& text, double& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !(value >= 0) || value > 86400) return false;
+    out = value;
+    return true;
+}
+
+bool IsDigits(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+// "PT200:2,PA:1"
+bool ParseFailList(const std::string& text, std::vector<FailSpec>& out) {
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(',', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string item = text.substr(start, end - start);
+        const std::size_t colon = item.find(':');
+        if (colon == std::string::npos) return false;
+        FailSpec spec{Upper(item.substr(0, colon)), 0};
+        if ((spec.command != "PT200" && spec.command != "PA") ||
+            !ParseInt(item.substr(colon + 1), 1, 1000, spec.index)) {
+            return false;
+        }
+        out.push_back(spec);
+        start = end + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string SimUsage() {
+    return "usage: adcp-sim [options]\n"
+           "Plays an ADCP instrument on a pseudo-terminal; prints the terminal's path, then\n"
+           "answers the station until the line hangs up or SIGTERM.\n"
+           "  --serial TEXT          serial number in the PS0 listing (default 1234)\n"
+           "  --clock TEXT           fixed clock report, yy/mm/dd,hh:mm:ss.ff (default: host time)\n"
+           "  --no-serial            PS0 lists no serial number\n"
+           "  --no-clock             Ts? answers with an error, no clock report\n"
+           "  --fail N               the last N self-tests report FAIL\n"
+           "  --fail CMD:I[,CMD:I]   these self-tests report FAIL (CMD is PT200 or PA, I from 1)\n"
+           "  --silent-after CMD[:N] go silent on the N-th CMD (a command, or 'break')\n"
+           "  --delay-ms MS          pause before each reply\n"
+           "  --byte-writes          write one byte at a time\n"
+           "  --pc2-records N        PC2 data records (default 10)\n"
+           "  --pc2-interval-ms MS   pause between PC2 records (default 100)\n"
+           "  --flood-seconds S      PC2 streams as fast as possible for S seconds\n"
+           "  --wake-on-open         wake up when the line is opened (hardware-break stations)\n"
+           "  --keep-open            after a hang-up wait for the next opener\n"
+           "  --record FILE          write every byte sent to FILE\n"
+           "  --link-com N           link $WINEPREFIX/dosdevices/comN to the terminal\n"
+           "  --verbose              log the line on standard error\n";
+}
+
+ParseResult ParseSimOptions(const std::vector<std::string>& args) {
+    ParseResult result;
+    SimOptions& o = result.options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> inlineValue;
+        if (const std::size_t eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        auto value = [&](std::string& out) {
+            if (inlineValue) {
+                out = *inlineValue;
+                return true;
+            }
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        auto fail = [&](const std::string& why) {
+            result.error = name + ": " + why;
+            return result;
+        };
+        std::string v;
+        if (name == "--help" || name == "-h") {
+            result.help = true;
+        } else if (name == "--no-serial") {
+            o.noSerial = true;
+        } else if (name == "--no-clock") {
+            o.noClock = true;
+        } else if (name == "--byte-writes") {
+            o.byteWrites = true;
+        } else if (name == "--wake-on-open") {
+            o.wakeOnOpen = true;
+        } else if (name == "--keep-open") {
+            o.keepOpen = true;
+        } else if (name == "--verbose") {
+            o.verbose = true;
+        } else if (name == "--serial" || name == "--clock" || name == "--record" || name == "--fail" ||
+                   name == "--silent-after" || name == "--delay-ms" || name == "--pc2-records" ||
+                   name == "--pc2-interval-ms" || name == "--flood-seconds" || name == "--link-com") {
+            if (!value(v)) return fail("value missing");
+            if (name == "--serial") {
+                o.serial = v;
+            } else if (name == "--clock") {
+                o.clock = v;
+            } else if (name == "--record") {
+                if (v.empty()) return fail("file name missing");
+                o.recordFile = v;
+            } else if (name == "--fail") {
+                if (IsDigits(v)) {
+                    if (!ParseInt(v, 0, 1000, o.failCount)) return fail("count out of range");
+                } else if (!ParseFailList(v, o.fails)) {
+                    return fail("expected a count or a list like PT200:2,PA:1");
+                }
+            } else if (name == "--silent-after") {
+                const std::size_t colon = v.rfind(':');
+                if (colon != std::string::npos && IsDigits(v.substr(colon + 1))) {
+                    if (!ParseInt(v.substr(colon + 1), 1, 1000, o.silentOccurrence)) return fail("bad occurrence");
+                    v.resize(colon);
+                }
+                if (v.empty()) return fail("command missing");
+                o.silentAfter = v;
+            } else if (name == "--delay-ms") {
+                if (!ParseInt(v, 0, 600000, o.delayMs)) return fail("expected 0..600000");
+            } else if (name == "--pc2-records") {
+                if (!ParseInt(v, 0, 10000000, o.pc2Records)) return fail("expected 0..10000000");
+            } else if (name == "--pc2-interval-ms") {
+                if (!ParseInt(v, 0, 600000, o.pc2IntervalMs)) return fail("expected 0..600000");
+            } else if (name == "--flood-seconds") {
+                if (!ParseSeconds(v, o.floodSeconds)) return fail("expected seconds, 0..86400");
+            } else if (name == "--link-com") {
+                if (!ParseInt(v, 1, 255, o.linkCom)) return fail("expected a port number 1..255");
+            }
+        } else {
+            return fail("unknown option");
+        }
+    }
+    return result;
+}
+
+}  // namespace hydrix::sim

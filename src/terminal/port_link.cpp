@@ -1,0 +1,26 @@
+#include "terminal/port_link.h"
+
+namespace hydrix::terminal {
+
+bool PortLink::Open() const { return port_ != nullptr && port_->Open(); }
+
+void PortLink::SendChar(uint8_t ch) {
+    if (port_ != nullptr) {
+        port_->SendChar(static_cast<char>(ch));
+    }
+}
+
+void PortLink::SendString(const std::string& text) {
+    if (port_ != nullptr) {
+        port_->SendString(text);
+    }
+}
+
+const EmulatorTerminal* PortLink::LinkedTerminal() const {
+    if (port_ == nullptr) {
+        return nullptr;
+    }
+    return dynamic_cast<const EmulatorTerminal*>(port_->LinkedTerminal());
+}
+
+}  // namespace hydrix::terminal
