@@ -306,8 +306,8 @@ Throughput DispatcherThroughput(uint64_t total) {
             std::printf("    STALLED: nothing delivered for %d ms; ring holds %d bytes, in dispatch %d\n", kStallMs,
                         d->BytesAvailable(), d->InDispatch() ? 1 : 0);
             if (std::getenv("BENCH_GDB_ON_STALL")) {
-                const std::string cmd = "gdb -p " + std::to_string(::getpid()) +
-                                        " -batch -ex 'thread apply all bt' > /tmp/bench_stall_bt.txt 2>&1";
+                const std::string cmd = "gdb -p " + std::to_string(::getpid()) + " -batch -x " +
+                                        std::getenv("BENCH_GDB_ON_STALL") + " > /tmp/bench_stall_bt.txt 2>&1";
                 std::fflush(stdout);
                 (void)std::system(cmd.c_str());
             }

@@ -25,19 +25,25 @@ QColor ColorFromRgbValue(uint32_t value) {
                   static_cast<int>((value >> 16) & 0xFF));
 }
 
-QPainterCanvas::QPainterCanvas(QPainter& painter, const QFont& font,
+CanvasFont::CanvasFont(const QFont& font)
+    : Font(font),
+      Raw(QRawFont::fromFont(font)),
+      Ascent(QFontMetrics(font).ascent()),
+      Height(QFontMetrics(font).height()) {}
+
+QPainterCanvas::QPainterCanvas(QPainter& painter, const CanvasFont& font,
                                const terminal::PixelRect& clip)
-    : painter_(painter),
-      font_(font),
-      rawFont_(QRawFont::fromFont(font)),
-      ascent_(QFontMetrics(font).ascent()) {
-    painter_.setFont(font_);
+    : painter_(painter), font_(font) {
+    painter_.setFont(font_.Font);
     SetClip(clip);
 }
+
+void QPainterCanvas::Touch(const QRect& rect) { touched_ |= rect & ToQRect(clip_); }
 
 void QPainterCanvas::FillRect(const terminal::PixelRect& rect, uint32_t color) {
     if (rect.right <= rect.left || rect.bottom <= rect.top) return;
     painter_.fillRect(ToQRect(rect), ColorFromRgbValue(color));
+    Touch(ToQRect(rect));
 }
 
 void QPainterCanvas::DrawTextRun(int x, int y, const terminal::PixelRect& opaque,
@@ -48,7 +54,7 @@ void QPainterCanvas::DrawTextRun(int x, int y, const terminal::PixelRect& opaque
     // Each glyph at its cell's own position: a font whose advance is fractional would
     // otherwise drift away from the columns along a row.
     const QString chars = QString::fromLatin1(text, n);  // every byte is one character
-    QList<quint32> glyphs = rawFont_.glyphIndexesForString(chars);
+    QList<quint32> glyphs = font_.Raw.glyphIndexesForString(chars);
     QList<QPointF> positions;
     positions.reserve(n);
     int left = 0;
@@ -58,11 +64,12 @@ void QPainterCanvas::DrawTextRun(int x, int y, const terminal::PixelRect& opaque
     }
     glyphs.resize(n);
     QGlyphRun run;
-    run.setRawFont(rawFont_);
+    run.setRawFont(font_.Raw);
     run.setGlyphIndexes(glyphs);
     run.setPositions(positions);
     painter_.setPen(ColorFromRgbValue(textColor));
-    painter_.drawGlyphRun(QPointF(x, y + ascent_), run);
+    painter_.drawGlyphRun(QPointF(x, y + font_.Ascent), run);
+    Touch(QRect(x, y, left, font_.Height));
 }
 
 void QPainterCanvas::DrawLine(int x1, int y1, int x2, int y2, uint32_t color) {
@@ -79,6 +86,7 @@ void QPainterCanvas::DrawLine(int x1, int y1, int x2, int y2, uint32_t color) {
         x2 = x1 + dx * (y2 - y1) / dy;
     }
     painter_.drawLine(x1, y1, x2, y2);
+    Touch(QRect(QPoint(x1, y1), QPoint(x2, y2)).normalized());
 }
 
 void QPainterCanvas::SetClip(const terminal::PixelRect& rect) {

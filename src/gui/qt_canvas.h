@@ -13,11 +13,20 @@ namespace hydrix::gui {
 
 QColor ColorFromRgbValue(uint32_t value);
 
+// A font prepared for glyph drawing; made once per font change, not per paint.
+struct CanvasFont {
+    explicit CanvasFont(const QFont& font = QFont());
+    QFont Font;
+    QRawFont Raw;
+    int Ascent;
+    int Height;
+};
+
 class QPainterCanvas : public terminal::Canvas {
 public:
-    // Draws with painter (which must outlive the canvas) in font; the clip starts as
-    // clip, usually the whole surface.
-    QPainterCanvas(QPainter& painter, const QFont& font, const terminal::PixelRect& clip);
+    // Draws with painter in font (both must outlive the canvas); the clip starts as clip,
+    // usually the whole surface.
+    QPainterCanvas(QPainter& painter, const CanvasFont& font, const terminal::PixelRect& clip);
 
     void FillRect(const terminal::PixelRect& rect, uint32_t color) override;
     void DrawTextRun(int x, int y, const terminal::PixelRect& opaque, const char* text, int n,
@@ -28,12 +37,16 @@ public:
     void SetClip(const terminal::PixelRect& rect) override;
     terminal::PixelRect ClipRect() const override { return clip_; }
 
+    // The union of what was drawn, within the clip: the part of the surface to show.
+    QRect Touched() const { return touched_; }
+
 private:
     QPainter& painter_;
-    QFont font_;
-    QRawFont rawFont_;
-    int ascent_;
+    void Touch(const QRect& rect);
+
+    const CanvasFont& font_;
     terminal::PixelRect clip_;
+    QRect touched_;
 };
 
 }  // namespace hydrix::gui

@@ -313,6 +313,7 @@ void DataPacket::Complete(bool stringPacket) {
     m.SetInEvent(true);
     enabled_ = false;
     const int n = packetLength_;
+    const int consumed = matchStart_ + n;
     int offset = matchStart_;
     int length = n;
     if (startCond_ == PacketStartCond::scString && !includeStrings_) {
@@ -325,14 +326,14 @@ void DataPacket::Complete(bool stringPacket) {
     const std::string data(reinterpret_cast<const char*>(m.buffer_.data()) + offset, static_cast<size_t>(length));
     Log(LogSubKind::StringPacket);
     LogData(stringPacket ? LogSubKind::StringPacket : LogSubKind::SizePacket, data.data(), data.size());
-    m.RunEvent(syncEvents_, [this, &data] {
+    const bool stillHere = m.RunEvent(*this, syncEvents_, [this, &data] {
         RaiseEvent([this, &data] {
             if (OnPacket) OnPacket(*this, data.data(), static_cast<int32_t>(data.size()));
             if (OnStringPacket) OnStringPacket(*this, data);
         });
     });
-    m.Remove(matchStart_ + n);
-    if (autoEnable_) SetEnabled(true);
+    m.Remove(consumed);
+    if (stillHere && autoEnable_) SetEnabled(true);
     // The bytes after the packet are searched afresh by every packet.
     m.dataPending_ = true;
     m.pendingStartIndex_ = 0;

@@ -48,6 +48,7 @@ void DataPacketManager::RemovePacket(DataPacket& packet) {
         if (it == packets_.end()) return;
         // A packet leaving while collecting must not stay the current packet.
         packet.Disarm();
+        if (&packet == eventPacket_) eventPacketGone_ = true;
         packets_.erase(std::find(packets_.begin(), packets_.end(), &packet));
         packet.manager_ = nullptr;
         empty = packets_.empty();
@@ -76,11 +77,26 @@ void DataPacketManager::BytesReceived(const void* data, int count) {
 }
 
 void DataPacketManager::Scan(int from) {
-    if (inEvent_) {
+    if (inEvent_ || scanning_) {
         pendingStartIndex_ = from;
         dataPending_ = true;
         return;
     }
+    // A completion asks for a scan afresh; running it here rather than inside the
+    // completion keeps the stack flat however many packets one read holds.
+    scanning_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{scanning_};
+    ScanOnce(from);
+    while (dataPending_ && !inEvent_) {
+        dataPending_ = false;
+        ScanOnce(pendingStartIndex_);
+    }
+}
+
+void DataPacketManager::ScanOnce(int from) {
     if (used_ == 0) return;
     if (current_) {
         current_->Scan(from);
@@ -129,6 +145,7 @@ void DataPacketManager::Remove(int count) {
     if (used_ == 0) std::vector<uint8_t>().swap(buffer_);
     const std::vector<DataPacket*> packets = packets_;
     for (DataPacket* packet : packets) {
+        if (std::find(packets_.begin(), packets_.end(), packet) == packets_.end()) continue;
         if (!packet->enabled_ || packet->state_ == PacketState::Idle || packet->matchStart_ < 0) continue;
         if (packet->matchStart_ < count) {
             packet->Rearm();
@@ -190,37 +207,47 @@ void DataPacketManager::TimerExpired() {
     SetInEvent(true);
     packet->Log(LogSubKind::PcktTimeout);
     packet->enabled_ = false;
-    RunEvent(packet->syncEvents_, [packet] {
+    const bool flush = packet->flushOnTimeout_;
+    RunEvent(*packet, packet->syncEvents_, [packet] {
         packet->RaiseEvent([packet] {
             if (packet->OnTimeout) packet->OnTimeout(*packet);
         });
     });
-    if (packet->flushOnTimeout_) Remove(used_);
+    if (flush) Remove(used_);
     ++generation_;
     SetInEvent(false);
 }
 
-void DataPacketManager::RunEvent(bool sync, const std::function<void()>& fn) {
+bool DataPacketManager::RunEvent(DataPacket& packet, bool sync, const std::function<void()>& fn) {
     const bool onGuiThread = sync && HasDispatcherThread();
+    eventPacket_ = &packet;
+    eventPacketGone_ = false;
     // The lock is let go while the event runs: the GUI thread may write properties then,
     // and the dispatcher thread waits for it.
     const std::shared_ptr<Lock::Shared> shared = shared_;
     const int depth = shared->depth;
     shared->depth = 0;
     for (int i = 0; i < depth; ++i) shared->mutex.unlock();
-    try {
+    struct Relock {
+        Lock::Shared& s;
+        int depth;
+        ~Relock() {
+            for (int i = 0; i < depth; ++i) s.mutex.lock();
+            s.depth = depth;
+        }
+    };
+    {
+        Relock relock{*shared, depth};
         if (onGuiThread) {
             comm::BaseDispatcher::RunOnGuiThread(fn);
         } else {
             fn();
         }
-    } catch (...) {
-        for (int i = 0; i < depth; ++i) shared->mutex.lock();
-        shared->depth = depth;
-        throw;
     }
-    for (int i = 0; i < depth; ++i) shared->mutex.lock();
-    shared->depth = depth;
+    const bool stillHere = !eventPacketGone_;
+    eventPacket_ = nullptr;
+    eventPacketGone_ = false;
+    return stillHere;
 }
 
 bool DataPacketManager::HasDispatcherThread() const {

@@ -102,8 +102,11 @@ private:
     void EndCollecting(DataPacket& packet);
     void DisarmTimer();
     void Log(comm::LogSubKind sub, const void* bytes, uint32_t length);
-    // Runs fn on the GUI thread (sync) or here, with the lock released meanwhile.
-    void RunEvent(bool sync, const std::function<void()>& fn);
+    // Runs fn, an event of packet, on the GUI thread (sync) or here, with the lock
+    // released meanwhile. False when the packet was destroyed while it ran.
+    bool RunEvent(DataPacket& packet, bool sync, const std::function<void()>& fn);
+    // One pass over the buffer from index from.
+    void ScanOnce(int from);
     bool HasDispatcherThread() const;
     uint8_t* Reserve(int count);
     void Attach();
@@ -127,6 +130,10 @@ private:
     bool dataPending_ = false;
     int pendingStartIndex_ = 0;
     bool destroying_ = false;
+    bool scanning_ = false;
+    // The packet whose event is running, and whether it was destroyed meanwhile.
+    DataPacket* eventPacket_ = nullptr;
+    bool eventPacketGone_ = false;
     // Counts completions and time-outs, so that a scan sees the buffer change under it.
     uint64_t generation_ = 0;
     platform::WindowHandle window_ = 0;

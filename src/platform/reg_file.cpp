@@ -337,9 +337,20 @@ private:
                 }
             }
             if (!continued) break;
+            const std::size_t linePos = pos_;
+            const int lineNo = lineNo_;
             std::string_view next;
             if (!NextLine(next)) {
                 if (ok) error = "file ends inside continued hex data";
+                return false;
+            }
+            // A header or value line after a dangling backslash means the hex data was cut
+            // short; that line is left to be read as what it is.
+            const std::string_view trimmed = TrimLeft(next);
+            if (!trimmed.empty() && (trimmed.front() == '[' || trimmed.front() == '"' || trimmed.front() == '@')) {
+                pos_ = linePos;
+                lineNo_ = lineNo;
+                if (ok) error = "continued hex data cut short";
                 return false;
             }
             rest = next;

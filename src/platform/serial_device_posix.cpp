@@ -268,6 +268,9 @@ int SerialDevice::Close() {
     std::unique_lock lock(d.fdLock);
     const int fd = d.fd.exchange(-1);
     int result = 0;
+    // The exclusive mode belongs to the tty, not to this descriptor: lift it so that the
+    // next opener is not refused while some other descriptor still holds the tty.
+    if (fd >= 0) ::ioctl(fd, TIOCNXCL);
     if (fd >= 0 && sys::Close(fd) < 0) result = -errno;
     Drain(d.wakeFd);
     Drain(d.writeCancelFd);

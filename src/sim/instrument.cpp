@@ -127,10 +127,8 @@ std::vector<Emission> Instrument::Reply(const std::string& echo, std::string bod
 }
 
 bool Instrument::GoesSilentOn(const std::string& name) {
-    const int count = ++seen_[name];
-    if (options_.silentAfter.empty() || name != options_.silentAfter || count != options_.silentOccurrence) {
-        return false;
-    }
+    if (options_.silentAfter.empty() || name != options_.silentAfter) return false;
+    if (++silentCommandSeen_ != options_.silentOccurrence) return false;
     silent_ = true;
     streaming_ = false;
     return true;

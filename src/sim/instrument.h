@@ -12,7 +12,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,7 +76,7 @@ private:
     bool streamInterrupted_ = false;  // input stopped PC2; the line it starts only ends it
     int64_t recordsSent_ = 0;
     std::string line_;
-    std::map<std::string, int> seen_;  // command name -> times received
+    int silentCommandSeen_ = 0;  // times the command named by silentAfter came
 };
 
 }  // namespace hydrix::sim

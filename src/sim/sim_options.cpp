@@ -104,6 +104,10 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
             return result;
         };
         std::string v;
+        const bool takesValue = name == "--serial" || name == "--clock" || name == "--record" || name == "--fail" ||
+                                name == "--silent-after" || name == "--delay-ms" || name == "--pc2-records" ||
+                                name == "--pc2-interval-ms" || name == "--flood-seconds" || name == "--link-com";
+        if (inlineValue && !takesValue) return fail("takes no value");
         if (name == "--help" || name == "-h") {
             result.help = true;
         } else if (name == "--no-serial") {
@@ -118,9 +122,7 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
             o.keepOpen = true;
         } else if (name == "--verbose") {
             o.verbose = true;
-        } else if (name == "--serial" || name == "--clock" || name == "--record" || name == "--fail" ||
-                   name == "--silent-after" || name == "--delay-ms" || name == "--pc2-records" ||
-                   name == "--pc2-interval-ms" || name == "--flood-seconds" || name == "--link-com") {
+        } else if (takesValue) {
             if (!value(v)) return fail("value missing");
             if (name == "--serial") {
                 o.serial = v;

@@ -60,6 +60,9 @@ void CustomTerminal::SetHost(TerminalHost* host) {
     }
     host_->SetBorder(borderStyle_ == terminal::BorderStyle::bsSingle);
     HandleNeeded();
+    // A new widget starts from the bars as they are.
+    host_->ShowScrollBar(ScrollBarKind::Horizontal, hasHScroll_);
+    host_->ShowScrollBar(ScrollBarKind::Vertical, hasVScroll_);
     ApplyScrollBars();
     MeasureCell();
 }

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <random>
 #include <thread>
@@ -165,6 +167,32 @@ TEST_F(PacketPty, ReopenedPortRearmsEnabledPackets) {
     ASSERT_TRUE(pty_.WriteMaster("S PASS!"));
     EXPECT_TRUE(Pump([&] { return !events_.empty(); }));
     EXPECT_EQ(events_, std::vector<std::string>{"DataPacketPass:PASS!"});
+}
+
+TEST_F(PacketPty, DispatchLogShowsThePacketsSteps) {
+    Make("DataPacketPass", "PASS", {EC::ecPacketSize}, "", 4, true, true, 218400);
+    port_->SetOpen(true);
+    const std::string logName = (prefix_.Path() / "serial.log").string();
+    port_->SetLogName(logName);
+    port_->StartLogging();
+    ASSERT_TRUE(pty_.WriteMaster("xPASS!"));
+    EXPECT_TRUE(Pump([&] { return !events_.empty() && packets_[0]->State() == PacketState::Waiting; }));
+    port_->DumpLog();
+    std::ifstream file(logName);
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string log = text.str();
+    size_t at = 0;
+    for (const char* entry : {"Packet    Collecting    00000000  Packet:DataPacketPass",
+                              "Packet    StringPacket  00000000  Packet:DataPacketPass",
+                              "Packet    SizePacket    00000000  PASS!",
+                              "Packet    Enable        00000000  Packet:DataPacketPass",
+                              "Packet    StartStr      00000000  PASS",
+                              "Packet    Waiting       00000000  Packet:DataPacketPass"}) {
+        const size_t found = log.find(entry, at);
+        ASSERT_NE(found, std::string::npos) << entry << "\n" << log;
+        at = found;
+    }
 }
 
 }  // namespace

@@ -217,6 +217,18 @@ TEST_F(SettingsStoreTest, ValuesUnderABrokenSectionHeaderDoNotJoinThePreviousKey
     EXPECT_TRUE(store_.OpenKey("Software\\Next"));
 }
 
+TEST_F(SettingsStoreTest, CutShortHexDoesNotSwallowTheNextSection) {
+    WriteSettings("\"Bad\"=hex:01,02,\\\n"
+                  "[Software\\\\Next] 1\n"
+                  "\"Other\"=\"x\"\n");
+    ASSERT_TRUE(store_.OpenKey(kKey));
+    EXPECT_FALSE(store_.ValueExists("Bad"));
+    EXPECT_FALSE(store_.ValueExists("Other"));
+    ASSERT_TRUE(store_.OpenKey("Software\\Next"));
+    EXPECT_EQ(store_.ReadValue("Other")->text, "x");
+    EXPECT_EQ(store_.Diagnostics().size(), 1u);
+}
+
 TEST_F(SettingsStoreTest, FileEndingInsideContinuedHexKeepsEarlierValues) {
     WriteSettings("\"A\"=\"1\"\n\"Bad\"=hex:01,02,\\");
     ASSERT_TRUE(store_.OpenKey(kKey));

@@ -1,0 +1,231 @@
+// The terminal control's properties, the path of displayed text through the receive
+// queue to the screen and the capture file, and painting under lazy display.
+#include <gtest/gtest.h>
+
+#include "test_terminal_control_util.h"
+
+namespace hydrix::terminal::test {
+namespace {
+
+using TerminalControl = TerminalFixture;
+
+struct Coercion {
+    int written;
+    int stored;
+};
+
+TEST_F(TerminalControl, BlinkTimeIsCoerced) {
+    const Coercion cases[] = {{100, 250}, {1, 250}, {250, 250}, {251, 251}, {0, 0}, {-5, 0}, {900, 900}};
+    Terminal t;
+    for (const auto& c : cases) {
+        t.SetBlinkTime(c.written);
+        EXPECT_EQ(t.BlinkTime(), c.stored) << c.written;
+    }
+}
+
+TEST_F(TerminalControl, LazyDelaysOutsideTheirRangeAreIgnored) {
+    Terminal t;
+    const Coercion bytes[] = {{0, 200}, {1025, 200}, {1024, 1024}, {-1, 1024}, {1, 1}};
+    for (const auto& c : bytes) {
+        t.SetLazyByteDelay(c.written);
+        EXPECT_EQ(t.LazyByteDelay(), c.stored) << c.written;
+    }
+    const Coercion times[] = {{0, 100}, {1001, 100}, {1000, 1000}, {1, 1}};
+    for (const auto& c : times) {
+        t.SetLazyTimeDelay(c.written);
+        EXPECT_EQ(t.LazyTimeDelay(), c.stored) << c.written;
+    }
+}
+
+TEST_F(TerminalControl, DefaultsAfterCreation) {
+    Terminal t;
+    EXPECT_TRUE(t.Active());
+    EXPECT_TRUE(t.AttachPending());  // no port yet
+    EXPECT_FALSE(t.Hooked());
+    EXPECT_EQ(t.Capture(), CaptureMode::cmOff);
+    EXPECT_EQ(t.CaptureFile(), "TERMINAL.CAP");
+    EXPECT_EQ(t.CursorType(), CursorType::ctBlock);
+    EXPECT_EQ(t.Columns(), 80);
+    EXPECT_EQ(t.Rows(), 24);
+    EXPECT_EQ(t.ScrollbackRows(), 200);
+    EXPECT_FALSE(t.Scrollback());
+    EXPECT_EQ(t.LeftCol(), 1);
+    EXPECT_EQ(t.TopRow(), 1);
+    EXPECT_EQ(t.Version(), "v4.05");
+    EXPECT_EQ(t.Emulator(), nullptr);
+    EXPECT_NE(t.CurrentEmulator(), nullptr);
+}
+
+TEST_F(TerminalControl, ActiveWithoutPortOnlyMarksTheAttachPending) {
+    Terminal t;
+    t.SetActive(false);
+    EXPECT_FALSE(t.AttachPending());
+    t.SetActive(true);
+    EXPECT_TRUE(t.AttachPending());
+    Pump();
+    EXPECT_FALSE(t.Hooked());
+}
+
+TEST_F(TerminalControl, SizeSettersIgnoreNonPositiveValuesAndPropagateBufferErrors) {
+    Terminal t;
+    t.SetColumns(0);
+    t.SetRows(-1);
+    t.SetScrollbackRows(0);
+    EXPECT_EQ(t.Columns(), 80);
+    EXPECT_EQ(t.Rows(), 24);
+    EXPECT_EQ(t.ScrollbackRows(), 200);
+    EXPECT_THROW(t.SetColumns(1), ETerminalError);
+    t.SetScrollbackRows(1000);
+    t.SetRows(45);
+    EXPECT_EQ(t.Rows(), 45);
+    EXPECT_EQ(t.ScrollbackRows(), 1000);
+}
+
+TEST_F(TerminalControl, DisplayStringIsShownAndCaptured) {
+    TempDir dir;
+    Terminal t;
+    t.SetCaptureFile(dir.File("shown.cap"));
+    t.SetCapture(CaptureMode::cmOn);
+    t.DisplayString("Hello\r\n");
+    t.DisplayChar('!');
+    EXPECT_EQ(RowText(t, 1), "");  // shown only when the message loop takes it
+    Pump();
+    EXPECT_EQ(RowText(t, 1), "Hello");
+    EXPECT_EQ(RowText(t, 2), "!");
+    EXPECT_EQ(t.ReceiveQueueCount(), 0);
+    EXPECT_EQ(ReadFile(dir.File("shown.cap")), "Hello\r\n!");
+}
+
+TEST_F(TerminalControl, PiledUpDataMessagesProcessEverythingOnce) {
+    Terminal t;
+    t.HandleNeeded();
+    for (int i = 0; i < 5; ++i) t.DisplayChar(static_cast<uint8_t>('a' + i));
+    platform::PostMessage(t.Handle(), AM_TERMDATA, 3, 0);
+    Pump();
+    EXPECT_EQ(RowText(t, 1), "abcde");
+}
+
+TEST_F(TerminalControl, ClearAllWhileInactiveClearsScreenAndScrollback) {
+    Terminal t;
+    t.SetActive(false);
+    std::string lines;
+    for (int i = 0; i < 30; ++i) lines += "line\r\n";
+    t.DisplayString(lines);
+    Pump();
+    ASSERT_EQ(RowText(t, -3), "line");
+    t.ClearAll();
+    EXPECT_EQ(RowText(t, -3), "");
+    EXPECT_EQ(RowText(t, 1), "");
+}
+
+TEST_F(TerminalControl, PaintRequestUnderLazyDisplayWaitsForTheTimer) {
+    FakeHost host;
+    Terminal t;
+    t.SetHost(&host);
+    Pump();
+    t.DisplayString("abc");
+    Pump();
+    host.draws = 0;
+    host.canvas.runs.clear();
+    platform::PostMessage(t.Handle(), AM_TERMPAINT, 0, 0);
+    Pump();
+    EXPECT_EQ(host.draws, 0);
+    t.TimerTick();  // 100 ms: not more than LazyTimeDelay yet
+    EXPECT_EQ(host.draws, 0);
+    t.TimerTick();
+    EXPECT_EQ(host.draws, 1);
+    ASSERT_FALSE(host.canvas.runs.empty());
+    EXPECT_EQ(host.canvas.runs.front().text.substr(0, 3), "abc");
+    t.SetHost(nullptr);
+}
+
+TEST_F(TerminalControl, ManyBytesArePaintedAtTheNextTick) {
+    FakeHost host;
+    Terminal t;
+    t.SetHost(&host);
+    Pump();
+    t.TimerTick();
+    t.TimerTick();  // quiet: the elapsed time was reset only by a paint
+    host.draws = 0;
+    t.DisplayString(std::string(201, 'x'));
+    Pump();
+    t.TimerTick();
+    EXPECT_EQ(host.draws, 1);
+    t.SetHost(nullptr);
+}
+
+TEST_F(TerminalControl, WithoutLazyDisplayEveryChangeIsPaintedAtOnce) {
+    FakeHost host;
+    Terminal t;
+    t.SetHost(&host);
+    t.SetUseLazyDisplay(false);
+    Pump();
+    host.draws = 0;
+    t.DisplayString("abc");
+    Pump();
+    EXPECT_GE(host.draws, 1);
+    Pump();  // the buffer's own paint requests, posted while the text was taken
+    const int before = host.draws;
+    platform::PostMessage(t.Handle(), AM_TERMPAINT, 0, 0);
+    Pump();
+    EXPECT_EQ(host.draws, before + 1);
+    t.SetHost(nullptr);
+}
+
+TEST_F(TerminalControl, PaintFillsMarginsAndDrawsOnlyTheClippedText) {
+    FakeHost host;
+    Terminal t;
+    t.SetHost(&host);
+    t.SetColor(0x00FFFFFF);
+    t.Resize(80 * 8 + 5, 24 * 12 + 3);
+    Pump();
+    t.DisplayString("top");
+    Pump();
+    RecordingCanvas canvas;
+    canvas.clip = PixelRect{0, 0, 80 * 8 + 5, 24 * 12 + 3};
+    t.Paint(canvas);
+    ASSERT_EQ(canvas.fills.size(), 2u);
+    EXPECT_EQ(canvas.fills[0].first, (PixelRect{640, 0, 645, 288}));
+    EXPECT_EQ(canvas.fills[1].first, (PixelRect{0, 288, 645, 291}));
+    EXPECT_EQ(canvas.fills[0].second, 0x00FFFFFFu);
+    EXPECT_EQ(canvas.clip, (PixelRect{0, 0, 640, 288}));
+    EXPECT_EQ(canvas.runs.size(), 24u);
+    t.SetHost(nullptr);
+}
+
+TEST_F(TerminalControl, CaretFollowsCursorTypeAndFocus) {
+    FakeHost host;
+    Terminal t;
+    t.SetHost(&host);
+    Pump();
+    t.DisplayString("ab");
+    Pump();
+    t.FocusIn();
+    EXPECT_FALSE(host.caret.Visible);  // not focused
+    host.focused = true;
+    t.FocusIn();
+    EXPECT_EQ(host.caret, (CaretState{true, 16, 0, 8, 12}));
+    t.SetCursorType(CursorType::ctUnderline);
+    EXPECT_EQ(host.caret, (CaretState{true, 16, 10, 8, 2}));
+    t.SetCursorType(CursorType::ctNone);
+    EXPECT_FALSE(host.caret.Visible);
+    t.SetCursorType(CursorType::ctBlock);
+    t.FocusOut();
+    EXPECT_FALSE(host.caret.Visible);
+    t.SetHost(nullptr);
+}
+
+TEST_F(TerminalControl, BorderChangeOnlyTellsTheWidget) {
+    FakeHost host;
+    Terminal t;
+    t.SetHost(&host);
+    EXPECT_TRUE(host.border);
+    const auto handle = t.Handle();
+    t.SetBorderStyle(BorderStyle::bsNone);
+    EXPECT_FALSE(host.border);
+    EXPECT_EQ(t.Handle(), handle);
+    t.SetHost(nullptr);
+}
+
+}  // namespace
+}  // namespace hydrix::terminal::test

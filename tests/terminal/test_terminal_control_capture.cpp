@@ -1,0 +1,152 @@
+// Capture to file: the modes, the file name, and writes that fail.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "platform/file_system.h"
+#include "test_terminal_control_util.h"
+
+namespace hydrix::terminal::test {
+namespace {
+
+class TerminalCaptureTest : public TerminalFixture {
+protected:
+    void Show(Terminal& t, const std::string& text) {
+        t.DisplayString(text);
+        Pump();
+    }
+    TempDir dir_;
+};
+
+TEST_F(TerminalCaptureTest, SecondOnAndAppendWhileOnChangeNothing) {
+    Terminal t;
+    t.SetCaptureFile(dir_.File("a.cap"));
+    t.SetCapture(CaptureMode::cmOn);
+    Show(t, "abc");
+    t.SetCapture(CaptureMode::cmOn);
+    t.SetCapture(CaptureMode::cmAppend);
+    EXPECT_EQ(t.Capture(), CaptureMode::cmOn);
+    Show(t, "d");
+    EXPECT_EQ(ReadFile(dir_.File("a.cap")), "abcd");
+}
+
+TEST_F(TerminalCaptureTest, AppendKeepsTheExistingBytesAndReadsOn) {
+    const std::string path = dir_.File("old.cap");
+    const std::string old(100, 'o');
+    ASSERT_EQ(platform::WriteWholeFile(path, old), 0);
+    Terminal t;
+    t.SetCaptureFile(path);
+    t.SetCapture(CaptureMode::cmAppend);
+    EXPECT_EQ(t.Capture(), CaptureMode::cmOn);
+    Show(t, "0123456789");
+    EXPECT_EQ(ReadFile(path), old + "0123456789");
+}
+
+TEST_F(TerminalCaptureTest, AppendToAMissingFileRaisesAndALaterOnCreatesIt) {
+    const std::string path = dir_.File("missing.cap");
+    Terminal t;
+    t.SetCaptureFile(path);
+    try {
+        t.SetCapture(CaptureMode::cmAppend);
+        ADD_FAILURE() << "no error";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Message().rfind("Cannot open file \"" + path + "\". ", 0), 0u) << e.Message();
+    }
+    EXPECT_EQ(t.Capture(), CaptureMode::cmAppend);
+    Show(t, "lost");
+    t.SetCapture(CaptureMode::cmOn);
+    Show(t, "kept");
+    EXPECT_EQ(ReadFile(path), "kept");
+}
+
+TEST_F(TerminalCaptureTest, CreateFailureRaisesAndWritesNothing) {
+    const std::string path = dir_.File("no/such/dir.cap");
+    Terminal t;
+    t.SetCaptureFile(path);
+    EXPECT_THROW(t.SetCapture(CaptureMode::cmOn), EFCreateError);
+    EXPECT_EQ(t.Capture(), CaptureMode::cmOn);
+    Show(t, "x");
+    EXPECT_NO_THROW(t.SetCapture(CaptureMode::cmOff));
+    EXPECT_NO_THROW(t.SetCapture(CaptureMode::cmOff));
+    EXPECT_TRUE(ui_->Reports().empty());
+}
+
+TEST_F(TerminalCaptureTest, SameNameKeepsTheFileAnotherCaseStartsANewOne) {
+    const std::string lower = dir_.File("run.cap");
+    const std::string upper = dir_.File("RUN.CAP");
+    Terminal t;
+    t.SetCaptureFile(lower);
+    t.SetCapture(CaptureMode::cmOn);
+    Show(t, "a");
+    t.SetCaptureFile(std::string(lower));
+    Show(t, "b");
+    EXPECT_EQ(ReadFile(lower), "ab");
+    t.SetCaptureFile(upper);
+    EXPECT_EQ(t.Capture(), CaptureMode::cmOn);
+    Show(t, "c");
+    EXPECT_EQ(ReadFile(lower), "ab");
+    EXPECT_EQ(ReadFile(upper), "c");
+}
+
+TEST_F(TerminalCaptureTest, EmptyNameBecomesTheDefaultInTheCurrentDirectory) {
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.File(""));
+    {
+        Terminal t;
+        t.SetCaptureFile("");
+        t.SetCapture(CaptureMode::cmOn);
+        EXPECT_EQ(t.CaptureFile(), "TERMINAL.CAP");
+        Show(t, "x");
+    }
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(ReadFile(dir_.File("TERMINAL.CAP")), "x");
+}
+
+TEST_F(TerminalCaptureTest, ChunksAreWrittenInOrder) {
+    const std::string path = dir_.File("pass.cap");
+    Terminal t;
+    t.SetCaptureFile(path);
+    t.SetCapture(CaptureMode::cmOn);
+    Show(t, "PA");
+    EXPECT_EQ(ReadFile(path), "PA");  // handed to the system at once, no buffering
+    Show(t, std::string("SS\r\n\0\xff", 6));
+    EXPECT_EQ(ReadFile(path), std::string("PASS\r\n\0\xff", 8));
+}
+
+TEST_F(TerminalCaptureTest, DestructionClosesTheFileWithEverythingWritten) {
+    const std::string path = dir_.File("end.cap");
+    {
+        Terminal t;
+        t.SetCaptureFile(path);
+        t.SetCapture(CaptureMode::cmOn);
+        Show(t, "last words");
+        platform::OutputFile other;
+        EXPECT_LT(other.OpenForAppend(path), 0);  // not shared while captured to
+    }
+    platform::OutputFile other;
+    EXPECT_EQ(other.OpenForAppend(path), 0);
+    EXPECT_EQ(ReadFile(path), "last words");
+}
+
+TEST_F(TerminalCaptureTest, FailedWritesAreReportedOnceAndMarkTheCapture) {
+    Terminal t;
+    t.SetCaptureFile("/dev/full");
+    // Appending: creating would truncate, which a device refuses.
+    t.SetCapture(CaptureMode::cmAppend);
+    ASSERT_EQ(t.Capture(), CaptureMode::cmOn);
+    EXPECT_FALSE(t.CaptureIncomplete());
+    Show(t, "first");
+    Show(t, "second");
+    EXPECT_TRUE(t.CaptureIncomplete());
+    const auto reports = ui_->Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("/dev/full"), std::string::npos) << reports[0];
+    EXPECT_EQ(RowText(t, 1), "firstsecond");  // the screen is not affected
+    t.SetCapture(CaptureMode::cmOff);
+    t.SetCaptureFile(dir_.File("fresh.cap"));
+    t.SetCapture(CaptureMode::cmOn);
+    EXPECT_FALSE(t.CaptureIncomplete());
+}
+
+}  // namespace
+}  // namespace hydrix::terminal::test

@@ -1,0 +1,160 @@
+// Test doubles for the terminal control: a widget host that records what the control
+// asks of it, a canvas that records text runs, a user interface that keeps exception
+// reports and the clipboard, and a fixture that runs the message loop on the test thread.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/dialogs.h"
+#include "platform/message_loop.h"
+#include "terminal/terminal_buffer.h"
+#include "terminal/terminal_control.h"
+
+namespace hydrix::terminal::test {
+
+class RecordingCanvas : public Canvas {
+public:
+    void FillRect(const PixelRect& rect, uint32_t color) override { fills.push_back({rect, color}); }
+    void DrawTextRun(int, int y, const PixelRect&, const char* text, int n, const int*, uint32_t,
+                     uint32_t) override {
+        runs.push_back({y, std::string(text, static_cast<size_t>(n))});
+    }
+    void DrawLine(int, int, int, int, uint32_t) override {}
+    void SetClip(const PixelRect& rect) override { clip = rect; }
+    PixelRect ClipRect() const override { return clip; }
+
+    struct Run {
+        int y;
+        std::string text;
+    };
+    std::vector<std::pair<PixelRect, uint32_t>> fills;
+    std::vector<Run> runs;
+    PixelRect clip{0, 0, 4000, 4000};
+};
+
+class FakeHost : public TerminalHost {
+public:
+    CellSize MeasureFont(const TerminalFont&) override { return cell; }
+    void ShowScrollBar(ScrollBarKind bar, bool visible) override {
+        (bar == ScrollBarKind::Horizontal ? hShown : vShown) = visible;
+        ++showCalls;
+    }
+    void SetScrollInfo(ScrollBarKind bar, const ScrollInfo& info) override {
+        (bar == ScrollBarKind::Horizontal ? hInfo : vInfo).push_back(info);
+    }
+    void InvalidateRect(const PixelRect* rect, bool) override {
+        invalidated.push_back(rect == nullptr ? PixelRect{-1, -1, -1, -1} : *rect);
+    }
+    void ScrollWindow(int dx, int dy) override { scrolls.push_back({dx, dy}); }
+    Canvas* BeginDraw() override {
+        ++draws;
+        return &canvas;
+    }
+    void EndDraw() override {}
+    void SetCaret(const CaretState& state) override { caret = state; }
+    bool HasFocus() const override { return focused; }
+    void SetFocus() override { focused = true; }
+    ClientPoint CursorPos() const override { return mouse; }
+    bool NumLockOn() const override { return numLock; }
+    void SetBorder(bool single) override { border = single; }
+
+    CellSize cell{8, 12};
+    bool hShown = false;
+    bool vShown = false;
+    int showCalls = 0;
+    std::vector<ScrollInfo> hInfo;
+    std::vector<ScrollInfo> vInfo;
+    std::vector<PixelRect> invalidated;
+    std::vector<std::pair<int, int>> scrolls;
+    int draws = 0;
+    RecordingCanvas canvas;
+    CaretState caret;
+    bool focused = false;
+    ClientPoint mouse;
+    bool numLock = true;
+    bool border = false;
+};
+
+class CapturingUi : public platform::HeadlessUserInterface {
+public:
+    void ShowException(const std::string& text) override {
+        std::lock_guard guard(lock_);
+        reports_.push_back(text);
+    }
+    std::vector<std::string> Reports() {
+        std::lock_guard guard(lock_);
+        return reports_;
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::string> reports_;
+};
+
+// A fresh temporary directory, removed afterwards.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "hydrix-term-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+class TerminalFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::MessageLoop::Instance().AttachToCurrentThread();
+        ui_ = std::make_shared<CapturingUi>();
+        previousUi_ = platform::SetUserInterface(ui_);
+    }
+    void TearDown() override {
+        Pump();
+        platform::SetUserInterface(previousUi_);
+    }
+
+    static void Pump() { platform::MessageLoop::Instance().ProcessMessages(); }
+    static bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs = 5000) {
+        return platform::MessageLoop::Instance().ProcessUntil(done, timeoutMs);
+    }
+
+    // The row's characters with trailing blanks removed.
+    static std::string RowText(CustomTerminal& t, int row) {
+        const uint8_t* chars = t.Buffer()->RowChars(row);
+        std::string s(reinterpret_cast<const char*>(chars), static_cast<size_t>(t.Columns()));
+        s.erase(s.find_last_not_of(' ') + 1);
+        return s;
+    }
+
+    static std::string ReadFile(const std::string& path) {
+        std::string out;
+        if (FILE* f = std::fopen(path.c_str(), "rb")) {
+            char buf[4096];
+            size_t n;
+            while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+            std::fclose(f);
+        }
+        return out;
+    }
+
+    std::shared_ptr<CapturingUi> ui_;
+    std::shared_ptr<platform::UserInterface> previousUi_;
+};
+
+}  // namespace hydrix::terminal::test
