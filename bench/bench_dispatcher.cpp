@@ -3,10 +3,11 @@
 // latency of the prompt's data trigger to a window on the GUI thread, and the CPU an
 // open port costs while idle and while its input ring is full and nobody reads.
 //
-//   bench_dispatcher [--mb=64] [--rounds=3] [--prompts=1000] [--idle=10]
-//                    [--only=throughput,latency,idle] [--detail]
+//   bench_dispatcher [--mb=64] [--rounds=3] [--prompts=1000] [--quiet-prompts=200] [--idle=10]
+//                    [--only=throughput,latency,idle] [--detail] [--skip-plain]
 //
-// --detail adds each thread's cpu time and time spent waiting for a cpu.
+// --detail adds each thread's cpu time and time spent waiting for a cpu; --skip-plain
+// leaves out the plain throughput loop, for profiling the dispatcher alone.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -22,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -189,6 +191,7 @@ bool Flood(int masterFd, uint64_t total) {
 }
 
 bool gDetail = false;
+bool gSkipPlain = false;  // profiling the dispatcher alone
 
 // 1. Throughput -----------------------------------------------------------------------
 
@@ -305,12 +308,6 @@ Throughput DispatcherThroughput(uint64_t total) {
             end = SteadyClock::now();
             std::printf("    STALLED: nothing delivered for %d ms; ring holds %d bytes, in dispatch %d\n", kStallMs,
                         d->BytesAvailable(), d->InDispatch() ? 1 : 0);
-            if (std::getenv("BENCH_GDB_ON_STALL")) {
-                const std::string cmd = "gdb -p " + std::to_string(::getpid()) + " -batch -x " +
-                                        std::getenv("BENCH_GDB_ON_STALL") + " > /tmp/bench_stall_bt.txt 2>&1";
-                std::fflush(stdout);
-                (void)std::system(cmd.c_str());
-            }
         }
     }
     const CpuSample after = CpuSample::Now();
@@ -350,11 +347,11 @@ bool RunThroughput(uint64_t total, int rounds) {
     bool ok = true;
     for (int round = 1; round <= rounds; ++round) {
         std::printf(" round %d\n", round);
-        const Throughput plain = PlainThroughput(total);
-        PrintThroughput("plain poll()+read()", plain);
+        const Throughput plain = gSkipPlain ? Throughput{} : PlainThroughput(total);
+        if (!gSkipPlain) PrintThroughput("plain poll()+read()", plain);
         const Throughput disp = DispatcherThroughput(total);
         PrintThroughput("dispatcher 32257", disp);
-        ok = ok && plain.ok && disp.ok;
+        ok = ok && (gSkipPlain || plain.ok) && disp.ok;
         if (plain.ok && plain.MBps() > bestPlain.MBps()) bestPlain = plain;
         if (disp.ok && disp.MBps() > bestDisp.MBps()) bestDisp = disp;
     }
@@ -397,28 +394,55 @@ void PrintLatency(const char* name, const LatencyStats& s, bool judge) {
     std::printf("\n");
 }
 
-// Pause between prompts: each prompt finds the threads at rest, at no fixed phase.
-void PromptGap(std::mt19937& rng) {
-    std::uniform_int_distribution<int> us(300, 1300);
-    std::this_thread::sleep_for(std::chrono::microseconds(us(rng)));
+// How the prompts are paced. Back to back: each prompt alone, a short random pause after
+// the previous one was handled, so the threads are awake and at no fixed phase. As the
+// instrument answers: a quiet spell longer than the dispatcher's 50 ms cycle, a reply
+// line, and the prompt a moment after it.
+struct Pacing {
+    const char* name;
+    int gapMinUs;
+    int gapMaxUs;
+    std::string reply;
+    int promptAfterReplyUs;
+};
+
+const Pacing kBackToBack{"back to back", 300, 1300, "", 0};
+const Pacing kAsInstrument{"after a quiet spell, 2 ms behind a reply line", 60000, 90000, "PS3 OK\r\n", 2000};
+
+bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
 }
 
-// Writes one ">" at a time and waits until arrived(i) holds for it; the arrival time of
-// prompt i is read back through arrivalOf. Runs on a thread of its own.
+// Writes the prompts and waits for each until arrived(i, bytesSentSoFar) holds; the
+// arrival time of prompt i is read back through arrivalOf. Runs on a thread of its own.
 template <typename Arrived, typename ArrivalOf>
-LatencyStats DrivePrompts(int masterFd, int prompts, std::mutex& lock, std::condition_variable& changed,
-                          Arrived arrived, ArrivalOf arrivalOf) {
+LatencyStats DrivePrompts(int masterFd, int prompts, const Pacing& pacing, std::mutex& lock,
+                          std::condition_variable& changed, Arrived arrived, ArrivalOf arrivalOf) {
     LatencyStats s;
     std::mt19937 rng(12345);
+    std::uniform_int_distribution<int> gapUs(pacing.gapMinUs, pacing.gapMaxUs);
+    uint64_t sent = 0;
     for (int i = 0; i < prompts; ++i) {
-        PromptGap(rng);
+        std::this_thread::sleep_for(std::chrono::microseconds(gapUs(rng)));
+        if (!pacing.reply.empty()) {
+            if (!WriteAll(masterFd, pacing.reply)) break;
+            sent += pacing.reply.size();
+            std::this_thread::sleep_for(std::chrono::microseconds(pacing.promptAfterReplyUs));
+        }
         const auto t0 = SteadyClock::now();
-        ssize_t n;
-        do {
-            n = ::write(masterFd, ">", 1);
-        } while (n < 0 && errno == EINTR);
+        const bool written = WriteAll(masterFd, ">");
+        ++sent;
         std::unique_lock held(lock);
-        if (n != 1 || !changed.wait_for(held, std::chrono::seconds(5), [&] { return arrived(i); })) {
+        if (!written || !changed.wait_for(held, std::chrono::seconds(5), [&] { return arrived(i, sent); })) {
             s.lost = prompts - i;
             break;
         }
@@ -428,40 +452,66 @@ LatencyStats DrivePrompts(int masterFd, int prompts, std::mutex& lock, std::cond
     return s;
 }
 
-LatencyStats PlainLatency(int prompts) {
+// A plain reader thread: poll() and read() on the slave, stamping each prompt as read.
+class PlainReader {
+public:
+    PlainReader(int fd, std::mutex& lock, std::condition_variable& changed, std::function<void()> onPrompt = {})
+        : fd_(fd), lock_(lock), changed_(changed), onPrompt_(std::move(onPrompt)), thread_([this] { Run(); }) {}
+    ~PlainReader() {
+        stop_ = true;
+        thread_.join();
+    }
+    std::vector<SteadyClock::time_point> arrivals;  // under lock
+
+private:
+    void Run() {
+        uint8_t buffer[kPlainReadSize];
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            const auto now = SteadyClock::now();
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] != '>') continue;
+                if (onPrompt_) {
+                    onPrompt_();
+                } else {
+                    std::lock_guard guard(lock_);
+                    arrivals.push_back(now);
+                    changed_.notify_all();
+                }
+            }
+        }
+    }
+
+    int fd_;
+    std::mutex& lock_;
+    std::condition_variable& changed_;
+    std::function<void()> onPrompt_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+LatencyStats PlainLatency(int prompts, const Pacing& pacing) {
     hydrix::test::PtyPair pty;
     const int fd = OpenPlainSlave(pty.SlavePath());
     std::mutex lock;
     std::condition_variable changed;
-    std::vector<SteadyClock::time_point> arrivals;
-    std::atomic<bool> stop{false};
-    std::thread reader([&] {
-        uint8_t buffer[kPlainReadSize];
-        while (!stop) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            const auto now = SteadyClock::now();
-            if (n <= 0) continue;
-            std::lock_guard guard(lock);
-            for (ssize_t i = 0; i < n; ++i) {
-                if (buffer[i] == '>') arrivals.push_back(now);
-            }
-            changed.notify_all();
-        }
-    });
-    LatencyStats s = DrivePrompts(
-        pty.MasterFd(), prompts, lock, changed, [&](int i) { return arrivals.size() > static_cast<size_t>(i); },
-        [&](int i) { return arrivals[static_cast<size_t>(i)]; });
-    stop = true;
-    reader.join();
+    LatencyStats s;
+    {
+        PlainReader reader(fd, lock, changed);
+        s = DrivePrompts(
+            pty.MasterFd(), prompts, pacing, lock, changed,
+            [&](int i, uint64_t) { return reader.arrivals.size() > static_cast<size_t>(i); },
+            [&](int i) { return reader.arrivals[static_cast<size_t>(i)]; });
+    }
     ::close(fd);
     return s;
 }
 
 // The plain loop handing each prompt to a window on the GUI thread by the same blocking
 // send the dispatcher uses: the share of the platform's message loop in the latency.
-LatencyStats PlainToGuiLatency(int prompts) {
+LatencyStats PlainToGuiLatency(int prompts, const Pacing& pacing) {
     auto& loop = MessageLoop::Instance();
     hydrix::test::PtyPair pty;
     const int fd = OpenPlainSlave(pty.SlavePath());
@@ -477,39 +527,28 @@ LatencyStats PlainToGuiLatency(int prompts) {
         }
         return hydrix::platform::LResult{0};
     });
-    std::atomic<bool> stop{false};
-    std::thread reader([&] {
-        uint8_t buffer[kPlainReadSize];
-        while (!stop) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            for (ssize_t i = 0; i < n; ++i) {
-                if (buffer[i] == '>') {
-                    loop.SendMessageTimeout(window, hydrix::comm::kTriggerDataMsg, 0, 1,
-                                            hydrix::comm::kWindowNotifyTimeoutMs);
-                }
-            }
-        }
-    });
     LatencyStats s;
-    std::thread driver([&] {
-        s = DrivePrompts(
-            pty.MasterFd(), prompts, lock, changed, [&](int i) { return arrivals.size() > static_cast<size_t>(i); },
-            [&](int i) { return arrivals[static_cast<size_t>(i)]; });
-        loop.Quit();
-    });
-    loop.Run();
-    loop.ResetQuit();
-    driver.join();
-    stop = true;
-    reader.join();
+    {
+        PlainReader reader(fd, lock, changed, [&] {
+            loop.SendMessageTimeout(window, hydrix::comm::kTriggerDataMsg, 0, 1, hydrix::comm::kWindowNotifyTimeoutMs);
+        });
+        std::thread driver([&] {
+            s = DrivePrompts(
+                pty.MasterFd(), prompts, pacing, lock, changed,
+                [&](int i, uint64_t) { return arrivals.size() > static_cast<size_t>(i); },
+                [&](int i) { return arrivals[static_cast<size_t>(i)]; });
+            loop.Quit();
+        });
+        loop.Run();
+        loop.ResetQuit();
+        driver.join();
+    }
     loop.DestroyWindow(window);
     ::close(fd);
     return s;
 }
 
-LatencyStats DispatcherLatency(int prompts, LatencyStats& early) {
+LatencyStats DispatcherLatency(int prompts, const Pacing& pacing, LatencyStats& early) {
     auto& loop = MessageLoop::Instance();
     hydrix::test::PtyPair pty;
     auto d = OpenDispatcher(pty);
@@ -518,7 +557,6 @@ LatencyStats DispatcherLatency(int prompts, LatencyStats& early) {
     std::vector<SteadyClock::time_point> arrivals;
     std::vector<SteadyClock::time_point> atMethod;
     int dispTid = 0;
-    int availAtWindow = 0;
     uint64_t bytesRead = 0;
     bool offGuiThread = false;
     const auto guiThread = std::this_thread::get_id();
@@ -548,10 +586,8 @@ LatencyStats DispatcherLatency(int prompts, LatencyStats& early) {
         if (std::this_thread::get_id() != guiThread) offGuiThread = true;
         if (msg == hydrix::comm::kTriggerDataMsg && w == static_cast<hydrix::platform::WParam>(prompt)) {
             arrivals.push_back(now);
-        } else if (msg == hydrix::comm::kTriggerAvailMsg) {
-            ++availAtWindow;
+            changed.notify_all();
         }
-        changed.notify_all();
         return hydrix::platform::LResult{0};
     });
     d->AttachWindowHandler(window);
@@ -561,14 +597,11 @@ LatencyStats DispatcherLatency(int prompts, LatencyStats& early) {
     const auto tasksBefore = SampleTasks();
     const auto start = SteadyClock::now();
     std::thread driver([&] {
-        // A prompt counts as handled once its trigger, and the offer of its byte that
-        // follows, have reached every handler.
+        // A prompt counts as handled once its trigger has reached the window and every
+        // byte sent so far has been read.
         s = DrivePrompts(
-            pty.MasterFd(), prompts, lock, changed,
-            [&](int i) {
-                const auto n = static_cast<size_t>(i) + 1;
-                return arrivals.size() >= n && bytesRead >= n && static_cast<size_t>(availAtWindow) >= n;
-            },
+            pty.MasterFd(), prompts, pacing, lock, changed,
+            [&](int i, uint64_t sent) { return arrivals.size() > static_cast<size_t>(i) && bytesRead >= sent; },
             [&](int i) { return arrivals[static_cast<size_t>(i)]; });
         loop.Quit();
     });
@@ -598,14 +631,15 @@ LatencyStats DispatcherLatency(int prompts, LatencyStats& early) {
     return s;
 }
 
-bool RunLatency(int prompts) {
-    std::printf("\n2. Trigger latency: %d prompts \">\" written to the master, each awaited\n", prompts);
-    const LatencyStats plain = PlainLatency(prompts);
+bool RunLatency(int prompts, const Pacing& pacing) {
+    std::printf("\n2. Trigger latency: %d prompts \">\" written to the master, %s, each awaited\n", prompts,
+                pacing.name);
+    const LatencyStats plain = PlainLatency(prompts, pacing);
     PrintLatency("plain poll()+read()", plain, false);
-    const LatencyStats plainGui = PlainToGuiLatency(prompts);
+    const LatencyStats plainGui = PlainToGuiLatency(prompts, pacing);
     PrintLatency("plain + send to GUI window", plainGui, false);
     LatencyStats early;
-    const LatencyStats disp = DispatcherLatency(prompts, early);
+    const LatencyStats disp = DispatcherLatency(prompts, pacing, early);
     PrintLatency("dispatcher, 32258 at window", disp, true);
     PrintLatency("  same, at dispatcher thread", early, false);
     return plain.lost == 0 && plainGui.lost == 0 && disp.lost == 0;
@@ -683,6 +717,7 @@ int main(int argc, char** argv) {
     uint64_t megabytes = 64;
     int rounds = 3;
     int prompts = 1000;
+    int quietPrompts = 200;
     double idleSeconds = 10;
     std::string only;
     for (int i = 1; i < argc; ++i) {
@@ -697,16 +732,20 @@ int main(int argc, char** argv) {
             rounds = std::max(1, std::atoi(v));
         } else if (const char* v = value("--prompts=")) {
             prompts = std::max(1, std::atoi(v));
+        } else if (const char* v = value("--quiet-prompts=")) {
+            quietPrompts = std::max(1, std::atoi(v));
         } else if (const char* v = value("--idle=")) {
             idleSeconds = std::strtod(v, nullptr);
         } else if (const char* v = value("--only=")) {
             only = v;
         } else if (arg == "--detail") {
             gDetail = true;
+        } else if (arg == "--skip-plain") {
+            gSkipPlain = true;
         } else {
             std::fprintf(stderr,
-                         "usage: %s [--mb=64] [--rounds=3] [--prompts=1000] [--idle=10] "
-                         "[--only=throughput,latency,idle] [--detail]\n",
+                         "usage: %s [--mb=64] [--rounds=3] [--prompts=1000] [--quiet-prompts=200] [--idle=10] "
+                         "[--only=throughput,latency,idle] [--detail] [--skip-plain]\n",
                          argv[0]);
             return 2;
         }
@@ -717,7 +756,10 @@ int main(int argc, char** argv) {
                 static_cast<unsigned>(std::thread::hardware_concurrency()));
     bool ok = true;
     if (Selected(only, "throughput")) ok = RunThroughput(megabytes << 20, rounds) && ok;
-    if (Selected(only, "latency")) ok = RunLatency(prompts) && ok;
+    if (Selected(only, "latency")) {
+        ok = RunLatency(prompts, kBackToBack) && ok;
+        ok = RunLatency(quietPrompts, kAsInstrument) && ok;
+    }
     if (Selected(only, "idle")) ok = RunIdle(idleSeconds) && ok;
     std::printf("\n%s\n", ok ? "all data verified" : "SOME DATA WAS LOST OR WRONG");
     return ok ? 0 : 1;

@@ -101,7 +101,7 @@ public:
     // Loading from stored settings has ended: runs the enabling deferred meanwhile.
     void Loaded();
 
-    // State, for the manager and for inspection ------------------------------------------
+    // State, for the manager and for tests -----------------------------------------------
     PacketState State() const { return state_; }
     DataPacketManager* Manager() const { return manager_; }
     int MatchStart() const { return matchStart_; }

@@ -199,7 +199,7 @@ bool Instrument::TestFails(const std::string& command, int index) const {
     const int failPa = std::min(options_.failCount - failPt200, inPa);
     if (command == "PT200" && index > inPt200 - failPt200) return true;
     if (command == "PA" && index > inPa - failPa) return true;
-    return std::find(options_.fails.begin(), options_.fails.end(), FailSpec{command, index}) != options_.fails.end();
+    return std::find(options_.fails.begin(), options_.fails.end(), FailingTest{command, index}) != options_.fails.end();
 }
 
 std::string Instrument::SelfTestReport(const std::string& command) const {

@@ -36,7 +36,7 @@ std::string Upper(std::string text) {
 }
 
 // "PT200:2,PA:1"
-bool ParseFailList(const std::string& text, std::vector<FailSpec>& out) {
+bool ParseFailList(const std::string& text, std::vector<FailingTest>& out) {
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t end = text.find(',', start);
@@ -44,12 +44,12 @@ bool ParseFailList(const std::string& text, std::vector<FailSpec>& out) {
         const std::string item = text.substr(start, end - start);
         const std::size_t colon = item.find(':');
         if (colon == std::string::npos) return false;
-        FailSpec spec{Upper(item.substr(0, colon)), 0};
-        if ((spec.command != "PT200" && spec.command != "PA") ||
-            !ParseInt(item.substr(colon + 1), 1, 1000, spec.index)) {
+        FailingTest entry{Upper(item.substr(0, colon)), 0};
+        if ((entry.command != "PT200" && entry.command != "PA") ||
+            !ParseInt(item.substr(colon + 1), 1, 1000, entry.index)) {
             return false;
         }
-        out.push_back(spec);
+        out.push_back(entry);
         start = end + 1;
     }
     return true;

@@ -10,11 +10,11 @@ namespace hydrix::sim {
 
 // One self-test result to report as FAIL: the command that runs it ("PT200" or "PA") and
 // the test's 1-based position in that command's report.
-struct FailSpec {
+struct FailingTest {
     std::string command;
     int index = 0;
 
-    bool operator==(const FailSpec&) const = default;
+    bool operator==(const FailingTest&) const = default;
 };
 
 struct SimOptions {
@@ -26,7 +26,7 @@ struct SimOptions {
     // The last failCount self-tests of PT200 then PA report FAIL. They come after every
     // PASS line of their report, so a station counts them whatever its reads look like.
     int failCount = 0;
-    std::vector<FailSpec> fails;  // explicit failing tests, reported in their natural place
+    std::vector<FailingTest> fails;  // explicit failing tests, reported in their natural place
     // Command after which the instrument goes silent (echoes it, then answers nothing
     // more); "break" names the wake-up text. silentOccurrence picks the n-th time it comes.
     std::string silentAfter;

@@ -1,29 +1,11 @@
 #include "terminal/terminal_control.h"
 
-#include <cstring>
 #include <utility>
 
-#include "comm/triggers.h"
+#include "terminal/terminal_control_scope.h"
 #include "terminal/tty_emulator.h"
 
 namespace hydrix::terminal {
-
-namespace {
-
-// Runs a function when the scope ends, also when it is left by an exception.
-template <typename Fn>
-class ScopeExit {
-public:
-    explicit ScopeExit(Fn fn) : fn_(std::move(fn)) {}
-    ~ScopeExit() { fn_(); }
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-
-private:
-    Fn fn_;
-};
-
-}  // namespace
 
 CustomTerminal::CustomTerminal()
     : receive_(std::make_shared<ReceiveQueue>()), builtIn_(std::make_unique<TTYEmulator>()) {
@@ -36,6 +18,8 @@ CustomTerminal::CustomTerminal()
 
 CustomTerminal::~CustomTerminal() {
     destroying_ = true;
+    // The widget may already be going away with the control.
+    host_ = nullptr;
     SetEmulator(nullptr);
     DestroyHandle();
     if (comPort_ != nullptr && comPort_->LinkedTerminal() == this) {
@@ -440,143 +424,11 @@ void CustomTerminal::ComponentRemoved(const void* component) {
 
 void CustomTerminal::ClearAll() { emulator_->ClearAll(); }
 
-void CustomTerminal::DisplayChar(uint8_t ch) {
-    {
-        std::lock_guard guard(receive_->Lock);
-        receive_->Queue.Put(&ch, 1);
-    }
-    PostToSelf(AM_TERMDATA, static_cast<platform::WParam>(CharSource::csWriteChar), 0);
-}
-
-void CustomTerminal::DisplayString(const std::string& text) {
-    if (text.empty()) {
-        return;
-    }
-    {
-        std::lock_guard guard(receive_->Lock);
-        receive_->Queue.Put(text.data(), static_cast<int>(text.size()));
-    }
-    PostToSelf(AM_TERMDATA, static_cast<platform::WParam>(CharSource::csWriteChar), 0);
-}
-
 void CustomTerminal::Loaded() {
     MeasureCell();
     if (Buffer() != nullptr) {
         Buffer()->SetCursorRow(1);
     }
-}
-
-int CustomTerminal::ReceiveQueueCount() {
-    std::lock_guard guard(receive_->Lock);
-    return receive_->Queue.Count();
-}
-
-// Activation -------------------------------------------------------------------------------
-
-void CustomTerminal::RequestAttach() {
-    attachPending_ = true;
-    PostToSelf(AM_TERMATTACH, 0, 0);
-}
-
-void CustomTerminal::AttachStep() {
-    if (attaching_) {
-        return;
-    }
-    attaching_ = true;
-    // Released on every path, also when opening the port raises.
-    ScopeExit release([this] { attaching_ = false; });
-    if (comPort_ == nullptr) {
-        return;
-    }
-    if (comPort_->Loading()) {
-        PostToSelf(AM_TERMATTACH, 0, 0);
-        return;
-    }
-    if (hooked_ || (!comPort_->Open() && !comPort_->AutoOpen())) {
-        attachPending_ = active_;
-        return;
-    }
-    attachPending_ = false;
-    if (!comPort_->Open()) {
-        try {
-            comPort_->SetOpen(true);
-        } catch (...) {
-            // The port's opened notice attaches once the port does open.
-            attachPending_ = active_;
-            throw;
-        }
-    }
-    if (active_) {
-        if (comm::BaseDispatcher* dispatcher = comPort_->ActiveDispatcher()) {
-            std::shared_ptr<ReceiveQueue> rx = receive_;
-            dispatcher->AttachMethodHandler(
-                this, [rx, dispatcher](uint32_t msg, uint32_t offered, int32_t) {
-                    if (msg != comm::kTriggerAvailMsg || offered == 0) {
-                        return;
-                    }
-                    const int n = static_cast<int>(offered);
-                    {
-                        std::lock_guard guard(rx->Lock);
-                        uint8_t* room = rx->Queue.Reserve(n);
-                        const int got = dispatcher->ReadBytes(room, n);
-                        if (got > 0) {
-                            rx->Queue.Commit(got);
-                        }
-                    }
-                    platform::PostMessage(rx->Window.load(), AM_TERMDATA,
-                                          static_cast<platform::WParam>(CharSource::csPort), 0);
-                });
-            hooked_ = true;
-        }
-    }
-    Loaded();
-}
-
-void CustomTerminal::Detach() {
-    if (hooked_) {
-        // Not ActiveDispatcher: that could open a closed port while detaching from it.
-        if (comPort_ != nullptr) {
-            if (comm::BaseDispatcher* dispatcher = comPort_->Dispatcher()) {
-                dispatcher->DetachMethodHandler(this);
-            }
-        }
-        hooked_ = false;
-    }
-    if (active_) {
-        attachPending_ = true;
-    }
-}
-
-// Received data ------------------------------------------------------------------------------
-
-void CustomTerminal::ProcessReceived(platform::WParam source) {
-    // The whole content is taken out under the lock, so the emulator and the capture
-    // file never hold up the dispatcher thread. The chunk storage is reused.
-    std::vector<uint8_t> chunk;
-    chunk.swap(spareChunk_);
-    ScopeExit keep([this, &chunk] {
-        chunk.clear();
-        if (spareChunk_.capacity() < chunk.capacity()) {
-            spareChunk_.swap(chunk);
-        }
-    });
-    {
-        std::lock_guard guard(receive_->Lock);
-        const int n = receive_->Queue.Count();
-        if (n <= 0) {
-            return;
-        }
-        const uint8_t* p = receive_->Queue.Peek(n);
-        chunk.assign(p, p + n);
-        receive_->Queue.Clear();
-    }
-    const int n = static_cast<int>(chunk.size());
-    capture_.Write(chunk.data(), chunk.size());
-    emulator_->ProcessBlock(chunk.data(), n, static_cast<CharSource>(source & 0xFF));
-    if (!useLazyDisplay_ && emulator_->NeedsUpdate()) {
-        PaintStep();
-    }
-    lazyBytes_ += n;
 }
 
 template <typename Fn>

@@ -185,16 +185,16 @@ TEST_F(TerminalWidgetTest, DragAndCtrlCPutTheTextOnTheClipboard) {
     EXPECT_FALSE(terminal_.HasSelection());
     EXPECT_EQ(clipboard->text(), "untouched");
 
-    // Release copies (AutoCopy); rows are taken to full width.
+    // Release copies (AutoCopy); rows but the last are taken to the last column.
     Drag(CellCentre(7, 1), CellCentre(6, 2));
-    EXPECT_EQ(clipboard->text().toStdString(), "world               \r\nsecond\r\n");
+    EXPECT_EQ(clipboard->text().toStdString(), "world         \r\nsecond\r\n");
 
     clipboard->setText("other");
     QTest::keyClick(widget_->Viewport(), Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(clipboard->text().toStdString(), "world               \r\nsecond\r\n");
+    EXPECT_EQ(clipboard->text().toStdString(), "world         \r\nsecond\r\n");
     clipboard->setText("other");
     QTest::keyClick(widget_->Viewport(), Qt::Key_Insert, Qt::ControlModifier);
-    EXPECT_EQ(clipboard->text().toStdString(), "world               \r\nsecond\r\n");
+    EXPECT_EQ(clipboard->text().toStdString(), "world         \r\nsecond\r\n");
 
     // A click without dragging copies the clicked cell.
     Drag(CellCentre(2, 1), CellCentre(2, 1));
@@ -204,7 +204,8 @@ TEST_F(TerminalWidgetTest, DragAndCtrlCPutTheTextOnTheClipboard) {
 TEST_F(TerminalWidgetTest, WheelAndScrollBarMoveThroughTheScrollback) {
     std::string lines;
     for (int i = 1; i <= 20; ++i) lines += "line " + std::to_string(i) + "\r\n";
-    ASSERT_TRUE(ShowText(lines, 0, "line 20"));
+    ASSERT_TRUE(ShowText(lines, 5, "line 20"));
+    EXPECT_EQ(RowText(0), "line 15");
     QScrollBar* bar = widget_->VerticalScrollBar();
     ASSERT_EQ(terminal_.TopRow(), 1);
 

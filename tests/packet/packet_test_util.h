@@ -15,9 +15,8 @@ namespace hydrix::packet::test {
 class EventLog {
 public:
     void Watch(DataPacket& packet) {
-        packet.OnPacket = [this](DataPacket& sender, const void* data, int32_t size) {
+        packet.OnPacket = [this](DataPacket&, const void* data, int32_t size) {
             lastPointerData_ = std::string(static_cast<const char*>(data), static_cast<size_t>(size));
-            (void)sender;
         };
         packet.OnStringPacket = [this](DataPacket& sender, const std::string& data) {
             // OnPacket came first with the same bytes.

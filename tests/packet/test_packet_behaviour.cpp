@@ -217,6 +217,38 @@ TEST_F(PacketFixture, IdleTrafficIsNotKept) {
     EXPECT_EQ(manager.BufferUsed(), 0);
 }
 
+TEST_F(PacketFixture, ManyPacketsInOneReadAllDelivered) {
+    DataPacket p("P");
+    p.SetStartString("OK");
+    p.SetEndCond({EC::ecPacketSize});
+    p.SetPacketSize(2);
+    int count = 0;
+    p.OnStringPacket = [&](DataPacket&, const std::string& d) { count += d == "OK;" ? 1 : 0; };
+    manager.AddPacket(p);
+    p.SetEnabled(true);
+    std::string text;
+    for (int i = 0; i < 100000; ++i) text += "OK;";
+    Feed(text);
+    EXPECT_EQ(count, 100000);
+    EXPECT_EQ(manager.BufferUsed(), 0);
+}
+
+TEST_F(PacketFixture, EnablingWhileLoadingWaitsForLoaded) {
+    DataPacket p("P");
+    p.SetLoading(true);
+    Add(p);
+    p.SetStartString("GO");
+    p.SetEnabled(true);
+    EXPECT_TRUE(p.PendingEnable());
+    EXPECT_EQ(p.State(), PacketState::Idle);
+    Feed("GO");
+    EXPECT_TRUE(log.events.empty());
+    p.Loaded();
+    EXPECT_EQ(p.State(), PacketState::Waiting);
+    Feed("GO");
+    EXPECT_EQ(log.events, std::vector<std::string>{"P:GO"});
+}
+
 TEST(PacketPattern, EscapesWildcardsAndCase) {
     EXPECT_EQ(PreparePattern("a\\?b", false).Pattern, "a?b");
     EXPECT_EQ(PreparePattern("a\\?b", false).Mask, "000");

@@ -12,7 +12,7 @@ namespace {
 
 using EC = PacketEndCond;
 
-struct PacketSpec {
+struct PacketSetup {
     std::string Name;
     std::string Start;
     PacketEndConds End;
@@ -25,17 +25,17 @@ struct PacketSpec {
 
 struct PacketCase {
     std::string Title;
-    std::vector<PacketSpec> Packets;
+    std::vector<PacketSetup> Packets;
     std::string Input;
     std::vector<std::string> Expected;
 };
 
 void PrintTo(const PacketCase& c, std::ostream* os) { *os << c.Title; }
 
-const PacketSpec kPass{"PASS", "PASS", {EC::ecPacketSize}, "", 4};
-const PacketSpec kFail{"FAIL", "FAIL", {EC::ecPacketSize}, "", 4};
-const PacketSpec kSerial{"SN", "Instrument S/N:  ", {EC::ecString}, "       Frequency:", 0, false};
-const PacketSpec kClock{"TS", "TS = ", {EC::ecString}, "-", 0, false, false};
+const PacketSetup kPass{"PASS", "PASS", {EC::ecPacketSize}, "", 4};
+const PacketSetup kFail{"FAIL", "FAIL", {EC::ecPacketSize}, "", 4};
+const PacketSetup kSerial{"SN", "Instrument S/N:  ", {EC::ecString}, "       Frequency:", 0, false};
+const PacketSetup kClock{"TS", "TS = ", {EC::ecString}, "-", 0, false, false};
 
 const std::vector<PacketCase> kCases = {
     {"size packet holds one byte past the start string", {kPass}, "xxPASS\r\nPASS", {"PASS:PASS\r"}},
@@ -108,7 +108,7 @@ std::vector<std::string> RunCase(const PacketCase& c, unsigned seed, size_t maxR
     DataPacketManager manager;
     std::vector<std::unique_ptr<DataPacket>> packets;
     EventLog log;
-    for (const PacketSpec& s : c.Packets) {
+    for (const PacketSetup& s : c.Packets) {
         auto p = std::make_unique<DataPacket>(s.Name);
         p->SetStartCond(s.StartCond);
         p->SetStartString(s.Start);

@@ -17,7 +17,7 @@ TEST(SimOptionsTest, ParsesEveryOption) {
     EXPECT_EQ(o.clock, "07/12/31,23:59:58.99");
     EXPECT_TRUE(o.noSerial && o.noClock && o.byteWrites && o.wakeOnOpen && o.keepOpen && o.verbose);
     EXPECT_EQ(o.failCount, 3);
-    EXPECT_EQ(o.fails, (std::vector<FailSpec>{{"PT200", 2}, {"PA", 1}}));
+    EXPECT_EQ(o.fails, (std::vector<FailingTest>{{"PT200", 2}, {"PA", 1}}));
     EXPECT_EQ(o.silentAfter, "PS0");
     EXPECT_EQ(o.silentOccurrence, 2);
     EXPECT_EQ(o.delayMs, 250);

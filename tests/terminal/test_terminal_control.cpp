@@ -2,6 +2,7 @@
 // queue to the screen and the capture file, and painting under lazy display.
 #include <gtest/gtest.h>
 
+#include "terminal/tty_emulator.h"
 #include "test_terminal_control_util.h"
 
 namespace hydrix::terminal::test {
@@ -224,6 +225,56 @@ TEST_F(TerminalControl, BorderChangeOnlyTellsTheWidget) {
     t.SetBorderStyle(BorderStyle::bsNone);
     EXPECT_FALSE(host.border);
     EXPECT_EQ(t.Handle(), handle);
+    t.SetHost(nullptr);
+}
+
+TEST_F(TerminalControl, AssignedEmulatorTakesOverTheSizesAndFallsBackWhenRemoved) {
+    Terminal t;
+    t.SetScrollbackRows(1000);
+    t.SetRows(45);
+    t.SetColumns(100);
+    TTYEmulator other;
+    t.SetEmulator(&other);
+    EXPECT_EQ(t.Emulator(), &other);
+    EXPECT_EQ(t.CurrentEmulator(), &other);
+    EXPECT_EQ(other.Terminal(), &t);
+    EXPECT_EQ(TerminalLinkCount(), 1);
+    EXPECT_EQ(other.Buffer()->RowCount(), 45);
+    EXPECT_EQ(other.Buffer()->ColCount(), 100);
+    EXPECT_EQ(other.Buffer()->SVRowCount(), 1000);
+    t.DisplayString("there");
+    Pump();
+    EXPECT_EQ(RowText(t, 1), "there");
+
+    t.ComponentRemoved(&other);
+    EXPECT_EQ(t.Emulator(), nullptr);
+    EXPECT_EQ(other.Terminal(), nullptr);
+    EXPECT_EQ(TerminalLinkCount(), 0);
+    EXPECT_EQ(RowText(t, 1), "");  // the built-in buffer, with the sizes carried back
+    EXPECT_EQ(t.Columns(), 100);
+
+    other.SetTerminal(&t);  // binding from the emulator's side agrees
+    EXPECT_EQ(t.Emulator(), &other);
+    other.SetTerminal(nullptr);
+    EXPECT_EQ(t.Emulator(), nullptr);
+    EXPECT_EQ(TerminalLinkCount(), 0);
+}
+
+TEST_F(TerminalControl, WritingColumnsReturnsTheViewToTheTopLeft) {
+    FakeHost host;
+    Terminal t;
+    t.SetHost(&host);
+    t.Resize(40 * 8, 10 * 12);
+    Pump();
+    Pump();
+    t.HScroll(SB_THUMBTRACK, 20);
+    t.VScroll(SB_THUMBTRACK, 5);
+    ASSERT_EQ(t.LeftCol(), 21);
+    ASSERT_EQ(t.TopRow(), 6);
+    t.SetColumns(132);
+    EXPECT_EQ(t.LeftCol(), 1);
+    EXPECT_EQ(t.TopRow(), 1);
+    EXPECT_EQ(t.Columns(), 132);
     t.SetHost(nullptr);
 }
 

@@ -3,7 +3,9 @@
 // keys and pasted text going out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <thread>
 
 #include "comm/com_port.h"
 #include "pty_helper.h"
@@ -183,7 +185,7 @@ TEST_F(TerminalPty, KeysGoToThePortExceptCopyAndCancel) {
     EXPECT_FALSE(t_->Selecting());
     EXPECT_FALSE(t_->HasSelection());
     type('C', ssCtrl | ssShift, 3);  // with Shift it is a key like any other
-    EXPECT_EQ(pty_.ReadMaster(2, 1000), "\x03");
+    EXPECT_EQ(pty_.ReadMaster(2, 300), "\x03");
     t_->SetHost(nullptr);
 }
 

@@ -1,0 +1,220 @@
+#include "app/station.h"
+
+#include "app/host_settings.h"
+#include "app/str_util.h"
+#include "platform/dialogs.h"
+
+namespace hydrix::app {
+
+namespace {
+constexpr uint32_t kWhite = 0xFFFFFF;
+constexpr uint32_t kBlack = 0x000000;
+}  // namespace
+
+Station::Station(StationView* view, StationOptions options) : view_(view), options_(std::move(options)) {
+    SetupComponents();
+}
+
+Station::~Station() { FormDestroy(); }
+
+void Station::SetupPacket(packet::DataPacket& p, const std::string& start, packet::PacketEndConds end,
+                          const std::string& endString, int32_t size, bool include, bool ignoreCase,
+                          int32_t timeOut) {
+    p.SetStartString(start);
+    p.SetEndCond(end);
+    p.SetEndString(endString);
+    p.SetPacketSize(size);
+    p.SetIncludeStrings(include);
+    p.SetIgnoreCase(ignoreCase);
+    p.SetTimeOut(timeOut);
+    p.SetComPort(&comPort1_);
+    p.SetEnabled(true);
+}
+
+void Station::SetupComponents() {
+    comPort1_.SetComNumber(1);
+    comPort1_.SetBaud(115200);
+    comPort1_.SetTraceName("SERIAL.TRC");
+    comPort1_.SetLogName("SERIAL.LOG");
+    comPort1_.SetTapiMode(comm::TapiModeKind::tmOff);
+    comPort1_.SetOnTriggerData(
+        [this](comm::CustomComPort& cp, uint16_t handle) { ComPort1TriggerData(cp, handle); });
+
+    using EC = packet::PacketEndCond;
+    // The packets claim data in the order they join the port's manager.
+    dataPacketPass_.OnPacket = [this](packet::DataPacket& s, const void* d, int32_t n) {
+        DataPacketPassPacket(s, d, n);
+    };
+    SetupPacket(dataPacketPass_, "PASS", {EC::ecPacketSize}, "", 4, true, true, 218400);
+    dataPacketFail_.OnPacket = [this](packet::DataPacket& s, const void* d, int32_t n) {
+        DataPacketFailPacket(s, d, n);
+    };
+    SetupPacket(dataPacketFail_, "FAIL", {EC::ecPacketSize}, "", 4, true, true, 21840);
+    dataPacket1_.OnStringPacket = [this](packet::DataPacket& s, const std::string& d) {
+        DataPacket1StringPacket(s, d);
+    };
+    SetupPacket(dataPacket1_, "Instrument S/N:  ", {EC::ecString}, "       Frequency:", 0, false, true, 2184);
+    dataPacketDateTime_.OnStringPacket = [this](packet::DataPacket& s, const std::string& d) {
+        DataPacketDateTimeStringPacket(s, d);
+    };
+    SetupPacket(dataPacketDateTime_, "TS = ", {EC::ecString}, "-", 0, false, false, 21840);
+
+    terminal1_.SetActive(false);
+    terminal1_.SetCaptureFile(terminal::kDefaultCaptureFile);
+    terminal1_.SetComPort(&comPort1_);
+    terminal1_.SetScrollbackRows(1000);
+    terminal1_.SetRows(45);
+    terminal1_.SetScrollback(true);
+    terminal1_.SetColor(kWhite);
+    terminal::TerminalFont font;
+    font.Name = "Terminal";
+    font.Height = -12;
+    font.Color = kBlack;
+    terminal1_.SetFont(font);
+    terminal1_.Loaded();
+
+    commTimer_.OnTimer = [this] { CommTimerTimer(); };
+    regtimer_.OnTimer = [this] { regtimerTimer(); };
+}
+
+void Station::FormCreate() {
+    try {
+        HostSettings registry(options_.prefix);
+        registry.OpenKey();
+        if (!registry.ValueExists("ADCP COM Port")) {
+            outcome_ = RunOutcome::ConfigurationError;
+            platform::ShowMessageBox(kTidewiseRequiredText, "Error", platform::MessageIcon::Error);
+            regtimer_.SetEnabled(true);
+            return;
+        }
+        configured_ = true;
+        std::string portText = registry.ReadString("ADCP COM Port");
+        portText.erase(0, 3);
+        const std::string baudText = registry.ReadString("ADCP Baud Rate");
+        useSoftwareBreak_ = registry.ReadString("Use Software Break");
+        const std::string prefix = registry.ReadString("Current Filename Prefix");
+        const std::string outputDir = registry.ReadString("Current Output Directory");
+        registry.CloseKey();
+
+        SetText(FormItem::Label4, form_.Label4, portText);
+        SetText(FormItem::Label10, form_.Label10, baudText);
+        SetText(FormItem::Label7, form_.Label7, useSoftwareBreak_);
+        SetText(FormItem::Label8, form_.Label8, prefix);
+        SetText(FormItem::Label9, form_.Label9, outputDir);
+
+        comPort1_.SetComNumber(static_cast<uint16_t>(StrToInt(portText)));
+        comPort1_.SetBaud(StrToInt(baudText));
+
+        terminal1_.SetComPort(&comPort1_);
+        terminal1_.SetActive(true);
+        awaitingClock_ = true;
+        terminal1_.ClearAll();
+        promptTriggerHandle_ = comPort1_.NewDataTrigger(">", false);
+
+        passCount_ = 0;
+        SetText(FormItem::lblPass, form_.lblPass, "0");
+        failCount_ = 0;
+        SetText(FormItem::lblFail, form_.lblFail, "0");
+        step_ = 0;
+
+        terminal1_.SetActive(false);
+        SetText(FormItem::lblSerial, form_.lblSerial, "unknown");
+        WakeInstrument();
+        commTimer_.SetEnabled(true);
+    } catch (const EConvertError&) {
+        EndRun(RunOutcome::ConfigurationError);
+        throw;
+    } catch (const ERegistryException&) {
+        EndRun(RunOutcome::ConfigurationError);
+        throw;
+    } catch (const comm::EOpenComm&) {
+        EndRun(RunOutcome::PortError);
+        throw;
+    } catch (const comm::EInOutError&) {
+        EndRun(RunOutcome::PortError);
+        throw;
+    } catch (...) {
+        EndRun(RunOutcome::Error);
+        throw;
+    }
+}
+
+void Station::FormDestroy() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    commTimer_.SetEnabled(false);
+    regtimer_.SetEnabled(false);
+    terminal1_.SetActive(false);
+    comPort1_.SetOnTriggerData(nullptr);
+    comPort1_.SetOpen(false);
+}
+
+void Station::Button1Click() {
+    comPort1_.DeleteTrigger(promptTriggerHandle_);
+    commTimer_.SetEnabled(false);
+    regtimer_.SetEnabled(false);
+    terminal1_.SetActive(false);
+    if (terminal1_.Capture() != terminal::CaptureMode::cmOff) {
+        captureIncomplete_ = captureIncomplete_ || terminal1_.CaptureIncomplete();
+        terminal1_.SetCapture(terminal::CaptureMode::cmOff);
+    }
+    // Without the host software's settings the port was never configured: nothing is
+    // sent to whatever device the default number names.
+    if (configured_) {
+        if (useSoftwareBreak_ != "0") {
+            comPort1_.SendString(kCloseBreak);
+            comPort1_.SendString(kCloseBreak);
+        } else {
+            comPort1_.TransmitBreak(kBreakTicks, false);
+        }
+    }
+    EndRun(RunOutcome::Cancelled);
+    Close();
+}
+
+void Station::regtimerTimer() { Close(); }
+
+void Station::CommTimerTimer() {
+    // Stopped first, so that an open message box does not collect further expiries.
+    commTimer_.SetEnabled(false);
+    EndRun(RunOutcome::CommunicationsError);
+    platform::ShowMessageBox(kCommErrorText, "Error", platform::MessageIcon::Error);
+    step_ = 22;
+    Close();
+}
+
+void Station::WakeInstrument() {
+    if (useSoftwareBreak_ != "0") {
+        comPort1_.SendString(kSoftwareBreak);
+    } else {
+        comPort1_.TransmitBreak(kBreakTicks, false);
+    }
+}
+
+void Station::SendCommand(const std::string& text, uint32_t intervalMs) {
+    comPort1_.SendString(text);
+    commTimer_.SetEnabled(false);
+    commTimer_.SetInterval(intervalMs);
+    commTimer_.SetEnabled(true);
+}
+
+void Station::SetText(FormItem item, std::string& field, const std::string& text) {
+    field = text;
+    if (view_) view_->FormChanged(item);
+}
+
+void Station::Focus(FocusTarget target) {
+    if (view_) view_->SetFocus(target);
+}
+
+void Station::EndRun(RunOutcome outcome) {
+    if (outcome_ == RunOutcome::Running) outcome_ = outcome;
+}
+
+void Station::Close() {
+    if (closed_) return;
+    closed_ = true;
+    if (view_) view_->CloseWindow();
+}
+
+}  // namespace hydrix::app

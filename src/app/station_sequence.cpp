@@ -1,0 +1,127 @@
+// The test sequence driven by the instrument's prompt, and the report handlers.
+#include <string>
+
+#include "app/host_settings.h"
+#include "app/station.h"
+#include "app/str_util.h"
+#include "platform/dialogs.h"
+#include "platform/file_system.h"
+
+namespace hydrix::app {
+
+namespace {
+// Ordinary serial numbers and clock texts are far shorter; the cut keeps the whole name
+// within a file name's 255 bytes.
+constexpr std::size_t kMaxNamePartBytes = 100;
+}  // namespace
+
+void Station::ComPort1TriggerData(comm::CustomComPort&, uint16_t) {
+    try {
+        PerformStep();
+    } catch (const std::exception& e) {
+        if (view_) view_->StepFailed(e.what());
+        throw;
+    } catch (...) {
+        if (view_) view_->StepFailed("unknown exception");
+        throw;
+    }
+}
+
+void Station::PerformStep() {
+    switch (step_) {
+    case 0: SendCommand("CR1\r", 2000); break;
+    case 1: SendCommand("Ts?\r", 2000); break;
+    case 2: SendCommand("PS0\r", 5000); break;
+    case 3:
+        StartCapture();
+        break;
+    case 4: SendCommand("Ts?\r", 2000); break;
+    case 5: SendCommand("PS0\r", 5000); break;
+    case 6: SendCommand("PS3\r", 2000); break;
+    case 7: SendCommand("PT200\r", 30000); break;
+    case 8: SendCommand("PA\r", 60000); break;
+    case 9:
+        comPort1_.SendString("PC2\r");
+        commTimer_.SetEnabled(false);
+        break;
+    case 10:
+        WakeInstrument();
+        commTimer_.SetEnabled(false);
+        break;
+    default: Finish(); break;
+    }
+    SetText(FormItem::Label5, form_.Label5, std::to_string(step_));
+    ++step_;
+}
+
+void Station::StartCapture() {
+    commTimer_.SetEnabled(false);
+    commTimer_.SetInterval(2000);
+    Focus(FocusTarget::Terminal1);
+    terminal1_.SetFontColor(0x000000);
+
+    outputDir_ = HostSettings(options_.prefix).OutputDirectory(form_.Label9);
+    if (!platform::DirectoryExists(outputDir_)) {
+        EndRun(RunOutcome::OutputDirectoryMissing);
+        platform::ShowMessageBox(kNoOutputDirText, "Information", platform::MessageIcon::Information);
+        step_ = 22;
+        Close();
+        return;
+    }
+    terminal1_.SetCaptureFile(FormCaptureName());
+    SetText(FormItem::Caption, form_.Caption, kRunningCaption + FormCaptureName());
+    terminal1_.SetCapture(terminal::CaptureMode::cmOn);
+    captureFileName_ = terminal1_.CaptureFile();
+    terminal1_.SetActive(true);
+    comPort1_.SendString("CR1\r");
+    commTimer_.SetEnabled(true);
+}
+
+void Station::Finish() {
+    if (terminal1_.Capture() != terminal::CaptureMode::cmOn) return;
+    captureIncomplete_ = captureIncomplete_ || terminal1_.CaptureIncomplete();
+    terminal1_.SetCapture(terminal::CaptureMode::cmOff);
+    captureIncomplete_ = captureIncomplete_ || terminal1_.CaptureIncomplete();
+    SetText(FormItem::Caption, form_.Caption,
+            (captureIncomplete_ ? kIncompleteCaption : kFinishedCaption) + FormCaptureName());
+    Focus(FocusTarget::Button1);
+    SetText(FormItem::Button1, form_.Button1, "&Close");
+    if (outcome_ == RunOutcome::Running) {
+        outcome_ = RunOutcome::Finished;
+        if (view_) view_->RunFinished();
+    }
+}
+
+std::string Station::FormCaptureName() const {
+    return outputDir_ + SafeFileNamePart(Trim(form_.lblSerial), kMaxNamePartBytes) + "." +
+           SafeFileNamePart(dateStamp_, kMaxNamePartBytes) + ".txt";
+}
+
+void Station::DataPacketPassPacket(packet::DataPacket&, const void*, int32_t) {
+    ++passCount_;
+    SetText(FormItem::lblPass, form_.lblPass, std::to_string(passCount_));
+}
+
+void Station::DataPacketFailPacket(packet::DataPacket&, const void*, int32_t) {
+    ++failCount_;
+    SetText(FormItem::lblFail, form_.lblFail, std::to_string(failCount_));
+}
+
+void Station::DataPacket1StringPacket(packet::DataPacket&, const std::string& data) {
+    SetText(FormItem::lblSerial, form_.lblSerial, data);
+}
+
+void Station::DataPacketDateTimeStringPacket(packet::DataPacket&, const std::string& data) {
+    if (awaitingClock_) {
+        const std::string text = Trim(data);
+        SetText(FormItem::lblDateTime, form_.lblDateTime, text);
+        std::string stamp = text.substr(0, 255);
+        stamp = FilterChars(stamp, "/");
+        stamp = FilterChars(stamp, ":");
+        stamp = FilterChars(stamp, ",");
+        dateStamp_ = stamp;
+    }
+    awaitingClock_ = false;
+}
+
+}  // namespace hydrix::app

@@ -1,0 +1,171 @@
+// Test doubles for the station: a user interface that keeps every message box, a view
+// that records what the station asks of the window, and a fixture with a com port on a
+// pseudo-terminal (the test plays the instrument at the master), a Wine prefix holding
+// the host software's settings and an output directory.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/station.h"
+#include "platform/dialogs.h"
+#include "platform/message_loop.h"
+#include "pty_helper.h"
+
+namespace hydrix::app::test {
+
+class RecordingUserInterface : public platform::UserInterface {
+public:
+    void ShowMessage(const std::string& text, const std::string&, platform::MessageIcon icon) override {
+        std::lock_guard guard(lock);
+        messages.push_back(text);
+        icons.push_back(icon);
+        if (onMessage) onMessage(text);
+    }
+    void ShowException(const std::string& text) override {
+        std::lock_guard guard(lock);
+        exceptions.push_back(text);
+    }
+    void Beep() override {}
+    void SetClipboardText(const std::string& text) override { clipboard = text; }
+    std::string ClipboardText() override { return clipboard; }
+
+    std::mutex lock;
+    std::vector<std::string> messages;
+    std::vector<platform::MessageIcon> icons;
+    std::vector<std::string> exceptions;
+    std::function<void(const std::string&)> onMessage;
+    std::string clipboard;
+};
+
+class RecordingView : public StationView {
+public:
+    void FormChanged(FormItem item) override { changed.push_back(item); }
+    void SetFocus(FocusTarget target) override { focus.push_back(target); }
+    void CloseWindow() override { ++closes; }
+    void RunFinished() override { ++finished; }
+    void StepFailed(const std::string& what) override { failures.push_back(what); }
+
+    std::vector<FormItem> changed;
+    std::vector<FocusTarget> focus;
+    int closes = 0;
+    int finished = 0;
+    std::vector<std::string> failures;
+};
+
+struct RegSettings {
+    std::string port = "COM7";
+    std::string baud = "115200";
+    std::string softwareBreak = "1";
+    std::string prefix = "ADCP";
+    std::string outputDir;  // empty: the fixture's output directory
+};
+
+class StationFixture : public ::testing::Test {
+protected:
+    static constexpr int kCom = 7;
+
+    void SetUp() override {
+        platform::MessageLoop::Instance().AttachToCurrentThread();
+        platform::MessageLoop::Instance().ResetQuit();
+        previousUi_ = platform::SetUserInterface(ui_);
+        prefix_.LinkCom(kCom, pty_.SlavePath());
+        outDir_ = prefix_.Path() / "out";
+        std::filesystem::create_directories(outDir_);
+    }
+    void TearDown() override {
+        station_.reset();
+        // Packet managers and windows free themselves through posted messages.
+        Pump([] { return false; }, 50);
+        platform::SetUserInterface(previousUi_);
+    }
+
+    static std::string Quote(const std::string& s) {
+        std::string out;
+        for (char c : s) {
+            if (c == '\\' || c == '"') out.push_back('\\');
+            out.push_back(c);
+        }
+        return out;
+    }
+    void WriteUserReg(const std::string& body) {
+        std::ofstream(prefix_.Path() / "user.reg")
+            << "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n\n"
+            << body;
+    }
+    static std::string KeyHeader() { return "[Software\\\\Velmar Sensors\\\\Tidewise\\\\Settings] 1700000000\n"; }
+    void WriteSettings(const RegSettings& s) {
+        const std::string dir = s.outputDir.empty() ? outDir_.string() : s.outputDir;
+        WriteUserReg(KeyHeader() + "\"ADCP COM Port\"=\"" + Quote(s.port) + "\"\n\"ADCP Baud Rate\"=\"" +
+                     Quote(s.baud) + "\"\n\"Use Software Break\"=\"" + Quote(s.softwareBreak) +
+                     "\"\n\"Current Filename Prefix\"=\"" + Quote(s.prefix) +
+                     "\"\n\"Current Output Directory\"=\"" + Quote(dir) + "\"\n");
+    }
+
+    Station& MakeStation() {
+        station_ = std::make_unique<Station>(&view_, StationOptions{prefix_.Path()});
+        return *station_;
+    }
+    static bool Pump(const std::function<bool()>& done, uint32_t ms = 5000) {
+        return platform::MessageLoop::Instance().ProcessUntil(done, ms);
+    }
+    // What the station sent, waiting until count bytes came.
+    std::string Sent(size_t count) {
+        std::string out;
+        Pump([&] {
+            out += pty_.ReadMaster(count - out.size(), 5);
+            return out.size() >= count;
+        });
+        return out;
+    }
+    // Whatever the station sent within ms.
+    std::string SentWithin(uint32_t ms) {
+        std::string out;
+        Pump([&] {
+            out += pty_.ReadMaster(4096, 1);
+            return false;
+        }, ms);
+        return out;
+    }
+    // The instrument answers; returns once the station has taken `steps` more steps.
+    bool Answer(const std::string& text, int steps = 1) {
+        const int target = station_->Step() + steps;
+        if (!pty_.WriteMaster(text)) return false;
+        return Pump([&] { return station_->Step() >= target; });
+    }
+    // FormCreate, then prompts and reports until step 3 (capture start) has run.
+    void RunToCapture(const std::string& serialReport, const std::string& clockReport) {
+        Station& s = *station_;
+        s.FormCreate();
+        ASSERT_EQ(Sent(6), "=====\r");
+        ASSERT_TRUE(Answer("banner\r\n>"));
+        ASSERT_EQ(Sent(4), "CR1\r");
+        ASSERT_TRUE(Answer("CR1\r\n>"));
+        ASSERT_EQ(Sent(4), "Ts?\r");
+        ASSERT_TRUE(Answer("Ts?\r\n" + clockReport + ">"));
+        ASSERT_EQ(Sent(4), "PS0\r");
+        ASSERT_TRUE(Answer("PS0\r\n" + serialReport + ">"));
+    }
+
+    hydrix::test::PtyPair pty_;
+    hydrix::test::TempWinePrefix prefix_;
+    std::filesystem::path outDir_;
+    std::shared_ptr<RecordingUserInterface> ui_ = std::make_shared<RecordingUserInterface>();
+    std::shared_ptr<platform::UserInterface> previousUi_;
+    RecordingView view_;
+    std::unique_ptr<Station> station_;
+};
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace hydrix::app::test
