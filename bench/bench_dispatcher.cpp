@@ -6,16 +6,14 @@
 //   bench_dispatcher [--mb=64] [--rounds=3] [--prompts=1000] [--quiet-prompts=200] [--idle=10]
 //                    [--only=throughput,latency,idle] [--detail] [--skip-plain]
 //
-// --detail adds each thread's cpu time and time spent waiting for a cpu; --skip-plain
+// --detail adds each thread's cpu time and time spent waiting for a cpu, and the plain
+// loop split over two threads in lockstep as the dispatcher's are; --skip-plain
 // leaves out the plain throughput loop, for profiling the dispatcher alone.
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -23,9 +21,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
@@ -37,116 +32,15 @@
 #include "comm/posix_dispatcher.h"
 #include "comm/ring.h"
 #include "comm/triggers.h"
+#include "platform/event.h"
 #include "platform/message_loop.h"
+#include "pty_bench_util.h"
 
 namespace {
 
+using namespace hydrix::bench;
 using hydrix::comm::PosixDispatcher;
 using hydrix::platform::MessageLoop;
-using SteadyClock = std::chrono::steady_clock;
-
-constexpr size_t kWriteChunk = 64 * 1024;
-constexpr size_t kPlainReadSize = 4096;
-constexpr uint32_t kPatternPeriod = 251;  // prime: no read or write size lines up with it
-constexpr int kStallMs = 20000;           // a flood that makes no progress this long has failed
-
-double Seconds(SteadyClock::duration d) { return std::chrono::duration<double>(d).count(); }
-double Millis(SteadyClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// Byte i of every stream is i % 251; a reference twice the write size lets any chunk be
-// written or checked with one call.
-const uint8_t* PatternAt(uint64_t offset) {
-    static const std::vector<uint8_t> ref = [] {
-        std::vector<uint8_t> v(2 * kWriteChunk + kPatternPeriod);
-        for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<uint8_t>(i % kPatternPeriod);
-        return v;
-    }();
-    return ref.data() + offset % kPatternPeriod;
-}
-
-// Counts received bytes and remembers where the stream first differs from the pattern.
-struct PatternSink {
-    uint64_t received = 0;
-    uint64_t firstBad = UINT64_MAX;
-    uint64_t chunks = 0;
-
-    void Take(const uint8_t* data, size_t n) {
-        const uint8_t* want = PatternAt(received);
-        if (firstBad == UINT64_MAX && std::memcmp(data, want, n) != 0) {
-            size_t i = 0;
-            while (data[i] == want[i]) ++i;
-            firstBad = received + i;
-        }
-        received += n;
-        ++chunks;
-    }
-};
-
-struct CpuSample {
-    double cpu = 0;  // user + sys, seconds, all threads
-    long switches = 0;
-    SteadyClock::time_point wall;
-
-    static CpuSample Now() {
-        rusage u{};
-        ::getrusage(RUSAGE_SELF, &u);
-        CpuSample s;
-        s.cpu = static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-                static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-        s.switches = u.ru_nvcsw + u.ru_nivcsw;
-        s.wall = SteadyClock::now();
-        return s;
-    }
-};
-
-// Per-thread scheduler figures from /proc/self/task/*/schedstat: time on a cpu, time
-// runnable but waiting for one, and the number of times the thread was put on a cpu.
-struct TaskTimes {
-    double runMs = 0;
-    double waitMs = 0;
-    long slices = 0;
-};
-
-std::map<int, TaskTimes> SampleTasks() {
-    std::map<int, TaskTimes> tasks;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream in(entry.path() / "schedstat");
-        unsigned long long run = 0, wait = 0, slices = 0;
-        if (in >> run >> wait >> slices) {
-            tasks[std::stoi(entry.path().filename().string())] =
-                TaskTimes{static_cast<double>(run) / 1e6, static_cast<double>(wait) / 1e6, static_cast<long>(slices)};
-        }
-    }
-    return tasks;
-}
-
-// The threads that ran between two samples, named where the caller knows them; the
-// others take the fallback names in order of creation (thread ids grow).
-void PrintTasks(const std::map<int, TaskTimes>& before, const std::map<int, TaskTimes>& after,
-                const std::map<int, std::string>& names, double seconds,
-                const std::vector<std::string>& fallback = {"com thread", "output thread"}) {
-    size_t unnamed = 0;
-    for (const auto& [tid, a] : after) {
-        const auto it = before.find(tid);
-        const TaskTimes b = it == before.end() ? TaskTimes{} : it->second;
-        const auto name = names.find(tid);
-        std::string label = name != names.end()      ? name->second
-                            : unnamed < fallback.size() ? fallback[unnamed++]
-                                                        : "thread " + std::to_string(++unnamed);
-        std::printf("      %-18s cpu %7.1f ms  waiting for a cpu %7.1f ms  %6.0f runs/s\n", label.c_str(),
-                    a.runMs - b.runMs, a.waitMs - b.waitMs,
-                    static_cast<double>(a.slices - b.slices) / seconds);
-    }
-}
-
-int OpenPlainSlave(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        std::fprintf(stderr, "open %s: %s\n", path.c_str(), std::strerror(errno));
-        std::exit(2);
-    }
-    return fd;
-}
 
 std::unique_ptr<PosixDispatcher> OpenDispatcher(const hydrix::test::PtyPair& pty) {
     auto d = std::make_unique<PosixDispatcher>(nullptr);
@@ -160,34 +54,6 @@ std::unique_ptr<PosixDispatcher> OpenDispatcher(const hydrix::test::PtyPair& pty
         std::exit(2);
     }
     return d;
-}
-
-// Writes total pattern bytes to the (non-blocking) master in kWriteChunk writes.
-bool Flood(int masterFd, uint64_t total) {
-    uint64_t sent = 0;
-    while (sent < total) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(kWriteChunk, total - sent));
-        const ssize_t n = ::write(masterFd, PatternAt(sent), want);
-        if (n > 0) {
-            sent += static_cast<uint64_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) {
-            std::fprintf(stderr, "flood write: %s\n", std::strerror(errno));
-            return false;
-        }
-        pollfd p{masterFd, POLLOUT, 0};
-        int r;
-        do {
-            r = ::poll(&p, 1, kStallMs);
-        } while (r < 0 && errno == EINTR);
-        if (r == 0) {
-            std::fprintf(stderr, "flood stalled at %llu bytes\n", static_cast<unsigned long long>(sent));
-            return false;
-        }
-    }
-    return true;
 }
 
 bool gDetail = false;
@@ -237,6 +103,55 @@ Throughput PlainThroughput(uint64_t total) {
     t.tasksAfter = SampleTasks();
     writer.join();
     t.taskNames[writerTid] = "writer";
+    ::close(fd);
+    t.seconds = Seconds(after.wall - before.wall);
+    t.cpuSeconds = after.cpu - before.cpu;
+    t.switches = after.switches - before.switches;
+    t.ok = floodOk && t.sink.received == total && t.sink.firstBad == UINT64_MAX;
+    return t;
+}
+
+// The plain loop split as the dispatcher splits it: a waiting thread that polls and hands
+// each event to a reading thread through the platform's events, in lockstep. What the
+// hand-off alone costs, without rings, triggers or notifications. With drain set the
+// reading thread keeps reading while the driver has bytes before it releases the waiter.
+Throughput LockstepThroughput(uint64_t total, bool drain) {
+    hydrix::test::PtyPair pty;
+    const int fd = OpenPlainSlave(pty.SlavePath());
+    Throughput t;
+    std::vector<uint8_t> buffer(hydrix::comm::kInputRingSize);
+    hydrix::platform::Event ready{false};
+    hydrix::platform::Event cycleDone{false};
+    std::atomic<bool> stop{false};
+    std::thread waiter([&] {
+        while (!stop) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            ready.Set();
+            cycleDone.Wait(100);
+        }
+    });
+    const CpuSample before = CpuSample::Now();
+    bool floodOk = true;
+    std::thread writer([&] { floodOk = Flood(pty.MasterFd(), total); });
+    auto lastProgress = SteadyClock::now();
+    while (t.sink.received < total && SteadyClock::now() - lastProgress < std::chrono::milliseconds(kStallMs)) {
+        ready.Wait(50);
+        ssize_t n;
+        do {
+            n = ::read(fd, buffer.data(), buffer.size());
+            if (n > 0) {
+                t.sink.Take(buffer.data(), static_cast<size_t>(n));
+                lastProgress = SteadyClock::now();
+            }
+        } while (drain && n > 0 && t.sink.received < total);
+        cycleDone.Set();
+    }
+    const CpuSample after = CpuSample::Now();
+    stop = true;
+    cycleDone.Set();
+    waiter.join();
+    writer.join();
     ::close(fd);
     t.seconds = Seconds(after.wall - before.wall);
     t.cpuSeconds = after.cpu - before.cpu;
@@ -349,6 +264,10 @@ bool RunThroughput(uint64_t total, int rounds) {
         std::printf(" round %d\n", round);
         const Throughput plain = gSkipPlain ? Throughput{} : PlainThroughput(total);
         if (!gSkipPlain) PrintThroughput("plain poll()+read()", plain);
+        if (gDetail && !gSkipPlain) {
+            PrintThroughput("plain, 2 thr lockstep", LockstepThroughput(total, false));
+            PrintThroughput("  same, reader drains", LockstepThroughput(total, true));
+        }
         const Throughput disp = DispatcherThroughput(total);
         PrintThroughput("dispatcher 32257", disp);
         ok = ok && (gSkipPlain || plain.ok) && disp.ok;
@@ -409,19 +328,6 @@ struct Pacing {
 const Pacing kBackToBack{"back to back", 300, 1300, "", 0};
 const Pacing kAsInstrument{"after a quiet spell, 2 ms behind a reply line", 60000, 90000, "PS3 OK\r\n", 2000};
 
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n < 0 && errno != EINTR) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Writes the prompts and waits for each until arrived(i, bytesSentSoFar) holds; the
 // arrival time of prompt i is read back through arrivalOf. Runs on a thread of its own.
 template <typename Arrived, typename ArrivalOf>
@@ -451,46 +357,6 @@ LatencyStats DrivePrompts(int masterFd, int prompts, const Pacing& pacing, std::
     }
     return s;
 }
-
-// A plain reader thread: poll() and read() on the slave, stamping each prompt as read.
-class PlainReader {
-public:
-    PlainReader(int fd, std::mutex& lock, std::condition_variable& changed, std::function<void()> onPrompt = {})
-        : fd_(fd), lock_(lock), changed_(changed), onPrompt_(std::move(onPrompt)), thread_([this] { Run(); }) {}
-    ~PlainReader() {
-        stop_ = true;
-        thread_.join();
-    }
-    std::vector<SteadyClock::time_point> arrivals;  // under lock
-
-private:
-    void Run() {
-        uint8_t buffer[kPlainReadSize];
-        while (!stop_) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-            const auto now = SteadyClock::now();
-            for (ssize_t i = 0; i < n; ++i) {
-                if (buffer[i] != '>') continue;
-                if (onPrompt_) {
-                    onPrompt_();
-                } else {
-                    std::lock_guard guard(lock_);
-                    arrivals.push_back(now);
-                    changed_.notify_all();
-                }
-            }
-        }
-    }
-
-    int fd_;
-    std::mutex& lock_;
-    std::condition_variable& changed_;
-    std::function<void()> onPrompt_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 LatencyStats PlainLatency(int prompts, const Pacing& pacing) {
     hydrix::test::PtyPair pty;

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <string>
 
 #include "gui/qt_key_map.h"
 #include "platform/dialogs.h"
@@ -71,8 +72,10 @@ public:
 
 protected:
     bool event(QEvent* event) override {
-        // Keys the control wants (Ctrl+C included) are not taken as shortcuts elsewhere.
-        if (event->type() == QEvent::ShortcutOverride && owner_.WantsAllKeys()) {
+        // Keys the control wants (Ctrl+C included) are not taken as shortcuts elsewhere;
+        // Alt combinations stay with the window's menus, as system keys do.
+        if (event->type() == QEvent::ShortcutOverride && owner_.WantsAllKeys() &&
+            !(static_cast<QKeyEvent*>(event)->modifiers() & Qt::AltModifier)) {
             event->accept();
             return true;
         }
@@ -133,22 +136,31 @@ TerminalWidget::TerminalWidget(terminal::CustomTerminal& terminal, QWidget* pare
 }
 
 TerminalWidget::~TerminalWidget() {
+    // The control hears of the lost focus while this widget is still whole; the client
+    // area goes before the base class would delete it, since its events come here.
+    viewport_->clearFocus();
     drawCanvas_.reset();
     if (drawPainter_.isActive()) drawPainter_.end();
     if (terminal_.Host() == this) Forward([this] { terminal_.SetHost(nullptr); });
+    delete viewport_;
 }
 
 QWidget* TerminalWidget::Viewport() const { return viewport_; }
 
 template <typename Fn>
 void TerminalWidget::Forward(Fn fn) {
+    std::string error;
     try {
         fn();
+        return;
     } catch (const std::exception& e) {
-        platform::ShowExceptionReport(e.what());
+        error = e.what();
     } catch (...) {
-        platform::ShowExceptionReport("Unknown exception");
+        error = "Unknown exception";
     }
+    // Reported from the event loop, not from inside this event (perhaps a paint).
+    QMetaObject::invokeMethod(qApp, [error] { platform::ShowExceptionReport(error); },
+                              Qt::QueuedConnection);
 }
 
 QSize TerminalWidget::sizeHint() const {

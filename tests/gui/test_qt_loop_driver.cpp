@@ -64,6 +64,35 @@ TEST_F(QtLoopDriverTest, PostsFromWorkersArriveOnGuiThreadInOrderPerThread) {
     }
 }
 
+// Counts the queued calls Qt delivers to an object.
+class MetaCallCounter : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::MetaCall) ++count;
+        return false;
+    }
+    int count = 0;
+};
+
+TEST_F(QtLoopDriverTest, FloodOfPostsQueuesOneDrain) {
+    int handled = 0;
+    window_ = MessageLoop::Instance().CreateWindow([&](uint32_t msg, WParam, LParam) {
+        if (msg == kMsgPost) ++handled;
+        return LParam{0};
+    });
+    QTest::qWait(10);  // drains queued by the window's creation are done
+    MetaCallCounter counter;
+    installed_.driver.installEventFilter(&counter);
+    // The GUI thread does not run Qt's loop while the worker posts.
+    std::thread worker([this] {
+        for (int i = 0; i < 5000; ++i) platform::PostMessage(window_, kMsgPost, 0, 0);
+    });
+    worker.join();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return handled == 5000; }, 5000));
+    EXPECT_EQ(counter.count, 1);
+    installed_.driver.removeEventFilter(&counter);
+}
+
 TEST_F(QtLoopDriverTest, ModalDialogKeepsServingSendsTimersAndCalls) {
     QDialog dialog;
     std::atomic<int> timerTicks{0};
