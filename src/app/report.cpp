@@ -60,7 +60,7 @@ std::vector<std::string> ScrollbackRows(terminal::Terminal& terminal) {
     std::vector<std::string> rows;
     terminal::TerminalBuffer* buffer = terminal.Buffer();
     if (buffer == nullptr || buffer->WideChars()) return rows;
-    const int oldest = 1 - buffer->ScreenTop();
+    const int oldest = 1 - (buffer->SVRowCount() - buffer->RowCount());
     bool seen = false;
     for (int row = oldest; row <= 0; ++row) {
         std::string text = RowText(*buffer, row);

@@ -1,5 +1,8 @@
 #include "app/station.h"
 
+#include <chrono>
+#include <thread>
+
 #include "app/host_settings.h"
 #include "app/str_util.h"
 #include "platform/dialogs.h"
@@ -146,6 +149,13 @@ void Station::FormDestroy() {
     regtimer_.SetEnabled(false);
     terminal1_.SetActive(false);
     comPort1_.SetOnTriggerData(nullptr);
+    // Closing purges the output: let the closing break text (or a last command) reach
+    // the line first, for at most two seconds.
+    if (comm::BaseDispatcher* d = comPort1_.Dispatcher(); d != nullptr && comPort1_.Open()) {
+        for (int i = 0; i < 1000 && d->OutputPending() > 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
     comPort1_.SetOpen(false);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -58,7 +59,7 @@ public:
     uint32_t ReadDeviceErrors(DeviceStatus& status) override {
         status.Flags = lineErrors;
         lineErrors = 0;
-        status.InQueue = static_cast<uint32_t>(rx.size());
+        status.InQueue = static_cast<uint32_t>(std::min<size_t>(rx.size(), reportedInQueueLimit));
         std::lock_guard guard(outputLock_);
         status.OutQueue = RingCount(outHead_, outTail_, static_cast<uint32_t>(outRing_.size()), outFull_);
         return status.Flags;
@@ -99,6 +100,9 @@ public:
     int ReadModemStatus() override { return modemSignals; }
 
     std::deque<uint8_t> rx;
+    // A tty may hand a read more than its queue count said a moment before: the
+    // count reported stops here while reads still take everything held.
+    size_t reportedInQueueLimit = SIZE_MAX;
     platform::DeviceState state;
     int stateWrites = 0;
     uint32_t lineErrors = 0;
