@@ -5,6 +5,7 @@
 
 #include "app/host_settings.h"
 #include "app/str_util.h"
+#include "packet/packet_manager_list.h"
 #include "platform/dialogs.h"
 
 namespace hydrix::app {
@@ -18,7 +19,16 @@ Station::Station(StationView* view, StationOptions options) : view_(view), optio
     SetupComponents();
 }
 
-Station::~Station() { FormDestroy(); }
+Station::~Station() {
+    FormDestroy();
+    // The port's packet manager frees itself through a posted message and refers to the
+    // port until then, so it must go while the port still exists.
+    for (packet::DataPacket* p : {&dataPacketPass_, &dataPacketFail_, &dataPacket1_, &dataPacketDateTime_}) {
+        p->SetComPort(nullptr);
+    }
+    platform::MessageLoop::Instance().ProcessUntil(
+        [this] { return packet::PacketManagers().ManagerFor(&comPort1_) == nullptr; }, 1000);
+}
 
 void Station::SetupPacket(packet::DataPacket& p, const std::string& start, packet::PacketEndConds end,
                           const std::string& endString, int32_t size, bool include, bool ignoreCase,
@@ -150,11 +160,13 @@ void Station::FormDestroy() {
     terminal1_.SetActive(false);
     comPort1_.SetOnTriggerData(nullptr);
     // Closing purges the output: let the closing break text (or a last command) reach
-    // the line first, for at most two seconds.
+    // the line first, for at most two seconds. The pause after the drain covers the
+    // device's own buffer (a pseudo-terminal's purge drops what its far end has not read).
     if (comm::BaseDispatcher* d = comPort1_.Dispatcher(); d != nullptr && comPort1_.Open()) {
         for (int i = 0; i < 1000 && d->OutputPending() > 0; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     comPort1_.SetOpen(false);
 }

@@ -67,6 +67,7 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
         inRing_.assign(kInputRingSize, 0);
         inHead_ = inTail_ = 0;
         inFull_ = false;
+        received_ = 0;
         handlerReadCount_ = 0;
         largestReadCount_ = 0;
         readingInNotification_ = false;
@@ -96,7 +97,8 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
     {
         std::lock_guard guard(dispatcherLock_);
         scanPos_ = 0;
-        lastAvailPos_ = 0;
+        scanned_ = 0;
+        lastAvailAt_ = 0;
         ClearStatusFired();
         modemStatus_ = 0;
         lastBaud_ = 115200;
@@ -259,7 +261,10 @@ int BaseDispatcher::PurgeInput() {
     inFull_ = false;
     std::lock_guard dguard(dispatcherLock_);
     // Purged bytes must not fire triggers: the scan resumes at the new head.
-    if (!readingInNotification_) scanPos_ = inHead_;
+    if (!readingInNotification_) {
+        scanPos_ = inHead_;
+        scanned_ = received_;
+    }
     for (auto& trigger : dataTriggers_) ResetPartialMatch(trigger);
     return result;
 }
@@ -271,16 +276,24 @@ void BaseDispatcher::RefreshDeviceStatus(DeviceStatus& status) {
 
 // Filling the input ring (dispatcher thread) ------------------------------------------
 
-void BaseDispatcher::FillInputRing() {
+uint32_t BaseDispatcher::FillInputRing() {
     std::lock_guard guard(inputLock_);
-    if (inRing_.empty() || inFull_) return;
+    if (inRing_.empty() || inFull_) return 0;
     DeviceStatus status;
     RefreshDeviceStatus(status);
-    if (status.InQueue == 0) return;
-    const uint32_t contiguous = inTail_ > inHead_ ? inTail_ - inHead_ : kInputRingSize - inHead_;
-    const uint32_t room = RingFree(inHead_, inTail_, kInputRingSize, inFull_);
+    if (status.InQueue == 0) return 0;
+    uint32_t room = RingFree(inHead_, inTail_, kInputRingSize, inFull_);
+    {
+        // Bytes a reader took before the scan reached them stay in place until scanned.
+        std::lock_guard dguard(dispatcherLock_);
+        const uint64_t unscanned = std::min<uint64_t>(received_ - scanned_, kInputRingSize);
+        room = std::min(room, kInputRingSize - static_cast<uint32_t>(unscanned));
+    }
+    // Never more than the driver reported: a tty read may return more than its count.
     const uint32_t wanted = std::min(room, status.InQueue);
-    uint32_t second = wanted > contiguous ? wanted - contiguous : 0;
+    if (wanted == 0) return 0;
+    const uint32_t contiguous = inTail_ > inHead_ ? inTail_ - inHead_ : kInputRingSize - inHead_;
+    const uint32_t first = std::min(contiguous, wanted);
 
     auto readPart = [this](uint32_t count) -> uint32_t {
         int got = DeviceRead(inRing_.data() + inHead_, static_cast<int>(count));
@@ -288,26 +301,27 @@ void BaseDispatcher::FillInputRing() {
             NoteReadFailure(-1);
             got = 0;
         }
-        const auto n = static_cast<uint32_t>(got);
+        const uint32_t n = std::min(static_cast<uint32_t>(got), count);
         if (n > 0) {
             std::lock_guard dguard(dispatcherLock_);
             Log(LogKind::Dispatch, LogSubKind::ReadCom, n, inRing_.data() + inHead_, n);
         }
+        inHead_ = RingAdvance(inHead_, n, kInputRingSize);
         return n;
     };
 
-    if (contiguous > 0) {
-        const uint32_t got = readPart(contiguous);
-        inHead_ += got;
-        if (got < contiguous) second = 0;
-        if (inHead_ >= kInputRingSize) inHead_ = 0;
-        if (got > 0) inFull_ = inHead_ == inTail_;
+    uint32_t moved = readPart(first);
+    if (moved == first && wanted > first) moved += readPart(wanted - first);
+    if (moved > 0) {
+        inFull_ = inHead_ == inTail_;
+        received_ += moved;
     }
-    if (second > 0) {
-        const uint32_t got = readPart(second);
-        inHead_ = RingAdvance(inHead_, got, kInputRingSize);
-        if (got > 0) inFull_ = inHead_ == inTail_;
-    }
+    return moved;
+}
+
+bool BaseDispatcher::InputRingFull() {
+    std::lock_guard guard(inputLock_);
+    return inFull_;
 }
 
 // Signals and line errors ------------------------------------------------------------

@@ -163,7 +163,8 @@ public:
     // One cycle after a device event (or the 50 ms time-out), and the timer pass.
     void RunDeviceCycle();
     void RunTimerCycle();
-    void FillInputRing();
+    // Reads what the driver holds into the input ring's free room; the bytes moved.
+    uint32_t FillInputRing();
     bool ScanDataTriggers();
     bool ScanTimerTriggers();
     bool ScanStatusTriggers();
@@ -249,6 +250,10 @@ protected:
     uint32_t inHead_ = 0;
     uint32_t inTail_ = 0;
     bool inFull_ = false;
+    // Bytes put in the ring since open: the head's place in the received stream. The
+    // scan and the availability offer count in the same stream, so a full ring (head
+    // back on the tail) never looks like an empty one to them.
+    uint64_t received_ = 0;
     uint32_t handlerReadCount_ = 0;
     uint32_t largestReadCount_ = 0;
     bool readingInNotification_ = false;
@@ -298,7 +303,8 @@ private:
     void WaitForDrain();
     bool CheckFlowLimits(int bufferFull, int bufferResume) const;
     void ClearStatusFired();
-    uint32_t UnreadCountThrough(uint32_t pos);
+    uint32_t UnreadCountThrough(uint64_t at);
+    bool InputRingFull();
     void Log(LogKind kind, LogSubKind subKind, uint32_t data, const void* bytes = nullptr,
              uint32_t length = 0);
     void TraceBytes(uint8_t kind, const uint8_t* bytes, uint32_t count);
@@ -336,8 +342,9 @@ private:
     bool statusHit_ = false;
     int32_t handleCounter_ = 1;
     uint32_t scanPos_ = 0;
+    uint64_t scanned_ = 0;  // the scan position's place in the received stream
     uint32_t availThreshold_ = 0;
-    uint32_t lastAvailPos_ = 0;
+    uint64_t lastAvailAt_ = 0;  // stream place of the last availability offer
     uint32_t logStartMs_ = 0;
     Trace trace_;
     DispatchLog log_;

@@ -104,6 +104,9 @@ void ComThread::Execute() {
         if (events & platform::kEvRing) d.ringSeen_ = true;
         if (d.stopThreads_) break;
         d.lastEventMask_.fetch_or(events);
+        // A time-out cycle that ran while this thread was in its wait has left cycle
+        // done set; only the cycle this event starts may release the next wait.
+        d.cycleDone_.Reset();
         d.deviceEventReady_.Set();
         d.cycleDone_.Wait();
     }

@@ -9,34 +9,50 @@
 
 namespace hydrix::comm {
 
-uint32_t BaseDispatcher::UnreadCountThrough(uint32_t pos) {
+namespace {
+
+// Bounds one device cycle under a steady stream, so that timer triggers keep their pace.
+constexpr int kFillRoundsPerCycle = 16;
+
+}  // namespace
+
+uint32_t BaseDispatcher::UnreadCountThrough(uint64_t at) {
     std::lock_guard guard(inputLock_);
     const uint32_t held = RingCount(inHead_, inTail_, kInputRingSize, inFull_);
-    const uint32_t distance = (pos + kInputRingSize - inTail_) % kInputRingSize;
+    const uint64_t tailAt = received_ - held;
     // A byte a reader already took is no longer unread.
-    return distance < held ? distance + 1 : 0;
+    return at >= tailAt && at < received_ ? static_cast<uint32_t>(at - tailAt + 1) : 0;
 }
 
 bool BaseDispatcher::ScanDataTriggers() {
     if (inDispatch_) return false;
     uint32_t head;
+    uint64_t received;
     const uint8_t* ring;
     {
         std::lock_guard guard(inputLock_);
         if (inRing_.empty()) return false;
         head = inHead_;
+        received = received_;
         // Only this thread writes ring bytes or reallocates the ring while it runs.
         ring = inRing_.data();
     }
     std::vector<std::pair<int, int>> fired;
-    uint32_t pos;
+    // Positions are counted in the received stream, not the ring: a full ring has its
+    // head on its tail, and a whole ring's worth may arrive between two offers.
+    uint64_t at;
     uint32_t longest = 0;
     uint32_t threshold;
-    uint32_t lastAvail;
+    uint64_t lastAvail;
     {
         std::lock_guard guard(dispatcherLock_);
-        pos = scanPos_;
-        while (pos != head) {
+        at = scanned_;
+        if (dataTriggers_.empty()) {
+            at = received;
+            scanPos_ = head;
+        }
+        uint32_t pos = scanPos_;
+        for (; at < received; ++at) {
             const uint8_t c = ring[pos];
             for (auto& trigger : dataTriggers_) {
                 if (trigger.Length > 0 && !trigger.Matched && MatchTriggerByte(trigger, c)) {
@@ -44,6 +60,7 @@ bool BaseDispatcher::ScanDataTriggers() {
                     longest = std::max(longest, static_cast<uint32_t>(trigger.Length));
                 }
             }
+            pos = RingAdvance(pos, 1, kInputRingSize);
             if (longest > 0) {
                 // Delivered last-registered first.
                 for (auto it = dataTriggers_.rbegin(); it != dataTriggers_.rend(); ++it) {
@@ -52,25 +69,25 @@ bool BaseDispatcher::ScanDataTriggers() {
                         fired.emplace_back(it->Handle, it->Length);
                     }
                 }
-                scanPos_ = RingAdvance(pos, 1, kInputRingSize);
                 break;
             }
-            pos = RingAdvance(pos, 1, kInputRingSize);
         }
-        if (fired.empty()) scanPos_ = pos;
+        scanPos_ = pos;
+        scanned_ = fired.empty() ? at : at + 1;
         threshold = availThreshold_;
-        lastAvail = lastAvailPos_;
+        lastAvail = lastAvailAt_;
     }
 
     if (!fired.empty()) {
-        if (threshold != 0 && pos != lastAvail) {
-            const uint32_t count = UnreadCountThrough(pos);
+        // at is the matched byte's place; the offer holds what precedes the string.
+        if (threshold != 0 && at != lastAvail) {
+            const uint32_t count = UnreadCountThrough(at);
             if (count >= longest && count - longest >= threshold) {
                 const uint32_t offered = count - longest;
                 Log(LogKind::Trigger, LogSubKind::Avail, offered);
                 {
                     std::lock_guard guard(dispatcherLock_);
-                    lastAvailPos_ = pos;
+                    lastAvailAt_ = at;
                 }
                 NotifyHandlers(kTriggerAvailMsg, offered, 0);
             }
@@ -85,13 +102,13 @@ bool BaseDispatcher::ScanDataTriggers() {
         return result;
     }
 
-    if (threshold != 0 && pos != lastAvail) {
+    if (threshold != 0 && at != lastAvail) {
         const auto unread = static_cast<uint32_t>(BytesAvailable());
         if (unread >= threshold) {
             Log(LogKind::Trigger, LogSubKind::Avail, unread);
             {
                 std::lock_guard guard(dispatcherLock_);
-                lastAvailPos_ = pos;
+                lastAvailAt_ = at;
             }
             return NotifyHandlers(kTriggerAvailMsg, unread, 0);
         }
@@ -204,14 +221,17 @@ void BaseDispatcher::RunDeviceCycle() {
             }
         }
     }
-    if (!stopping()) {
-        FillInputRing();
+    // While handlers make room and the driver has more, fill and scan again before the
+    // com thread is released: one hand-off then carries more than one read.
+    for (int round = 0; round < kFillRoundsPerCycle && !stopping(); ++round) {
+        const uint32_t moved = FillInputRing();
         if (!inDispatch_) {
             while (!stopping() && ScanStatusTriggers()) {
             }
             while (!stopping() && ScanDataTriggers()) {
             }
         }
+        if (moved == 0 || InputRingFull()) break;
     }
     ClearStatusFired();
     cycleDone_.Set();

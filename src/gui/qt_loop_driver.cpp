@@ -1,13 +1,31 @@
 #include "gui/qt_loop_driver.h"
 
-#include <QMetaObject>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <system_error>
 
 namespace hydrix::gui {
 
+namespace {
+
+int MakeWakeFd() {
+    const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+    return fd;
+}
+
+}  // namespace
+
 QtLoopDriver::QtLoopDriver(platform::MessageLoop& loop, QObject* parent)
-    : QObject(parent), loop_(loop) {
+    : QObject(parent),
+      loop_(loop),
+      wakeFd_(MakeWakeFd()),
+      notifier_(wakeFd_, QSocketNotifier::Read, this) {
+    connect(&notifier_, &QSocketNotifier::activated, this, &QtLoopDriver::Woken);
     timer_.setSingleShot(true);
     // Window timers of 55 and 100 ms: Qt's coarse timers may be 5% late, which the tick
     // arithmetic would notice.
@@ -15,7 +33,11 @@ QtLoopDriver::QtLoopDriver(platform::MessageLoop& loop, QObject* parent)
     connect(&timer_, &QTimer::timeout, this, &QtLoopDriver::Drain);
 }
 
-QtLoopDriver::~QtLoopDriver() { Uninstall(); }
+QtLoopDriver::~QtLoopDriver() {
+    Uninstall();
+    notifier_.setEnabled(false);
+    ::close(wakeFd_);
+}
 
 void QtLoopDriver::Install() {
     if (installed_) return;
@@ -34,14 +56,23 @@ void QtLoopDriver::Uninstall() {
 }
 
 void QtLoopDriver::Wake() {
-    if (drainQueued_.exchange(true)) return;
-    QMetaObject::invokeMethod(this, &QtLoopDriver::Drain, Qt::QueuedConnection);
+    if (wakePending_.exchange(true)) return;
+    const uint64_t one = 1;
+    while (::write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void QtLoopDriver::Woken() {
+    uint64_t count = 0;
+    while (::read(wakeFd_, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+    // Cleared before processing: a message posted by a handler (or from inside a
+    // handler's modal dialog) signals the next drain.
+    wakePending_.store(false);
+    Drain();
 }
 
 void QtLoopDriver::Drain() {
-    // Cleared before processing: a message posted by a handler (or by a handler's modal
-    // dialog) queues the next drain.
-    drainQueued_.store(false);
     if (!installed_) return;
     const bool running = loop_.ProcessMessages();
     if (!running && !quitSeen_) {

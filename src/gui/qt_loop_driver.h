@@ -1,9 +1,11 @@
 // Drives the platform message loop from Qt's event loop: a wake-up from any thread
-// queues one drain on the GUI thread, and a single-shot timer follows the earliest window
-// timer. Nested Qt loops (modal dialogs) deliver both, so they keep serving the queue.
+// signals an eventfd that Qt's loop watches, which drains the queue on the GUI thread,
+// and a single-shot timer follows the earliest window timer. Nested Qt loops (modal
+// dialogs) watch both too, so they keep serving the queue.
 #pragma once
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <atomic>
@@ -25,7 +27,7 @@ public:
     void Install();
     void Uninstall();
 
-    // Any thread. Coalesced: at most one drain waits in Qt's queue at a time.
+    // Any thread. Coalesced: a flood of posts signals the GUI thread once until it drains.
     void Wake() override;
 
 signals:
@@ -34,12 +36,17 @@ signals:
     void QuitRequested();
 
 private:
+    void Woken();
     void Drain();
     void ArmTimer();
 
     platform::MessageLoop& loop_;
+    // Qt's own cross-thread posting would work as well, but this way the only state
+    // shared with the waking threads is the flag and the descriptor.
+    int wakeFd_;
+    QSocketNotifier notifier_;
     QTimer timer_;
-    std::atomic<bool> drainQueued_{false};
+    std::atomic<bool> wakePending_{false};
     bool installed_ = false;
     bool quitSeen_ = false;
 };

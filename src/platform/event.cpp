@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -12,6 +13,9 @@ namespace {
 
 // One lock for all events keeps a wait on several events simple and race-free; each
 // waiter has its own condition variable so that Set wakes only the threads concerned.
+// Set notifies after unlocking, so the woken thread does not block at once on the lock
+// the setter still holds; the waiter is shared so that it outlives a notify that races
+// with the end of its wait.
 std::mutex& EventLock() {
     static std::mutex lock;
     return lock;
@@ -26,7 +30,7 @@ struct Waiter {
 struct Event::Impl {
     bool manualReset;
     bool signalled;
-    std::vector<Waiter*> waiters;
+    std::vector<std::shared_ptr<Waiter>> waiters;
 };
 
 Event::Event(bool manualReset, bool initiallySet)
@@ -35,9 +39,20 @@ Event::Event(bool manualReset, bool initiallySet)
 Event::~Event() { delete impl_; }
 
 void Event::Set() {
-    std::lock_guard<std::mutex> lock(EventLock());
-    impl_->signalled = true;
-    for (Waiter* w : impl_->waiters) w->cv.notify_one();
+    // Nearly always one waiter at most (a worker thread); more take the slow path.
+    std::shared_ptr<Waiter> one;
+    std::vector<std::shared_ptr<Waiter>> more;
+    {
+        std::lock_guard<std::mutex> lock(EventLock());
+        impl_->signalled = true;
+        if (impl_->waiters.size() == 1) {
+            one = impl_->waiters.front();
+        } else if (!impl_->waiters.empty()) {
+            more = impl_->waiters;
+        }
+    }
+    if (one) one->cv.notify_one();
+    for (const auto& w : more) w->cv.notify_one();
 }
 
 void Event::Reset() {
@@ -67,12 +82,12 @@ int Event::WaitAny(std::initializer_list<Event*> events, uint32_t timeoutMs) {
     int result = takeSignalled();
     if (result != kWaitTimeout || timeoutMs == 0) return result;
 
-    Waiter waiter;
-    for (Event* e : events) e->impl_->waiters.push_back(&waiter);
+    const auto waiter = std::make_shared<Waiter>();
+    for (Event* e : events) e->impl_->waiters.push_back(waiter);
     while (result == kWaitTimeout) {
         if (timeoutMs == kInfinite) {
-            waiter.cv.wait(lock);
-        } else if (waiter.cv.wait_until(lock, deadline) == std::cv_status::timeout) {
+            waiter->cv.wait(lock);
+        } else if (waiter->cv.wait_until(lock, deadline) == std::cv_status::timeout) {
             result = takeSignalled();
             break;
         }
@@ -80,7 +95,7 @@ int Event::WaitAny(std::initializer_list<Event*> events, uint32_t timeoutMs) {
     }
     for (Event* e : events) {
         auto& list = e->impl_->waiters;
-        list.erase(std::find(list.begin(), list.end(), &waiter));
+        list.erase(std::find(list.begin(), list.end(), waiter));
     }
     return result;
 }

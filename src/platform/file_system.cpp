@@ -92,7 +92,12 @@ int OutputFile::Open(const std::string& path, bool create) {
         ::close(fd);
         return -err;
     }
-    const bool positioned = create ? ::ftruncate(fd, 0) == 0 : ::lseek(fd, 0, SEEK_END) >= 0;
+    // Only a regular file can be emptied; a device (a capture on /dev/full, a tty) is
+    // written as it is.
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const bool positioned = !regular || (create ? ::ftruncate(fd, 0) == 0
+                                                : ::lseek(fd, 0, SEEK_END) >= 0);
     if (!positioned) {
         const int err = errno;
         ::close(fd);

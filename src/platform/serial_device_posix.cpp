@@ -117,6 +117,11 @@ struct SerialDevice::Impl {
     // take. Held across the read or FIONREAD so that both see the same driver count.
     std::mutex rxMutex;
     int rxSeen = 0;
+    // A wait is parked on bytes it counts as old (polling only the wake descriptor);
+    // a read that takes them wakes it, so that it goes back to polling for input.
+    std::atomic<bool> parkedOnOld{false};
+    // TIOCMGET failed with ENOTTY (a pseudo-terminal): the driver has no modem lines.
+    std::atomic<bool> noModemLines{false};
 
     // Driver counters (TIOCGICOUNT) at the last event check and the last TakeLineErrors.
     std::mutex countMutex;
@@ -248,6 +253,8 @@ int SerialDevice::Open(const std::string& name) {
     }
     d.hungUp = false;
     d.hangupReported = false;
+    d.parkedOnOld = false;
+    d.noModemLines = false;
     d.writeBlocked = false;
     d.mask = 0;
     Drain(d.wakeFd);
@@ -341,7 +348,9 @@ int SerialDevice::Read(void* buffer, size_t count) {
     std::lock_guard rxLock(d.rxMutex);
     const ssize_t n = sys::Call(Op::Read, [&] { return ::read(fd, buffer, count); });
     if (n > 0) {
+        const bool tookOld = d.rxSeen > 0;
         d.rxSeen = n >= d.rxSeen ? 0 : d.rxSeen - static_cast<int>(n);
+        if (tookOld && d.parkedOnOld.exchange(false)) Signal(d.wakeFd);
         return static_cast<int>(n);
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
@@ -430,8 +439,11 @@ int SerialDevice::ModemStatus() const {
     std::shared_lock lock(d.fdLock);
     const int fd = d.fd.load();
     if (fd < 0) return -EBADF;
+    // Asked on every dispatcher cycle: a driver without modem lines is not asked again.
+    if (d.noModemLines) return 0;
     int bits = 0;
     if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCMGET, &bits); }) < 0) {
+        if (errno == ENOTTY) d.noModemLines = true;
         return NotSupported(errno) ? 0 : -errno;
     }
     int status = 0;
@@ -518,8 +530,8 @@ int SerialDevice::WaitEvent(uint32_t& events) {
     std::shared_lock lock(d.fdLock);
     const int fd = d.fd.load();
     if (fd < 0) return -EBADF;
-    // Stale signals belong to waits that already ended; mask changes from here on count.
-    Drain(d.wakeFd);
+    // Mask changes from here on count. A stale signal left by an earlier wait costs one
+    // more pass of the loop, so the wake descriptor is drained only when poll reports it.
     const uint64_t generation = d.generation.load();
     for (;;) {
         if (d.closing || d.generation.load() != generation) return 0;
@@ -549,10 +561,12 @@ int SerialDevice::WaitEvent(uint32_t& events) {
             if (count > d.rxSeen) found |= kEvRxChar;
             d.rxSeen = count;
             oldBytesWaiting = count > 0 && !(found & kEvRxChar);
+            d.parkedOnOld = oldBytesWaiting;
         }
         found |= d.CounterEvents(fd);
         found &= mask;
         if (found) {
+            d.parkedOnOld = false;
             events = found;
             return static_cast<int>(events);
         }

@@ -2,6 +2,7 @@
 // thread answers the station; the runner's exit status and JSON report are checked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -96,8 +97,7 @@ TEST_F(Runner, FinishedRunPressesCloseAndReports) {
     const std::vector<std::string> screen = j["screen"];
     ASSERT_FALSE(screen.empty());
     EXPECT_TRUE(screen.front() == "CR1" || screen.front() == ">CR1") << screen.front();
-    EXPECT_EQ(screen.back(), ">");
-    EXPECT_EQ(screen[screen.size() - 2], "ADCP awake");
+    EXPECT_NE(std::find(screen.begin(), screen.end(), "ADCP awake"), screen.end());
     EXPECT_EQ(j["scrollback"], nlohmann::json::array());
     EXPECT_TRUE(Pump([&] { return instrument.Received().ends_with("=====\r========\r========\r"); }));
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "gui/qt_user_interface.h"
@@ -42,12 +43,12 @@ TEST(QtUserInterface, MessageBoxesFromAWorkerAreShownOnTheGuiThread) {
     QtUserInterface ui;
     SeenBox seen;
     AnswerBox(seen);
-    bool returned = false;
+    std::atomic<bool> returned{false};
     std::thread worker([&] {
         ui.ShowMessage("Port not found", "HYDRIX", platform::MessageIcon::Error);
         returned = true;
     });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return returned; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return returned.load(); }, 5000));
     worker.join();
     EXPECT_EQ(seen.title, "HYDRIX");
     EXPECT_EQ(seen.text, "Port not found");
@@ -73,8 +74,12 @@ TEST(QtUserInterface, ClipboardCarriesEveryByteBothWays) {
     ui.SetClipboardText(bytes);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromLatin1(bytes.data(), 5));
     std::string fromWorker;
-    std::thread worker([&] { fromWorker = ui.ClipboardText(); });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !fromWorker.empty(); }, 5000));
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        fromWorker = ui.ClipboardText();
+        done = true;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 5000));
     worker.join();
     EXPECT_EQ(fromWorker, bytes);
 }
