@@ -1,19 +1,31 @@
-// hydrix: the station. By default its window; with --headless the same run without one,
-// SIGINT and SIGTERM acting as the operator's Cancel.
+// hydrix: the station. By default its window; with --headless the same run without one.
+// In both SIGINT and SIGTERM act as the operator's Cancel.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QPushButton>
 #include <QStringList>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "app/headless_runner.h"
+#include "app/message_recorder.h"
 #include "app/report.h"
+#include "comm/port_chooser.h"
 #include "gui/cli.h"
+#include "gui/main_window.h"
+#include "gui/port_select_dialog.h"
+#include "gui/qt_loop_driver.h"
+#include "gui/qt_user_interface.h"
+#include "platform/dialogs.h"
+#include "platform/message_loop.h"
 
 namespace {
 
@@ -26,11 +38,11 @@ void OnTerminationSignal(int) {
     errno = saved;
 }
 
-// Turns SIGINT/SIGTERM into the runner's Cancel: the handler only writes a byte to a
-// pipe; this thread reads it and posts the request.
+// Turns SIGINT/SIGTERM into the operator's Cancel: the handler only writes a byte to a
+// pipe; this thread reads it and makes the request, which must be safe from any thread.
 class SignalWatcher {
 public:
-    explicit SignalWatcher(hydrix::app::HeadlessRunner& runner) : runner_(runner) {
+    explicit SignalWatcher(std::function<void()> cancel) : cancel_(std::move(cancel)) {
         if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
             std::perror("hydrix: pipe");
             return;
@@ -73,19 +85,64 @@ private:
             if (n <= 0) return;
             for (ssize_t i = 0; i < n; ++i) {
                 if (bytes[i] == 0) return;
-                runner_.RequestCancel();
+                cancel_();
             }
         }
     }
 
-    hydrix::app::HeadlessRunner& runner_;
+    std::function<void()> cancel_;
     std::thread thread_;
 };
 
 int RunHeadless(const hydrix::gui::CommandLine& cl) {
     hydrix::app::HeadlessRunner runner(hydrix::app::RunOptions{{}, cl.reportFile});
-    SignalWatcher watcher(runner);
+    SignalWatcher watcher([&runner] { runner.RequestCancel(); });
     return runner.Run();
+}
+
+// The station in its window on Qt's event loop, which also drives the station's own
+// message loop; message boxes and reports are kept for the run's report.
+int RunWindow(int& argc, char** argv, const hydrix::gui::CommandLine& cl) {
+    using namespace hydrix;
+    QApplication application(argc, argv);
+    gui::QtLoopDriver driver;
+    driver.Install();
+    auto qtInterface = std::make_shared<gui::QtUserInterface>();
+    auto recorder = std::make_shared<app::MessageRecorder>(qtInterface);
+    const auto previousInterface = platform::SetUserInterface(recorder);
+    const auto previousChooser = comm::SetPortChooser(std::make_shared<gui::DialogPortChooser>());
+
+    app::RunReport report;
+    {
+        gui::MainWindow window;
+        window.FormCreate();
+        window.show();
+        qtInterface->SetParentWindow(&window);
+        // Pressing Cancel from the watcher's thread: queued to the window's thread.
+        SignalWatcher watcher([&window] {
+            QMetaObject::invokeMethod(&window, [&window] {
+                if (!window.Station().Closed()) window.Button1()->click();
+            }, Qt::QueuedConnection);
+        });
+        application.exec();
+        // Bytes and notices still queued reach the terminal before its rows are read.
+        platform::MessageLoop::Instance().ProcessMessages();
+        report = app::MakeReport(window.Station(), window.Outcome(), recorder->Messages());
+        qtInterface->SetParentWindow(nullptr);
+    }
+    // Components free themselves through messages posted while they went away.
+    platform::MessageLoop::Instance().ProcessMessages();
+    comm::SetPortChooser(previousChooser);
+    platform::SetUserInterface(previousInterface);
+    driver.Uninstall();
+
+    if (!cl.reportFile.empty()) {
+        const std::string error = app::WriteReportFile(cl.reportFile, report);
+        if (!error.empty()) {
+            std::fprintf(stderr, "hydrix: cannot write the report %s: %s\n", cl.reportFile.c_str(), error.c_str());
+        }
+    }
+    return app::ExitStatus(report.outcome, report.fail);
 }
 
 }  // namespace
@@ -107,6 +164,5 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (cl.headless) return RunHeadless(cl);
-    std::fputs("hydrix: the station window is not available in this build; use --headless\n", stderr);
-    return hydrix::app::kExitError;
+    return RunWindow(argc, argv, cl);
 }

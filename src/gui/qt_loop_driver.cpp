@@ -74,6 +74,9 @@ void QtLoopDriver::Woken() {
 
 void QtLoopDriver::Drain() {
     if (!installed_) return;
+    // Armed before processing as well: a handler may open a modal dialog and not return
+    // for a long time, and the timers must go on firing inside the dialog's loop.
+    ArmTimer();
     const bool running = loop_.ProcessMessages();
     if (!running && !quitSeen_) {
         quitSeen_ = true;

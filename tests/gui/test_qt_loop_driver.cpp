@@ -1,5 +1,6 @@
 // The Qt driver of the message loop: posts and sends from worker threads, window timers,
 // run-and-wait and quit, served by Qt's event loop, also inside a modal dialog's exec.
+#include <QApplication>
 #include <QDialog>
 #include <QSignalSpy>
 #include <QSocketNotifier>
@@ -138,6 +139,68 @@ TEST_F(QtLoopDriverTest, ModalDialogKeepsServingSendsTimersAndCalls) {
     EXPECT_TRUE(sendOnGui);
     EXPECT_TRUE(callOnGui);
     EXPECT_GE(timerTicks.load(), 3);
+}
+
+// A handler that shows a modal box (the watchdog's message, say) runs inside a drain;
+// the box's own loop must go on serving posts, sends and timers.
+TEST_F(QtLoopDriverTest, ModalDialogOpenedByAHandlerKeepsTheLoopRunning) {
+    for (const uint32_t opener : {kMsgPost, platform::WM_TIMER}) {
+        std::atomic<int> posts{0};
+        std::atomic<int> otherTicks{0};
+        std::atomic<bool> inDialog{false};
+        std::atomic<bool> closed{false};
+        platform::LResult sendResult = 0;
+        int ticksBeforePosts = 0;
+        std::thread worker;
+        window_ = MessageLoop::Instance().CreateWindow([&](uint32_t msg, WParam w, LParam) {
+            if (msg == platform::WM_TIMER && w == 2) {
+                ++otherTicks;
+                return LParam{0};
+            }
+            if (msg == kMsgSend) return LParam{7};
+            if (msg == kMsgClose) {
+                if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) d->accept();
+                return LParam{0};
+            }
+            if (msg == kMsgPost && inDialog) {
+                ++posts;
+                return LParam{0};
+            }
+            if (msg != opener || inDialog || closed) return LParam{0};
+            if (opener == platform::WM_TIMER) MessageLoop::Instance().KillTimer(window_, 1);
+            QDialog dialog;
+            inDialog = true;
+            worker = std::thread([&] {
+                // Timers first, with nothing posted that would wake the loop meanwhile.
+                const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+                while (otherTicks < 3 && std::chrono::steady_clock::now() < giveUp) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                ticksBeforePosts = otherTicks.load();
+                for (int i = 0; i < 10; ++i) platform::PostMessage(window_, kMsgPost, 0, 0);
+                sendResult = platform::SendMessage(window_, kMsgSend, 0, 0);
+                while (posts < 10) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                platform::PostMessage(window_, kMsgClose, 0, 0);
+            });
+            dialog.exec();
+            inDialog = false;
+            closed = true;
+            return LParam{0};
+        });
+        MessageLoop::Instance().SetTimer(window_, 2, 15);
+        if (opener == platform::WM_TIMER) {
+            MessageLoop::Instance().SetTimer(window_, 1, 10);
+        } else {
+            std::thread([this] { platform::PostMessage(window_, kMsgPost, 0, 0); }).join();
+        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return closed.load(); }, 5000)) << opener;
+        if (worker.joinable()) worker.join();
+        EXPECT_EQ(posts.load(), 10);
+        EXPECT_EQ(sendResult, 7);
+        EXPECT_GE(ticksBeforePosts, 3) << opener;
+        MessageLoop::Instance().DestroyWindow(window_);
+        window_ = 0;
+    }
 }
 
 TEST_F(QtLoopDriverTest, SendMessageTimeoutStillDeliversLater) {
