@@ -73,6 +73,7 @@ MainWindow::MainWindow(app::StationOptions options, QWidget* parent)
     connect(escape, &QShortcut::activated, button1_, &QPushButton::click);
 
     resize(kClientWidth, kClientHeight);
+    LayoutChildren();
 }
 
 MainWindow::~MainWindow() {
@@ -190,6 +191,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    LayoutChildren();
+}
+
+void MainWindow::LayoutChildren() {
     bevel1_->setGeometry(0, 0, kPanelWidth, height());
     terminal1_->setGeometry(kPanelWidth, 0, width() - kPanelWidth, height());
 }

@@ -54,6 +54,8 @@ protected:
 private:
     QLabel* AddLabel(const char* name, const char* text, int x, int y, bool bold, bool visible = true);
     void Button1Clicked();
+    // The side panel down the left edge, the terminal filling the rest.
+    void LayoutChildren();
 
     std::unique_ptr<app::Station> station_;
     QFrame* bevel1_;
