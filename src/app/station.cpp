@@ -115,7 +115,10 @@ void Station::FormCreate() {
         SetText(FormItem::Label8, form_.Label8, prefix);
         SetText(FormItem::Label9, form_.Label9, outputDir);
 
-        comPort1_.SetComNumber(static_cast<uint16_t>(StrToInt(portText)));
+        // A number past the port range would wrap onto another, existing port.
+        const int32_t comNumber = StrToInt(portText);
+        if (comNumber < 0 || comNumber > 0xFFFF) throw EConvertError("'" + portText + "' is not a valid port number");
+        comPort1_.SetComNumber(static_cast<uint16_t>(comNumber));
         comPort1_.SetBaud(StrToInt(baudText));
 
         terminal1_.SetComPort(&comPort1_);

@@ -164,5 +164,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (cl.headless) return RunHeadless(cl);
+    // Qt would abort without a display; say what to do instead.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fputs("hydrix: no display to show the window on (DISPLAY and WAYLAND_DISPLAY are unset); "
+                   "use --headless\n",
+                   stderr);
+        return hydrix::app::kExitError;
+    }
     return RunWindow(argc, argv, cl);
 }

@@ -3,11 +3,13 @@
 // simulator as a child process on its own pseudo-terminal, linked as a COM port.
 #pragma once
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -53,6 +55,9 @@ public:
         pid_ = ::fork();
         if (pid_ < 0) throw std::runtime_error("fork failed");
         if (pid_ == 0) {
+            // Its pty path line would only clutter the test's output.
+            const int null = ::open("/dev/null", O_WRONLY);
+            if (null >= 0) ::dup2(null, STDOUT_FILENO);
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
@@ -86,6 +91,27 @@ public:
 private:
     pid_t pid_ = -1;
 };
+
+// Writes data to a non-blocking descriptor (a pty master) while the GUI thread keeps
+// pumping: the station takes bytes only as fast as its GUI thread drains them.
+template <typename Pump>
+bool WriteWhilePumping(int fd, const std::string& data, Pump pump, int timeoutMs = 20000) {
+    size_t done = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;
+        } else if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        } else {
+            pump();
+        }
+    }
+    return true;
+}
 
 inline std::string ReadAll(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -1,0 +1,193 @@
+// The TTY emulator with an OnProcessChar handler whose rules come from the input: each
+// rule turns one byte into commands with parameters and replacement text, and the rest
+// of the input is received in blocks and painted.
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "terminal/canvas.h"
+#include "terminal/command_list.h"
+#include "terminal/emulator_terminal.h"
+#include "terminal/terminal_buffer.h"
+#include "terminal/tty_emulator.h"
+
+namespace {
+
+using namespace hydrix::terminal;
+using hydrix::fuzz::Check;
+using hydrix::fuzz::FuzzInput;
+
+class NullCanvas : public Canvas {
+public:
+    void FillRect(const PixelRect&, uint32_t) override {}
+    void DrawTextRun(int, int, const PixelRect&, const char* text, int n, const int* advances, uint32_t,
+                     uint32_t) override {
+        Check(n >= 0 && text[n] == '\0', "text runs are terminated");
+        int sum = 0;
+        for (int i = 0; i < n; ++i) sum += advances[i];
+        Check(sum >= 0, "advances are not negative");
+    }
+    void DrawLine(int, int, int, int, uint32_t) override {}
+    void SetClip(const PixelRect& rect) override { clip_ = rect; }
+    PixelRect ClipRect() const override { return clip_; }
+
+private:
+    PixelRect clip_{0, 0, 640, 384};
+};
+
+class SinkPort : public TerminalPort {
+public:
+    bool Open() const override { return true; }
+    void SendChar(uint8_t) override {}
+    void SendString(const std::string&) override {}
+    const EmulatorTerminal* LinkedTerminal() const override { return linked; }
+    const EmulatorTerminal* linked = nullptr;
+};
+
+class FuzzTerminal : public EmulatorTerminal {
+public:
+    uint32_t Color() const override { return color_; }
+    void SetColor(uint32_t value) override { color_ = value; }
+    uint32_t FontColor() const override { return fontColor_; }
+    void SetFontColor(uint32_t value) override { fontColor_ = value; }
+    bool HalfDuplex() const override { return halfDuplex; }
+    bool UseLazyDisplay() const override { return lazy; }
+    bool FollowCursor() const override { return true; }
+    bool HideScrollbars() const override { return hideScrollbars; }
+    bool FreezeScrollBack() const override { return false; }
+    int CharWidth() const override { return 8; }
+    int CharHeight() const override { return 16; }
+    int LeftCol() const override { return 1; }
+    int TopRow() const override { return 1; }
+    int VisibleCols() const override { return 80; }
+    int VisibleRows() const override { return 24; }
+    int FullCols() const override { return 80; }
+    int FullRows() const override { return 24; }
+    bool CursorBeyondWidth() const override { return beyondWidth_; }
+    void SetCursorBeyondWidth(bool value) override { beyondWidth_ = value; }
+    bool CursorBeyondHeight() const override { return beyondHeight_; }
+    void SetCursorBeyondHeight(bool value) override { beyondHeight_ = value; }
+    hydrix::platform::WindowHandle Handle() const override { return 0; }
+    Canvas* GetCanvas() override { return &canvas_; }
+    TerminalPort* ComPort() override { return &port; }
+    void KeepCursorVisible() override {}
+    void RefreshScrollBars() override {}
+    void CursorMoved(TerminalBuffer*, int, int) override {}
+    TerminalEmulator* Emulator() const override { return nullptr; }
+    void SetEmulator(TerminalEmulator*) override {}
+
+    bool halfDuplex = false, lazy = true, hideScrollbars = false;
+    SinkPort port;
+
+private:
+    uint32_t color_ = 0, fontColor_ = 0xC0C0C0;
+    bool beyondWidth_ = false, beyondHeight_ = false;
+    NullCanvas canvas_;
+};
+
+constexpr int kCommandCount = static_cast<int>(EmuCommand::ecDeviceStatusReport) + 1;
+const char* const kParamNames[] = {"Row", "Col", "Count", "Top", "Bottom", "Scroll", "Wrap", "Fore",
+                                    "Back", "Color", "Persistent", "String", "Type", ""};
+constexpr int kParamNameCount = static_cast<int>(sizeof kParamNames / sizeof kParamNames[0]);
+// Parameter texts near the edges the lookups parse: signs, hex, overflow, junk.
+const char* const kValues[] = {"0", "1", "-1", "2", "80", "81", "255", "256", "2147483647", "-2147483648",
+                               "4294967296", "$FF", "$FFFFFFFF", "$", "+", "T", "F", "", "x"};
+constexpr int kValueCount = static_cast<int>(sizeof kValues / sizeof kValues[0]);
+
+struct Rule {
+    struct Command {
+        EmuCommand command;
+        std::vector<std::pair<std::string, std::string>> params;
+    };
+    uint8_t trigger = 0;
+    std::vector<Command> commands;
+    int replace = 0;  // 0 keep, 1 swallow, 2 replace with text
+    std::string text;
+};
+
+Rule ReadRule(FuzzInput& in) {
+    Rule r;
+    r.trigger = in.Byte();
+    const int commands = in.Pick(4);
+    for (int c = 0; c < commands; ++c) {
+        Rule::Command cmd{static_cast<EmuCommand>(in.Pick(kCommandCount)), {}};
+        const int params = in.Pick(4);
+        for (int p = 0; p < params; ++p) {
+            std::string name = kParamNames[in.Pick(kParamNameCount)];
+            const uint8_t v = in.Byte();
+            std::string value = v < 0xC0 ? kValues[v % kValueCount] : in.Run(12);
+            cmd.params.emplace_back(std::move(name), std::move(value));
+        }
+        r.commands.push_back(std::move(cmd));
+    }
+    r.replace = in.Pick(3);
+    if (r.replace == 2) r.text = in.Run(8);
+    return r;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput in(data, size);
+    FuzzTerminal term;
+    term.halfDuplex = in.Byte() & 1;
+    term.lazy = in.Byte() & 1;
+    term.port.linked = &term;
+    TTYEmulator tty;
+    tty.SetBuiltIn(true);
+    tty.SetTerminal(&term);
+    TerminalBuffer& buf = *tty.Buffer();
+    try {
+        buf.tbSetSVRowCount(2 + in.Pick(120));
+        buf.tbSetRowCount(2 + in.Pick(60));
+        buf.tbSetColCount(2 + in.Pick(254));
+    } catch (const std::exception&) {
+        // A size the buffer refuses leaves the old one; go on with it.
+    }
+    std::vector<Rule> rules;
+    const int ruleCount = in.Pick(9);
+    for (int i = 0; i < ruleCount; ++i) rules.push_back(ReadRule(in));
+    int depth = 0;
+    tty.OnProcessChar = [&](TerminalEmulator*, uint8_t ch, std::string& replaceWith, EmuCommandList& commands,
+                            CharSource) {
+        Check(depth++ == 0, "OnProcessChar does not re-enter");
+        for (const Rule& r : rules) {
+            if (r.trigger != ch) continue;
+            for (const Rule::Command& c : r.commands) {
+                EmuCommandListItem& item = commands.Add(c.command);
+                for (const auto& [name, value] : c.params) item.Params().Add(name, value);
+            }
+            if (r.replace == 1) replaceWith.clear();
+            if (r.replace == 2) replaceWith = r.text;
+            break;
+        }
+        --depth;
+    };
+    while (!in.Empty()) {
+        const uint8_t control = in.Byte();
+        const std::string block = in.Bytes(static_cast<size_t>(control % 64 + 1));
+        try {
+            tty.ProcessBlock(reinterpret_cast<const uint8_t*>(block.data()), static_cast<int>(block.size()),
+                             control & 0x40 ? CharSource::csWriteChar : CharSource::csPort);
+        } catch (const std::exception&) {
+            // Commands report bad parameters with exceptions; the terminal must stay usable.
+            depth = 0;
+        }
+        // The cursor may be placed in the scrollback (rows up to 0), never outside the buffer.
+        const int row = buf.CursorRow(), col = buf.CursorCol();
+        if (row < 1 - buf.SVRowCount() || row > buf.SVRowCount() || col < 1 - buf.ColCount() || col > buf.ColCount()) {
+            std::fprintf(stderr, "cursor %d,%d on %dx%d\n", row, col, buf.RowCount(), buf.ColCount());
+            Check(false, "cursor within the buffer");
+        }
+        if (control & 0x80) {
+            tty.LazyPaint();
+        } else if (control & 0x20) {
+            tty.Paint();
+        }
+    }
+    tty.Paint();
+    return 0;
+}

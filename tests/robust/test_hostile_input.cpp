@@ -1,0 +1,159 @@
+// What an instrument (or a disk) can throw at a running station: a serial-number report
+// of megabytes, a prompt character in every line, binary noise with NUL and 0xFF bytes,
+// and a capture file that stops taking bytes. The station keeps going, keeps the bytes
+// it can and tells the operator about the ones it cannot.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <string>
+
+#include "app/station_test_util.h"
+#include "robust/robust_util.h"
+
+namespace hydrix::app::test {
+namespace {
+
+const std::string kClock = "TS = 07/12/31,23:59:58.99 -\r\n";
+const std::string kSerial = "Instrument S/N:  4321       Frequency: 600\r\n";
+
+class HostileInput : public StationFixture {
+protected:
+    bool WriteWhilePumping(const std::string& data) {
+        return robust::WriteWhilePumping(pty_.MasterFd(), data, [&] { Pump([] { return false; }, 5); });
+    }
+    // The rest of the sequence from step 4 on, each command answered with its prompt.
+    void AnswerToFinish() {
+        for (const char* reply : {"CR1\r\n>", "Ts?\r\n>", "PS0\r\n>", "PS3\r\n>", "PT200\r\nPASS \r\n>", "PA\r\n>",
+                                  "PC2\r\n>", "=====\r\n>"}) {
+            ASSERT_TRUE(Answer(reply)) << reply;
+        }
+        ASSERT_GE(station_->Step(), 12);
+    }
+};
+
+TEST_F(HostileInput, SerialReportOfMegabytes) {
+    WriteSettings({});
+    Station& s = MakeStation();
+    const std::string serial(4u << 20, 'S');
+    s.FormCreate();
+    ASSERT_EQ(Sent(6), "=====\r");
+    ASSERT_TRUE(Answer("banner\r\n>"));
+    ASSERT_TRUE(Answer("CR1\r\n>"));
+    ASSERT_TRUE(Answer("Ts?\r\n" + kClock + ">"));
+    ASSERT_EQ(Sent(12), "CR1\rTs?\rPS0\r");
+    ASSERT_TRUE(WriteWhilePumping("PS0\r\nInstrument S/N:  " + serial + "       Frequency: 600\r\n>"));
+    ASSERT_TRUE(Pump([&] { return s.Step() >= 4 || s.Closed(); }, 20000));
+    ASSERT_EQ(s.Step(), 4) << "messages: " << ui_->messages.size();
+    // The label holds the report; the file name takes a bounded part of it.
+    EXPECT_EQ(s.Form().lblSerial.size(), serial.size());
+    const std::filesystem::path file = s.CaptureFileName();
+    EXPECT_EQ(file.parent_path(), outDir_);
+    EXPECT_LE(file.filename().string().size(), 255u);
+    EXPECT_TRUE(std::filesystem::exists(file));
+    AnswerToFinish();
+    EXPECT_EQ(s.Outcome(), RunOutcome::Finished);
+    EXPECT_EQ(s.Form().Caption, kFinishedCaption + file.string());
+    EXPECT_TRUE(ui_->exceptions.empty());
+}
+
+TEST_F(HostileInput, PromptInEveryLineAdvancesOneStepEach) {
+    WriteSettings({});
+    Station& s = MakeStation();
+    RunToCapture(kSerial, kClock);
+    ASSERT_EQ(s.Step(), 4);
+    std::string text;
+    for (int i = 0; i < 20; ++i) text += "line " + std::to_string(i) + " >\r\n";
+    ASSERT_TRUE(pty_.WriteMaster(text));
+    ASSERT_TRUE(Pump([&] { return s.Step() == 24; }));
+    EXPECT_EQ(s.Outcome(), RunOutcome::Finished);
+    EXPECT_EQ(s.Form().Label5, "23");
+    EXPECT_EQ(s.Form().Caption, kFinishedCaption + s.CaptureFileName());
+    // Capture stopped at the 8th prompt (the one that finished), give or take the bytes
+    // the terminal had not yet taken when the trigger ran.
+    std::string got = ReadFile(s.CaptureFileName());
+    if (got.starts_with(">")) got.erase(0, 1);
+    EXPECT_EQ(text.rfind(got, 0), 0u) << got;
+    EXPECT_GE(got.size(), text.find("line 6 >"));
+    EXPECT_TRUE(ui_->messages.empty());
+    EXPECT_TRUE(ui_->exceptions.empty());
+}
+
+TEST_F(HostileInput, BinaryFloodIsCapturedByteForByte) {
+    WriteSettings({});
+    Station& s = MakeStation();
+    RunToCapture(kSerial, kClock);
+    ASSERT_EQ(s.Step(), 4);
+    std::string noise;
+    for (uint32_t i = 0, x = 1; i < (1u << 20); ++i) {
+        x = x * 1103515245u + 12345u;
+        char c = static_cast<char>(x >> 24);
+        if (i % 97 == 0) c = '\0';
+        if (i % 89 == 0) c = '\xFF';
+        if (c == '>') c = '<';
+        noise.push_back(c);
+    }
+    ASSERT_TRUE(WriteWhilePumping(noise + ">"));
+    ASSERT_TRUE(Pump([&] { return s.Step() == 5; }, 20000));
+    s.FormDestroy();
+    const std::string got = ReadFile(s.CaptureFileName());
+    EXPECT_TRUE(got == noise || got == noise + ">" || got == ">" + noise || got == ">" + noise + ">")
+        << got.size() << " bytes captured of " << noise.size();
+    EXPECT_TRUE(ui_->exceptions.empty());
+}
+
+// The capture file stops taking bytes: a file on a full device, or past the process's
+// file-size limit (with SIGXFSZ ignored, writes fail with EFBIG instead of killing it).
+class FullDisk : public HostileInput, public ::testing::WithParamInterface<const char*> {
+protected:
+    void TearDown() override {
+        if (limited_) ::setrlimit(RLIMIT_FSIZE, &oldLimit_);
+        if (limited_) ::signal(SIGXFSZ, oldHandler_);
+        HostileInput::TearDown();
+    }
+    void LimitFileSize(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &oldLimit_);
+        oldHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit l = oldLimit_;
+        l.rlim_cur = bytes;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &l), 0);
+        limited_ = true;
+    }
+    bool limited_ = false;
+    rlimit oldLimit_{};
+    sighandler_t oldHandler_ = SIG_DFL;
+};
+
+TEST_P(FullDisk, OperatorIsToldTheCaptureIsIncomplete) {
+    const std::string how = GetParam();
+    const std::filesystem::path file = outDir_ / "4321.071231235958.99.txt";
+    if (how == "dev-full") std::filesystem::create_symlink("/dev/full", file);
+    WriteSettings({});
+    Station& s = MakeStation();
+    RunToCapture(kSerial, kClock);
+    ASSERT_EQ(s.Step(), 4);
+    ASSERT_EQ(s.CaptureFileName(), file.string());
+    if (how == "file-size-limit") LimitFileSize(4096);
+    std::string text;
+    for (int i = 0; i < 1000; ++i) text += "ensemble " + std::to_string(i) + "\r\n";
+    ASSERT_TRUE(Answer(text + ">"));
+    AnswerToFinish();
+    EXPECT_EQ(s.Outcome(), RunOutcome::Finished);
+    EXPECT_TRUE(s.CaptureIncomplete());
+    EXPECT_EQ(s.Form().Caption, kIncompleteCaption + file.string());
+    std::lock_guard guard(ui_->lock);
+    ASSERT_EQ(ui_->exceptions.size(), 1u) << "told once, not once per write";
+    EXPECT_NE(ui_->exceptions[0].find("The capture file is incomplete."), std::string::npos) << ui_->exceptions[0];
+    if (how == "file-size-limit") {
+        EXPECT_EQ(std::filesystem::file_size(file), 4096u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Capture, FullDisk, ::testing::Values("dev-full", "file-size-limit"),
+                         [](const auto& info) {
+                             std::string n = info.param;
+                             std::erase(n, '-');
+                             return n;
+                         });
+
+}  // namespace
+}  // namespace hydrix::app::test
