@@ -74,7 +74,9 @@ INSTANTIATE_TEST_SUITE_P(UserReg, BadSettings, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A file that is not Wine's registry at all (no signature; binary noise).
-TEST_F(StationFixture, RegistryFileOfNoiseIsAConfigurationError) {
+class NoiseFile : public StationFixture {};
+
+TEST_F(NoiseFile, IsAConfigurationError) {
     std::string noise;
     for (int i = 0; i < 65536; ++i) noise.push_back(static_cast<char>((i * 7919) & 0xFF));
     std::ofstream(prefix_.Path() / "user.reg", std::ios::binary) << noise;

@@ -30,9 +30,10 @@ TEST_F(DeviceLoss, WatchdogReportsItWithoutSpinningAndTheCaptureKeepsEverything)
     ASSERT_FALSE(capture.empty());
 
     // The instrument talks, then the line goes away with its bytes received.
-    const std::string payload = Lines(2000);
+    const std::string payload = Lines(500);
     ASSERT_TRUE(robust::WriteWhilePumping(pty_.MasterFd(), payload, [&] { Pump([] { return false; }, 5); }));
     ASSERT_TRUE(Pump([&] { return std::filesystem::file_size(capture) >= payload.size(); }, 10000));
+    ASSERT_FALSE(s.Closed()) << "the watchdog ran out before the loss";
     const int fdsBefore = robust::OpenDescriptors();
     pty_.CloseMaster();
     const auto lost = Clock::now();

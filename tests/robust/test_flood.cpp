@@ -84,7 +84,7 @@ protected:
                 const uintmax_t size = std::filesystem::file_size(record, ec);
                 {
                     std::lock_guard guard(lock);
-                    if (f.rssStartKb == 0 && !ec && size > (1u << 20)) {
+                    if (f.rssStartKb == 0 && !ec && size > (256u << 10)) {
                         f.rssStartKb = rss;
                         floodStart = Clock::now();
                     }
@@ -146,9 +146,13 @@ protected:
 // Flat: what the run holds does not grow with what went through it. The allowance
 // covers allocator slack; a queue that keeps what the GUI thread has not yet taken
 // grows by the megabyte per second of flood.
+// AddressSanitizer keeps freed blocks in its quarantine (256 MB), so there resident
+// size grows by design.
 void ExpectFlatMemory(const FloodFigures& f) {
     ASSERT_GT(f.rssStartKb, 0) << "the flood never got going";
+#ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(f.rssEndKb - f.rssStartKb, 16 * 1024) << "resident size grew";
+#endif
 }
 
 TEST_F(Flood, CaptureEqualsWhatWasSent) {
