@@ -85,8 +85,11 @@ void TerminalBuffer::ScrollBufferRows(int count, int top, int bottom) {
 void TerminalBuffer::Invalidate(int top, int left, int right, int bottom) {
     if (top > bottom) std::swap(top, bottom);
     int offset = ScreenTop() - 1;
+    // One notice per batch: the painter takes every queued rectangle at once, so a
+    // notice is only needed when the queue stops being empty.
+    const bool wasEmpty = invalid_.Empty();
     invalid_.Add(CellRect{left + 1, top - offset, right + 1, bottom - offset});
-    if (notifyWindow_ != 0) platform::PostMessage(notifyWindow_, AM_TERMPAINT, 0, 0);
+    if (wasEmpty && notifyWindow_ != 0) platform::PostMessage(notifyWindow_, AM_TERMPAINT, 0, 0);
 }
 
 void TerminalBuffer::ClearCells(int row, int fromCol, int toCol) {

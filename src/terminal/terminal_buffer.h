@@ -1,6 +1,6 @@
 // The terminal's cells: the visible screen plus the scrollback above it, the cursor,
 // the writing colours and modes. An emulator turns received bytes into calls here and
-// paints from the rows; the buffer posts AM_TERMPAINT for every rectangle it changes.
+// paints from the rows; the buffer posts AM_TERMPAINT when its changed rectangles start to queue.
 #pragma once
 
 #include <cstdint>

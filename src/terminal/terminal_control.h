@@ -34,6 +34,10 @@ constexpr uint32_t AM_TERMDATA = 0x7E47;
 constexpr uint32_t AM_TERMRECREATE = 0x7E4D;
 constexpr uint32_t AM_TERMATTACH = 0x7E89;
 
+// Received bytes handled per AM_TERMDATA; the rest waits for a fresh message so that
+// timers, input and painting run between chunks of a flood.
+constexpr int kReceiveChunk = 16 * 1024;
+
 // Window messages the control's window procedure understands besides its own.
 constexpr uint32_t WM_SETFOCUS = 0x0007;
 constexpr uint32_t WM_KILLFOCUS = 0x0008;

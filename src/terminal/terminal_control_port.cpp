@@ -1,6 +1,7 @@
 // The terminal control's link to its com port: attaching the port handler, which copies
 // offered bytes into the receive queue on the dispatcher thread, and taking them out of
 // the queue on the GUI thread for the capture file and the emulator.
+#include <algorithm>
 #include <vector>
 
 #include "comm/triggers.h"
@@ -112,8 +113,8 @@ void CustomTerminal::Detach() {
 // Received data ------------------------------------------------------------------------------
 
 void CustomTerminal::ProcessReceived(platform::WParam source) {
-    // The whole content is taken out under the lock, so the emulator and the capture
-    // file never hold up the dispatcher thread. The chunk storage is reused.
+    // A bounded chunk is taken out under the lock, so the emulator and the capture file
+    // never hold up the dispatcher thread. The chunk storage is reused.
     std::vector<uint8_t> chunk;
     chunk.swap(spareChunk_);
     ScopeExit keep([this, &chunk] {
@@ -122,23 +123,33 @@ void CustomTerminal::ProcessReceived(platform::WParam source) {
             spareChunk_.swap(chunk);
         }
     });
-    {
-        std::lock_guard guard(receive_->Lock);
-        const int n = receive_->Queue.Count();
-        if (n <= 0) {
-            return;
+    bool more = true;
+    while (more) {
+        {
+            std::lock_guard guard(receive_->Lock);
+            const int n = std::min(receive_->Queue.Count(), kReceiveChunk);
+            if (n <= 0) {
+                return;
+            }
+            const uint8_t* p = receive_->Queue.Peek(n);
+            chunk.assign(p, p + n);
+            receive_->Queue.Remove(n);
+            more = receive_->Queue.Count() > 0;
         }
-        const uint8_t* p = receive_->Queue.Peek(n);
-        chunk.assign(p, p + n);
-        receive_->Queue.Clear();
+        // The rest is handled on a message of its own; without a window to post to,
+        // it is handled here so no byte is left behind.
+        if (more && WindowHandle() != 0) {
+            PostToSelf(AM_TERMDATA, source, 0);
+            more = false;
+        }
+        const int n = static_cast<int>(chunk.size());
+        capture_.Write(chunk.data(), chunk.size());
+        emulator_->ProcessBlock(chunk.data(), n, static_cast<CharSource>(source & 0xFF));
+        if (!useLazyDisplay_ && emulator_->NeedsUpdate()) {
+            PaintStep();
+        }
+        lazyBytes_ += n;
     }
-    const int n = static_cast<int>(chunk.size());
-    capture_.Write(chunk.data(), chunk.size());
-    emulator_->ProcessBlock(chunk.data(), n, static_cast<CharSource>(source & 0xFF));
-    if (!useLazyDisplay_ && emulator_->NeedsUpdate()) {
-        PaintStep();
-    }
-    lazyBytes_ += n;
 }
 
 }  // namespace hydrix::terminal

@@ -30,6 +30,22 @@ TEST_F(TerminalCaptureTest, SecondOnAndAppendWhileOnChangeNothing) {
     EXPECT_EQ(ReadFile(dir_.File("a.cap")), "abcd");
 }
 
+TEST_F(TerminalCaptureTest, FloodIsHandledInBoundedChunksEveryByteOnceInOrder) {
+    Terminal t;
+    t.SetCaptureFile(dir_.File("flood.cap"));
+    t.SetCapture(CaptureMode::cmOn);
+    std::string text;
+    for (int i = 0; static_cast<int>(text.size()) < 3 * kReceiveChunk + 5; ++i) {
+        text += std::to_string(i) + "\r\n";
+    }
+    t.DisplayString(text);
+    // One message handles one chunk and leaves the rest to a message of its own.
+    platform::SendMessage(t.Handle(), AM_TERMDATA, static_cast<platform::WParam>(CharSource::csWriteChar), 0);
+    EXPECT_EQ(ReadFile(dir_.File("flood.cap")), text.substr(0, kReceiveChunk));
+    PumpUntil([&] { return ReadFile(dir_.File("flood.cap")).size() >= text.size(); });
+    EXPECT_EQ(ReadFile(dir_.File("flood.cap")), text);
+}
+
 TEST_F(TerminalCaptureTest, AppendKeepsTheExistingBytesAndReadsOn) {
     const std::string path = dir_.File("old.cap");
     const std::string old(100, 'o');
