@@ -144,9 +144,12 @@ public:
 
     const std::filesystem::path& Path() const { return path_; }
 
-    // dosdevices/com<n> -> target, as Wine's configuration makes it.
+    // dosdevices/com<n> -> target, as Wine's configuration makes it; an earlier link of
+    // that number is replaced (the adapter plugged in again).
     void LinkCom(int n, const std::string& target) {
-        std::filesystem::create_symlink(target, path_ / "dosdevices" / ("com" + std::to_string(n)));
+        const std::filesystem::path link = path_ / "dosdevices" / ("com" + std::to_string(n));
+        std::filesystem::remove(link);
+        std::filesystem::create_symlink(target, link);
     }
 
 private:

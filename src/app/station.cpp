@@ -52,6 +52,7 @@ void Station::SetupComponents() {
     comPort1_.SetTapiMode(comm::TapiModeKind::tmOff);
     comPort1_.SetOnTriggerData(
         [this](comm::CustomComPort& cp, uint16_t handle) { ComPort1TriggerData(cp, handle); });
+    comPort1_.SetOnDeviceLost([this](comm::CustomComPort& cp) { ComPort1DeviceLost(cp); });
 
     using EC = packet::PacketEndCond;
     // The packets claim data in the order they join the port's manager.
@@ -162,6 +163,7 @@ void Station::FormDestroy() {
     regtimer_.SetEnabled(false);
     terminal1_.SetActive(false);
     comPort1_.SetOnTriggerData(nullptr);
+    comPort1_.SetOnDeviceLost(nullptr);
     // Closing purges the output: let the closing break text (or a last command) reach
     // the line first, for at most two seconds. The pause after the drain covers the
     // device's own buffer (a pseudo-terminal's purge drops what its far end has not read).
@@ -199,7 +201,14 @@ void Station::Button1Click() {
 
 void Station::regtimerTimer() { Close(); }
 
-void Station::CommTimerTimer() {
+void Station::CommTimerTimer() { CommunicationsFailed(); }
+
+void Station::ComPort1DeviceLost(comm::CustomComPort&) {
+    if (outcome_ != RunOutcome::Running || closed_) return;
+    CommunicationsFailed();
+}
+
+void Station::CommunicationsFailed() {
     // Stopped first, so that an open message box does not collect further expiries.
     commTimer_.SetEnabled(false);
     EndRun(RunOutcome::CommunicationsError);

@@ -72,6 +72,9 @@ public:
     void Button1Click();
     void regtimerTimer();
     void CommTimerTimer();
+    // The instrument's line went away (adapter pulled): reported as the watchdog would,
+    // also in the steps the watchdog does not guard.
+    void ComPort1DeviceLost(comm::CustomComPort& cp);
     void ComPort1TriggerData(comm::CustomComPort& cp, uint16_t triggerHandle);
     void DataPacketPassPacket(packet::DataPacket& sender, const void* data, int32_t size);
     void DataPacketFailPacket(packet::DataPacket& sender, const void* data, int32_t size);
@@ -122,6 +125,7 @@ private:
     void SetText(FormItem item, std::string& field, const std::string& text);
     void Close();
     void EndRun(RunOutcome outcome);
+    void CommunicationsFailed();
     void Focus(FocusTarget target);
 
     StationView* view_;

@@ -172,6 +172,10 @@ public:
     void SetOnTriggerOutbuffUsed(PortNotifyEvent handler);
     const PortNotifyEvent& OnTriggerOutSent() const { return onTriggerOutSent_; }
     void SetOnTriggerOutSent(PortNotifyEvent handler);
+    // The device went away while the port was open (a pulled USB adapter): raised once
+    // per open, on the GUI thread. The port stays open until it is closed.
+    const PortNotifyEvent& OnDeviceLost() const { return onDeviceLost_; }
+    void SetOnDeviceLost(PortNotifyEvent handler) { onDeviceLost_ = std::move(handler); }
     const WaitCharEvent& OnWaitChar() const { return onWaitChar_; }
     void SetOnWaitChar(WaitCharEvent handler) { onWaitChar_ = std::move(handler); }
 
@@ -328,6 +332,7 @@ private:
     PortNotifyEvent onTriggerOutbuffFree_;
     PortNotifyEvent onTriggerOutbuffUsed_;
     PortNotifyEvent onTriggerOutSent_;
+    PortNotifyEvent onDeviceLost_;
     WaitCharEvent onWaitChar_;
 
     PortState state_ = PortState::StateClosed;

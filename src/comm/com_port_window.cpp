@@ -25,7 +25,7 @@ void CustomComPort::SetupPortWindow(bool create) {
 
 platform::LResult CustomComPort::PortWindowProc(uint32_t msg, platform::WParam w, platform::LParam l) {
     const bool trigger = msg >= kTriggerAvailMsg && msg <= kTriggerStatusMsg;
-    if (!trigger && msg != kDeferredCloseMsg) return 0;
+    if (!trigger && msg != kDeferredCloseMsg && msg != kDeviceLostMsg) return 0;
     // Held for the whole handling so that neither the dispatcher nor its port can go
     // away under the event handler from another thread.
     std::lock_guard guard(DispatcherRegistry::Lock());
@@ -50,6 +50,10 @@ void CustomComPort::HandleNotification(uint32_t msg, platform::WParam w, platfor
     // A notification handled while the port is being destroyed (its close pumps
     // messages) raises no events: the handlers may belong to objects already gone.
     if (destroying_) return;
+    if (msg == kDeviceLostMsg) {
+        if (auto handler = onDeviceLost_) handler(*this);
+        return;
+    }
     const auto handle = static_cast<uint16_t>(w);
     const auto data = msg == kTriggerAvailMsg ? handle : static_cast<uint16_t>(NotifyDataOf(l));
     DoTrigger(msg, handle, data);

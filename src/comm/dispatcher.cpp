@@ -337,6 +337,22 @@ void BaseDispatcher::RefreshModemStatus() {
     modemStatus_ = static_cast<uint8_t>(now | (old & 0x0F) | changed);
 }
 
+void BaseDispatcher::ReportDeviceLoss() {
+    if (deviceLossReported_ || !DeviceLost()) return;
+    deviceLossReported_ = true;
+    std::vector<platform::WindowHandle> windows;
+    {
+        std::lock_guard guard(dispatcherLock_);
+        for (const auto& rec : windowHandlers_) {
+            if (!rec->Deleted) windows.push_back(rec->Window);
+        }
+    }
+    // Posted, not sent: the port's handler may close the port, which joins this thread.
+    for (platform::WindowHandle window : windows) {
+        platform::PostMessage(window, kDeviceLostMsg, 0, NotifyParam(0, registryIndex_));
+    }
+}
+
 uint8_t BaseDispatcher::ReadModemSignals(uint8_t mask) {
     RefreshModemStatus();
     std::lock_guard guard(dispatcherLock_);

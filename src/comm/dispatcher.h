@@ -216,6 +216,8 @@ public:
     // Extra device events found by polling (modem-signal changes where the device
     // reports none), OR-ed into the event mask of each dispatcher cycle.
     virtual uint32_t PollDeviceEvents() { return 0; }
+    // The device went away under the open port (see kDeviceLostMsg).
+    virtual bool DeviceLost() { return false; }
 
 protected:
     // Runs the destruction steps that need the device layer; the most derived
@@ -224,6 +226,8 @@ protected:
     // Reads the driver's status into status and ORs its error flags into the error bits.
     void RefreshDeviceStatus(DeviceStatus& status);
     void RefreshModemStatus();
+    // Posts kDeviceLostMsg to the window handlers the first time the device is lost.
+    void ReportDeviceLoss();
     // Joins the worker threads (waiting, with messages served, for any still running);
     // never on a worker thread.
     void JoinFinishedThreads();
@@ -284,6 +288,7 @@ protected:
     std::atomic<bool> stopThreads_{false};
     std::atomic<bool> threadsRunning_{false};
     std::atomic<bool> closePending_{false};
+    bool deviceLossReported_ = false;  // dispatcher thread only
     std::atomic<bool> inDispatch_{false};
     std::atomic<bool> closing_{false};
     std::atomic<int> runningThreads_{0};

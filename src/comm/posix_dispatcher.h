@@ -24,6 +24,7 @@ public:
     int EscapeLineFunction(int code) override;
     int PurgeDeviceQueue(int which) override;
     uint32_t ReadDeviceErrors(DeviceStatus& status) override;
+    bool DeviceLost() override { return device_.HungUp(); }
     void NoteReadFailure(int code) override;
     int ReadDeviceState(platform::DeviceState& state) override;
     int DeviceRead(void* buffer, int count) override;

@@ -216,6 +216,7 @@ void BaseDispatcher::RunDeviceCycle() {
     if ((mask & (platform::kEvBreak | platform::kEvErr)) && !stopping()) {
         DeviceStatus status;
         RefreshDeviceStatus(status);
+        ReportDeviceLoss();
         if (!inDispatch_) {
             while (!stopping() && ScanStatusTriggers()) {
             }

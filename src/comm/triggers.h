@@ -18,6 +18,8 @@ constexpr uint32_t kTriggerAvailMsg = 0x7E01;   // bytes available: handle = cou
 constexpr uint32_t kTriggerDataMsg = 0x7E02;    // data trigger: data = match length
 constexpr uint32_t kTriggerTimerMsg = 0x7E03;   // timer trigger expired
 constexpr uint32_t kTriggerStatusMsg = 0x7E04;  // status trigger: type in handle's low 3 bits
+// Posted once to the window handlers when the device goes away under an open port.
+constexpr uint32_t kDeviceLostMsg = 0x7E05;
 
 // The availability trigger's handle.
 constexpr int kAvailTriggerHandle = 1;

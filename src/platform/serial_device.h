@@ -127,6 +127,9 @@ public:
     // kCe* flags of line errors counted by the driver since the last call (0 where the
     // driver keeps no counters, as on pseudo-terminals).
     uint32_t TakeLineErrors();
+    // The line hung up (a pulled adapter, a closed pseudo-terminal master): nothing more
+    // will come from it until it is opened again.
+    bool HungUp() const;
 
     // Device events. SetEventMask(0) ends a pending wait. WaitEvent blocks until an event
     // of the mask occurs and returns its bits (0 when the wait was ended), or -errno.

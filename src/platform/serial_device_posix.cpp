@@ -498,6 +498,8 @@ int SerialDevice::OutQueue() const {
     return count;
 }
 
+bool SerialDevice::HungUp() const { return impl_->hungUp.load(); }
+
 uint32_t SerialDevice::TakeLineErrors() {
     Impl& d = *impl_;
     std::shared_lock lock(d.fdLock);

@@ -32,7 +32,7 @@ void ByteQueue::SetCapacity(int n) {
     }
     // Allocate and copy before releasing the old block, so an allocation failure leaves
     // the queue as it was.
-    auto block = std::make_unique<uint8_t[]>(static_cast<size_t>(want) * 2);
+    auto block = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(want) * 2);
     if (count > 0) {
         std::memcpy(block.get(), head_, static_cast<size_t>(count));
     }

@@ -73,7 +73,14 @@ void CustomTerminal::CreateWnd() {
     DestroyCaret();
     handle_ = platform::MessageLoop::Instance().CreateWindow(
         [this](uint32_t msg, platform::WParam w, platform::LParam l) { return WndProc(msg, w, l); });
-    receive_->Window = handle_;
+    {
+        // Bytes that arrived while there was no window are picked up now.
+        std::lock_guard guard(receive_->Lock);
+        receive_->Window = handle_;
+        receive_->Posted = receive_->Queue.Count() > 0 &&
+                           platform::PostMessage(handle_, AM_TERMDATA,
+                                                 static_cast<platform::WParam>(CharSource::csPort), 0);
+    }
     hasHScroll_ = HorzBarWanted();
     hasVScroll_ = VertBarWanted();
     if (comPort_ != nullptr) {
@@ -104,7 +111,11 @@ void CustomTerminal::DestroyHandle() {
     }
     const platform::WindowHandle old = handle_;
     handle_ = 0;
-    receive_->Window = 0;
+    {
+        std::lock_guard guard(receive_->Lock);
+        receive_->Window = 0;
+        receive_->Posted = false;  // its message goes with the window
+    }
     platform::MessageLoop::Instance().DestroyWindow(old);
 }
 

@@ -256,6 +256,7 @@ private:
     void Detach();
     void ProcessReceived(platform::WParam source);
     void PaintStep();
+    void ScrollCursorIntoView();
 
     // View (terminal_view.cpp).
     void MeasureCell();
@@ -324,8 +325,16 @@ private:
         std::mutex Lock;
         ByteQueue Queue;
         std::atomic<platform::WindowHandle> Window{0};
+        // An AM_TERMDATA for the port's bytes is queued or being handled (under Lock).
+        // The port handler posts only without one, so a flood costs one message per
+        // chunk and the GUI thread gets back to its other events between chunks.
+        bool Posted = false;
     };
     std::shared_ptr<ReceiveQueue> receive_;
+    // GUI thread only: the bytes last swapped out of the receive queue, handed to the
+    // emulator from takenPos_ on.
+    ByteQueue taken_;
+    int takenPos_ = 0;
     std::vector<uint8_t> spareChunk_;
     TerminalCapture capture_;
     PortLink portLink_;
@@ -339,6 +348,10 @@ private:
     bool blinkPhase_ = false;
     int lazyBytes_ = 0;
     int lazyElapsed_ = 0;
+    // While a received chunk is processed the view follows the cursor once, after the
+    // chunk, instead of on every byte that moves it.
+    bool receiving_ = false;
+    bool followPending_ = false;
     int charWidth_ = 0;
     int charHeight_ = 0;
     int clientWidth_ = 300;

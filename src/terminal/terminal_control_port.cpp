@@ -31,7 +31,7 @@ void CustomTerminal::DisplayString(const std::string& text) {
 
 int CustomTerminal::ReceiveQueueCount() {
     std::lock_guard guard(receive_->Lock);
-    return receive_->Queue.Count();
+    return receive_->Queue.Count() + taken_.Count() - takenPos_;
 }
 
 // Activation -------------------------------------------------------------------------------
@@ -78,16 +78,19 @@ void CustomTerminal::AttachStep() {
                         return;
                     }
                     const int n = static_cast<int>(offered);
-                    {
-                        std::lock_guard guard(rx->Lock);
-                        uint8_t* room = rx->Queue.Reserve(n);
-                        const int got = dispatcher->ReadBytes(room, n);
-                        if (got > 0) {
-                            rx->Queue.Commit(got);
-                        }
+                    std::lock_guard guard(rx->Lock);
+                    uint8_t* room = rx->Queue.Reserve(n);
+                    const int got = dispatcher->ReadBytes(room, n);
+                    if (got > 0) {
+                        rx->Queue.Commit(got);
                     }
-                    platform::PostMessage(rx->Window.load(), AM_TERMDATA,
-                                          static_cast<platform::WParam>(CharSource::csPort), 0);
+                    // Posted under the lock, so the GUI thread's "queue empty, nothing
+                    // posted" and this post cannot cross.
+                    if (!rx->Posted && rx->Queue.Count() > 0) {
+                        rx->Posted = platform::PostMessage(
+                            rx->Window.load(), AM_TERMDATA,
+                            static_cast<platform::WParam>(CharSource::csPort), 0);
+                    }
                 });
             hooked_ = true;
         }
@@ -113,8 +116,11 @@ void CustomTerminal::Detach() {
 // Received data ------------------------------------------------------------------------------
 
 void CustomTerminal::ProcessReceived(platform::WParam source) {
-    // A bounded chunk is taken out under the lock, so the emulator and the capture file
-    // never hold up the dispatcher thread. The chunk storage is reused.
+    // The whole receive queue is swapped out under the lock (the blocks trade places, no
+    // byte is copied), then handed on in bounded chunks, one per message, so the emulator
+    // and the capture file never hold up the dispatcher thread and the GUI thread gets
+    // back to its own events between chunks. Each chunk is copied out first: a handler
+    // that serves messages (a modal dialog) may come back in here.
     std::vector<uint8_t> chunk;
     chunk.swap(spareChunk_);
     ScopeExit keep([this, &chunk] {
@@ -125,26 +131,40 @@ void CustomTerminal::ProcessReceived(platform::WParam source) {
     });
     bool more = true;
     while (more) {
-        {
+        if (takenPos_ >= taken_.Count()) {
+            taken_.Clear();
+            takenPos_ = 0;
             std::lock_guard guard(receive_->Lock);
-            const int n = std::min(receive_->Queue.Count(), kReceiveChunk);
-            if (n <= 0) {
+            if (receive_->Queue.Count() == 0) {
+                receive_->Posted = false;
                 return;
             }
-            const uint8_t* p = receive_->Queue.Peek(n);
-            chunk.assign(p, p + n);
-            receive_->Queue.Remove(n);
-            more = receive_->Queue.Count() > 0;
+            std::swap(receive_->Queue, taken_);
         }
-        // The rest is handled on a message of its own; without a window to post to,
-        // it is handled here so no byte is left behind.
-        if (more && WindowHandle() != 0) {
-            PostToSelf(AM_TERMDATA, source, 0);
-            more = false;
+        const int n = std::min(taken_.Count() - takenPos_, kReceiveChunk);
+        const uint8_t* p = taken_.Peek(taken_.Count()) + takenPos_;
+        chunk.assign(p, p + n);
+        takenPos_ += n;
+        {
+            std::lock_guard guard(receive_->Lock);
+            more = takenPos_ < taken_.Count() || receive_->Queue.Count() > 0;
+            // The rest is handled on a message of its own; without a window to post to,
+            // it is handled here so no byte is left behind.
+            receive_->Posted = more && handle_ != 0 &&
+                               platform::PostMessage(handle_, AM_TERMDATA, source, 0);
+            if (receive_->Posted) {
+                more = false;
+            }
         }
-        const int n = static_cast<int>(chunk.size());
         capture_.Write(chunk.data(), chunk.size());
-        emulator_->ProcessBlock(chunk.data(), n, static_cast<CharSource>(source & 0xFF));
+        {
+            receiving_ = true;
+            ScopeExit endReceive([this] { receiving_ = false; });
+            emulator_->ProcessBlock(chunk.data(), n, static_cast<CharSource>(source & 0xFF));
+        }
+        if (followPending_) {
+            ScrollCursorIntoView();
+        }
         if (!useLazyDisplay_ && emulator_->NeedsUpdate()) {
             PaintStep();
         }

@@ -319,6 +319,15 @@ void CursorScreenPos(const TerminalBuffer& b, int& row, int& col) {
 }  // namespace
 
 void CustomTerminal::KeepCursorVisible() {
+    if (receiving_) {
+        followPending_ = true;
+        return;
+    }
+    ScrollCursorIntoView();
+}
+
+void CustomTerminal::ScrollCursorIntoView() {
+    followPending_ = false;
     TerminalBuffer* b = Buffer();
     if (!followCursor_ || b == nullptr || charWidth_ <= 0 || charHeight_ <= 0) {
         return;

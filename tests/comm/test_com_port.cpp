@@ -20,6 +20,7 @@
 #include "platform/dialogs.h"
 #include "platform/message_loop.h"
 #include "pty_helper.h"
+#include "capturing_ui.h"
 
 namespace hydrix::comm {
 namespace {
@@ -33,21 +34,7 @@ bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs = 5000) {
     return platform::MessageLoop::Instance().ProcessUntil(done, timeoutMs);
 }
 
-class CapturingUi : public platform::HeadlessUserInterface {
-public:
-    void ShowException(const std::string& text) override {
-        std::lock_guard guard(lock_);
-        reports_.push_back(text);
-    }
-    std::vector<std::string> Reports() {
-        std::lock_guard guard(lock_);
-        return reports_;
-    }
-
-private:
-    std::mutex lock_;
-    std::vector<std::string> reports_;
-};
+using hydrix::test::CapturingUi;
 
 class FixedChooser : public PortChooser {
 public:
@@ -274,6 +261,36 @@ TEST_F(ComPortTest, TriggerDataEventRunsOnTheGuiThread) {
     ASSERT_TRUE(PumpUntil([&] { return !threads.empty(); }));
     EXPECT_EQ(threads.front(), std::this_thread::get_id());
     EXPECT_NE(std::find(generic.begin(), generic.end(), 0x7E02u), generic.end());
+}
+
+TEST_F(ComPortTest, APulledDeviceIsReportedOnceAndTheHandlerMayCloseThePort) {
+    ComPort port;
+    Configure(port);
+    port.SetOpen(true);
+    int lost = 0;
+    std::vector<uint32_t> generic;
+    port.SetOnTrigger([&](CustomComPort&, uint32_t msg, uint16_t, uint16_t) { generic.push_back(msg); });
+    port.SetOnDeviceLost([&](CustomComPort& p) {
+        EXPECT_EQ(&p, &port);
+        ++lost;
+        p.SetOpen(false);
+    });
+    // A line that is merely quiet, or closed on purpose, is not lost.
+    PumpUntil([] { return false; }, 200);
+    EXPECT_EQ(lost, 0);
+    pty_.CloseMaster();
+    ASSERT_TRUE(PumpUntil([&] { return lost > 0; }));
+    PumpUntil([] { return false; }, 200);
+    EXPECT_EQ(lost, 1);
+    EXPECT_FALSE(port.Open());
+    EXPECT_TRUE(generic.empty());  // not a trigger
+
+    test::PtyPair back;
+    prefix_.LinkCom(kCom, back.SlavePath());
+    port.SetOpen(true);
+    port.SetOpen(false);
+    PumpUntil([] { return false; }, 100);
+    EXPECT_EQ(lost, 1);
 }
 
 TEST_F(ComPortTest, ClosingInsideTheTriggerHandlerFinishesLater) {

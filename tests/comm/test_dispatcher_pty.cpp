@@ -17,6 +17,7 @@
 #include "platform/dialogs.h"
 #include "platform/message_loop.h"
 #include "pty_helper.h"
+#include "capturing_ui.h"
 
 namespace hydrix::comm {
 namespace {
@@ -33,21 +34,7 @@ bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs = 10000) {
     return platform::MessageLoop::Instance().ProcessUntil(done, timeoutMs);
 }
 
-class CapturingUi : public platform::HeadlessUserInterface {
-public:
-    void ShowMessage(const std::string& text, const std::string&, platform::MessageIcon) override {
-        std::lock_guard guard(lock_);
-        messages_.push_back(text);
-    }
-    std::vector<std::string> Messages() {
-        std::lock_guard guard(lock_);
-        return messages_;
-    }
-
-private:
-    std::mutex lock_;
-    std::vector<std::string> messages_;
-};
+using hydrix::test::CapturingUi;
 
 class PtyDispatcher : public ::testing::Test {
 protected:

@@ -7,17 +7,14 @@
 #include "comm/exceptions.h"
 #include "packet_test_util.h"
 #include "platform/dialogs.h"
+#include "capturing_ui.h"
 
 namespace hydrix::packet::test {
 namespace {
 
 using EC = PacketEndCond;
 
-class CapturingUi : public platform::HeadlessUserInterface {
-public:
-    void ShowException(const std::string& text) override { reports.push_back(text); }
-    std::vector<std::string> reports;
-};
+using hydrix::test::CapturingUi;
 
 class PacketFixture : public ::testing::Test {
 protected:
@@ -156,7 +153,7 @@ TEST_F(PacketFixture, HandlerExceptionIsReportedAndSkipsTheStringEvent) {
     p.OnStringPacket = [&](DataPacket&, const std::string&) { ++strings; };
     Feed("OK OK");
     platform::SetUserInterface(old);
-    EXPECT_EQ(ui->reports, std::vector<std::string>{"handler failed"});
+    EXPECT_EQ(ui->Reports(), std::vector<std::string>{"handler failed"});
     EXPECT_EQ(packets, 2);
     EXPECT_EQ(strings, 1);
     EXPECT_TRUE(p.Enabled());

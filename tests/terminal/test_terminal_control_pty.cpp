@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "comm/com_port.h"
@@ -48,6 +49,14 @@ protected:
     }
     bool Hooked() {
         return PumpUntil([&] { return t_->Hooked(); });
+    }
+    // The terminal on the port, active and capturing to path.
+    bool CaptureAttached(const std::string& path) {
+        t_->SetCaptureFile(path);
+        t_->SetCapture(CaptureMode::cmOn);
+        t_->SetComPort(&port_);
+        t_->HandleNeeded();
+        return Hooked();
     }
 
     hydrix::test::PtyPair pty_;
@@ -203,13 +212,33 @@ TEST_F(TerminalPty, PasteToScreenAndPortCharacterByCharacter) {
     EXPECT_TRUE(Shows(1, "hi"));
 }
 
+TEST_F(TerminalPty, ABacklogIsHandedOnOneChunkPerMessage) {
+    const std::string path = dir_.File("backlog.cap");
+    ASSERT_TRUE(CaptureAttached(path));
+    std::string sent;
+    for (int i = 0; sent.size() < 5 * kReceiveChunk; ++i) sent += "record " + std::to_string(i) + "\r\n";
+    const int total = static_cast<int>(sent.size());
+    // The bytes pile up while the GUI thread is busy elsewhere, in many arrivals.
+    ASSERT_TRUE(pty_.WriteMaster(sent, 10000));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (t_->ReceiveQueueCount() < total && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(t_->ReceiveQueueCount(), total);
+    // One round of messages hands on one chunk, so the thread gets back to its other work.
+    Pump();
+    EXPECT_EQ(t_->ReceiveQueueCount(), total - kReceiveChunk);
+    EXPECT_EQ(ReadFile(path).size(), static_cast<size_t>(kReceiveChunk));
+    // Bytes arriving meanwhile queue up behind the backlog.
+    ASSERT_TRUE(pty_.WriteMaster("tail\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return ReadFile(path).size() == sent.size() + 6; }, 10000));
+    EXPECT_EQ(ReadFile(path), sent + "tail\r\n");
+    EXPECT_EQ(t_->ReceiveQueueCount(), 0);
+}
+
 TEST_F(TerminalPty, AStreamOfBytesArrivesWholeAndInOrder) {
     const std::string path = dir_.File("stream.cap");
-    t_->SetCaptureFile(path);
-    t_->SetCapture(CaptureMode::cmOn);
-    t_->SetComPort(&port_);
-    t_->HandleNeeded();
-    ASSERT_TRUE(Hooked());
+    ASSERT_TRUE(CaptureAttached(path));
     std::string sent;
     for (int i = 0; sent.size() < 30000; ++i) sent += "line " + std::to_string(i) + "\r\n";
     std::thread writer([&] { pty_.WriteMaster(sent, 10000); });

@@ -17,6 +17,7 @@
 #include "platform/message_loop.h"
 #include "terminal/terminal_buffer.h"
 #include "terminal/terminal_control.h"
+#include "capturing_ui.h"
 
 namespace hydrix::terminal::test {
 
@@ -83,21 +84,7 @@ public:
     bool border = false;
 };
 
-class CapturingUi : public platform::HeadlessUserInterface {
-public:
-    void ShowException(const std::string& text) override {
-        std::lock_guard guard(lock_);
-        reports_.push_back(text);
-    }
-    std::vector<std::string> Reports() {
-        std::lock_guard guard(lock_);
-        return reports_;
-    }
-
-private:
-    std::mutex lock_;
-    std::vector<std::string> reports_;
-};
+using hydrix::test::CapturingUi;
 
 // A fresh temporary directory, removed afterwards.
 class TempDir {

@@ -119,6 +119,23 @@ TEST_F(TerminalView, CursorBelowTheFullRowsBecomesTheLastFullRow) {
     EXPECT_EQ(t_.TopRow() + t_.FullRows() - 1, 30);
 }
 
+TEST_F(TerminalView, ReceivedLinesWiderThanTheViewScrollItOncePerChunk) {
+    MakeStation(77, 45);
+    ASSERT_EQ(t_.FullCols(), 77);
+    host_.scrolls.clear();
+    std::string lines;
+    for (int i = 0; i < 60; ++i) lines += std::string(80, static_cast<char>('a' + i % 26)) + "\r\n";
+    // Every line passes column 78 and comes back to column 1: following on each move
+    // would scroll the window sideways twice per line.
+    Display(lines + std::string(79, 'z'));
+    EXPECT_LE(host_.scrolls.size(), 2u);
+    ASSERT_EQ(t_.Buffer()->CursorRow(), 45);
+    ASSERT_EQ(t_.Buffer()->CursorCol(), 80);
+    EXPECT_EQ(t_.LeftCol(), 3);
+    EXPECT_EQ(t_.TopRow(), 1);
+    EXPECT_EQ(RowText(t_, 45), std::string(79, 'z'));
+}
+
 TEST_F(TerminalView, FollowCursorOffLeavesTheViewAlone) {
     MakeStation();
     t_.SetFollowCursor(false);
