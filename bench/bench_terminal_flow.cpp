@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "../tests/pty_helper.h"
+#include "pty_bench_util.h"
 #include "comm/com_port.h"
 #include "gui/qt_loop_driver.h"
 #include "gui/terminal_widget.h"
@@ -41,13 +42,14 @@
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
+using hydrix::bench::kStallMs;
+using hydrix::bench::Millis;
+using hydrix::bench::Seconds;
+using hydrix::bench::SteadyClock;
 using hydrix::terminal::CaptureMode;
 
 constexpr int kComNumber = 1;
 constexpr int kLineText = 80;            // printable columns per line, then CR LF
-constexpr size_t kWriteChunk = 64 * 1024;
-constexpr int kStallMs = 20000;          // no progress this long: the flood has failed
 constexpr int kDrainMs = 3000;           // nothing more captured this long after the last write
 constexpr int kTickMs = 10;
 
@@ -55,8 +57,6 @@ bool gProgress = false;
 int gWidth = 635;  // the station's terminal
 int gHeight = 564;
 
-double Millis(SteadyClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-double Seconds(SteadyClock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // Whole lines of at least megabytes MiB: an eight-digit line number, then printable text
 // that shifts with the line, so that a lost or repeated chunk shows in the comparison.
@@ -74,35 +74,6 @@ std::string MakeLines(uint64_t megabytes) {
         out += "\r\n";
     }
     return out;
-}
-
-// Writes everything to the non-blocking master as fast as the pty takes it.
-bool Flood(int masterFd, const std::string& data, std::atomic<uint64_t>& sent) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const size_t want = std::min(kWriteChunk, data.size() - done);
-        const ssize_t n = ::write(masterFd, data.data() + done, want);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            sent.store(done, std::memory_order_relaxed);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) {
-            std::fprintf(stderr, "flood write: %s\n", std::strerror(errno));
-            return false;
-        }
-        pollfd p{masterFd, POLLOUT, 0};
-        int r;
-        do {
-            r = ::poll(&p, 1, kStallMs);
-        } while (r < 0 && errno == EINTR);
-        if (r == 0) {
-            std::fprintf(stderr, "flood stalled at %zu of %zu bytes\n", done, data.size());
-            return false;
-        }
-    }
-    return true;
 }
 
 // Runs Qt's loop until done() holds or timeoutMs passes.
@@ -240,7 +211,8 @@ Round RunRound(const std::string& data) {
         messages.SetTimer(probe, 1, kTickMs);
         SteadyClock::time_point writerDone{};
         std::thread writer([&] {
-            result.floodOk = Flood(pty.MasterFd(), data, sent);
+            result.floodOk = hydrix::bench::FloodFrom(
+                pty.MasterFd(), data.size(), [&](uint64_t at) { return data.data() + at; }, &sent);
             writerDone = SteadyClock::now();
             writing = false;
         });

@@ -133,14 +133,18 @@ inline int OpenPlainSlave(const std::string& path) {
     return fd;
 }
 
-// Writes total pattern bytes to the (non-blocking) master in kWriteChunk writes.
-inline bool Flood(int masterFd, uint64_t total) {
+// Writes total bytes to the (non-blocking) master in kWriteChunk writes, as fast as the
+// pty takes them; at(offset) gives the bytes from offset on (at least kWriteChunk of them
+// or up to the end), and *progress, when given, follows the count written.
+template <typename Source>
+bool FloodFrom(int masterFd, uint64_t total, Source at, std::atomic<uint64_t>* progress = nullptr) {
     uint64_t sent = 0;
     while (sent < total) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(kWriteChunk, total - sent));
-        const ssize_t n = ::write(masterFd, PatternAt(sent), want);
+        const ssize_t n = ::write(masterFd, at(sent), want);
         if (n > 0) {
             sent += static_cast<uint64_t>(n);
+            if (progress != nullptr) progress->store(sent, std::memory_order_relaxed);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -154,12 +158,16 @@ inline bool Flood(int masterFd, uint64_t total) {
             r = ::poll(&p, 1, kStallMs);
         } while (r < 0 && errno == EINTR);
         if (r == 0) {
-            std::fprintf(stderr, "flood stalled at %llu bytes\n", static_cast<unsigned long long>(sent));
+            std::fprintf(stderr, "flood stalled at %llu of %llu bytes\n", static_cast<unsigned long long>(sent),
+                         static_cast<unsigned long long>(total));
             return false;
         }
     }
     return true;
 }
+
+// Writes total pattern bytes.
+inline bool Flood(int masterFd, uint64_t total) { return FloodFrom(masterFd, total, PatternAt); }
 
 inline bool WriteAll(int fd, const std::string& bytes) {
     size_t done = 0;

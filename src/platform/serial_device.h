@@ -142,6 +142,9 @@ public:
     int WaitEvent(uint32_t& events);
 
 private:
+    // The byte count of a driver queue (FIONREAD, TIOCOUTQ), or -errno.
+    int QueueCount(unsigned long request) const;
+
     struct Impl;
     Impl* impl_;
 };

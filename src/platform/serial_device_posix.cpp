@@ -478,25 +478,19 @@ int SerialDevice::Purge(bool input, bool output) {
     return 0;
 }
 
-int SerialDevice::InQueue() const {
+int SerialDevice::QueueCount(unsigned long request) const {
     Impl& d = *impl_;
     std::shared_lock lock(d.fdLock);
     const int fd = d.fd.load();
     if (fd < 0) return -EBADF;
     int count = 0;
-    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, FIONREAD, &count); }) < 0) return -errno;
+    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, request, &count); }) < 0) return -errno;
     return count;
 }
 
-int SerialDevice::OutQueue() const {
-    Impl& d = *impl_;
-    std::shared_lock lock(d.fdLock);
-    const int fd = d.fd.load();
-    if (fd < 0) return -EBADF;
-    int count = 0;
-    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCOUTQ, &count); }) < 0) return -errno;
-    return count;
-}
+int SerialDevice::InQueue() const { return QueueCount(FIONREAD); }
+
+int SerialDevice::OutQueue() const { return QueueCount(TIOCOUTQ); }
 
 bool SerialDevice::HungUp() const { return impl_->hungUp.load(); }
 

@@ -15,6 +15,18 @@ namespace {
 
 using StationStartup = StationFixture;
 
+// The message of the exception FormCreate raises, which must be an E.
+template <typename E>
+std::string FormCreateRaises(Station& s) {
+    try {
+        s.FormCreate();
+    } catch (const E& e) {
+        return e.Message();
+    }
+    ADD_FAILURE() << "FormCreate raised nothing";
+    return {};
+}
+
 TEST_F(StationStartup, PortTextLosesItsFirstThreeCharacters) {
     struct Case {
         const char* text;
@@ -43,12 +55,7 @@ TEST_F(StationStartup, PortTextLosesItsFirstThreeCharacters) {
 TEST_F(StationStartup, BarePortNumberBecomesEmptyAndFailsAsNonInteger) {
     WriteSettings(RegSettings::Port("3"));
     Station& s = MakeStation();
-    try {
-        s.FormCreate();
-        FAIL() << "no exception";
-    } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), "'' is not a valid integer value");
-    }
+    EXPECT_EQ(FormCreateRaises<EConvertError>(s), "'' is not a valid integer value");
     EXPECT_EQ(s.Outcome(), RunOutcome::ConfigurationError);
     EXPECT_EQ(s.Form().Label4, "") << "the labels are stored before the conversion";
     EXPECT_EQ(s.Form().Label10, "115200");
@@ -69,12 +76,7 @@ TEST_F(StationStartup, BaudThatIsNotANumberStopsBeforeThePortOpens) {
 TEST_F(StationStartup, ValueOfAnotherTypeRaisesInvalidDataType) {
     WriteUserReg(KeyHeader() + "\"ADCP COM Port\"=\"COM7\"\n\"ADCP Baud Rate\"=dword:0001c200\n");
     Station& s = MakeStation();
-    try {
-        s.FormCreate();
-        FAIL() << "no exception";
-    } catch (const ERegistryException& e) {
-        EXPECT_EQ(e.Message(), "Invalid data type for 'ADCP Baud Rate'");
-    }
+    EXPECT_EQ(FormCreateRaises<ERegistryException>(s), "Invalid data type for 'ADCP Baud Rate'");
     EXPECT_EQ(s.Outcome(), RunOutcome::ConfigurationError);
     EXPECT_FALSE(s.ComPort1().Open());
 }
@@ -83,12 +85,7 @@ TEST_F(StationStartup, ExpandableStringsAndMissingValuesRead) {
     // Only the port is required; a missing value reads as "", so the baud rate fails.
     WriteUserReg(KeyHeader() + "\"ADCP COM Port\"=str(2):\"COM7\"\n");
     Station& s = MakeStation();
-    try {
-        s.FormCreate();
-        FAIL() << "no exception";
-    } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), "'' is not a valid integer value");
-    }
+    EXPECT_EQ(FormCreateRaises<EConvertError>(s), "'' is not a valid integer value");
     EXPECT_EQ(s.Form().Label4, "7");
     EXPECT_EQ(s.UseSoftwareBreak(), "");
 }

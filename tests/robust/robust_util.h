@@ -113,9 +113,4 @@ bool WriteWhilePumping(int fd, const std::string& data, Pump pump, int timeoutMs
     return true;
 }
 
-inline std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 }  // namespace hydrix::robust
