@@ -12,6 +12,8 @@ targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(trigger packet tty reg_file trace_log)
 build=${HYDRIX_FUZZ_BUILD:-$root/build-fuzz}
 
+"$root/scripts/setup.sh" clang libclang-rt-dev
+
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE= \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DHYDRIX_FUZZ=ON -DHYDRIX_BENCH=OFF >/dev/null

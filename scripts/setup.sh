@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project needs; apt-get update runs only when
-# something is missing.
+# Installs the Debian packages the project needs, and any named as arguments;
+# apt-get update runs only when something is missing.
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libvterm-dev nlohmann-json3-dev
+  "$@"
 )
 missing=()
 for p in "${packages[@]}"; do
