@@ -4,7 +4,6 @@
 // widget and turns keys and mouse drags into bytes for the port and clipboard text.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -324,7 +323,7 @@ private:
     struct ReceiveQueue {
         std::mutex Lock;
         ByteQueue Queue;
-        std::atomic<platform::WindowHandle> Window{0};
+        platform::WindowHandle Window = 0;  // where the port handler posts (under Lock)
         // An AM_TERMDATA for the port's bytes is queued or being handled (under Lock).
         // The port handler posts only without one, so a flood costs one message per
         // chunk and the GUI thread gets back to its other events between chunks.

@@ -88,7 +88,7 @@ void CustomTerminal::AttachStep() {
                     // posted" and this post cannot cross.
                     if (!rx->Posted && rx->Queue.Count() > 0) {
                         rx->Posted = platform::PostMessage(
-                            rx->Window.load(), AM_TERMDATA,
+                            rx->Window, AM_TERMDATA,
                             static_cast<platform::WParam>(CharSource::csPort), 0);
                     }
                 });

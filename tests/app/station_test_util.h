@@ -17,33 +17,10 @@
 #include "app/station.h"
 #include "platform/dialogs.h"
 #include "platform/message_loop.h"
+#include "capturing_ui.h"
 #include "pty_helper.h"
 
 namespace hydrix::app::test {
-
-class RecordingUserInterface : public platform::UserInterface {
-public:
-    void ShowMessage(const std::string& text, const std::string&, platform::MessageIcon icon) override {
-        std::lock_guard guard(lock);
-        messages.push_back(text);
-        icons.push_back(icon);
-        if (onMessage) onMessage(text);
-    }
-    void ShowException(const std::string& text) override {
-        std::lock_guard guard(lock);
-        exceptions.push_back(text);
-    }
-    void Beep() override {}
-    void SetClipboardText(const std::string& text) override { clipboard = text; }
-    std::string ClipboardText() override { return clipboard; }
-
-    std::mutex lock;
-    std::vector<std::string> messages;
-    std::vector<platform::MessageIcon> icons;
-    std::vector<std::string> exceptions;
-    std::function<void(const std::string&)> onMessage;
-    std::string clipboard;
-};
 
 class RecordingView : public StationView {
 public:
@@ -164,7 +141,7 @@ protected:
     hydrix::test::PtyPair pty_;
     hydrix::test::TempWinePrefix prefix_;
     std::filesystem::path outDir_;
-    std::shared_ptr<RecordingUserInterface> ui_ = std::make_shared<RecordingUserInterface>();
+    std::shared_ptr<hydrix::test::CapturingUi> ui_ = std::make_shared<hydrix::test::CapturingUi>();
     std::shared_ptr<platform::UserInterface> previousUi_;
     RecordingView view_;
     std::unique_ptr<Station> station_;

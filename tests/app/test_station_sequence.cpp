@@ -106,8 +106,8 @@ TEST_F(StationSequence, FullRunCapturesCountsAndFinishes) {
     EXPECT_TRUE(s.Closed());
     EXPECT_EQ(s.Outcome(), RunOutcome::Finished);
     EXPECT_EQ(CaptureAfterStartPrompt(file), captured);
-    EXPECT_TRUE(ui_->messages.empty());
-    EXPECT_TRUE(ui_->exceptions.empty());
+    EXPECT_TRUE(ui_->Messages().empty());
+    EXPECT_TRUE(ui_->Reports().empty());
 }
 
 TEST_F(StationSequence, EveryPromptByteAdvancesEvenInsideEchoedText) {
@@ -153,7 +153,7 @@ TEST_F(StationSequence, FileNameFromReportsStaysInTheOutputDirectory) {
         EXPECT_EQ(s.Form().lblSerial, c.serialCaption) << "the label keeps the data as received";
         EXPECT_EQ(s.Terminal1().CaptureFile(), Path(name));
         EXPECT_EQ(OutFiles(), std::vector<std::string>{name});
-        EXPECT_TRUE(ui_->exceptions.empty());
+        EXPECT_TRUE(ui_->Reports().empty());
         EXPECT_EQ(s.Step(), 4);
         station_.reset();
         SentWithin(50);  // the CR1 of step 3
@@ -168,8 +168,8 @@ TEST_F(StationSequence, WatchdogStopsBeforeItsMessageAndALatePromptClosesTheCapt
     ui_->onMessage = [&](const std::string&) { runningDuringMessage = s.CommTimer().Enabled(); };
     ASSERT_TRUE(Pump([&] { return s.Closed(); }, 4000)) << "no prompt after CR1: the 2000 ms watchdog";
     EXPECT_FALSE(runningDuringMessage);
-    EXPECT_EQ(ui_->messages, std::vector<std::string>{kCommErrorText});
-    EXPECT_EQ(ui_->icons[0], platform::MessageIcon::Error);
+    EXPECT_EQ(ui_->Messages(), std::vector<std::string>{kCommErrorText});
+    EXPECT_EQ(ui_->Icons()[0], platform::MessageIcon::Error);
     EXPECT_EQ(s.Step(), 22);
     EXPECT_EQ(s.Outcome(), RunOutcome::CommunicationsError);
     EXPECT_EQ(view_.closes, 1);
@@ -200,8 +200,8 @@ TEST_F(StationSequence, MissingOutputDirectoryEndsTheRunWithoutAFile) {
     WriteSettings(RegSettings::Dir((outDir_ / "missing").string()));
     Station& s = MakeStation();
     RunToCapture(kSerialReport, kClockReport);
-    EXPECT_EQ(ui_->messages, std::vector<std::string>{kNoOutputDirText});
-    EXPECT_EQ(ui_->icons[0], platform::MessageIcon::Information);
+    EXPECT_EQ(ui_->Messages(), std::vector<std::string>{kNoOutputDirText});
+    EXPECT_EQ(ui_->Icons()[0], platform::MessageIcon::Information);
     EXPECT_EQ(s.Outcome(), RunOutcome::OutputDirectoryMissing);
     EXPECT_TRUE(s.Closed());
     EXPECT_EQ(s.Step(), 23);
@@ -227,7 +227,7 @@ TEST_F(StationSequence, CaptureThatCannotBeCreatedFailsTheStep) {
     Station& s = MakeStation();
     RunToCapture(kSerialReport, kClockReport);
     ASSERT_EQ(view_.failures.size(), 1u);
-    EXPECT_EQ(ui_->exceptions.size(), 1u);
+    EXPECT_EQ(ui_->Reports().size(), 1u);
     EXPECT_EQ(s.Step(), 3) << "the rest of the step, the step label and the increment are skipped";
     EXPECT_EQ(SentWithin(30), "");
     EXPECT_FALSE(s.CommTimer().Enabled());
@@ -257,7 +257,7 @@ TEST_F(StationSequence, IncompleteCaptureIsNotReportedAsSaved) {
     EXPECT_TRUE(s.CaptureIncomplete());
     EXPECT_EQ(s.Form().Caption, std::string(kIncompleteCaption) + Path("1234.071231235958.99.txt"));
     EXPECT_EQ(s.Outcome(), RunOutcome::Finished);
-    EXPECT_FALSE(ui_->exceptions.empty()) << "the failed write was reported";
+    EXPECT_FALSE(ui_->Reports().empty()) << "the failed write was reported";
 }
 
 }  // namespace

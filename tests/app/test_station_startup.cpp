@@ -98,13 +98,13 @@ TEST_F(StationStartup, MissingKeyOrPortValueShowsMessageAndClosesLaterWithoutThe
         } else {
             WriteUserReg(reg);
         }
-        ui_->messages.clear();
+        ui_->ClearMessages();
         view_ = RecordingView();
         Station& s = MakeStation();
         s.FormCreate();
-        ASSERT_EQ(ui_->messages.size(), 1u);
-        EXPECT_EQ(ui_->messages[0], kTidewiseRequiredText);
-        EXPECT_EQ(ui_->icons[0], platform::MessageIcon::Error);
+        ASSERT_EQ(ui_->Messages().size(), 1u);
+        EXPECT_EQ(ui_->Messages()[0], kTidewiseRequiredText);
+        EXPECT_EQ(ui_->Icons()[0], platform::MessageIcon::Error);
         EXPECT_EQ(s.Outcome(), RunOutcome::ConfigurationError);
         EXPECT_FALSE(s.Closed()) << "the window stays until the delayed close";
         EXPECT_TRUE(s.regtimer().Enabled());

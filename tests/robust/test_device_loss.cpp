@@ -54,9 +54,8 @@ TEST_F(DeviceLoss, ReportedAtOnceWithoutSpinningAndTheCaptureKeepsEverything) {
                 static_cast<long long>(reported), cpuWhileVanished);
     EXPECT_EQ(s.Outcome(), RunOutcome::CommunicationsError);
     {
-        std::lock_guard guard(ui_->lock);
-        ASSERT_EQ(ui_->messages.size(), 1u);
-        EXPECT_EQ(ui_->messages[0], kCommErrorText);
+        ASSERT_EQ(ui_->Messages().size(), 1u);
+        EXPECT_EQ(ui_->Messages()[0], kCommErrorText);
     }
 
     s.FormDestroy();
@@ -110,9 +109,8 @@ TEST_F(DeviceLoss, UnguardedStepReportsTheLoss) {
     EXPECT_EQ(s.Outcome(), RunOutcome::CommunicationsError);
     EXPECT_EQ(s.Step(), 22);
     {
-        std::lock_guard guard(ui_->lock);
-        ASSERT_EQ(ui_->messages.size(), 1u);
-        EXPECT_EQ(ui_->messages[0], kCommErrorText);
+        ASSERT_EQ(ui_->Messages().size(), 1u);
+        EXPECT_EQ(ui_->Messages()[0], kCommErrorText);
     }
     s.FormDestroy();
     EXPECT_TRUE(ReadFile(s.CaptureFileName()).ends_with("record 1\r\nrecord 2\r\n"));

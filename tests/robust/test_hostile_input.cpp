@@ -63,7 +63,7 @@ TEST_F(HostileInput, LongSerialReportGivesABoundedFileName) {
     AnswerToFinish();
     EXPECT_EQ(s.Outcome(), RunOutcome::Finished);
     EXPECT_EQ(s.Form().Caption, kFinishedCaption + file.string());
-    EXPECT_TRUE(ui_->exceptions.empty());
+    EXPECT_TRUE(ui_->Reports().empty());
 }
 
 // Several megabytes of serial report after PC2, where no watchdog runs: the packet
@@ -85,8 +85,8 @@ TEST_F(HostileInput, SerialReportOfMegabytes) {
     const std::filesystem::path named = s.Form().Caption.substr(prefix.size());
     EXPECT_EQ(named.parent_path(), outDir_);
     EXPECT_LE(named.filename().string().size(), 255u);
-    EXPECT_TRUE(ui_->messages.empty());
-    EXPECT_TRUE(ui_->exceptions.empty());
+    EXPECT_TRUE(ui_->Messages().empty());
+    EXPECT_TRUE(ui_->Reports().empty());
     s.FormDestroy();
     EXPECT_GE(std::filesystem::file_size(s.CaptureFileName()), serial.size());
 }
@@ -108,8 +108,8 @@ TEST_F(HostileInput, PromptInEveryLineAdvancesOneStepEach) {
     const std::string got = CaptureAfterStartPrompt(s.CaptureFileName());
     EXPECT_EQ(text.rfind(got, 0), 0u) << got;
     EXPECT_GE(got.size(), text.find("line 6 >"));
-    EXPECT_TRUE(ui_->messages.empty());
-    EXPECT_TRUE(ui_->exceptions.empty());
+    EXPECT_TRUE(ui_->Messages().empty());
+    EXPECT_TRUE(ui_->Reports().empty());
 }
 
 // Sent after PC2, where the watchdog is off: a megabyte takes longer than its 2 s.
@@ -136,8 +136,8 @@ TEST_F(HostileInput, BinaryFloodIsCapturedByteForByte) {
     got.resize(got.size() - noise.size());
     // Right before the noise: the answer to PA and its prompt.
     EXPECT_TRUE(got.ends_with("PA\r\n>")) << got;
-    EXPECT_TRUE(ui_->messages.empty());
-    EXPECT_TRUE(ui_->exceptions.empty());
+    EXPECT_TRUE(ui_->Messages().empty());
+    EXPECT_TRUE(ui_->Reports().empty());
 }
 
 // The capture file stops taking bytes: a file on a full device, or past the process's
@@ -180,9 +180,8 @@ TEST_P(FullDisk, OperatorIsToldTheCaptureIsIncomplete) {
     EXPECT_EQ(s.Outcome(), RunOutcome::Finished);
     EXPECT_TRUE(s.CaptureIncomplete());
     EXPECT_EQ(s.Form().Caption, kIncompleteCaption + file.string());
-    std::lock_guard guard(ui_->lock);
-    ASSERT_EQ(ui_->exceptions.size(), 1u) << "told once, not once per write";
-    EXPECT_NE(ui_->exceptions[0].find("The capture file is incomplete."), std::string::npos) << ui_->exceptions[0];
+    ASSERT_EQ(ui_->Reports().size(), 1u) << "told once, not once per write";
+    EXPECT_NE(ui_->Reports()[0].find("The capture file is incomplete."), std::string::npos) << ui_->Reports()[0];
     if (how == "file-size-limit") {
         EXPECT_EQ(std::filesystem::file_size(file), 4096u);
     }
