@@ -239,6 +239,12 @@ int BaseDispatcher::BytesAvailable() {
     return static_cast<int>(held > skip ? held - skip : 0);
 }
 
+uint64_t BaseDispatcher::ReadPosition() {
+    std::lock_guard guard(inputLock_);
+    const uint32_t held = inRing_.empty() ? 0 : RingCount(inHead_, inTail_, kInputRingSize, inFull_);
+    return received_ - held + (readingInNotification_ ? handlerReadCount_ : 0);
+}
+
 int BaseDispatcher::OutputPending() {
     DeviceStatus status;
     RefreshDeviceStatus(status);

@@ -73,6 +73,12 @@ struct FlowSettings {
     uint8_t XOffChar = 19;
 };
 
+// Where a method handler's availability offers begin.
+enum class HandlerStart {
+    kAllWaiting,  // with the bytes already waiting in the input ring
+    kFromNow,     // with the first byte received after it joined
+};
+
 class BaseDispatcher {
 public:
     explicit BaseDispatcher(CustomComPort* owner, platform::Clock& clock = platform::SystemClock());
@@ -104,6 +110,9 @@ public:
     int QueueByte(uint8_t value) { return QueueBytes(&value, 1); }
     int ReadBytes(void* buffer, int count);
     int BytesAvailable();
+    // The place in the received stream (bytes since open) of the next byte ReadBytes
+    // gives the caller; inside an offer, the caller's own place in it.
+    uint64_t ReadPosition();
     int OutputPending();
     int OutputRoom();
     int InQueueSize() const { return inQueueSize_; }
@@ -152,7 +161,10 @@ public:
     void AttachProcHandler(TriggerProc proc);
     void DetachProcHandler(TriggerProc proc);
     // A method handler is known by its object; detaching removes that object's record.
-    void AttachMethodHandler(const void* object, TriggerMethod method);
+    // Joined with kFromNow, it is offered only bytes received after it joined: what is
+    // already waiting in the input ring counts as read by it.
+    void AttachMethodHandler(const void* object, TriggerMethod method,
+                             HandlerStart start = HandlerStart::kAllWaiting);
     void DetachMethodHandler(const void* object);
     bool HandlersNeedService();
     // Delivers one notification to every handler; false when aborted by a close or
@@ -325,6 +337,8 @@ private:
     struct MethodHandlerRec {
         const void* Object;
         TriggerMethod Method;
+        // The first place in the received stream the handler is offered.
+        uint64_t From = 0;
         bool Deleted = false;
     };
 

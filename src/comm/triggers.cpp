@@ -224,10 +224,14 @@ void BaseDispatcher::DetachProcHandler(TriggerProc proc) {
     SetHandlerFlags(0);
 }
 
-void BaseDispatcher::AttachMethodHandler(const void* object, TriggerMethod method) {
+void BaseDispatcher::AttachMethodHandler(const void* object, TriggerMethod method, HandlerStart start) {
+    // The input lock keeps bytes out of the ring until the handler is in the list, so
+    // nothing received after it joined can be offered to the others only.
+    std::lock_guard input(inputLock_);
     std::lock_guard guard(dispatcherLock_);
+    const uint64_t from = start == HandlerStart::kFromNow ? received_ : 0;
     methodHandlers_.push_back(
-        std::make_shared<MethodHandlerRec>(MethodHandlerRec{object, std::move(method)}));
+        std::make_shared<MethodHandlerRec>(MethodHandlerRec{object, std::move(method), from}));
     handlersNeedService_ = true;
     Log(LogKind::TrgHdAlc, LogSubKind::Method, 0);
 }
@@ -291,6 +295,17 @@ bool BaseDispatcher::NotifyHandlers(uint32_t msg, uint32_t triggerHandle, uint32
         std::lock_guard guard(inputLock_);
         handlerReadCount_ = 0;
     };
+    // A handler that joined after some of the offered bytes arrived has those counted
+    // as read and is offered the rest.
+    auto beforeMethod = [this, msg, triggerHandle](const MethodHandlerRec& rec) {
+        std::lock_guard guard(inputLock_);
+        handlerReadCount_ = 0;
+        if (msg != kTriggerAvailMsg || inRing_.empty()) return triggerHandle;
+        const uint64_t tailAt = received_ - RingCount(inHead_, inTail_, kInputRingSize, inFull_);
+        if (rec.From <= tailAt) return triggerHandle;
+        handlerReadCount_ = static_cast<uint32_t>(std::min<uint64_t>(rec.From - tailAt, triggerHandle));
+        return triggerHandle - handlerReadCount_;
+    };
     auto afterHandler = [this, &aborted] {
         if (closePending_) {
             aborted = true;
@@ -335,8 +350,8 @@ bool BaseDispatcher::NotifyHandlers(uint32_t msg, uint32_t triggerHandle, uint32
                 rec = methodHandlers_[i];
                 deleted = rec->Deleted;
             }
-            beforeHandler();
-            if (!deleted) rec->Method(msg, triggerHandle, param);
+            const uint32_t offer = beforeMethod(*rec);
+            if (!deleted && (msg != kTriggerAvailMsg || offer > 0)) rec->Method(msg, offer, param);
             if (!afterHandler()) break;
         }
         for (size_t i = 0; !aborted; ++i) {

@@ -249,9 +249,11 @@ private:
     void PostToSelf(uint32_t msg, platform::WParam w, platform::LParam l);
     void CreateWnd();
 
-    // Activation and the port (terminal_control.cpp).
+    // Activation and the port (terminal_control_port.cpp).
     void RequestAttach();
     void AttachStep();
+    // Attaches the port handler, offered bytes from the next one received.
+    void Hook(comm::BaseDispatcher& dispatcher);
     void Detach();
     void ProcessReceived(platform::WParam source);
     void PaintStep();

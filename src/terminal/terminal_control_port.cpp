@@ -37,6 +37,15 @@ int CustomTerminal::ReceiveQueueCount() {
 // Activation -------------------------------------------------------------------------------
 
 void CustomTerminal::RequestAttach() {
+    // With the port open the handler joins at once, from the next byte the port
+    // receives: what the instrument sent before is never shown or captured, however
+    // the dispatcher's next offer and this thread's messages interleave. The posted
+    // step then only finishes the attach (and opens an auto-open port when needed).
+    if (WindowHandle() != 0 && !hooked_ && comPort_->Open() && !comPort_->Loading()) {
+        if (comm::BaseDispatcher* dispatcher = comPort_->Dispatcher()) {
+            Hook(*dispatcher);
+        }
+    }
     attachPending_ = true;
     PostToSelf(AM_TERMATTACH, 0, 0);
 }
@@ -55,8 +64,15 @@ void CustomTerminal::AttachStep() {
         PostToSelf(AM_TERMATTACH, 0, 0);
         return;
     }
-    if (hooked_ || (!comPort_->Open() && !comPort_->AutoOpen())) {
-        attachPending_ = active_;
+    if (hooked_ && attachPending_) {
+        // Hooked when it was requested: only the rest of the step is left.
+        attachPending_ = false;
+        Loaded();
+        return;
+    }
+    // An inactive terminal has no reason to open the port.
+    if (hooked_ || (!comPort_->Open() && !(comPort_->AutoOpen() && active_))) {
+        attachPending_ = active_ && !hooked_;
         return;
     }
     attachPending_ = false;
@@ -69,33 +85,39 @@ void CustomTerminal::AttachStep() {
             throw;
         }
     }
-    if (active_) {
+    if (active_ && !hooked_) {
         if (comm::BaseDispatcher* dispatcher = comPort_->ActiveDispatcher()) {
-            std::shared_ptr<ReceiveQueue> rx = receive_;
-            dispatcher->AttachMethodHandler(
-                this, [rx, dispatcher](uint32_t msg, uint32_t offered, int32_t) {
-                    if (msg != comm::kTriggerAvailMsg || offered == 0) {
-                        return;
-                    }
-                    const int n = static_cast<int>(offered);
-                    std::lock_guard guard(rx->Lock);
-                    uint8_t* room = rx->Queue.Reserve(n);
-                    const int got = dispatcher->ReadBytes(room, n);
-                    if (got > 0) {
-                        rx->Queue.Commit(got);
-                    }
-                    // Posted under the lock, so the GUI thread's "queue empty, nothing
-                    // posted" and this post cannot cross.
-                    if (!rx->Posted && rx->Queue.Count() > 0) {
-                        rx->Posted = platform::PostMessage(
-                            rx->Window, AM_TERMDATA,
-                            static_cast<platform::WParam>(CharSource::csPort), 0);
-                    }
-                });
-            hooked_ = true;
+            Hook(*dispatcher);
         }
     }
     Loaded();
+}
+
+void CustomTerminal::Hook(comm::BaseDispatcher& dispatcher) {
+    std::shared_ptr<ReceiveQueue> rx = receive_;
+    comm::BaseDispatcher* d = &dispatcher;
+    dispatcher.AttachMethodHandler(
+        this,
+        [rx, d](uint32_t msg, uint32_t offered, int32_t) {
+            if (msg != comm::kTriggerAvailMsg || offered == 0) {
+                return;
+            }
+            const int n = static_cast<int>(offered);
+            std::lock_guard guard(rx->Lock);
+            uint8_t* room = rx->Queue.Reserve(n);
+            const int got = d->ReadBytes(room, n);
+            if (got > 0) {
+                rx->Queue.Commit(got);
+            }
+            // Posted under the lock, so the GUI thread's "queue empty, nothing
+            // posted" and this post cannot cross.
+            if (!rx->Posted && rx->Queue.Count() > 0) {
+                rx->Posted = platform::PostMessage(
+                    rx->Window, AM_TERMDATA, static_cast<platform::WParam>(CharSource::csPort), 0);
+            }
+        },
+        comm::HandlerStart::kFromNow);
+    hooked_ = true;
 }
 
 void CustomTerminal::Detach() {

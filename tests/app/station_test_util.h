@@ -152,12 +152,4 @@ inline std::string ReadFile(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A capture file without the prompt that started the capture: the terminal attaches just
-// as the dispatcher offers that prompt, so it may or may not have taken it.
-inline std::string CaptureAfterStartPrompt(const std::filesystem::path& path) {
-    std::string text = ReadFile(path);
-    if (text.starts_with('>')) text.erase(0, 1);
-    return text;
-}
-
 }  // namespace hydrix::app::test

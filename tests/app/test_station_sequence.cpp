@@ -88,7 +88,7 @@ TEST_F(StationSequence, FullRunCapturesCountsAndFinishes) {
     EXPECT_EQ(view_.finished, 1);
     EXPECT_EQ(s.Outcome(), RunOutcome::Finished);
     EXPECT_FALSE(s.CaptureIncomplete());
-    EXPECT_EQ(CaptureAfterStartPrompt(file), captured) << "the capture holds what came after step 3 up to the last prompt";
+    EXPECT_EQ(ReadFile(file), captured) << "the capture holds what came after step 3 up to the last prompt";
     EXPECT_EQ(OutFiles().size(), 1u);
 
     // A late prompt changes only the step label.
@@ -105,7 +105,7 @@ TEST_F(StationSequence, FullRunCapturesCountsAndFinishes) {
     EXPECT_EQ(Sent(18), "========\r========\r");
     EXPECT_TRUE(s.Closed());
     EXPECT_EQ(s.Outcome(), RunOutcome::Finished);
-    EXPECT_EQ(CaptureAfterStartPrompt(file), captured);
+    EXPECT_EQ(ReadFile(file), captured);
     EXPECT_TRUE(ui_->Messages().empty());
     EXPECT_TRUE(ui_->Reports().empty());
 }

@@ -61,7 +61,7 @@ TEST_F(DeviceLoss, ReportedAtOnceWithoutSpinningAndTheCaptureKeepsEverything) {
     s.FormDestroy();
     station_.reset();
     Pump([] { return false; }, 50);
-    const std::string got = CaptureAfterStartPrompt(capture);
+    const std::string got = ReadFile(capture);
     EXPECT_TRUE(got == payload) << got.size() << " bytes captured of " << payload.size();
     // The port and its threads let go of the device (the master's descriptor is gone too).
     EXPECT_LE(robust::OpenDescriptors(), fdsBefore - 1);

@@ -16,6 +16,7 @@
 
 #include "app/headless_runner.h"
 #include "app/station_test_util.h"
+#include "robust/capture_record.h"
 #include "robust/robust_util.h"
 
 namespace hydrix::app::test {
@@ -34,50 +35,6 @@ struct FloodFigures {
     long longestPauseMs = 0;  // the whole run, start-up and close included
     long floodPauseMs = 0;    // while the record grew
 };
-
-// Offsets of the first count prompts in the file, read in blocks: a soak's record runs
-// to gigabytes.
-std::vector<uintmax_t> PromptOffsets(const std::filesystem::path& path, size_t count) {
-    std::vector<uintmax_t> at;
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> block(1 << 16);
-    uintmax_t base = 0;
-    while (at.size() < count && in) {
-        in.read(block.data(), static_cast<std::streamsize>(block.size()));
-        const auto got = static_cast<size_t>(in.gcount());
-        for (size_t i = 0; i < got && at.size() < count; ++i) {
-            if (block[i] == '>') at.push_back(base + i);
-        }
-        base += got;
-    }
-    return at;
-}
-
-// Whether the whole of file b stands in file a from offset on, compared block by block.
-bool FileHoldsAt(const std::filesystem::path& a, uintmax_t offset, const std::filesystem::path& b) {
-    std::ifstream inA(a, std::ios::binary), inB(b, std::ios::binary);
-    inA.seekg(static_cast<std::streamoff>(offset));
-    std::vector<char> blockA(1 << 16), blockB(1 << 16);
-    while (inB) {
-        inB.read(blockB.data(), static_cast<std::streamsize>(blockB.size()));
-        const auto got = inB.gcount();
-        inA.read(blockA.data(), got);
-        if (inA.gcount() != got || !std::equal(blockB.begin(), blockB.begin() + got, blockA.begin())) return false;
-    }
-    return true;
-}
-
-// The capture holds the bytes between the 4th prompt (capture start) and the 12th
-// (capture stop); the starting prompt may or may not be in it, as the terminal attaches
-// just then.
-bool CaptureMatchesRecord(const std::filesystem::path& record, const std::filesystem::path& capture) {
-    const std::vector<uintmax_t> prompts = PromptOffsets(record, 12);
-    if (prompts.size() < 12) return false;
-    const uintmax_t start = prompts[3], end = prompts[11];
-    const uintmax_t size = std::filesystem::file_size(capture);
-    if (size == end - start - 1) return FileHoldsAt(record, start + 1, capture);
-    return size == end - start && FileHoldsAt(record, start, capture);
-}
 
 class Flood : public StationFixture {
 protected:
@@ -148,7 +105,7 @@ protected:
         f.recordBytes = std::filesystem::file_size(record);
         if (report_.captureFile) {
             f.captureBytes = std::filesystem::file_size(*report_.captureFile);
-            captureMatches_ = CaptureMatchesRecord(record, *report_.captureFile);
+            captureMatches_ = robust::CaptureMatchesRecord(record, *report_.captureFile);
         }
         std::printf("[ figures ] flood %.0f s: record %ju bytes, capture %ju bytes, RSS start %ld kB, peak %ld kB, "
                     "end %ld kB, longest GUI pause %ld ms (%ld ms during the flood)\n",
