@@ -20,8 +20,9 @@ std::string HostSettings::ReadString(std::string_view name) const {
 }
 
 std::string HostSettings::OutputDirectory(const std::string& configured) const {
-    // The root of the current drive on the original platform: here the root directory.
-    std::string dir = configured.empty() ? std::string("/") : store_.ResolvePath(configured).string();
+    // Empty is "\", the root of the current drive, which for a program started normally
+    // is C: (the prefix's drive link), as for every Windows path without a drive letter.
+    std::string dir = store_.ResolvePath(configured.empty() ? std::string("\\") : configured).string();
     if (dir.empty() || dir.back() != '/') dir.push_back('/');
     return dir;
 }

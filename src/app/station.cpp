@@ -139,21 +139,29 @@ void Station::FormCreate() {
         WakeInstrument();
         commTimer_.SetEnabled(true);
     } catch (const EConvertError&) {
-        EndRun(RunOutcome::ConfigurationError);
+        StartupFailed(RunOutcome::ConfigurationError);
         throw;
     } catch (const ERegistryException&) {
-        EndRun(RunOutcome::ConfigurationError);
+        StartupFailed(RunOutcome::ConfigurationError);
         throw;
     } catch (const comm::EOpenComm&) {
-        EndRun(RunOutcome::PortError);
+        StartupFailed(RunOutcome::PortError);
         throw;
     } catch (const comm::EInOutError&) {
-        EndRun(RunOutcome::PortError);
+        StartupFailed(RunOutcome::PortError);
         throw;
     } catch (...) {
-        EndRun(RunOutcome::Error);
+        StartupFailed(RunOutcome::Error);
         throw;
     }
+}
+
+void Station::StartupFailed(RunOutcome outcome) {
+    EndRun(outcome);
+    startupFailed_ = true;
+    // The terminal was made active before the port opened; left so, its queued attach
+    // would open the port again (and fail again) after the operator was told.
+    terminal1_.SetActive(false);
 }
 
 void Station::FormDestroy() {
@@ -177,6 +185,15 @@ void Station::FormDestroy() {
 }
 
 void Station::Button1Click() {
+    if (startupFailed_) {
+        // Start-up never got the port going: trying it again would only fail again and
+        // keep the window from closing.
+        commTimer_.SetEnabled(false);
+        regtimer_.SetEnabled(false);
+        EndRun(RunOutcome::Cancelled);
+        Close();
+        return;
+    }
     comPort1_.DeleteTrigger(promptTriggerHandle_);
     commTimer_.SetEnabled(false);
     regtimer_.SetEnabled(false);

@@ -125,6 +125,8 @@ private:
     void SetText(FormItem item, std::string& field, const std::string& text);
     void Close();
     void EndRun(RunOutcome outcome);
+    // An exception is leaving FormCreate.
+    void StartupFailed(RunOutcome outcome);
     void CommunicationsFailed();
     void Focus(FocusTarget target);
 
@@ -151,6 +153,7 @@ private:
     bool awaitingClock_ = false;
     uint16_t promptTriggerHandle_ = 0;
     bool configured_ = false;
+    bool startupFailed_ = false;
     bool destroyed_ = false;
     bool closed_ = false;
     RunOutcome outcome_ = RunOutcome::Running;

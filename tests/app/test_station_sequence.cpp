@@ -221,6 +221,19 @@ TEST_F(StationSequence, OutputDirectoryEndingInASeparatorGetsNoSecondOne) {
     EXPECT_EQ(s.Terminal1().CaptureFile(), Path("1234.071231235958.99.txt"));
 }
 
+TEST_F(StationSequence, EmptyOutputDirectoryIsTheRootOfDriveC) {
+    const std::filesystem::path driveC = prefix_.Path() / "drive_c";
+    std::filesystem::create_directories(driveC);
+    std::filesystem::create_directory_symlink(driveC, prefix_.Path() / "dosdevices" / "c:");
+    WriteUserReg(KeyHeader() + "\"ADCP COM Port\"=\"COM7\"\n\"ADCP Baud Rate\"=\"115200\"\n"
+                               "\"Current Output Directory\"=\"\"\n");
+    Station& s = MakeStation();
+    RunToCapture(kSerialReport, kClockReport);
+    EXPECT_EQ(s.OutputDir(), (prefix_.Path() / "dosdevices" / "c:").string() + "/");
+    EXPECT_TRUE(ui_->Messages().empty());
+    EXPECT_TRUE(std::filesystem::is_regular_file(driveC / "1234.071231235958.99.txt"));
+}
+
 TEST_F(StationSequence, CaptureThatCannotBeCreatedFailsTheStep) {
     WriteSettings({});
     std::filesystem::create_directory(outDir_ / "1234.071231235958.99.txt");

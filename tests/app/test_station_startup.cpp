@@ -130,6 +130,18 @@ TEST_F(StationStartup, MissingPortDeviceIsAPortError) {
     EXPECT_EQ(s.Outcome(), RunOutcome::PortError);
     EXPECT_FALSE(s.CommTimer().Enabled());
     EXPECT_EQ(s.Form().lblSerial, "unknown");
+    // Told once, by the exception that left start-up: nothing queued opens the port again.
+    platform::MessageLoop::Instance().ProcessMessages();
+    EXPECT_TRUE(ui_->Reports().empty()) << ui_->Reports().front();
+    EXPECT_FALSE(s.ComPort1().Open());
+    // Cancel closes the window without touching the port.
+    EXPECT_NO_THROW(s.Button1Click());
+    EXPECT_TRUE(s.Closed());
+    EXPECT_EQ(view_.closes, 1);
+    EXPECT_EQ(s.Outcome(), RunOutcome::PortError);
+    platform::MessageLoop::Instance().ProcessMessages();
+    EXPECT_TRUE(ui_->Reports().empty());
+    EXPECT_TRUE(ui_->Messages().empty());
 }
 
 // Records the line functions the station asks for, on a real device.

@@ -75,7 +75,8 @@ TEST(HostSettingsDirectory, EndsInOneSeparatorAndResolvesWindowsPaths) {
     HostSettings settings(prefix.Path());
     const std::string drive = (prefix.Path() / "dosdevices" / "c:").string();
 
-    EXPECT_EQ(settings.OutputDirectory(""), "/") << "an empty setting is the root directory";
+    EXPECT_EQ(settings.OutputDirectory(""), drive + "/") << "an empty setting is the root of drive C:";
+    EXPECT_EQ(settings.OutputDirectory("\\Data"), drive + "/Data/") << "no drive letter: drive C:";
     EXPECT_EQ(settings.OutputDirectory("/tmp/out"), "/tmp/out/");
     EXPECT_EQ(settings.OutputDirectory("/tmp/out/"), "/tmp/out/") << "no second separator";
     EXPECT_EQ(settings.OutputDirectory("C:\\Data"), drive + "/Data/");
