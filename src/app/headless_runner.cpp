@@ -78,6 +78,10 @@ int HeadlessRunner::Run() {
     if (const platform::WindowHandle w = window_.exchange(0)) loop.DestroyWindow(w);
     loop.ResetQuit();
 
+    // The operator's list of what failed, after everything else the run printed.
+    for (const ReportResult& result : report_.results) {
+        if (result.Outcome == "FAIL") std::fprintf(stderr, "FAIL: %s\n", result.Line.c_str());
+    }
     if (!options_.reportFile.empty()) {
         const std::string error = WriteReportFile(options_.reportFile, report_);
         if (!error.empty()) {

@@ -85,6 +85,7 @@ RunReport MakeReport(Station& station, RunOutcome outcome, std::vector<std::stri
     r.messages = std::move(messages);
     r.screen = ScreenRows(station.Terminal1());
     r.scrollback = ScrollbackRows(station.Terminal1());
+    r.results = station.Results();
     return r;
 }
 
@@ -102,6 +103,10 @@ nlohmann::json ReportJson(const RunReport& r) {
     j["messages"] = r.messages;
     j["screen"] = r.screen;
     j["scrollback"] = r.scrollback;
+    j["results"] = nlohmann::json::array();
+    for (const ReportResult& result : r.results) {
+        j["results"].push_back({{"outcome", result.Outcome}, {"line", result.Line}});
+    }
     return j;
 }
 

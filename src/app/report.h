@@ -36,6 +36,7 @@ struct RunReport {
     std::vector<std::string> messages;
     std::vector<std::string> screen;
     std::vector<std::string> scrollback;
+    std::vector<ReportResult> results;
 };
 
 // "finished", "communications-error", ...; a run still going reads as "error".

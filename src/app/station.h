@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "app/report_lines.h"
 #include "app/station_view.h"
 #include "app/window_timer.h"
 #include "comm/com_port.h"
@@ -91,6 +93,8 @@ public:
     int Step() const { return step_; }
     int PassCount() const { return passCount_; }
     int FailCount() const { return failCount_; }
+    // Every PASS and FAIL report counted, in order, with the line of text it came in.
+    std::vector<ReportResult> Results() const { return reportLines_.Results(); }
     const std::string& UseSoftwareBreak() const { return useSoftwareBreak_; }
     const std::string& OutputDir() const { return outputDir_; }
     const std::string& DateStamp() const { return dateStamp_; }
@@ -136,6 +140,7 @@ private:
 
     // Declared first so that it outlives the terminal and packets bound to it.
     comm::ComPort comPort1_;
+    ReportLines reportLines_{comPort1_};
     packet::DataPacket dataPacketPass_{"DataPacketPass"};
     packet::DataPacket dataPacketFail_{"DataPacketFail"};
     packet::DataPacket dataPacket1_{"DataPacket1"};

@@ -97,12 +97,14 @@ std::string Station::FormCaptureName() const {
            SafeFileNamePart(dateStamp_, kMaxNamePartBytes) + ".txt";
 }
 
-void Station::DataPacketPassPacket(packet::DataPacket&, const void*, int32_t) {
+void Station::DataPacketPassPacket(packet::DataPacket& sender, const void*, int32_t) {
+    reportLines_.Count("PASS", sender.PacketEnd());
     ++passCount_;
     SetText(FormItem::lblPass, form_.lblPass, std::to_string(passCount_));
 }
 
-void Station::DataPacketFailPacket(packet::DataPacket&, const void*, int32_t) {
+void Station::DataPacketFailPacket(packet::DataPacket& sender, const void*, int32_t) {
+    reportLines_.Count("FAIL", sender.PacketEnd());
     ++failCount_;
     SetText(FormItem::lblFail, form_.lblFail, std::to_string(failCount_));
 }

@@ -314,6 +314,7 @@ void DataPacket::Complete(bool stringPacket) {
     enabled_ = false;
     const int n = packetLength_;
     const int consumed = matchStart_ + n;
+    packetEnd_ = m.streamEnd_ - static_cast<uint64_t>(m.used_) + static_cast<uint64_t>(consumed);
     int offset = matchStart_;
     int length = n;
     if (startCond_ == PacketStartCond::scString && !includeStrings_) {

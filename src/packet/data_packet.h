@@ -97,6 +97,9 @@ public:
     void SetSyncEvents(bool value);
     bool FlushOnTimeout() const { return flushOnTimeout_; }
     void SetFlushOnTimeout(bool value);
+    // The place in the port's received stream just past the last packet delivered (0
+    // before the first); valid in its events.
+    uint64_t PacketEnd() const { return packetEnd_; }
 
     // Loading from stored settings has ended: runs the enabling deferred meanwhile.
     void Loaded();
@@ -158,6 +161,7 @@ private:
     int endIndex_ = 1;
     int32_t effectiveSize_ = 0;
     int packetLength_ = 0;
+    uint64_t packetEnd_ = 0;
     bool pendingStart_ = false;
     bool pendingEnable_ = false;
     DataPacketManager* manager_ = nullptr;

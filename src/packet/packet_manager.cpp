@@ -73,6 +73,7 @@ void DataPacketManager::BytesReceived(const void* data, int count) {
     const int from = used_;
     std::memcpy(Reserve(count), data, static_cast<size_t>(count));
     used_ += count;
+    streamEnd_ += static_cast<uint64_t>(count);
     Scan(from);
 }
 

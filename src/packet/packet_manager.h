@@ -66,6 +66,9 @@ public:
     void HandleNotification(uint32_t msg, uint32_t triggerHandle, int32_t data);
 
     int BufferUsed() const { return used_; }
+    // The place in the port's received stream (bytes since it opened) just past the
+    // buffer's last byte.
+    uint64_t StreamEnd() const { return streamEnd_; }
     int BufferCapacity() const { return static_cast<int>(buffer_.size()); }
     const uint8_t* Buffer() const { return buffer_.data(); }
 
@@ -123,6 +126,7 @@ private:
     bool registered_ = false;
     std::vector<uint8_t> buffer_;
     int used_ = 0;
+    uint64_t streamEnd_ = 0;
     DataPacket* current_ = nullptr;
     int timerHandle_ = 0;
     int32_t timerArmedTicks_ = 0;

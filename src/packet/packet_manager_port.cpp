@@ -105,8 +105,12 @@ void DataPacketManager::HandleNotification(uint32_t msg, uint32_t triggerHandle,
         const int count = static_cast<int>(triggerHandle);
         if (count <= 0) return;
         const int from = used_;
+        streamEnd_ = dispatcher_->ReadPosition();
         const int got = dispatcher_->ReadBytes(Reserve(count), count);
-        if (got > 0) used_ += got;
+        if (got > 0) {
+            used_ += got;
+            streamEnd_ += static_cast<uint64_t>(got);
+        }
         Scan(from);
     } else if (msg == comm::kTriggerTimerMsg) {
         if (current_ && timerHandle_ > 0 && static_cast<int>(triggerHandle) == timerHandle_) TimerExpired();

@@ -77,9 +77,11 @@ protected:
 
 TEST_F(Runner, FinishedRunPressesCloseAndReports) {
     WriteSettings({});
-    ScriptedInstrument instrument(pty_, "RAM ... PASS\r\nROM ... FAIL\r\n");
+    ScriptedInstrument instrument(pty_, "RAM ... PASS\r\nROM ... FAIL (0x\x1b\x7f" "4)\r\n");
     HeadlessRunner runner(Options());
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(runner.Run(), kExitFailReports);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "FAIL: ROM ... FAIL (0x4)\n");
     const std::string file = (outDir_ / "1234.071231235958.99.txt").string();
     const nlohmann::json j = ReadReport();
     EXPECT_EQ(j["outcome"], "finished");
@@ -92,6 +94,9 @@ TEST_F(Runner, FinishedRunPressesCloseAndReports) {
     EXPECT_EQ(j["title"], std::string(kFinishedCaption) + file);
     EXPECT_EQ(j["step"], 11);
     EXPECT_EQ(j["messages"], nlohmann::json::array());
+    const nlohmann::json results = nlohmann::json::array(
+        {{{"outcome", "PASS"}, {"line", "RAM ... PASS"}}, {{"outcome", "FAIL"}, {"line", "ROM ... FAIL (0x4)"}}});
+    EXPECT_EQ(j["results"], results);
     // The terminal shows from the first byte after the prompt that started the capture.
     const std::vector<std::string> screen = j["screen"];
     ASSERT_FALSE(screen.empty());
@@ -131,6 +136,16 @@ TEST_F(Runner, StartupExceptionEndsTheRun) {
     EXPECT_TRUE(j["capture_file"].is_null());
     EXPECT_TRUE(j["step"].is_null());
     EXPECT_EQ(j["title"], kFormCaption);
+}
+
+TEST_F(Runner, PortThatDoesNotExistIsReportedOnce) {
+    WriteSettings(RegSettings::Port("COM42"));
+    std::filesystem::create_symlink(prefix_.Path() / "no-such-tty", prefix_.Path() / "dosdevices" / "com42");
+    HeadlessRunner runner(Options());
+    EXPECT_EQ(runner.Run(), kExitPort);
+    const nlohmann::json j = ReadReport();
+    EXPECT_EQ(j["outcome"], "port-error");
+    EXPECT_EQ(j["messages"], nlohmann::json::array({"ie_BadId - Specified comport doesn't exist"}));
 }
 
 TEST_F(Runner, MissingKeyClosesAfterTheDelay) {

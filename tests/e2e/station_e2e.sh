@@ -100,6 +100,11 @@ finished_run() {
     expect_json .step 11
     expect_json .messages '[]'
     expect_json '.pass > 0' true
+    # One result per counted report, in its own self-test line.
+    expect_json '([.results[] | select(.outcome == "PASS")] | length) == .pass' true
+    expect_json '([.results[] | select(.outcome == "FAIL")] | length) == .fail' true
+    expect_json '[.results[] | .line | test("^  [A-Za-z0-9 /]+ Test \\.+ (PASS|FAIL)$")] | all' true
+    expect_json '[.results[] | .outcome as $o | .line | endswith(" " + $o)] | all' true
     expect_json '.screen | length > 0' true
     check_capture
     # Close was pressed: the closing text reached the instrument twice before the hang-up.
@@ -118,6 +123,8 @@ fail)
     finished_run --fail 2
     expect_status 1
     expect_json .fail 2
+    # The failed self-tests are named on standard error when the run ends.
+    [[ $(grep -c '^FAIL:   .* Test \.* FAIL$' "$work/stderr") -eq 2 ]] || fail "FAIL lines: $(cat "$work/stderr")"
     ;;
 byte-writes)
     finished_run --byte-writes
