@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libvterm-dev nlohmann-json3-dev
+  fonts-dejavu-core  # DejaVu Sans Mono, the terminal font where "Terminal" is missing
   "$@"
 )
 missing=()

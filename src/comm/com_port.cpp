@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "comm/error_text.h"
 #include "comm/exceptions.h"
 #include "comm/port_chooser.h"
 #include "comm/posix_dispatcher.h"
@@ -119,6 +120,12 @@ void CustomComPort::OpenPort() {
             auto* posix = dynamic_cast<PosixDispatcher*>(dispatcher_.get());
             if (result == kAccessDenied && posix && !posix->LastErrorText().empty() && !Loading()) {
                 throw EInOutError(posix->LastErrorText(), -kAccessDenied);
+            }
+            // In use: the operator is told who holds the port, where that can be seen.
+            if (result == kAlreadyOpen && posix && !posix->LastHolder().empty() && !Loading()) {
+                EAlreadyOpen inUse(ErrorText(kAlreadyOpen) + " (held by " + posix->LastHolder() + ")");
+                inUse.SetErrorCode(kAlreadyOpen);
+                throw inUse;
             }
             CheckError(this, result);
             // Still loading: the code came back instead of an exception.

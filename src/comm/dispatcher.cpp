@@ -83,6 +83,7 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
     {
         std::lock_guard guard(dispatcherLock_);
         rs485Mode_ = false;
+        hwFlowOptions_ = 0;
         uartBase_ = 0;
         ReadDeviceState(lineState_);
         dtrState_ = (options & kOpenDtrOn) != 0;
@@ -248,10 +249,14 @@ uint64_t BaseDispatcher::ReadPosition() {
 int BaseDispatcher::OutputPending() {
     DeviceStatus status;
     RefreshDeviceStatus(status);
-    return static_cast<int>(status.OutQueue);
+    return static_cast<int>(status.OutQueue + status.DriverOutQueue);
 }
 
-int BaseDispatcher::OutputRoom() { return outQueueSize_ - OutputPending(); }
+int BaseDispatcher::OutputRoom() {
+    DeviceStatus status;
+    RefreshDeviceStatus(status);
+    return outQueueSize_ - static_cast<int>(status.OutQueue);
+}
 
 int BaseDispatcher::PurgeOutput() { return PurgeDeviceQueue(0); }
 
@@ -391,9 +396,25 @@ bool BaseDispatcher::TakeBreakFlag() {
 
 void BaseDispatcher::SetRs485Mode(bool on) {
     // The output thread's extra priority step in this mode is not available without
-    // privileges; there is no UART base address to query on this platform.
+    // privileges; there is no UART base address to query on this platform. The driver
+    // toggles RTS itself (RTS toggle in the device state), so the mode reaches the device
+    // at once, not only with the next flow-control change.
     std::lock_guard guard(dispatcherLock_);
+    if (rs485Mode_ == on) return;
     rs485Mode_ = on;
+    if (!deviceOpen_) return;
+    using platform::DeviceState;
+    DeviceState state = lineState_;
+    if (on) {
+        state.RtsControl = DeviceState::RtsToggle;
+        rtsFlow_ = true;
+    } else if (state.RtsControl == DeviceState::RtsToggle) {
+        rtsFlow_ = (hwFlowOptions_ & 2) != 0;
+        state.RtsControl = rtsFlow_ ? DeviceState::RtsHandshake : DeviceState::RtsEnable;
+    } else {
+        return;
+    }
+    CommonApplyState(state);
 }
 
 bool BaseDispatcher::Rs485Mode() const {

@@ -52,11 +52,13 @@ constexpr int kSetBreak = 8;
 constexpr int kClrBreak = 9;
 constexpr int kGetBaseIrq = 10;
 
-// Device status: error flags, bytes in the driver's input queue, bytes pending output.
+// Device status: error flags, bytes in the driver's input queue, bytes pending output
+// in the output ring and, beyond it, in the driver's own output queue.
 struct DeviceStatus {
     uint32_t Flags = 0;
     uint32_t InQueue = 0;
     uint32_t OutQueue = 0;
+    uint32_t DriverOutQueue = 0;
 };
 
 struct LineSettings {
@@ -113,7 +115,10 @@ public:
     // The place in the received stream (bytes since open) of the next byte ReadBytes
     // gives the caller; inside an offer, the caller's own place in it.
     uint64_t ReadPosition();
+    // Bytes written but not yet sent: the output ring's and the driver's (bytes the driver
+    // holds are still garbled by a change of line settings).
     int OutputPending();
+    // Room in the output ring: what QueueBytes accepts now.
     int OutputRoom();
     int InQueueSize() const { return inQueueSize_; }
     int OutQueueSize() const { return outQueueSize_; }
@@ -284,6 +289,7 @@ protected:
     bool rs485Mode_ = false;
     uint16_t uartBase_ = 0;
     uint32_t optionWord_ = 0;
+    uint32_t hwFlowOptions_ = 0;  // as last configured; RTS handshake outlives RS-485 mode
     uint8_t modemStatus_ = 0;
 
     std::atomic<uint32_t> errorBits_{0};

@@ -169,6 +169,7 @@ int BaseDispatcher::ConfigureHardwareFlow(int bufferFull, int bufferResume, uint
     state.RtsControl = DeviceState::RtsDisable;
     dtrFlow_ = false;
     rtsFlow_ = false;
+    hwFlowOptions_ = options;
     if (options & 1) {
         state.DtrControl = DeviceState::DtrHandshake;
         dtrFlow_ = true;

@@ -87,6 +87,8 @@ uint32_t PosixDispatcher::ReadDeviceErrors(DeviceStatus& status) {
     status.Flags = device_.TakeLineErrors();
     const int waiting = device_.InQueue();
     status.InQueue = waiting > 0 ? static_cast<uint32_t>(waiting) : 0;
+    const int sending = device_.OutQueue();
+    status.DriverOutQueue = sending > 0 ? static_cast<uint32_t>(sending) : 0;
     std::lock_guard guard(outputLock_);
     status.OutQueue = RingCount(outHead_, outTail_, static_cast<uint32_t>(outRing_.size()), outFull_);
     return status.Flags;

@@ -20,6 +20,8 @@ public:
     // The device's explanation of the last failed open (names the device and, for a
     // missing permission, the dialout group).
     const std::string& LastErrorText() const { return device_.LastErrorText(); }
+    // Who held the port when the last open found it in use, or empty.
+    const std::string& LastHolder() const { return device_.LastHolder(); }
 
     int EscapeLineFunction(int code) override;
     int PurgeDeviceQueue(int which) override;

@@ -64,10 +64,10 @@ MainWindow::MainWindow(app::StationOptions options, QWidget* parent)
     button1_->setGeometry(16, 188, 75, 25);
     connect(button1_, &QPushButton::clicked, this, &MainWindow::Button1Clicked);
 
-    terminal1_ = new TerminalWidget(station_->Terminal1(), this);
+    terminal1_ = new TerminalWidget(station_->Terminal1(), this, QSize(kClientWidth - kPanelWidth, kClientHeight));
     terminal1_->setObjectName("Terminal1");
     // Escape is the window's Cancel key even while the terminal, which wants every other
-    // key, has the focus.
+    // key, has the focus; only a selection being dragged there takes it first.
     terminal1_->Viewport()->installEventFilter(this);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, button1_, &QPushButton::click);
@@ -213,8 +213,13 @@ void MainWindow::showEvent(QShowEvent* event) {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == terminal1_->Viewport() && event->type() == QEvent::ShortcutOverride) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        // Kept from the terminal, left unaccepted: the window's shortcut takes it.
-        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) return true;
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+            // While a selection is dragged Escape is the terminal's: it ends the drag and
+            // nothing else. Otherwise it is kept from the terminal, left unaccepted, and the
+            // window's shortcut takes it.
+            if (station_->Terminal1().Selecting()) event->accept();
+            return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }

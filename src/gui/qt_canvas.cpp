@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 
+#include "gui/code_page_437.h"
+
 namespace hydrix::gui {
 
 namespace {
@@ -53,22 +55,32 @@ void QPainterCanvas::DrawTextRun(int x, int y, const terminal::PixelRect& opaque
     if (n <= 0) return;
     // Each glyph at its cell's own position: a font whose advance is fractional would
     // otherwise drift away from the columns along a row.
-    const QString chars = QString::fromLatin1(text, n);  // every byte is one character
-    QList<quint32> glyphs = font_.Raw.glyphIndexesForString(chars);
+    const QString chars = CodePage437Text(text, n);
+    const QList<quint32> indexes = font_.Raw.glyphIndexesForString(chars);
+    QList<quint32> glyphs;
     QList<QPointF> positions;
+    glyphs.reserve(n);
     positions.reserve(n);
+    painter_.setPen(ColorFromRgbValue(textColor));
     int left = 0;
     for (int i = 0; i < n; ++i) {
-        positions.append(QPointF(left, 0));
+        const quint32 glyph = i < indexes.size() ? indexes[i] : 0;
+        if (glyph != 0) {
+            glyphs.append(glyph);
+            positions.append(QPointF(left, 0));
+        } else {
+            // A character the font lacks: Qt's font fallback finds it in another font.
+            painter_.drawText(QPointF(x + left, y + font_.Ascent), QString(chars[i]));
+        }
         left += advances[i];
     }
-    glyphs.resize(n);
-    QGlyphRun run;
-    run.setRawFont(font_.Raw);
-    run.setGlyphIndexes(glyphs);
-    run.setPositions(positions);
-    painter_.setPen(ColorFromRgbValue(textColor));
-    painter_.drawGlyphRun(QPointF(x, y + font_.Ascent), run);
+    if (!glyphs.isEmpty()) {
+        QGlyphRun run;
+        run.setRawFont(font_.Raw);
+        run.setGlyphIndexes(glyphs);
+        run.setPositions(positions);
+        painter_.drawGlyphRun(QPointF(x, y + font_.Ascent), run);
+    }
     Touch(QRect(x, y, left, font_.Height));
 }
 

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -98,8 +100,8 @@ private:
     TerminalWidget& owner_;
 };
 
-TerminalWidget::TerminalWidget(terminal::CustomTerminal& terminal, QWidget* parent)
-    : QFrame(parent), terminal_(terminal) {
+TerminalWidget::TerminalWidget(terminal::CustomTerminal& terminal, QWidget* parent, QSize fitSize)
+    : QFrame(parent), terminal_(terminal), fitSize_(fitSize) {
     viewport_ = new ClientArea(*this);
     setFocusProxy(viewport_);
     for (int i = 0; i < 2; ++i) {
@@ -109,11 +111,11 @@ TerminalWidget::TerminalWidget(terminal::CustomTerminal& terminal, QWidget* pare
         bar->hide();
         connect(bar, &QScrollBar::actionTriggered, this, [this, kind](int action) { ScrollAction(kind, action); });
         connect(bar, &QScrollBar::sliderReleased, this, [this, kind] {
-            const int pos = bars_[static_cast<int>(kind)]->sliderPosition();
-            Forward([&] {
-                kind == ScrollBarKind::Horizontal ? terminal_.HScroll(terminal::SB_THUMBPOSITION, pos)
-                                                  : terminal_.VScroll(terminal::SB_THUMBPOSITION, pos);
-            });
+            ScrollRequest(kind, terminal::SB_THUMBPOSITION, bars_[static_cast<int>(kind)]->sliderPosition());
+        });
+        // A value set without an action (the bar's "Scroll here") moves the view as well.
+        connect(bar, &QScrollBar::valueChanged, this, [this, kind](int value) {
+            if (value != barInfo_[static_cast<int>(kind)].Pos) ScrollRequest(kind, terminal::SB_THUMBPOSITION, value);
         });
         bars_[i] = bar;
     }
@@ -234,11 +236,16 @@ void TerminalWidget::EnsureBacking() {
 
 // TerminalHost ------------------------------------------------------------------------------
 
-QFont TerminalWidget::ResolveFont(const terminal::TerminalFont& spec) {
+QFont TerminalWidget::ResolveFont(const terminal::TerminalFont& spec, QSize maxCell) {
+    // Installed by the set-up script; it has every character of the code page.
+    static const QString kFallback = QStringLiteral("DejaVu Sans Mono");
     const QString name = QString::fromStdString(spec.Name);
-    QFont font = QFontDatabase::hasFamily(name) && QFontDatabase::isFixedPitch(name)
-                     ? QFont(name)
-                     : QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    const auto fixed = [](const QString& family) {
+        return QFontDatabase::hasFamily(family) && QFontDatabase::isFixedPitch(family);
+    };
+    QFont font = fixed(name)        ? QFont(name)
+                 : fixed(kFallback) ? QFont(kFallback)
+                                    : QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
     font.setKerning(false);
@@ -247,17 +254,38 @@ QFont TerminalWidget::ResolveFont(const terminal::TerminalFont& spec) {
     } else if (spec.Size > 0) {
         font.setPointSize(spec.Size);
     }
+    if (!maxCell.isValid()) return font;
+    // The size asked for is the nominal one of the font the form names; another family
+    // at that size may well take a taller or wider cell.
+    constexpr int kSmallestPixelSize = 4;
+    const auto fits = [&](const terminal::CellSize& cell) {
+        return cell.Width <= maxCell.width() && cell.Height <= maxCell.height();
+    };
+    for (int px = QFontInfo(font).pixelSize(); px > kSmallestPixelSize && !fits(CellOf(font));) {
+        font.setPixelSize(--px);
+    }
     return font;
 }
 
-terminal::CellSize TerminalWidget::MeasureFont(const terminal::TerminalFont& spec) {
-    font_ = CanvasFont(ResolveFont(spec));
-    const QFontMetricsF metrics(font_.Font);
+terminal::CellSize TerminalWidget::CellOf(const QFont& font) {
+    const QFontMetricsF metrics(font);
     terminal::CellSize cell;
     cell.Width = static_cast<int>(std::ceil(metrics.horizontalAdvance(QLatin1Char('M'))));
     cell.Height = static_cast<int>(std::ceil(metrics.height() + std::max<qreal>(metrics.leading(), 0)));
-    updateGeometry();
     return cell;
+}
+
+QSize TerminalWidget::CellBudget() const {
+    if (!fitSize_.isValid()) return QSize();
+    const int w = fitSize_.width() - 2 * frameWidth() - bars_[1]->sizeHint().width();
+    const int h = fitSize_.height() - 2 * frameWidth();
+    return QSize(std::max(w / std::max(terminal_.Columns(), 1), 1), std::max(h / std::max(terminal_.Rows(), 1), 1));
+}
+
+terminal::CellSize TerminalWidget::MeasureFont(const terminal::TerminalFont& spec) {
+    font_ = CanvasFont(ResolveFont(spec, CellBudget()));
+    updateGeometry();
+    return CellOf(font_.Font);
 }
 
 void TerminalWidget::ShowScrollBar(ScrollBarKind bar, bool visible) {
@@ -291,7 +319,7 @@ void TerminalWidget::SetScrollInfo(ScrollBarKind bar, const terminal::ScrollInfo
     sb->setRange(kept.Min, std::max(highest, kept.Min));
     sb->setPageStep(std::max(page, 1));
     sb->setSingleStep(1);
-    sb->setSliderPosition(std::clamp(kept.Pos, sb->minimum(), sb->maximum()));
+    ShowControlPosition(bar);
 }
 
 void TerminalWidget::InvalidateRect(const PixelRect* rect, bool) {
@@ -459,28 +487,32 @@ void TerminalWidget::FocusChanged(bool in) {
 
 void TerminalWidget::ScrollAction(ScrollBarKind bar, int action) {
     QScrollBar* sb = bars_[static_cast<int>(bar)];
-    int code = -1;
-    int pos = 0;
+    const terminal::ScrollInfo& info = barInfo_[static_cast<int>(bar)];
+    // The control takes no top and bottom requests: the ends are thumb positions at the
+    // ends of the range, which the control cuts to the rows it can show. (Qt's maximum
+    // comes from the page, and a view in the scrollback may hold a row more.)
     switch (action) {
-    case QAbstractSlider::SliderSingleStepSub: code = terminal::SB_LINEUP; break;
-    case QAbstractSlider::SliderSingleStepAdd: code = terminal::SB_LINEDOWN; break;
-    case QAbstractSlider::SliderPageStepSub: code = terminal::SB_PAGEUP; break;
-    case QAbstractSlider::SliderPageStepAdd: code = terminal::SB_PAGEDOWN; break;
-    case QAbstractSlider::SliderToMinimum: code = terminal::SB_TOP; break;
-    case QAbstractSlider::SliderToMaximum: code = terminal::SB_BOTTOM; break;
-    case QAbstractSlider::SliderMove:
-        code = terminal::SB_THUMBTRACK;
-        pos = sb->sliderPosition();
-        break;
-    default: break;
+    case QAbstractSlider::SliderSingleStepSub: ScrollRequest(bar, terminal::SB_LINEUP, 0); break;
+    case QAbstractSlider::SliderSingleStepAdd: ScrollRequest(bar, terminal::SB_LINEDOWN, 0); break;
+    case QAbstractSlider::SliderPageStepSub: ScrollRequest(bar, terminal::SB_PAGEUP, 0); break;
+    case QAbstractSlider::SliderPageStepAdd: ScrollRequest(bar, terminal::SB_PAGEDOWN, 0); break;
+    case QAbstractSlider::SliderToMinimum: ScrollRequest(bar, terminal::SB_THUMBPOSITION, info.Min); break;
+    case QAbstractSlider::SliderToMaximum: ScrollRequest(bar, terminal::SB_THUMBPOSITION, info.Max); break;
+    case QAbstractSlider::SliderMove: ScrollRequest(bar, terminal::SB_THUMBTRACK, sb->sliderPosition()); break;
+    default: ShowControlPosition(bar); break;
     }
-    if (code >= 0) {
-        Forward([&] {
-            bar == ScrollBarKind::Horizontal ? terminal_.HScroll(code, pos) : terminal_.VScroll(code, pos);
-        });
-    }
-    // The bar shows where the control went, not where Qt's own step would have gone.
-    sb->setSliderPosition(std::clamp(barInfo_[static_cast<int>(bar)].Pos, sb->minimum(), sb->maximum()));
+}
+
+void TerminalWidget::ScrollRequest(ScrollBarKind bar, int code, int pos) {
+    Forward([&] { bar == ScrollBarKind::Horizontal ? terminal_.HScroll(code, pos) : terminal_.VScroll(code, pos); });
+    ShowControlPosition(bar);
+}
+
+void TerminalWidget::ShowControlPosition(ScrollBarKind bar) {
+    // Where the control is, not where Qt's own step or the menu would have gone.
+    QScrollBar* sb = bars_[static_cast<int>(bar)];
+    const QSignalBlocker block(sb);
+    sb->setValue(std::clamp(barInfo_[static_cast<int>(bar)].Pos, sb->minimum(), sb->maximum()));
 }
 
 }  // namespace hydrix::gui

@@ -27,8 +27,11 @@ class TerminalWidget : public QFrame, public terminal::TerminalHost {
     Q_OBJECT
 
 public:
-    // terminal must outlive the widget; the widget becomes its host until destroyed.
-    explicit TerminalWidget(terminal::CustomTerminal& terminal, QWidget* parent = nullptr);
+    // terminal must outlive the widget; the widget becomes its host until destroyed. With
+    // a fitSize the font is chosen so that the whole screen fits a widget of that size
+    // (the form's design), beside the vertical scroll bar.
+    explicit TerminalWidget(terminal::CustomTerminal& terminal, QWidget* parent = nullptr,
+                            QSize fitSize = QSize());
     ~TerminalWidget() override;
 
     terminal::CustomTerminal& Terminal() const { return terminal_; }
@@ -55,8 +58,13 @@ public:
     void SetBorder(bool single) override;
 
     // The font a TerminalFont stands for here: the named font when it is an installed
-    // fixed-pitch family, else the system's fixed font, at the font's pixel height.
-    static QFont ResolveFont(const terminal::TerminalFont& font);
+    // fixed-pitch family, else DejaVu Sans Mono, else the system's fixed font; at the
+    // font's pixel height, or the largest smaller one whose cell fits in maxCell.
+    static QFont ResolveFont(const terminal::TerminalFont& font, QSize maxCell = QSize());
+    // The cell a font really takes (from the metrics of the font Qt resolved it to).
+    static terminal::CellSize CellOf(const QFont& font);
+    // The font the cells are drawn in.
+    const QFont& CellFont() const { return font_.Font; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -76,6 +84,12 @@ private:
     bool WantsAllKeys() const { return terminal_.WantAllKeys(); }
 
     void ScrollAction(terminal::ScrollBarKind bar, int action);
+    // A WM_HSCROLL / WM_VSCROLL request to the control; the bar then shows where the
+    // control went.
+    void ScrollRequest(terminal::ScrollBarKind bar, int code, int pos);
+    void ShowControlPosition(terminal::ScrollBarKind bar);
+    // The largest cell with which the screen fits fitSize_; invalid without one.
+    QSize CellBudget() const;
     // Places client area and bars; a changed client size goes to the control, later
     // when the change came from the control itself.
     void Layout(bool deferReport);
@@ -89,6 +103,7 @@ private:
     void Forward(Fn fn);
 
     terminal::CustomTerminal& terminal_;
+    const QSize fitSize_;
     ClientArea* viewport_;
     std::array<QScrollBar*, 2> bars_{};
     QWidget* corner_;

@@ -84,16 +84,25 @@ public:
     // else is returned as it is.
     static std::string ResolveDeviceName(const std::string& name);
 
-    // Exclusive raw open. 0, or -2 (does not exist), -5 (held by another opener),
-    // -13 (no permission; LastErrorText names the device and the dialout group), or -errno.
+    // Exclusive raw open. 0, or -2 (does not exist, also a device file with no hardware
+    // behind it), -5 (held by another opener), -13 (no permission; LastErrorText names the
+    // device and the dialout group), or -errno; no other failure reads as -5.
+    // Held means: another opener that checks flock or TIOCEXCL, another process with the
+    // same device open (not this process, not the far end of a pseudo-terminal), or a live
+    // UUCP lock file in LockFolders(). While open, the port's own lock file is kept there.
     int Open(const std::string& name);
     int Close();
     bool IsOpen() const;
     const std::string& LastErrorText() const;
+    // Who held the port when the last open failed with -5 ("PID 1234 (minicom)"); empty
+    // when no holder could be seen.
+    const std::string& LastHolder() const;
 
-    // 0 or -errno. GetState fills the struct from the device; SetState writes it.
-    // What termios cannot hold (DTR/DSR handshake, RTS toggle, XON/XOFF limits, the other
-    // flags) is accepted and read back as last written. Values no line can have (ByteSize
+    // 0 or a negative code (-2 when the device has gone, else -errno). GetState fills the
+    // struct from the device; SetState writes it.
+    // What termios cannot hold (DTR/DSR handshake, XON/XOFF limits, the other flags) is
+    // accepted and read back as last written. RTS toggle turns on the driver's RS-485
+    // mode where it has one, and is recorded and ignored where it has not. Values no line can have (ByteSize
     // outside 5..8, unknown parity or stop-bit code, baud 0) give -EINVAL. DTR and RTS set
     // to enabled or disabled take that level at once. Pseudo-terminals hold 8 data bits and
     // no parity whatever is written, and GetState reports what the driver holds.
@@ -121,7 +130,8 @@ public:
     int ModemStatus() const;
     int SetBreak(bool on);
     int Purge(bool input, bool output);
-    // Bytes in the driver's queues, or -errno.
+    // Bytes in the driver's queues, or -errno. (A pseudo-terminal's output queue always
+    // reads 0: what its far end has not read is held beyond the count.)
     int InQueue() const;
     int OutQueue() const;
     // kCe* flags of line errors counted by the driver since the last call (0 where the

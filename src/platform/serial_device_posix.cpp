@@ -2,7 +2,6 @@
 // sys::Call so that EINTR is retried in one place and tests can inject failures.
 #include <fcntl.h>
 #include <linux/serial.h>
-#include <pwd.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -17,8 +16,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 
+#include "platform/port_claim.h"
 #include "platform/serial_device.h"
 #include "platform/sys_call.h"
 #include "platform/termios2_baud.h"
@@ -36,19 +37,26 @@ using sys::Op;
 constexpr int kRecheckMs = 20;
 
 // The open path's errno as the port's codes expect it: -2 does not exist, -5 in use,
-// -13 no permission.
+// -13 no permission. A device file with no hardware behind it (most PCs have ttyS0-3
+// whether or not a UART is there) fails with EIO: it does not exist either, and nothing
+// else may read as -5 (EIO is 5).
 int OpenErrorCode(int err) {
     switch (err) {
         case EACCES:
         case EPERM: return -EACCES;
         case ENOENT:
         case ENODEV:
-        case ENXIO: return -2;
+        case ENXIO:
+        case EIO: return -2;
         case EBUSY:
         case EWOULDBLOCK: return -5;
         default: return -err;
     }
 }
+
+// An open device's failure: one that went away under the port (a pulled adapter) reads
+// as "does not exist", never as -5.
+int DeviceErrorCode(int err) { return err == EIO || err == ENXIO || err == ENODEV ? -2 : -err; }
 
 // ioctls a driver does not have (modem lines on a pseudo-terminal) fail with these.
 bool NotSupported(int err) { return err == ENOTTY || err == EINVAL; }
@@ -65,34 +73,10 @@ bool Drain(int eventFd) {
     return sys::Call(Op::EventFd, [&] { return ::read(eventFd, &value, sizeof value); }) > 0;
 }
 
+// The kernel's RS-485 mode as this port left it.
+enum class Rs485Kind : uint8_t { Off, On, Unsupported };
+
 int NewEventFd() { return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
-
-bool ComNumber(const std::string& name, int& number) {
-    std::string rest = name;
-    if (rest.rfind("\\\\.\\", 0) == 0) rest.erase(0, 4);
-    if (rest.size() < 4 || (rest[0] != 'C' && rest[0] != 'c') || (rest[1] != 'O' && rest[1] != 'o') ||
-        (rest[2] != 'M' && rest[2] != 'm')) {
-        return false;
-    }
-    number = 0;
-    for (size_t i = 3; i < rest.size(); ++i) {
-        if (rest[i] < '0' || rest[i] > '9' || number > 100000) return false;
-        number = number * 10 + (rest[i] - '0');
-    }
-    return true;
-}
-
-std::string WinePrefix() {
-    if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) return prefix;
-    if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.wine";
-    passwd entry{};
-    passwd* found = nullptr;
-    char buffer[4096];
-    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found) {
-        return std::string(found->pw_dir) + "/.wine";
-    }
-    return ".wine";
-}
 
 }  // namespace
 
@@ -105,6 +89,8 @@ struct SerialDevice::Impl {
     const int writeCancelFd = NewEventFd();  // ends WaitWritable
     const int eventFdError = wakeFd < 0 || writeCancelFd < 0 ? errno : 0;
     std::string lastError;
+    std::string holder;  // who held the port when the last open found it in use
+    PortLock lock;
 
     std::atomic<uint32_t> mask{0};
     std::atomic<uint64_t> generation{0};  // moved by SetEventMask and Close
@@ -122,6 +108,9 @@ struct SerialDevice::Impl {
     std::atomic<bool> parkedOnOld{false};
     // TIOCMGET failed with ENOTTY (a pseudo-terminal): the driver has no modem lines.
     std::atomic<bool> noModemLines{false};
+    // The RTS-toggle mode through the driver's RS-485 support (state mutex; Close and Open
+    // hold the descriptor lock alone).
+    Rs485Kind rs485 = Rs485Kind::Off;
 
     // Driver counters (TIOCGICOUNT) at the last event check and the last TakeLineErrors.
     std::mutex countMutex;
@@ -139,9 +128,29 @@ struct SerialDevice::Impl {
 
     int ModemBits(int fdNow, unsigned long request, int bits) {
         if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, request, &bits); }) < 0) {
-            return NotSupported(errno) ? 0 : -errno;
+            return NotSupported(errno) ? 0 : DeviceErrorCode(errno);
         }
         return 0;
+    }
+
+    // 0, or the error of a driver that has RS-485 and refused the change. A driver without
+    // it (ENOTTY or EINVAL: pseudo-terminals, most USB adapters) is noted and left alone:
+    // the mode is then recorded and ignored.
+    int ApplyRs485(int fdNow, bool on) {
+        if (rs485 == Rs485Kind::Unsupported) return 0;
+        serial_rs485 config{};
+        if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, TIOCGRS485, &config); }) == 0) {
+            config = Rs485Config(on, config);
+            if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, TIOCSRS485, &config); }) == 0) {
+                rs485 = on ? Rs485Kind::On : Rs485Kind::Off;
+                return 0;
+            }
+        }
+        if (NotSupported(errno)) {
+            rs485 = Rs485Kind::Unsupported;
+            return 0;
+        }
+        return DeviceErrorCode(errno);
     }
 
     bool ReadCounters(int fdNow, serial_icounter_struct& counts) {
@@ -186,33 +195,33 @@ SerialDevice::~SerialDevice() {
     delete impl_;
 }
 
-std::string SerialDevice::ComPortPath(int comNumber) {
-    if (comNumber < 1) return {};
-    const std::string link = WinePrefix() + "/dosdevices/com" + std::to_string(comNumber);
-    // lstat: a configured link whose target is missing (an unplugged adapter) must fail as
-    // "does not exist" rather than fall back to some other port.
-    struct stat info {};
-    if (::lstat(link.c_str(), &info) == 0) return link;
-    return "/dev/ttyS" + std::to_string(comNumber - 1);
-}
-
-std::string SerialDevice::ResolveDeviceName(const std::string& name) {
-    int number = 0;
-    return ComNumber(name, number) ? ComPortPath(number) : name;
-}
-
 int SerialDevice::Open(const std::string& name) {
     Close();
     Impl& d = *impl_;
     std::unique_lock lock(d.fdLock);
     const std::string path = ResolveDeviceName(name);
     const std::string what = path == name ? path : name + " (" + path + ")";
+    d.holder.clear();
+    bool exclusive = false;
 
-    auto fail = [&](int fd, int err, int code) {
+    auto fail = [&](int fd, int err, int code, std::optional<PortHolder> holder = std::nullopt) {
+        // In use, yet no holder named: look for one, so the operator knows whom to ask.
+        if (code == -5 && !holder) {
+            struct stat info {};
+            if ((fd >= 0 ? ::fstat(fd, &info) : ::stat(path.c_str(), &info)) == 0 && S_ISCHR(info.st_mode)) {
+                holder = FindOtherOpener(info.st_rdev);
+            }
+        }
+        if (exclusive) ::ioctl(fd, TIOCNXCL);
         if (fd >= 0) sys::Close(fd);
+        d.lock.Release();
         switch (code) {
             case -2: d.lastError = "Cannot open " + what + ": the device does not exist"; break;
-            case -5: d.lastError = "Cannot open " + what + ": the device is in use by another program"; break;
+            case -5:
+                d.holder = holder ? holder->Describe() : std::string();
+                d.lastError = "Cannot open " + what + ": the device is in use by another program" +
+                              (holder ? ", " + d.holder : std::string());
+                break;
             case -EACCES:
                 d.lastError = "Cannot open " + what + ": permission denied; the user needs read and write access to " +
                               path + " (membership of the dialout group)";
@@ -226,16 +235,26 @@ int SerialDevice::Open(const std::string& name) {
 
     const int fd = sys::Call(Op::Open, [&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0) return fail(-1, errno, OpenErrorCode(errno));
-    // flock keeps out a second opener even where TIOCEXCL does not (root).
+    termios t{};
+    if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return fail(fd, errno, OpenErrorCode(errno));
+
+    // flock keeps out a second opener that checks it (this program's other ports, root);
+    // programs that take no lock are found through /proc and their lock files.
     if (sys::Call(Op::Flock, [&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) < 0) {
         return fail(fd, errno, OpenErrorCode(errno));
     }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode)) {
+        if (auto holder = FindOtherOpener(info.st_rdev)) return fail(fd, EBUSY, -5, holder);
+    }
+    if (auto holder = d.lock.Acquire(LockFileName(path))) return fail(fd, EBUSY, -5, holder);
     if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCEXCL); }) < 0) return fail(fd, errno, OpenErrorCode(errno));
+    exclusive = true;
 
-    termios t{};
-    if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return fail(fd, errno, -errno);
     MakeRaw(t);
-    if (sys::Call(Op::TcSetAttr, [&] { return ::tcsetattr(fd, TCSANOW, &t); }) < 0) return fail(fd, errno, -errno);
+    if (sys::Call(Op::TcSetAttr, [&] { return ::tcsetattr(fd, TCSANOW, &t); }) < 0) {
+        return fail(fd, errno, OpenErrorCode(errno));
+    }
 
     {
         std::lock_guard stateLock(d.stateMutex);
@@ -255,6 +274,7 @@ int SerialDevice::Open(const std::string& name) {
     d.hangupReported = false;
     d.parkedOnOld = false;
     d.noModemLines = false;
+    d.rs485 = Rs485Kind::Off;
     d.writeBlocked = false;
     d.mask = 0;
     Drain(d.wakeFd);
@@ -277,8 +297,13 @@ int SerialDevice::Close() {
     int result = 0;
     // The exclusive mode belongs to the tty, not to this descriptor: lift it so that the
     // next opener is not refused while some other descriptor still holds the tty.
-    if (fd >= 0) ::ioctl(fd, TIOCNXCL);
-    if (fd >= 0 && sys::Close(fd) < 0) result = -errno;
+    if (fd >= 0) {
+        ::ioctl(fd, TIOCNXCL);
+        // RS-485 that this port turned on is turned off again for the next program.
+        if (d.rs485 == Rs485Kind::On) d.ApplyRs485(fd, false);
+        if (sys::Close(fd) < 0) result = -errno;
+    }
+    d.lock.Release();
     Drain(d.wakeFd);
     Drain(d.writeCancelFd);
     d.mask = 0;
@@ -290,13 +315,15 @@ bool SerialDevice::IsOpen() const { return impl_->fd.load() >= 0; }
 
 const std::string& SerialDevice::LastErrorText() const { return impl_->lastError; }
 
+const std::string& SerialDevice::LastHolder() const { return impl_->holder; }
+
 int SerialDevice::GetState(DeviceState& state) const {
     Impl& d = *impl_;
     std::shared_lock lock(d.fdLock);
     const int fd = d.fd.load();
     if (fd < 0) return -EBADF;
     termios t{};
-    if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return -errno;
+    if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return DeviceErrorCode(errno);
     DeviceState result;
     {
         std::lock_guard stateLock(d.stateMutex);
@@ -305,7 +332,7 @@ int SerialDevice::GetState(DeviceState& state) const {
     TermiosToState(t, result);
     if (SpeedToBaud(cfgetospeed(&t)) == 0) {
         uint32_t baud = 0;
-        if (int r = GetActualBaud(fd, baud); r < 0) return r;
+        if (int r = GetActualBaud(fd, baud); r < 0) return DeviceErrorCode(-r);
         if (baud) result.BaudRate = baud;
     }
     state = result;
@@ -319,16 +346,21 @@ int SerialDevice::SetState(const DeviceState& state) {
     if (fd < 0) return -EBADF;
     std::lock_guard stateLock(d.stateMutex);
     termios t{};
-    if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return -errno;
+    if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return DeviceErrorCode(errno);
     const int baudKind = StateToTermios(state, t);
     if (baudKind < 0) return baudKind;
-    if (sys::Call(Op::TcSetAttr, [&] { return ::tcsetattr(fd, TCSANOW, &t); }) < 0) return -errno;
+    if (sys::Call(Op::TcSetAttr, [&] { return ::tcsetattr(fd, TCSANOW, &t); }) < 0) return DeviceErrorCode(errno);
     if (baudKind == kCustomBaud) {
-        if (int r = SetCustomBaud(fd, state.BaudRate); r < 0) return r;
+        if (int r = SetCustomBaud(fd, state.BaudRate); r < 0) return DeviceErrorCode(-r);
     }
     d.state = state;
+    const bool rtsToggle = state.RtsControl == DeviceState::RtsToggle;
+    if (rtsToggle || d.rs485 == Rs485Kind::On) {
+        if (int r = d.ApplyRs485(fd, rtsToggle); r < 0) return r;
+    }
 
-    // Enabled or disabled lines take their level now; handshake modes are the driver's.
+    // Enabled or disabled lines take their level now; handshake and toggle modes are the
+    // driver's.
     int r = 0;
     if (state.DtrControl == DeviceState::DtrEnable) r = d.ModemBits(fd, TIOCMBIS, TIOCM_DTR);
     if (state.DtrControl == DeviceState::DtrDisable) r = d.ModemBits(fd, TIOCMBIC, TIOCM_DTR);
@@ -444,7 +476,7 @@ int SerialDevice::ModemStatus() const {
     int bits = 0;
     if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCMGET, &bits); }) < 0) {
         if (errno == ENOTTY) d.noModemLines = true;
-        return NotSupported(errno) ? 0 : -errno;
+        return NotSupported(errno) ? 0 : DeviceErrorCode(errno);
     }
     int status = 0;
     if (bits & TIOCM_CTS) status |= kModemCts;
@@ -460,7 +492,7 @@ int SerialDevice::SetBreak(bool on) {
     const int fd = d.fd.load();
     if (fd < 0) return -EBADF;
     if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, on ? TIOCSBRK : TIOCCBRK); }) < 0) {
-        return NotSupported(errno) ? 0 : -errno;
+        return NotSupported(errno) ? 0 : DeviceErrorCode(errno);
     }
     return 0;
 }
@@ -473,7 +505,7 @@ int SerialDevice::Purge(bool input, bool output) {
     if (!input && !output) return 0;
     const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
     std::lock_guard rxLock(d.rxMutex);
-    if (sys::Call(Op::TcFlush, [&] { return ::tcflush(fd, which); }) < 0) return -errno;
+    if (sys::Call(Op::TcFlush, [&] { return ::tcflush(fd, which); }) < 0) return DeviceErrorCode(errno);
     if (input) d.rxSeen = 0;
     return 0;
 }
@@ -484,7 +516,7 @@ int SerialDevice::QueueCount(unsigned long request) const {
     const int fd = d.fd.load();
     if (fd < 0) return -EBADF;
     int count = 0;
-    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, request, &count); }) < 0) return -errno;
+    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, request, &count); }) < 0) return DeviceErrorCode(errno);
     return count;
 }
 

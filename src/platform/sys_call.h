@@ -10,7 +10,7 @@
 
 namespace hydrix::platform::sys {
 
-enum class Op : uint8_t { Open, Read, Write, Ioctl, Poll, Flock, TcGetAttr, TcSetAttr, TcFlush, EventFd };
+enum class Op : uint8_t { Open, Read, Write, Ioctl, Poll, Flock, TcGetAttr, TcSetAttr, TcFlush, EventFd, LockFile };
 
 // Test hook: returns the errno the call should fail with, or 0 to let it run. Called
 // before every attempt, so a hook that returns EINTR a few times tests the retry.

@@ -111,6 +111,16 @@ void SetFlowControl(termios& t, const DeviceState& state) {
     t.c_cc[VSTOP] = static_cast<cc_t>(state.XoffChar);
 }
 
+serial_rs485 Rs485Config(bool rtsToggle, const serial_rs485& current) {
+    serial_rs485 config = current;
+    if (rtsToggle) {
+        config.flags = (config.flags | SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND) & ~SER_RS485_RTS_AFTER_SEND;
+    } else {
+        config.flags &= ~SER_RS485_ENABLED;
+    }
+    return config;
+}
+
 int StateToTermios(const DeviceState& state, termios& t) {
     if (state.BaudRate == 0) return -EINVAL;
     termios out = t;

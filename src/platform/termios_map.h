@@ -3,6 +3,7 @@
 // tests check the mapping on a plain struct.
 #pragma once
 
+#include <linux/serial.h>
 #include <termios.h>
 
 #include <cstdint>
@@ -34,7 +35,7 @@ int SetParity(termios& t, uint8_t parity, bool check);
 int SetStopBits(termios& t, uint8_t stopBits);
 // CRTSCTS when CTS governs output or RTS handshakes; IXON for output, IXOFF for input, and
 // the XON/XOFF characters. DTR/DSR handshake, RTS toggle and the XON/XOFF limits have no
-// termios counterpart and are ignored.
+// termios counterpart and are ignored (RTS toggle goes to the driver's RS-485 support).
 void SetFlowControl(termios& t, const DeviceState& state);
 
 // The whole state on top of raw mode: kStandardBaud, kCustomBaud, or -EINVAL for a value
@@ -45,5 +46,10 @@ int StateToTermios(const DeviceState& state, termios& t);
 // when the speed is not a B-constant) as they are, so that a state written and read back
 // compares equal.
 void TermiosToState(const termios& t, DeviceState& state);
+
+// The RTS-toggle mode as the kernel's RS-485 settings: on, RS-485 enabled with RTS raised
+// while sending and dropped after it; off, RS-485 disabled. The board's other settings
+// (delays, termination, receiving during sending) are kept from current.
+serial_rs485 Rs485Config(bool rtsToggle, const serial_rs485& current);
 
 }  // namespace hydrix::platform

@@ -60,6 +60,9 @@ public:
         status.Flags = lineErrors;
         lineErrors = 0;
         status.InQueue = static_cast<uint32_t>(std::min<size_t>(rx.size(), reportedInQueueLimit));
+        // The driver sends a little of what it holds between two looks.
+        status.DriverOutQueue = driverOutQueue;
+        driverOutQueue -= std::min(driverOutQueue, driverSentPerLook);
         std::lock_guard guard(outputLock_);
         status.OutQueue = RingCount(outHead_, outTail_, static_cast<uint32_t>(outRing_.size()), outFull_);
         return status.Flags;
@@ -77,6 +80,7 @@ public:
     }
     int WriteDeviceState(const platform::DeviceState& s) override {
         ++stateWrites;
+        driverQueueAtStateWrite = driverOutQueue;
         state = s;
         return 0;
     }
@@ -105,6 +109,10 @@ public:
     size_t reportedInQueueLimit = SIZE_MAX;
     platform::DeviceState state;
     int stateWrites = 0;
+    // Bytes the driver holds for sending beyond the output ring.
+    uint32_t driverOutQueue = 0;
+    uint32_t driverSentPerLook = 0;
+    uint32_t driverQueueAtStateWrite = 0;
     uint32_t lineErrors = 0;
     int modemSignals = 0;
     int openResult = 0;

@@ -18,6 +18,8 @@
 #include "comm/exceptions.h"
 #include "comm/port_chooser.h"
 #include "platform/dialogs.h"
+#include "platform/fault_plan.h"
+#include "platform/holder_process.h"
 #include "platform/message_loop.h"
 #include "pty_helper.h"
 #include "capturing_ui.h"
@@ -84,6 +86,17 @@ int32_t CodeOf(const std::function<void()>& action) {
         return e.ErrorCode();
     }
     return 0;
+}
+
+// The exception class E that opening the port raises (none when it opens).
+template <typename E>
+std::optional<E> OpenFailure(ComPort& port) {
+    try {
+        port.SetOpen(true);
+    } catch (const E& e) {
+        return e;
+    }
+    return std::nullopt;
 }
 
 TEST_F(ComPortTest, BaudWrittenWhileClosedReachesTheDeviceOnOpen) {
@@ -379,6 +392,44 @@ TEST_F(ComPortTest, OpenFailuresRaiseTheirClassAndLeaveThePortClosed) {
         EXPECT_EQ(port.Dispatcher(), nullptr);
         EXPECT_EQ(port.PortWindow(), 0u);
     }
+}
+
+TEST_F(ComPortTest, PortHeldByAnotherProgramIsAlreadyOpenAndNamesIt) {
+    // A program that takes no lock (a terminal program, the host software under Wine).
+    test::HolderProcess other(test::HolderProcess::OpenPath(pty_.SlavePath()));
+    ComPort port;
+    Configure(port);
+    const std::optional<EAlreadyOpen> e = OpenFailure<EAlreadyOpen>(port);
+    ASSERT_TRUE(e.has_value()) << "opened a port another program holds";
+    EXPECT_EQ(e->ErrorCode(), -2008);
+    EXPECT_EQ(e->Message().rfind("ie_Open - device already open", 0), 0u) << e->Message();
+    EXPECT_NE(e->Message().find("PID " + std::to_string(other.Pid()) + " (sleep)"), std::string::npos) << e->Message();
+    EXPECT_FALSE(port.Open());
+}
+
+TEST_F(ComPortTest, DeviceFileWithoutHardwareIsABadId) {
+    // /dev/ttyS1 on a PC without a second UART: the open fails with EIO.
+    test::ScopedFaultPlan plan;
+    test::PlanFault(platform::sys::Op::Open, EIO, 1);
+    ComPort port;
+    Configure(port);
+    const std::optional<EBadId> e = OpenFailure<EBadId>(port);
+    ASSERT_TRUE(e.has_value()) << "opened a device without hardware";
+    EXPECT_EQ(e->ErrorCode(), -2001);
+    EXPECT_EQ(e->Message(), "ie_BadId - Specified comport doesn't exist");
+}
+
+TEST_F(ComPortTest, NoPermissionIsNotInUse) {
+    // As the kernel refuses a user outside the dialout group; injected, so that it also
+    // runs as root.
+    test::ScopedFaultPlan plan;
+    test::PlanFault(platform::sys::Op::Open, EACCES, 1);
+    ComPort port;
+    Configure(port);
+    const std::optional<EInOutError> e = OpenFailure<EInOutError>(port);
+    ASSERT_TRUE(e.has_value());
+    EXPECT_EQ(e->ErrorCode(), 13);
+    EXPECT_NE(e->Message().find("dialout"), std::string::npos) << e->Message();
 }
 
 TEST_F(ComPortTest, NoPermissionNamesTheDeviceAndTheDialoutGroup) {

@@ -116,6 +116,26 @@ TEST(DispatcherCore, QueueBytesOfExactRoomFillsTheRingAndOneMoreIsRefused) {
     EXPECT_EQ(d.QueueBytes(nullptr, 0), 0);
 }
 
+TEST(DispatcherCore, BytesTheDriverHoldsArePendingButTakeNoRingRoom) {
+    FakeDispatcher d;
+    ASSERT_EQ(d.Open(64), 0);
+    d.driverOutQueue = 100;
+    EXPECT_EQ(d.QueueBytes("0123456789", 10), 0);
+    EXPECT_EQ(d.OutputPending(), 110);
+    EXPECT_EQ(d.OutputRoom(), 54);
+}
+
+TEST(DispatcherCore, LineChangeWaitsUntilTheDriverHasSentItsBytes) {
+    // A few kilobytes the port reports as written, still in the driver's queue: a baud
+    // change now would garble them.
+    FakeDispatcher d;
+    ASSERT_EQ(d.Open(), 0);
+    d.driverOutQueue = 3000;
+    d.driverSentPerLook = 500;
+    ASSERT_EQ(d.ApplyLineSettings(9600, 2, 1, 8), 0);
+    EXPECT_EQ(d.driverQueueAtStateWrite, 0u);
+}
+
 TEST(DispatcherCore, SameLineSettingsAreNotWrittenTwice) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
@@ -222,6 +242,16 @@ TEST(DispatcherCore, OptionBitsAndRs485AreRecorded) {
     EXPECT_TRUE(d.Rs485Mode());
 }
 
+TEST(DispatcherCore, Rs485ModeReachesTheDeviceAtOnce) {
+    FakeDispatcher d;
+    ASSERT_EQ(d.Open(), 0);
+    ASSERT_EQ(d.ConfigureHardwareFlow(3686, 410, 2), 0);
+    d.SetRs485Mode(true);
+    EXPECT_EQ(d.state.RtsControl, platform::DeviceState::RtsToggle);
+    d.SetRs485Mode(false);
+    EXPECT_EQ(d.state.RtsControl, platform::DeviceState::RtsHandshake) << "back to the flow control configured";
+}
+
 TEST(DispatcherCore, LineBreakIsSetForItsTicksAndCleared) {
     platform::ManualClock clock(1000 * 55);
     FakeDispatcher d(clock);
@@ -256,7 +286,10 @@ TEST(TriggerHandles, CounterThenSearchUpTo4096) {
     timers.push_back(timer(8));
     statuses.push_back(StatusTrigger{16 + kStatusOutSent});
     EXPECT_EQ(IssueTriggerHandle(counter, timers, datas, statuses), 24);
-    for (int h = 24; h <= 4096; h += 8) timers.push_back(timer(h));
+    // The search goes up to 4096 itself.
+    for (int h = 24; h < 4096; h += 8) timers.push_back(timer(h));
+    EXPECT_EQ(IssueTriggerHandle(counter, timers, datas, statuses), 4096);
+    timers.push_back(timer(4096));
     EXPECT_EQ(IssueTriggerHandle(counter, timers, datas, statuses), 0);
 }
 

@@ -211,6 +211,15 @@ TEST_F(PtyDispatcher, ASecondOpenSeesThePortInUseAndAMissingDeviceIsReported) {
     EXPECT_EQ(pty_.ReadMaster(2), "hi");
 }
 
+TEST_F(PtyDispatcher, Rs485ModeWithoutDriverSupportIsNoErrorAndTheLineWorksOn) {
+    auto d = Open();
+    d->SetRs485Mode(true);
+    EXPECT_TRUE(d->Rs485Mode());
+    EXPECT_EQ(d->ApplyLineSettings(9600, 0, 1, 8), 0);
+    ASSERT_EQ(d->QueueBytes("485", 3), 0);
+    EXPECT_EQ(pty_.ReadMaster(3), "485");
+}
+
 TEST_F(PtyDispatcher, StartingRunningThreadsAgainRaises) {
     auto d = Open();
     EXPECT_THROW(d->StartThreads(), ECommException);

@@ -9,6 +9,8 @@
 #include "comm/com_port.h"
 #include "comm/exceptions.h"
 #include "comm/port_select.h"
+#include "platform/fault_plan.h"
+#include "platform/holder_process.h"
 #include "platform/message_loop.h"
 #include "pty_helper.h"
 
@@ -68,6 +70,36 @@ TEST_F(PortSelectTest, FreeAndHeldPortsAreListedAndNothingAboveFifty) {
 
     SetShowPortsInUse(false);
     EXPECT_FALSE(IsPortAvailable(9));
+}
+
+TEST_F(PortSelectTest, PortHeldByAnotherProgramIsListedAsInUse) {
+    test::PtyPair pty;
+    test::TempWinePrefix prefix;
+    prefix.LinkCom(6, pty.SlavePath());
+    test::HolderProcess other(test::HolderProcess::OpenPath(pty.SlavePath()));
+    for (const bool throughDispatcher : {true, false}) {
+        SetTestPortsThroughDispatcher(throughDispatcher);
+        EXPECT_TRUE(IsPortAvailable(6)) << throughDispatcher;
+    }
+    SetShowPortsInUse(false);
+    EXPECT_FALSE(IsPortAvailable(6)) << "in use, not free";
+}
+
+TEST_F(PortSelectTest, DeadPortIsNotListedAndNoPermissionIs) {
+    // A device file with no hardware behind it fails with EIO; a device the user may not
+    // open is there, and opening it says which group grants access.
+    test::PtyPair pty;
+    test::TempWinePrefix prefix;
+    prefix.LinkCom(4, pty.SlavePath());
+    test::ScopedFaultPlan plan;
+    for (const bool throughDispatcher : {true, false}) {
+        SCOPED_TRACE(throughDispatcher ? "through a dispatcher" : "direct open");
+        SetTestPortsThroughDispatcher(throughDispatcher);
+        test::PlanFault(platform::sys::Op::Open, EIO, 1);
+        EXPECT_FALSE(IsPortAvailable(4));
+        test::PlanFault(platform::sys::Op::Open, EACCES, 1);
+        EXPECT_TRUE(IsPortAvailable(4));
+    }
 }
 
 TEST_F(PortSelectTest, FirstEntrySelectedAndOkTakesItsNumber) {

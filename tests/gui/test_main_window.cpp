@@ -1,12 +1,16 @@
 // The station's window over a whole simulated test: the simulated instrument plays on a
 // pseudo-terminal reached as COM5 through a temporary Wine prefix; the window's title,
-// labels and button follow the run, Escape closes it, and a screenshot of the finished
+// labels and button follow the run, the terminal shows its whole screen, Escape ends a
+// drag in the terminal and otherwise closes the window, and a screenshot of the finished
 // window is kept in the build directory.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -154,6 +158,18 @@ TEST_F(MainWindowTest, LaysOutTheFormAsDesigned) {
         ASSERT_NE(label, nullptr) << hidden;
         EXPECT_TRUE(label->isHidden()) << hidden;
     }
+
+    // The whole 80 x 45 screen is in view beside the scrollback bar, whatever the font.
+    window.show();
+    const terminal::CustomTerminal& terminal = window.Station().Terminal1();
+    // The bars of the first, smaller layout go once the control has seen the pane.
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return terminal.FullCols() == 80 && terminal.FullRows() == 45 &&
+               !window.Terminal1()->HorizontalScrollBar()->isVisible();
+    }, 5000)) << terminal.FullCols() << " x " << terminal.FullRows() << " of cell " << terminal.CharWidth() << " x "
+              << terminal.CharHeight();
+    EXPECT_EQ(terminal.TopRow(), 1);
+    EXPECT_TRUE(window.Terminal1()->VerticalScrollBar()->isVisible());
 }
 
 TEST_F(MainWindowTest, RunsASimulatedTestToTheEndAndClosesOnEscape) {
@@ -178,8 +194,12 @@ TEST_F(MainWindowTest, RunsASimulatedTestToTheEndAndClosesOnEscape) {
     EXPECT_EQ(window.windowTitle().toStdString(), "HYDRIX 1.01 [Finished Test] Saved As " + capture);
     EXPECT_EQ(Text(app::FormItem::lblSerial), "1234");
     EXPECT_EQ(Text(app::FormItem::lblDateTime), kClock);
-    EXPECT_GT(station.PassCount(), 0);
-    EXPECT_EQ(Text(app::FormItem::lblPass), QString::number(station.PassCount()));
+    // Every self-test of PT200 and PA reports once; the last one fails.
+    const int selfTests =
+        static_cast<int>(sim::Instrument::SelfTests("PT200").size() + sim::Instrument::SelfTests("PA").size());
+    EXPECT_EQ(station.PassCount(), selfTests - 1);
+    EXPECT_EQ(station.FailCount(), 1);
+    EXPECT_EQ(Text(app::FormItem::lblPass), QString::number(selfTests - 1));
     EXPECT_EQ(Text(app::FormItem::lblFail), "1");
     EXPECT_EQ(Text(app::FormItem::Label9), QString::fromStdString(outDir_.string()));
     EXPECT_EQ(window.Button1()->text(), "&Close");
@@ -190,8 +210,23 @@ TEST_F(MainWindowTest, RunsASimulatedTestToTheEndAndClosesOnEscape) {
     ASSERT_TRUE(window.grab().save(shot));
     std::printf("screenshot of the finished window: %s\n", qPrintable(shot));
 
-    // Escape is the Cancel key, even with the terminal holding the focus.
-    window.Terminal1()->SetFocus();
+    // Escape while a selection is dragged in the terminal ends only the drag.
+    QWidget* client = window.Terminal1()->Viewport();
+    const auto mouse = [&](QEvent::Type type, QPoint at, Qt::MouseButton button) {
+        QMouseEvent event(type, QPointF(at), QPointF(client->mapToGlobal(at)), button, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(client, &event);
+    };
+    QSignalSpy pressed(window.Button1(), &QPushButton::clicked);
+    mouse(QEvent::MouseButtonPress, QPoint(5, 5), Qt::LeftButton);
+    mouse(QEvent::MouseMove, QPoint(200, 60), Qt::NoButton);
+    ASSERT_TRUE(window.Station().Terminal1().HasSelection());
+    QTest::keyClick(client, Qt::Key_Escape);
+    EXPECT_EQ(pressed.count(), 0);
+    EXPECT_FALSE(window.Station().Terminal1().Selecting());
+    EXPECT_FALSE(window.Station().Terminal1().HasSelection());
+    mouse(QEvent::MouseButtonRelease, QPoint(200, 60), Qt::LeftButton);
+
+    // Otherwise Escape is the Cancel key, even with the terminal holding the focus.
     QTest::keyClick(window.Terminal1()->Viewport(), Qt::Key_Escape);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 5000));
     EXPECT_TRUE(station.Closed());

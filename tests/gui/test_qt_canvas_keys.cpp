@@ -1,10 +1,17 @@
-// The painter canvas (colours, line ends, clipping, glyphs at their cells) and the key
-// translation from Qt to virtual keys, key data and typed characters.
+// The painter canvas (colours, line ends, clipping, glyphs at their cells, the code page
+// of cell bytes) and the key translation from Qt to virtual keys, key data and typed
+// characters.
+#include <QGlyphRun>
 #include <QImage>
 #include <QPainter>
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <set>
+#include <utility>
+
+#include "gui/code_page_437.h"
 #include "gui/qt_canvas.h"
 #include "gui/qt_key_map.h"
 #include "terminal/terminal_keys.h"
@@ -67,6 +74,59 @@ TEST(QPainterCanvas, GlyphsSitInTheirOwnCells) {
     EXPECT_GT(inkIn(0, 12), 0);
     EXPECT_EQ(inkIn(14, 60), 0);
     EXPECT_GT(inkIn(60, 72), 0);
+}
+
+TEST(CodePage437, BytesAboveAsciiAreTheTerminalFontsCharacters) {
+    for (int b = 0x20; b < 0x7F; ++b) EXPECT_EQ(CodePage437(static_cast<uint8_t>(b)), b);
+    EXPECT_EQ(CodePage437(0x7F), u'\u2302');
+    EXPECT_EQ(CodePage437(0x80), u'\u00C7');
+    EXPECT_EQ(CodePage437(0xB0), u'\u2591');
+    EXPECT_EQ(CodePage437(0xC4), u'\u2500');
+    EXPECT_EQ(CodePage437(0xDB), u'\u2588');
+    EXPECT_EQ(CodePage437(0xE1), u'\u00DF');
+    EXPECT_EQ(CodePage437(0xF8), u'\u00B0');
+    EXPECT_EQ(CodePage437(0xFF), u'\u00A0');
+    // Every byte above 0x7E is a printable character of its own, never a control code.
+    std::set<char16_t> seen;
+    for (int b = 0x7F; b <= 0xFF; ++b) {
+        const char16_t c = CodePage437(static_cast<uint8_t>(b));
+        EXPECT_TRUE(QChar(c).isPrint()) << b;
+        EXPECT_TRUE(seen.insert(c).second) << b;
+    }
+    EXPECT_EQ(CodePage437Text("\xC4\xB0" "A", 3), QString::fromUtf16(u"\u2500\u2591A"));
+}
+
+TEST(QPainterCanvas, CellBytesAreDrawnThroughTheCodePage) {
+    // The degree sign is 0xF8 in the code page and 0xB0 in Latin-1; the sharp s is 0xE1
+    // and 0xDF. Each byte must draw exactly what the font's own glyph for it draws.
+    QFont qfont;
+    qfont.setPixelSize(14);
+    CanvasFont font(qfont);
+    const auto drawn = [&](const std::function<void(QPainter&)>& paint) {
+        QImage image(16, 20, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        paint(painter);
+        painter.end();
+        return image;
+    };
+    for (const auto& [byte, ch] : {std::pair<char, char16_t>{'\xF8', u'\u00B0'}, {'\xE1', u'\u00DF'}}) {
+        SCOPED_TRACE(static_cast<int>(static_cast<uint8_t>(byte)));
+        const QImage viaCanvas = drawn([&](QPainter& painter) {
+            QPainterCanvas canvas(painter, font, PixelRect{0, 0, 16, 20});
+            const int advance[] = {16};
+            canvas.DrawTextRun(0, 0, PixelRect{0, 0, 16, 20}, &byte, 1, advance, 0, 0xFFFFFF);
+        });
+        const QImage viaGlyph = drawn([&](QPainter& painter) {
+            QGlyphRun run;
+            run.setRawFont(font.Raw);
+            run.setGlyphIndexes(font.Raw.glyphIndexesForString(QString(QChar(ch))));
+            run.setPositions({QPointF(0, 0)});
+            painter.setPen(Qt::black);
+            painter.drawGlyphRun(QPointF(0, font.Ascent), run);
+        });
+        EXPECT_TRUE(viaCanvas == viaGlyph);
+    }
 }
 
 TEST(TranslateKey, VirtualKeysDataAndCharacters) {

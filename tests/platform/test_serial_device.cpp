@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/fault_plan.h"
 #include "platform/serial_device.h"
 #include "platform/sys_call.h"
 #include "pty_helper.h"
@@ -19,41 +20,12 @@ namespace {
 using namespace std::chrono_literals;
 using sys::Op;
 
-// One planned fault (errno for the next `times` calls of one kind) and a count of every
-// call per kind, shared with the hook, which is a plain function.
-struct FaultPlan {
-    std::atomic<int> op{-1};
-    std::atomic<int> err{0};
-    std::atomic<int> remaining{0};
-    std::atomic<int> calls[16]{};
-};
-FaultPlan g_plan;
-
-int PlanHook(Op op) {
-    g_plan.calls[static_cast<int>(op)].fetch_add(1);
-    if (static_cast<int>(op) == g_plan.op.load() && g_plan.remaining.fetch_sub(1) > 0) return g_plan.err.load();
-    return 0;
-}
-
-void PlanFault(Op op, int err, int times) {
-    g_plan.remaining = 0;
-    g_plan.err = err;
-    g_plan.op = static_cast<int>(op);
-    g_plan.remaining = times;
-}
-
-int Calls(Op op) { return g_plan.calls[static_cast<int>(op)].load(); }
-void ResetCalls() {
-    for (auto& c : g_plan.calls) c = 0;
-}
+using test::Calls;
+using test::PlanFault;
+using test::ResetCalls;
 
 class SerialDeviceTest : public ::testing::Test {
 protected:
-    SerialDeviceTest() : hook_(PlanHook) {
-        PlanFault(Op::Open, 0, 0);
-        ResetCalls();
-    }
-
     // Polls until pred() holds, at most timeout; for the driver's asynchronous queues.
     template <typename Pred>
     static bool Eventually(Pred pred, std::chrono::milliseconds timeout = 3000ms) {
@@ -66,7 +38,7 @@ protected:
     }
 
     test::PtyPair pty_;
-    sys::ScopedFaultHook hook_;
+    test::ScopedFaultPlan plan_;
 };
 
 // Runs WaitEvent in a loop on its own thread, as the com thread does, recording every
@@ -166,10 +138,13 @@ TEST_F(SerialDeviceTest, OpenErrorsMapToPortCodes) {
         int err;
         int code;
     };
+    // EIO, ENXIO and ENODEV on open or on the first tcgetattr: a device file with no
+    // hardware behind it (ttyS1 on most PCs) does not exist; EIO must not read as -5.
     for (const Case& c : {Case{Op::Open, ENOENT, -2}, Case{Op::Open, ENODEV, -2}, Case{Op::Open, ENXIO, -2},
-                          Case{Op::Open, EBUSY, -5}, Case{Op::Flock, EWOULDBLOCK, -5}, Case{Op::Ioctl, EBUSY, -5},
-                          Case{Op::Open, EACCES, -13}, Case{Op::Open, EPERM, -13}, Case{Op::Open, EMFILE, -EMFILE},
-                          Case{Op::TcSetAttr, EIO, -EIO}}) {
+                          Case{Op::Open, EIO, -2}, Case{Op::TcGetAttr, EIO, -2}, Case{Op::TcGetAttr, ENXIO, -2},
+                          Case{Op::TcGetAttr, ENODEV, -2}, Case{Op::Open, EBUSY, -5}, Case{Op::Flock, EWOULDBLOCK, -5},
+                          Case{Op::Ioctl, EBUSY, -5}, Case{Op::Open, EACCES, -13}, Case{Op::Open, EPERM, -13},
+                          Case{Op::Open, EMFILE, -EMFILE}, Case{Op::TcSetAttr, EIO, -2}}) {
         SerialDevice device;
         PlanFault(c.op, c.err, 1);
         EXPECT_EQ(device.Open(pty_.SlavePath()), c.code) << "errno " << c.err;
@@ -178,6 +153,25 @@ TEST_F(SerialDeviceTest, OpenErrorsMapToPortCodes) {
         PlanFault(Op::Open, 0, 0);
         EXPECT_EQ(device.Open(pty_.SlavePath()), 0) << "a failed open leaves nothing locked";
     }
+}
+
+TEST_F(SerialDeviceTest, OnlyABusyDeviceReadsAsInUse) {
+    for (const Op op : {Op::Open, Op::TcGetAttr, Op::TcSetAttr}) {
+        for (int err = 1; err < 134; ++err) {
+            if (err == EINTR || err == EBUSY || err == EWOULDBLOCK) continue;
+            SerialDevice device;
+            PlanFault(op, err, 1);
+            EXPECT_NE(device.Open(pty_.SlavePath()), -5) << "op " << static_cast<int>(op) << " errno " << err;
+        }
+    }
+}
+
+TEST_F(SerialDeviceTest, DeviceWithoutHardwareDoesNotExist) {
+    SerialDevice device;
+    PlanFault(Op::Open, EIO, 1);
+    EXPECT_EQ(device.Open(pty_.SlavePath()), -2);
+    EXPECT_NE(device.LastErrorText().find("does not exist"), std::string::npos) << device.LastErrorText();
+    EXPECT_TRUE(device.LastHolder().empty());
 }
 
 TEST_F(SerialDeviceTest, NoPermissionNamesDeviceAndDialoutGroup) {
@@ -492,6 +486,23 @@ TEST_F(SerialDeviceTest, StateWrittenReadsBack) {
     EXPECT_EQ(device.SetState(bad), -EINVAL);
     ASSERT_EQ(device.GetState(back), 0);
     EXPECT_EQ(back, standard);
+}
+
+TEST_F(SerialDeviceTest, RtsToggleWithoutDriverRs485IsRecordedAndIgnored) {
+    // Pseudo-terminals (and most USB adapters) refuse the RS-485 ioctls with ENOTTY.
+    SerialDevice device;
+    ASSERT_EQ(device.Open(pty_.SlavePath()), 0);
+    DeviceState toggle;
+    toggle.RtsControl = DeviceState::RtsToggle;
+    toggle.DtrControl = DeviceState::DtrHandshake;  // no other ioctl than the RS-485 ones
+    const int ioctlsBefore = Calls(Op::Ioctl);
+    ASSERT_EQ(device.SetState(toggle), 0);
+    EXPECT_GT(Calls(Op::Ioctl), ioctlsBefore) << "the driver was asked";
+    DeviceState back;
+    ASSERT_EQ(device.GetState(back), 0);
+    EXPECT_EQ(back.RtsControl, DeviceState::RtsToggle);
+    DeviceState plain;
+    EXPECT_EQ(device.SetState(plain), 0) << "leaving the mode is no error either";
 }
 
 TEST_F(SerialDeviceTest, PseudoTerminalHasNoModemLinesOrCounters) {

@@ -238,5 +238,22 @@ TEST(TermiosMap, BaudTableBothWays) {
     EXPECT_EQ(s.BaudRate, 250000u);
 }
 
+TEST(TermiosMap, RtsToggleIsTheKernelsRs485WithRtsOnSend) {
+    // A board's own settings: RTS meant to stay high after sending, delays, termination.
+    serial_rs485 board{};
+    board.flags = SER_RS485_RTS_AFTER_SEND | SER_RS485_RX_DURING_TX | SER_RS485_TERMINATE_BUS;
+    board.delay_rts_before_send = 2;
+    board.delay_rts_after_send = 3;
+
+    const serial_rs485 on = Rs485Config(true, board);
+    EXPECT_EQ(on.flags, SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RX_DURING_TX | SER_RS485_TERMINATE_BUS);
+    EXPECT_EQ(on.delay_rts_before_send, 2u);
+    EXPECT_EQ(on.delay_rts_after_send, 3u);
+
+    const serial_rs485 off = Rs485Config(false, on);
+    EXPECT_EQ(off.flags, on.flags & ~SER_RS485_ENABLED);
+    EXPECT_EQ(off.delay_rts_before_send, 2u);
+}
+
 }  // namespace
 }  // namespace hydrix::platform
