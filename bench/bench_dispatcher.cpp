@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "../tests/pty_helper.h"
+#include "pty_helper.h"
 #include "comm/posix_dispatcher.h"
 #include "comm/ring.h"
 #include "comm/triggers.h"

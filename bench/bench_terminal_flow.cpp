@@ -32,7 +32,7 @@
 #include <thread>
 #include <vector>
 
-#include "../tests/pty_helper.h"
+#include "pty_helper.h"
 #include "pty_bench_util.h"
 #include "comm/com_port.h"
 #include "gui/qt_loop_driver.h"

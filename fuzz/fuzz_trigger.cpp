@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "../tests/comm/fake_dispatcher.h"
+#include "comm/fake_dispatcher.h"
 #include "comm/trigger_matcher.h"
 #include "fuzz_input.h"
 

@@ -7,6 +7,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libvterm-dev nlohmann-json3-dev
   fonts-dejavu-core  # DejaVu Sans Mono, the terminal font where "Terminal" is missing
+  jq                 # the end-to-end tests read the station's JSON report with it
+  clang-format       # the style check
   "$@"
 )
 missing=()

@@ -12,4 +12,5 @@ case "$flavour" in
   asan) export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" ;;
 esac
 cd "$root/build/$flavour"
-ctest --output-on-failure -j "$(nproc)" --timeout 300
+# The long soak has a step of its own (scripts/soak.sh, and CI).
+ctest --output-on-failure -j "$(nproc)" --timeout 300 --label-exclude soak
