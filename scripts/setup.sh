@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libvterm-dev nlohmann-json3-dev
   fonts-dejavu-core  # DejaVu Sans Mono, the terminal font where "Terminal" is missing
   jq                 # the end-to-end tests read the station's JSON report with it
-  clang-format       # the style check
+  clang-format-16    # the style check (braces on every block need 15 or later)
   "$@"
 )
 missing=()
