@@ -126,6 +126,16 @@ TEST_F(Runner, CancelFromAnotherThreadEndsTheRun) {
     EXPECT_TRUE(Pump([&] { return instrument.Received().ends_with("========\r========\r"); }));
 }
 
+TEST_F(Runner, FailedStepEndsTheRunAsAnError) {
+    WriteSettings({});
+    // The capture file cannot be created: step 3 fails and nothing would move on.
+    std::filesystem::create_directory(outDir_ / "1234.071231235958.99.txt");
+    ScriptedInstrument instrument(pty_, "");
+    HeadlessRunner runner(Options());
+    EXPECT_EQ(runner.Run(), kExitError);
+    EXPECT_EQ(ReadReport()["outcome"], "error");
+}
+
 TEST_F(Runner, StartupExceptionEndsTheRun) {
     WriteSettings(RegSettings::Baud("fast"));
     HeadlessRunner runner(Options());
