@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -110,14 +111,20 @@ TEST_F(Runner, CancelFromAnotherThreadEndsTheRun) {
     WriteSettings({});
     ScriptedInstrument instrument(pty_, "", 4);  // silent after PS0 ... but capture has started
     HeadlessRunner runner(Options());
+    bool captureStarted = false;
     std::thread canceller([&] {
-        while (instrument.Received().find("CR1\rTs?\rPS0\rCR1\r") == std::string::npos) {
+        // Cancelled also when the capture does not start, so that the run ends.
+        const auto started = [&] { return instrument.Received().find("CR1\rTs?\rPS0\rCR1\r") != std::string::npos; };
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!started() && std::chrono::steady_clock::now() < giveUp) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
+        captureStarted = started();
         runner.RequestCancel();
     });
     const int status = runner.Run();
     canceller.join();
+    ASSERT_TRUE(captureStarted);
     EXPECT_EQ(status, kExitCancelled);
     const nlohmann::json j = ReadReport();
     EXPECT_EQ(j["outcome"], "cancelled");
