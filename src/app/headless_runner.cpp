@@ -1,8 +1,5 @@
 #include "app/headless_runner.h"
 
-#include <cstdio>
-
-#include "app/message_recorder.h"
 #include "platform/dialogs.h"
 
 namespace hydrix::app {
@@ -11,20 +8,6 @@ namespace {
 constexpr uint32_t kCancelMsg = platform::WM_USER + 1;
 constexpr uint32_t kPressCloseMsg = platform::WM_USER + 2;
 constexpr uint32_t kStepFailedMsg = platform::WM_USER + 3;
-
-// Puts the recorder in front of the installed interface for the run.
-class RecorderScope {
-public:
-    RecorderScope()
-        : recorder_(std::make_shared<MessageRecorder>(platform::CurrentUserInterface())),
-          previous_(platform::SetUserInterface(recorder_)) {}
-    ~RecorderScope() { platform::SetUserInterface(previous_); }
-    MessageRecorder& Recorder() { return *recorder_; }
-
-private:
-    std::shared_ptr<MessageRecorder> recorder_;
-    std::shared_ptr<platform::UserInterface> previous_;
-};
 }  // namespace
 
 HeadlessRunner::HeadlessRunner(RunOptions options) : options_(std::move(options)) {}
@@ -42,14 +25,13 @@ int HeadlessRunner::Run() {
     auto& loop = platform::MessageLoop::Instance();
     loop.AttachToCurrentThread();
     loop.ResetQuit();
-    RecorderScope recorder;
+    RunSession session(SessionOptions{options_.reportFile, true});
+    session_ = &session;
     window_ = loop.CreateWindow([this](uint32_t msg, platform::WParam w, platform::LParam l) {
         return WndProc(msg, w, l);
     });
     // A request that came before the window existed.
     if (cancelRequested_) loop.PostMessage(window_, kCancelMsg, 0, 0);
-
-    RunOutcome outcome;
     {
         Station station(this, StationOptions{options_.prefix});
         station_ = &station;
@@ -62,34 +44,17 @@ int HeadlessRunner::Run() {
             started = false;
         }
         if (started) loop.Run();
-
-        outcome = station.Outcome();
-        if (outcome == RunOutcome::Running) {
-            outcome = cancelled_ && !stepFailed_ ? RunOutcome::Cancelled : RunOutcome::Error;
-        }
-        station.FormDestroy();
-        // Bytes and notices still queued reach the terminal before its rows are read.
-        loop.ProcessMessages();
-        report_ = MakeReport(station, outcome, recorder.Recorder().Messages());
+        // Whatever still comes to the runner's window finds the run over: the tear-down
+        // serves messages and must not press the button again.
         station_ = nullptr;
+        session.End(station);
     }
-    // Components free themselves through messages posted while they went away.
-    loop.ProcessMessages();
+    const int status = session.Conclude();
+    report_ = session.Report();
     if (const platform::WindowHandle w = window_.exchange(0)) loop.DestroyWindow(w);
     loop.ResetQuit();
-
-    // The operator's list of what failed, after everything else the run printed.
-    for (const ReportResult& result : report_.results) {
-        if (result.Outcome == "FAIL") std::fprintf(stderr, "FAIL: %s\n", result.Line.c_str());
-    }
-    if (!options_.reportFile.empty()) {
-        const std::string error = WriteReportFile(options_.reportFile, report_);
-        if (!error.empty()) {
-            std::fprintf(stderr, "hydrix: cannot write the report %s: %s\n", options_.reportFile.c_str(),
-                         error.c_str());
-        }
-    }
-    return ExitStatus(report_.outcome, report_.fail);
+    session_ = nullptr;
+    return status;
 }
 
 void HeadlessRunner::CloseWindow() { EndLoop(); }
@@ -100,7 +65,7 @@ void HeadlessRunner::RunFinished() {
 }
 
 void HeadlessRunner::StepFailed(const std::string&) {
-    stepFailed_ = true;
+    session_->NoteStepFailed();
     // Posted: the port reports the exception first.
     platform::PostMessage(window_, kStepFailedMsg, 0, 0);
 }
@@ -109,8 +74,8 @@ platform::LResult HeadlessRunner::WndProc(uint32_t msg, platform::WParam, platfo
     if (station_ == nullptr) return 0;
     switch (msg) {
     case kCancelMsg:
-        if (cancelled_ || station_->Closed()) break;
-        cancelled_ = true;
+        if (session_->OperatorEnded() || station_->Closed()) break;
+        session_->NoteOperatorEnd();
         PressButton();
         break;
     case kPressCloseMsg: PressButton(); break;

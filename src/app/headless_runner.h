@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/report.h"
+#include "app/run_session.h"
 #include "app/station.h"
 #include "app/station_view.h"
 #include "platform/message_loop.h"
@@ -52,11 +53,11 @@ private:
     void EndLoop();
 
     RunOptions options_;
+    // Both set while Run runs; station_ only until the run is over.
+    RunSession* session_ = nullptr;
     Station* station_ = nullptr;
     std::atomic<platform::WindowHandle> window_{0};
     std::atomic<bool> cancelRequested_{false};
-    bool stepFailed_ = false;
-    bool cancelled_ = false;
     RunReport report_;
 };
 

@@ -1,8 +1,5 @@
 #include "app/station.h"
 
-#include <chrono>
-#include <thread>
-
 #include "app/host_settings.h"
 #include "app/str_util.h"
 #include "packet/packet_manager_list.h"
@@ -13,6 +10,8 @@ namespace hydrix::app {
 namespace {
 constexpr uint32_t kWhite = 0xFFFFFF;
 constexpr uint32_t kBlack = 0x000000;
+constexpr uint32_t kDrainMs = 2000;
+constexpr uint32_t kDrainPauseMs = 100;
 }  // namespace
 
 Station::Station(StationView* view, StationOptions options) : view_(view), options_(std::move(options)) {
@@ -175,11 +174,16 @@ void Station::FormDestroy() {
     // Closing purges the output: let the closing break text (or a last command) reach
     // the line first, for at most two seconds. The pause after the drain covers the
     // device's own buffer (a pseudo-terminal's purge drops what its far end has not read).
-    if (comm::BaseDispatcher* d = comPort1_.Dispatcher(); d != nullptr && comPort1_.Open()) {
-        for (int i = 0; i < 1000 && d->OutputPending() > 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Both waits serve messages: the window keeps answering and the threads that send to
+    // it are not held up.
+    if (comPort1_.Dispatcher() != nullptr && comPort1_.Open()) {
+        auto& loop = platform::MessageLoop::Instance();
+        // Read afresh each time: a message served meanwhile may have closed the port.
+        loop.ProcessUntil([this] {
+            comm::BaseDispatcher* d = comPort1_.Dispatcher();
+            return d == nullptr || !comPort1_.Open() || d->OutputPending() <= 0;
+        }, kDrainMs);
+        loop.ProcessUntil([] { return false; }, kDrainPauseMs);
     }
     comPort1_.SetOpen(false);
 }

@@ -16,16 +16,14 @@
 #include <thread>
 
 #include "app/headless_runner.h"
-#include "app/message_recorder.h"
 #include "app/report.h"
+#include "app/run_session.h"
 #include "comm/port_chooser.h"
 #include "gui/cli.h"
 #include "gui/main_window.h"
 #include "gui/port_select_dialog.h"
 #include "gui/qt_loop_driver.h"
 #include "gui/qt_user_interface.h"
-#include "platform/dialogs.h"
-#include "platform/message_loop.h"
 
 namespace {
 
@@ -108,13 +106,10 @@ int RunWindow(int& argc, char** argv, const hydrix::gui::CommandLine& cl) {
     gui::QtLoopDriver driver;
     driver.Install();
     auto qtInterface = std::make_shared<gui::QtUserInterface>();
-    auto recorder = std::make_shared<app::MessageRecorder>(qtInterface);
-    const auto previousInterface = platform::SetUserInterface(recorder);
+    app::RunSession session(app::SessionOptions{cl.reportFile}, qtInterface);
     const auto previousChooser = comm::SetPortChooser(std::make_shared<gui::DialogPortChooser>());
-
-    app::RunReport report;
     {
-        gui::MainWindow window;
+        gui::MainWindow window({}, &session);
         window.FormCreate();
         window.show();
         qtInterface->SetParentWindow(&window);
@@ -125,24 +120,13 @@ int RunWindow(int& argc, char** argv, const hydrix::gui::CommandLine& cl) {
             }, Qt::QueuedConnection);
         });
         application.exec();
-        // Bytes and notices still queued reach the terminal before its rows are read.
-        platform::MessageLoop::Instance().ProcessMessages();
-        report = app::MakeReport(window.Station(), window.Outcome(), recorder->Messages());
+        session.End(window.Station());
         qtInterface->SetParentWindow(nullptr);
     }
-    // Components free themselves through messages posted while they went away.
-    platform::MessageLoop::Instance().ProcessMessages();
+    const int status = session.Conclude();
     comm::SetPortChooser(previousChooser);
-    platform::SetUserInterface(previousInterface);
     driver.Uninstall();
-
-    if (!cl.reportFile.empty()) {
-        const std::string error = app::WriteReportFile(cl.reportFile, report);
-        if (!error.empty()) {
-            std::fprintf(stderr, "hydrix: cannot write the report %s: %s\n", cl.reportFile.c_str(), error.c_str());
-        }
-    }
-    return app::ExitStatus(report.outcome, report.fail);
+    return status;
 }
 
 }  // namespace

@@ -27,8 +27,9 @@ QString Text(const std::string& text) {
 
 }  // namespace
 
-MainWindow::MainWindow(app::StationOptions options, QWidget* parent)
+MainWindow::MainWindow(app::StationOptions options, app::RunSession* session, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      session_(session),
       station_(std::make_unique<app::Station>(this, std::move(options))) {
     setObjectName("Form1");
     setWindowTitle(Text(station_->Form().Caption));
@@ -107,14 +108,6 @@ void MainWindow::FormCreate() {
     }
 }
 
-app::RunOutcome MainWindow::Outcome() const {
-    const app::RunOutcome outcome = station_->Outcome();
-    if (stepFailed_ && (outcome == app::RunOutcome::Running || outcome == app::RunOutcome::Cancelled)) {
-        return app::RunOutcome::Error;
-    }
-    return outcome == app::RunOutcome::Running ? app::RunOutcome::Cancelled : outcome;
-}
-
 QLabel* MainWindow::Label(app::FormItem item) const {
     using F = app::FormItem;
     switch (item) {
@@ -170,7 +163,9 @@ void MainWindow::CloseWindow() {
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
-void MainWindow::StepFailed(const std::string&) { stepFailed_ = true; }
+void MainWindow::StepFailed(const std::string&) {
+    if (session_) session_->NoteStepFailed();
+}
 
 void MainWindow::Button1Clicked() {
     try {
@@ -181,6 +176,8 @@ void MainWindow::Button1Clicked() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // A close the station did not ask for is the operator's: the title bar's.
+    if (session_ && !station_->Closed()) session_->NoteOperatorEnd();
     try {
         station_->FormDestroy();
     } catch (const std::exception& e) {

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "app/run_session.h"
 #include "app/station.h"
 #include "app/station_view.h"
 
@@ -22,7 +23,9 @@ class MainWindow : public QWidget, public app::StationView {
     Q_OBJECT
 
 public:
-    explicit MainWindow(app::StationOptions options = {}, QWidget* parent = nullptr);
+    // session, when given, learns what the window saw of the run.
+    explicit MainWindow(app::StationOptions options = {}, app::RunSession* session = nullptr,
+                        QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // The station's start-up; an exception it raises goes to the application's report
@@ -30,9 +33,6 @@ public:
     void FormCreate();
 
     app::Station& Station() { return *station_; }
-    // How the run ended, as far as the window saw it: a run closed before its end counts
-    // as cancelled, and a step that failed makes it an error.
-    app::RunOutcome Outcome() const;
 
     QLabel* Label(app::FormItem item) const;
     QPushButton* Button1() const { return button1_; }
@@ -57,6 +57,7 @@ private:
     // The side panel down the left edge, the terminal filling the rest.
     void LayoutChildren();
 
+    app::RunSession* session_;
     std::unique_ptr<app::Station> station_;
     QFrame* bevel1_;
     QLabel* label1_;
@@ -76,7 +77,6 @@ private:
     QPushButton* button1_;
     TerminalWidget* terminal1_;
     bool centred_ = false;
-    bool stepFailed_ = false;
     bool closeQueued_ = false;
 };
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -110,20 +111,36 @@ TEST_F(Runner, CancelFromAnotherThreadEndsTheRun) {
     WriteSettings({});
     ScriptedInstrument instrument(pty_, "", 4);  // silent after PS0 ... but capture has started
     HeadlessRunner runner(Options());
+    bool captureStarted = false;
     std::thread canceller([&] {
-        while (instrument.Received().find("CR1\rTs?\rPS0\rCR1\r") == std::string::npos) {
+        // Cancelled also when the capture does not start, so that the run ends.
+        const auto started = [&] { return instrument.Received().find("CR1\rTs?\rPS0\rCR1\r") != std::string::npos; };
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!started() && std::chrono::steady_clock::now() < giveUp) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
+        captureStarted = started();
         runner.RequestCancel();
     });
     const int status = runner.Run();
     canceller.join();
+    ASSERT_TRUE(captureStarted);
     EXPECT_EQ(status, kExitCancelled);
     const nlohmann::json j = ReadReport();
     EXPECT_EQ(j["outcome"], "cancelled");
     EXPECT_EQ(j["step"], 3);
     EXPECT_TRUE(j["capture_file"].is_string());
     EXPECT_TRUE(Pump([&] { return instrument.Received().ends_with("========\r========\r"); }));
+}
+
+TEST_F(Runner, FailedStepEndsTheRunAsAnError) {
+    WriteSettings({});
+    // The capture file cannot be created: step 3 fails and nothing would move on.
+    std::filesystem::create_directory(outDir_ / "1234.071231235958.99.txt");
+    ScriptedInstrument instrument(pty_, "");
+    HeadlessRunner runner(Options());
+    EXPECT_EQ(runner.Run(), kExitError);
+    EXPECT_EQ(ReadReport()["outcome"], "error");
 }
 
 TEST_F(Runner, StartupExceptionEndsTheRun) {

@@ -1,8 +1,8 @@
 // The station's window over a whole simulated test: the simulated instrument plays on a
 // pseudo-terminal reached as COM5 through a temporary Wine prefix; the window's title,
 // labels and button follow the run, the terminal shows its whole screen, Escape ends a
-// drag in the terminal and otherwise closes the window, and a screenshot of the finished
-// window is kept in the build directory.
+// drag in the terminal and otherwise closes the window, a close from the title bar
+// cancels the run, and a screenshot of the finished window is kept in the build directory.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFrame>
@@ -87,10 +87,14 @@ private:
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    MainWindowTest() { previousUi_ = platform::SetUserInterface(ui_); }
+    MainWindowTest() {
+        previousUi_ = platform::SetUserInterface(ui_);
+        session_ = std::make_unique<app::RunSession>(app::SessionOptions{});
+    }
     ~MainWindowTest() override {
         window_.reset();
         platform::MessageLoop::Instance().ProcessMessages();
+        session_.reset();
         platform::SetUserInterface(previousUi_);
     }
 
@@ -104,7 +108,7 @@ protected:
     }
 
     MainWindow& Open() {
-        window_ = std::make_unique<MainWindow>(app::StationOptions{prefix_.Path()});
+        window_ = std::make_unique<MainWindow>(app::StationOptions{prefix_.Path()}, session_.get());
         window_->FormCreate();
         window_->show();
         window_->activateWindow();
@@ -113,12 +117,14 @@ protected:
     }
 
     QString Text(app::FormItem item) const { return window_->Label(item)->text(); }
+    app::RunOutcome Outcome() const { return session_->Outcome(window_->Station().Outcome()); }
 
     test::InstalledQtDriver driver_;
     test::TempWinePrefix prefix_;
     std::filesystem::path outDir_ = prefix_.Path() / "out";
     std::shared_ptr<KeptMessages> ui_ = std::make_shared<KeptMessages>();
     std::shared_ptr<platform::UserInterface> previousUi_;
+    std::unique_ptr<app::RunSession> session_;
     std::unique_ptr<MainWindow> window_;
 };
 
@@ -230,7 +236,7 @@ TEST_F(MainWindowTest, RunsASimulatedTestToTheEndAndClosesOnEscape) {
     QTest::keyClick(window.Terminal1()->Viewport(), Qt::Key_Escape);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 5000));
     EXPECT_TRUE(station.Closed());
-    EXPECT_EQ(window.Outcome(), app::RunOutcome::Finished);
+    EXPECT_EQ(Outcome(), app::RunOutcome::Finished);
     // The port closed with the window: the instrument saw the line hang up.
     EXPECT_TRUE(QTest::qWaitFor([&] { return instrument.HangUps() > 0; }, 5000));
 }
@@ -242,7 +248,21 @@ TEST_F(MainWindowTest, MissingConfigurationClosesTheWindowByItself) {
     EXPECT_EQ(ui_->Texts()[0].rfind("Error... Tidewise 10.04 or greater required!", 0), 0u);
     EXPECT_TRUE(window.isVisible());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 3000));
-    EXPECT_EQ(window.Outcome(), app::RunOutcome::ConfigurationError);
+    EXPECT_EQ(Outcome(), app::RunOutcome::ConfigurationError);
+}
+
+TEST_F(MainWindowTest, ClosingFromTheTitleBarMidRunIsACancel) {
+    hydrix::test::PtyPair silent;  // an instrument that never answers
+    prefix_.LinkCom(kCom, silent.SlavePath());
+    WriteSettings("\"ADCP COM Port\"=\"COM5\"\n");
+    window_ = std::make_unique<MainWindow>(app::StationOptions{prefix_.Path()}, session_.get());
+    window_->FormCreate();
+    // Only the close may end this run, not the watchdog.
+    window_->Station().CommTimer().SetEnabled(false);
+    window_->show();
+    ASSERT_EQ(window_->Station().Outcome(), app::RunOutcome::Running);
+    window_->close();
+    EXPECT_EQ(Outcome(), app::RunOutcome::Cancelled);
 }
 
 }  // namespace

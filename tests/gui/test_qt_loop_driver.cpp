@@ -128,7 +128,11 @@ TEST_F(QtLoopDriverTest, ModalDialogKeepsServingSendsTimersAndCalls) {
             sendResult = platform::SendMessage(window_, kMsgSend, 21, 0);
             MessageLoop::Instance().RunOnOwnerThread(
                 [&] { callOnGui = QThread::currentThread() == qApp->thread(); });
-            while (timerTicks < 3) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            // Closed also when the ticks do not come: the count below fails the test.
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (timerTicks < 3 && std::chrono::steady_clock::now() < giveUp) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
             platform::PostMessage(window_, kMsgClose, 0, 0);
         });
     });
@@ -179,7 +183,11 @@ TEST_F(QtLoopDriverTest, ModalDialogOpenedByAHandlerKeepsTheLoopRunning) {
                 ticksBeforePosts = otherTicks.load();
                 for (int i = 0; i < 10; ++i) platform::PostMessage(window_, kMsgPost, 0, 0);
                 sendResult = platform::SendMessage(window_, kMsgSend, 0, 0);
-                while (posts < 10) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                // Closed also when the posts do not come: the count below fails the test.
+                const auto postsDue = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+                while (posts < 10 && std::chrono::steady_clock::now() < postsDue) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
                 platform::PostMessage(window_, kMsgClose, 0, 0);
             });
             dialog.exec();
