@@ -13,6 +13,7 @@
 #include "platform/message_loop.h"
 #include "terminal/canvas.h"
 #include "terminal/emulator_terminal.h"
+#include "terminal/recording_canvas.h"
 #include "terminal/terminal_buffer.h"
 
 namespace hydrix::terminal {
@@ -20,38 +21,9 @@ namespace {
 
 // ---- test doubles ----
 
-struct TextRun {
-    int x, y;
-    PixelRect opaque;
-    std::string text;
-    std::vector<int> advances;
-    uint32_t textColor, fill;
-};
-
-struct Line {
-    int x1, y1, x2, y2;
-    uint32_t color;
-};
-
-class RecordingCanvas : public Canvas {
-public:
-    void FillRect(const PixelRect&, uint32_t) override {}
-    void DrawTextRun(int x, int y, const PixelRect& opaque, const char* text, int n,
-                     const int* advances, uint32_t textColor, uint32_t fill) override {
-        EXPECT_EQ(text[n], '\0') << "text line not terminated";
-        runs.push_back({x, y, opaque, std::string(text, static_cast<size_t>(n)),
-                        std::vector<int>(advances, advances + n), textColor, fill});
-    }
-    void DrawLine(int x1, int y1, int x2, int y2, uint32_t color) override {
-        lines.push_back({x1, y1, x2, y2, color});
-    }
-    void SetClip(const PixelRect& rect) override { clip = rect; }
-    PixelRect ClipRect() const override { return clip; }
-
-    PixelRect clip{0, 0, 640, 384};
-    std::vector<TextRun> runs;
-    std::vector<Line> lines;
-};
+using test::RecordingCanvas;
+using TextRun = RecordingCanvas::TextRun;
+using Line = RecordingCanvas::Line;
 
 class TestPort : public TerminalPort {
 public:
@@ -118,7 +90,7 @@ public:
     int leftCol = 1, topRow = 1, visibleCols = 80, visibleRows = 24;
     bool beyondWidth = false, beyondHeight = false;
     platform::WindowHandle handle = 0;
-    RecordingCanvas canvas;
+    RecordingCanvas canvas{PixelRect{0, 0, 640, 384}};
     bool hasPort = true;
     TestPort port;
     int keepVisibleCalls = 0, refreshCalls = 0;
