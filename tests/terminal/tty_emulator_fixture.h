@@ -42,18 +42,15 @@ public:
     bool FollowCursor() const override { return follow; }
     bool HideScrollbars() const override { return hideScrollbars; }
     bool FreezeScrollBack() const override { return freeze; }
-    int CharWidth() const override { return 8; }
-    int CharHeight() const override { return 16; }
-    int LeftCol() const override { return leftCol; }
-    int TopRow() const override { return topRow; }
-    int VisibleCols() const override { return visibleCols; }
-    int VisibleRows() const override { return visibleRows; }
-    int FullCols() const override { return visibleCols; }
-    int FullRows() const override { return visibleRows; }
+    ViewGeometry Geometry() const override {
+        return {8, 16, leftCol, topRow, visibleCols, visibleRows, visibleCols, visibleRows};
+    }
     bool CursorBeyondWidth() const override { return beyondWidth; }
-    void SetCursorBeyondWidth(bool value) override { beyondWidth = value; }
     bool CursorBeyondHeight() const override { return beyondHeight; }
-    void SetCursorBeyondHeight(bool value) override { beyondHeight = value; }
+    void SetCursorBeyond(bool width, bool height) override {
+        beyondWidth = width;
+        beyondHeight = height;
+    }
     platform::WindowHandle Handle() const override { return handle; }
     Canvas* GetCanvas() override { return &canvas; }
     TerminalPort* ComPort() override { return hasPort ? &port : nullptr; }
