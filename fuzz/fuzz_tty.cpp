@@ -58,18 +58,13 @@ public:
     bool FollowCursor() const override { return true; }
     bool HideScrollbars() const override { return hideScrollbars; }
     bool FreezeScrollBack() const override { return false; }
-    int CharWidth() const override { return 8; }
-    int CharHeight() const override { return 16; }
-    int LeftCol() const override { return 1; }
-    int TopRow() const override { return 1; }
-    int VisibleCols() const override { return 80; }
-    int VisibleRows() const override { return 24; }
-    int FullCols() const override { return 80; }
-    int FullRows() const override { return 24; }
+    ViewGeometry Geometry() const override { return {8, 16, 1, 1, 80, 24, 80, 24}; }
     bool CursorBeyondWidth() const override { return beyondWidth_; }
-    void SetCursorBeyondWidth(bool value) override { beyondWidth_ = value; }
     bool CursorBeyondHeight() const override { return beyondHeight_; }
-    void SetCursorBeyondHeight(bool value) override { beyondHeight_ = value; }
+    void SetCursorBeyond(bool width, bool height) override {
+        beyondWidth_ = width;
+        beyondHeight_ = height;
+    }
     hydrix::platform::WindowHandle Handle() const override { return 0; }
     Canvas* GetCanvas() override { return &canvas_; }
     TerminalPort* ComPort() override { return &port; }

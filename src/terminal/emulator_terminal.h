@@ -1,6 +1,6 @@
-// What an emulator needs from the terminal control it serves: colours, view geometry,
-// display flags, the window that receives AM_TERMPAINT, the canvas it paints on, and
-// the com port it sends keys and reports to. The terminal control implements it.
+// What an emulator needs from the terminal control it serves, in three small parts:
+// what it reads of the view, what it paints on and tells the view, and where typed
+// bytes and device reports go. The terminal control implements all of them.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,56 @@ class EmulatorTerminal;
 class TerminalBuffer;
 class TerminalEmulator;
 
+// The cell size in pixels, the first shown column and row (screen coordinates), and the
+// columns and rows from there that are at least partly (visible) or wholly (full) shown.
+struct ViewGeometry {
+    int CharWidth = 0;
+    int CharHeight = 0;
+    int LeftCol = 1;
+    int TopRow = 1;
+    int VisibleCols = 0;
+    int VisibleRows = 0;
+    int FullCols = 0;
+    int FullRows = 0;
+};
+
+// What the emulator reads of the terminal's view.
+class EmulatorView {
+public:
+    virtual ~EmulatorView() = default;
+
+    // Background colour and font colour, 0x00BBGGRR.
+    virtual uint32_t Color() const = 0;
+    virtual uint32_t FontColor() const = 0;
+    virtual ViewGeometry Geometry() const = 0;
+    virtual bool UseLazyDisplay() const = 0;
+    virtual bool FollowCursor() const = 0;
+    virtual bool HideScrollbars() const = 0;
+    virtual bool FreezeScrollBack() const = 0;
+    // Kept by the emulator's cursor-moved handling while HideScrollbars is on.
+    virtual bool CursorBeyondWidth() const = 0;
+    virtual bool CursorBeyondHeight() const = 0;
+};
+
+// What the emulator paints on, and what it changes of the view.
+class EmulatorDisplay {
+public:
+    virtual ~EmulatorDisplay() = default;
+
+    // Where AM_TERMPAINT goes; 0 while the terminal has no window.
+    virtual platform::WindowHandle Handle() const = 0;
+    // nullptr when nothing can be drawn now.
+    virtual Canvas* GetCanvas() = 0;
+    // The colour commands that are persistent make their colour the terminal's.
+    virtual void SetColor(uint32_t value) = 0;
+    virtual void SetFontColor(uint32_t value) = 0;
+    virtual void SetCursorBeyond(bool width, bool height) = 0;
+    virtual void KeepCursorVisible() = 0;
+    virtual void RefreshScrollBars() = 0;
+    // Raises the terminal's OnCursorMoved when it is set.
+    virtual void CursorMoved(TerminalBuffer* sender, int row, int col) = 0;
+};
+
 // The terminal's com port as a sink for bytes.
 class TerminalPort {
 public:
@@ -26,51 +76,19 @@ public:
     virtual const EmulatorTerminal* LinkedTerminal() const = 0;
 };
 
-class EmulatorTerminal {
+// Where typed bytes and device reports go.
+class EmulatorOutput {
 public:
-    virtual ~EmulatorTerminal() = default;
+    virtual ~EmulatorOutput() = default;
 
-    // Background colour and font colour, 0x00BBGGRR.
-    virtual uint32_t Color() const = 0;
-    virtual void SetColor(uint32_t value) = 0;
-    virtual uint32_t FontColor() const = 0;
-    virtual void SetFontColor(uint32_t value) = 0;
-
+    // Typed bytes are also shown locally.
     virtual bool HalfDuplex() const = 0;
-    virtual bool UseLazyDisplay() const = 0;
-    virtual bool FollowCursor() const = 0;
-    virtual bool HideScrollbars() const = 0;
-    virtual bool FreezeScrollBack() const = 0;
-
-    // View geometry: cell size in pixels, first shown column and row (screen
-    // coordinates), columns and rows at least partly (visible) or wholly (full) shown.
-    virtual int CharWidth() const = 0;
-    virtual int CharHeight() const = 0;
-    virtual int LeftCol() const = 0;
-    virtual int TopRow() const = 0;
-    virtual int VisibleCols() const = 0;
-    virtual int VisibleRows() const = 0;
-    virtual int FullCols() const = 0;
-    virtual int FullRows() const = 0;
-
-    // Kept by the emulator's cursor-moved handling while HideScrollbars is on.
-    virtual bool CursorBeyondWidth() const = 0;
-    virtual void SetCursorBeyondWidth(bool value) = 0;
-    virtual bool CursorBeyondHeight() const = 0;
-    virtual void SetCursorBeyondHeight(bool value) = 0;
-
-    // 0 while the terminal has no window.
-    virtual platform::WindowHandle Handle() const = 0;
-    // nullptr when nothing can be drawn now.
-    virtual Canvas* GetCanvas() = 0;
     // nullptr without a com port.
     virtual TerminalPort* ComPort() = 0;
+};
 
-    virtual void KeepCursorVisible() = 0;
-    virtual void RefreshScrollBars() = 0;
-    // Raises the terminal's OnCursorMoved when it is set.
-    virtual void CursorMoved(TerminalBuffer* sender, int row, int col) = 0;
-
+class EmulatorTerminal : public EmulatorView, public EmulatorDisplay, public EmulatorOutput {
+public:
     // The explicitly assigned emulator (nullptr while the built-in one is used); the
     // terminal link list keeps this and the emulator's Terminal in step.
     virtual TerminalEmulator* Emulator() const = 0;

@@ -57,7 +57,7 @@ enum class CursorType { ctNone = 0, ctUnderline = 1, ctBlock = 2 };
 enum class BorderStyle { bsNone, bsSingle };
 enum class MouseButton { mbLeft, mbRight, mbMiddle };
 
-// EmulatorTerminal calls the emulator's port sink ComPort(); the control's ComPort() is
+// EmulatorOutput names the emulator's port sink ComPort(); the control's ComPort() is
 // the com port component, so the sink is reached through PortSink() here.
 class TerminalEmulatorSide : public EmulatorTerminal {
 public:
@@ -212,27 +212,34 @@ public:
     const PixelRect& TextRect() const { return textRect_; }
     int ReceiveQueueCount();
 
+    // The view geometry item by item (ViewGeometry says what each is).
+    int CharWidth() const { return charWidth_; }
+    int CharHeight() const { return charHeight_; }
+    int LeftCol() const { return leftCol_; }
+    int TopRow() const { return topRow_; }
+    int VisibleCols() const { return visibleCols_; }
+    int VisibleRows() const { return visibleRows_; }
+    int FullCols() const { return fullCols_; }
+    int FullRows() const { return fullRows_; }
+
     // EmulatorTerminal ------------------------------------------------------------------
     uint32_t Color() const override { return color_; }
     void SetColor(uint32_t value) override;
     uint32_t FontColor() const override { return font_.Color; }
     void SetFontColor(uint32_t value) override;
+    ViewGeometry Geometry() const override {
+        return {charWidth_, charHeight_, leftCol_, topRow_, visibleCols_, visibleRows_, fullCols_, fullRows_};
+    }
     bool HalfDuplex() const override { return halfDuplex_; }
     bool UseLazyDisplay() const override { return useLazyDisplay_; }
     bool FollowCursor() const override { return followCursor_; }
     bool FreezeScrollBack() const override { return freezeScrollBack_; }
-    int CharWidth() const override { return charWidth_; }
-    int CharHeight() const override { return charHeight_; }
-    int LeftCol() const override { return leftCol_; }
-    int TopRow() const override { return topRow_; }
-    int VisibleCols() const override { return visibleCols_; }
-    int VisibleRows() const override { return visibleRows_; }
-    int FullCols() const override { return fullCols_; }
-    int FullRows() const override { return fullRows_; }
     bool CursorBeyondWidth() const override { return cursorBeyondWidth_; }
-    void SetCursorBeyondWidth(bool value) override { cursorBeyondWidth_ = value; }
     bool CursorBeyondHeight() const override { return cursorBeyondHeight_; }
-    void SetCursorBeyondHeight(bool value) override { cursorBeyondHeight_ = value; }
+    void SetCursorBeyond(bool width, bool height) override {
+        cursorBeyondWidth_ = width;
+        cursorBeyondHeight_ = height;
+    }
     platform::WindowHandle Handle() const override { return handle_; }
     Canvas* GetCanvas() override { return canvas_; }
     void KeepCursorVisible() override;

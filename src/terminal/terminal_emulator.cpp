@@ -171,14 +171,4 @@ void TerminalEmulator::ExecuteCommands(const EmuCommandList& list) {
     }
 }
 
-void TerminalEmulator::SendReport(const std::string& text) {
-    if (terminal_ == nullptr) {
-        return;
-    }
-    TerminalPort* port = terminal_->ComPort();
-    if (port != nullptr && port->LinkedTerminal() == terminal_) {
-        port->SendString(text);
-    }
-}
-
 }  // namespace hydrix::terminal

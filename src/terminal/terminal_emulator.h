@@ -88,9 +88,6 @@ protected:
     void SetBuffer(TerminalBuffer* buffer) { buffer_ = buffer; }
 
 private:
-    void SendReport(const std::string& text);
-    void ApplyAttr(uint8_t flag, int kind);
-
     TerminalBuffer* buffer_ = nullptr;
     bool builtIn_ = false;
     EmulatorTerminal* terminal_ = nullptr;

@@ -120,12 +120,12 @@ void TTYEmulator::CursorMovedHandler(TerminalBuffer* aSender, int aRow, int aCol
     }
     t = Terminal();
     if (t != nullptr && t->HideScrollbars()) {
-        const bool beyondHeight = aRow > t->FullRows();
-        const bool beyondWidth = aCol > t->FullCols();
+        const ViewGeometry view = t->Geometry();
+        const bool beyondHeight = aRow > view.FullRows;
+        const bool beyondWidth = aCol > view.FullCols;
         const bool changed =
             beyondHeight != t->CursorBeyondHeight() || beyondWidth != t->CursorBeyondWidth();
-        t->SetCursorBeyondHeight(beyondHeight);
-        t->SetCursorBeyondWidth(beyondWidth);
+        t->SetCursorBeyond(beyondWidth, beyondHeight);
         if (changed) {
             t->RefreshScrollBars();
         }
@@ -152,16 +152,18 @@ void TTYEmulator::SyncColors() {
 
 void TTYEmulator::LazyPaint() {
     EmulatorTerminal* t = Terminal();
-    if (t == nullptr || t->GetCanvas() == nullptr) {
+    Canvas* canvas = t == nullptr ? nullptr : t->GetCanvas();
+    if (canvas == nullptr) {
         return;
     }
     SyncColors();
+    const ViewGeometry view = t->Geometry();
     TerminalBuffer& b = *Buffer();
     CellRect rect;
     if (repaintAll_) {
         repaintAll_ = false;
         for (int row = 1; row <= b.RowCount(); ++row) {
-            PaintRow(row, 1, b.ColCount());
+            PaintRow(view, *canvas, row, 1, b.ColCount());
         }
         while (b.TakeInvalidRect(rect)) {
         }
@@ -169,12 +171,12 @@ void TTYEmulator::LazyPaint() {
     }
     while (b.TakeInvalidRect(rect)) {
         if (!t->FreezeScrollBack()) {
-            const int scrollPos = t->TopRow() - 1;
+            const int scrollPos = view.TopRow - 1;
             rect.Top += scrollPos;
             rect.Bottom += scrollPos + 1;
         }
         for (int row = rect.Top; row <= rect.Bottom; ++row) {
-            PaintRow(row, rect.Left, rect.Right);
+            PaintRow(view, *canvas, row, rect.Left, rect.Right);
         }
     }
 }
@@ -185,8 +187,9 @@ void TTYEmulator::Paint() {
         return;
     }
     Canvas* canvas = t->GetCanvas();
-    const int cw = t->CharWidth();
-    const int ch = t->CharHeight();
+    const ViewGeometry view = t->Geometry();
+    const int cw = view.CharWidth;
+    const int ch = view.CharHeight;
     if (canvas == nullptr || cw <= 0 || ch <= 0) {
         return;
     }
@@ -195,27 +198,26 @@ void TTYEmulator::Paint() {
     if (clip.right <= clip.left || clip.bottom <= clip.top) {
         return;
     }
-    const int firstCol = clip.left / cw + t->LeftCol();
-    const int lastCol = t->LeftCol() + (clip.right - 1) / cw;
-    int firstRow = clip.top / ch + t->TopRow();
-    int lastRow = t->TopRow() + (clip.bottom - 1) / ch;
+    const int firstCol = clip.left / cw + view.LeftCol;
+    const int lastCol = view.LeftCol + (clip.right - 1) / cw;
+    int firstRow = clip.top / ch + view.TopRow;
+    int lastRow = view.TopRow + (clip.bottom - 1) / ch;
     if (!t->FreezeScrollBack()) {
-        const int scrollPos = t->TopRow() - 1;
+        const int scrollPos = view.TopRow - 1;
         firstRow += scrollPos;
         lastRow += scrollPos + 1;
     }
     for (int row = firstRow; row <= lastRow; ++row) {
-        PaintRow(row, firstCol, lastCol);
+        PaintRow(view, *canvas, row, firstCol, lastCol);
     }
 }
 
-void TTYEmulator::PaintRow(int row, int fromCol, int toCol) {
-    EmulatorTerminal* t = Terminal();
+void TTYEmulator::PaintRow(const ViewGeometry& view, Canvas& canvas, int row, int fromCol, int toCol) {
     TerminalBuffer& b = *Buffer();
-    const int top = t->TopRow();
-    const int left = t->LeftCol();
-    const int visCols = t->VisibleCols();
-    if (row < top || row >= top + t->VisibleRows() || toCol < left || fromCol >= left + visCols) {
+    const int top = view.TopRow;
+    const int left = view.LeftCol;
+    const int visCols = view.VisibleCols;
+    if (row < top || row >= top + view.VisibleRows || toCol < left || fromCol >= left + visCols) {
         return;
     }
     // Also kept inside the buffer: the view may be wider or taller than its rows.
@@ -238,7 +240,7 @@ void TTYEmulator::PaintRow(int row, int fromCol, int toCol) {
         }
     }
     for (auto run = runs_.rbegin(); run != runs_.rend(); ++run) {
-        DrawRun(*run, row);
+        DrawRun(view, canvas, *run, row);
     }
 }
 
@@ -250,15 +252,14 @@ void TTYEmulator::PrepareLine(int cols) {
     }
 }
 
-void TTYEmulator::DrawRun(const PaintRun& run, int row) {
-    EmulatorTerminal* t = Terminal();
+void TTYEmulator::DrawRun(const ViewGeometry& view, Canvas& canvas, const PaintRun& run, int row) {
     TerminalBuffer& b = *Buffer();
-    const int cw = t->CharWidth();
-    const int ch = t->CharHeight();
+    const int cw = view.CharWidth;
+    const int ch = view.CharHeight;
     const int n = run.lastCol - run.firstCol + 1;
-    const int y = (row - t->TopRow()) * ch;
+    const int y = (row - view.TopRow) * ch;
     const int y2 = y + ch;
-    const int x = (run.firstCol - t->LeftCol()) * cw;
+    const int x = (run.firstCol - view.LeftCol) * cw;
     const int x2 = x + n * cw;
     PrepareLine(b.ColCount());
     if (advanceWidth_ != cw) {
@@ -282,15 +283,13 @@ void TTYEmulator::DrawRun(const PaintRun& run, int row) {
     std::copy_n(chars + run.firstCol - 1, n, textLine_.begin());
     textLine_[static_cast<size_t>(n)] = '\0';
 
-    Canvas* canvas = t->GetCanvas();
-    canvas->DrawTextRun(x, y, PixelRect{x, y, x2, y2}, textLine_.data(), n, advances_.data(), text,
-                        fill);
+    canvas.DrawTextRun(x, y, PixelRect{x, y, x2, y2}, textLine_.data(), n, advances_.data(), text, fill);
     if ((run.attrs & tcaUnderline) != 0) {
-        canvas->DrawLine(x, y2 - 2, x2, y2 - 2, text);
+        canvas.DrawLine(x, y2 - 2, x2, y2 - 2, text);
     }
     if ((run.attrs & tcaStrikethrough) != 0) {
         const int m = y + (y2 - y) / 2;
-        canvas->DrawLine(x, m, x2, m, text);
+        canvas.DrawLine(x, m, x2, m, text);
     }
 }
 

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "terminal/emulator_terminal.h"
 #include "terminal/terminal_emulator.h"
 
 namespace hydrix::terminal {
 
+class Canvas;
 class TerminalBuffer;
 
 class TTYEmulator : public TerminalEmulator {
@@ -48,8 +50,8 @@ private:
 
     void ProcessChar(uint8_t ch);
     void SyncColors();
-    void PaintRow(int row, int fromCol, int toCol);
-    void DrawRun(const PaintRun& run, int row);
+    void PaintRow(const ViewGeometry& view, Canvas& canvas, int row, int fromCol, int toCol);
+    void DrawRun(const ViewGeometry& view, Canvas& canvas, const PaintRun& run, int row);
     void PrepareLine(int cols);
 
     std::unique_ptr<TerminalBuffer> ownBuffer_;

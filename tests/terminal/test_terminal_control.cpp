@@ -186,9 +186,9 @@ TEST_F(TerminalControl, PaintFillsMarginsAndDrawsOnlyTheClippedText) {
     canvas.clip = PixelRect{0, 0, 80 * 8 + 5, 24 * 12 + 3};
     t.Paint(canvas);
     ASSERT_EQ(canvas.fills.size(), 2u);
-    EXPECT_EQ(canvas.fills[0].first, (PixelRect{640, 0, 645, 288}));
-    EXPECT_EQ(canvas.fills[1].first, (PixelRect{0, 288, 645, 291}));
-    EXPECT_EQ(canvas.fills[0].second, 0x00FFFFFFu);
+    EXPECT_EQ(canvas.fills[0].rect, (PixelRect{640, 0, 645, 288}));
+    EXPECT_EQ(canvas.fills[1].rect, (PixelRect{0, 288, 645, 291}));
+    EXPECT_EQ(canvas.fills[0].color, 0x00FFFFFFu);
     EXPECT_EQ(canvas.clip, (PixelRect{0, 0, 640, 288}));
     EXPECT_EQ(canvas.runs.size(), 24u);
     t.SetHost(nullptr);

@@ -1,5 +1,5 @@
 // Test doubles for the terminal control: a widget host that records what the control
-// asks of it, a canvas that records text runs, a user interface that keeps exception
+// asks of it (drawing on a recording canvas), a user interface that keeps exception
 // reports and the clipboard, and a fixture that runs the message loop on the test thread.
 #pragma once
 
@@ -15,31 +15,12 @@
 
 #include "platform/dialogs.h"
 #include "platform/message_loop.h"
+#include "terminal/recording_canvas.h"
 #include "terminal/terminal_buffer.h"
 #include "terminal/terminal_control.h"
 #include "capturing_ui.h"
 
 namespace hydrix::terminal::test {
-
-class RecordingCanvas : public Canvas {
-public:
-    void FillRect(const PixelRect& rect, uint32_t color) override { fills.push_back({rect, color}); }
-    void DrawTextRun(int, int y, const PixelRect&, const char* text, int n, const int*, uint32_t,
-                     uint32_t) override {
-        runs.push_back({y, std::string(text, static_cast<size_t>(n))});
-    }
-    void DrawLine(int, int, int, int, uint32_t) override {}
-    void SetClip(const PixelRect& rect) override { clip = rect; }
-    PixelRect ClipRect() const override { return clip; }
-
-    struct Run {
-        int y;
-        std::string text;
-    };
-    std::vector<std::pair<PixelRect, uint32_t>> fills;
-    std::vector<Run> runs;
-    PixelRect clip{0, 0, 4000, 4000};
-};
 
 class FakeHost : public TerminalHost {
 public:
