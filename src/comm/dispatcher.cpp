@@ -64,19 +64,11 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
 
     {
         std::lock_guard guard(inputLock_);
-        inRing_.assign(kInputRingSize, 0);
-        inHead_ = inTail_ = 0;
-        inFull_ = false;
-        received_ = 0;
-        handlerReadCount_ = 0;
-        largestReadCount_ = 0;
-        readingInNotification_ = false;
+        inRing_.Allocate();
     }
     {
         std::lock_guard guard(outputLock_);
-        outRing_.assign(static_cast<size_t>(outSize), 0);
-        outHead_ = outTail_ = 0;
-        outFull_ = false;
+        outRing_.Allocate(static_cast<uint32_t>(outSize));
     }
     errorBits_ = 0;
     outputSent_ = false;
@@ -152,17 +144,11 @@ void BaseDispatcher::ReleaseBuffers() {
     if (threadsRunning_) StopThreads();
     {
         std::lock_guard guard(inputLock_);
-        inRing_.clear();
-        inRing_.shrink_to_fit();
-        inHead_ = inTail_ = 0;
-        inFull_ = false;
+        inRing_.Release();
     }
     {
         std::lock_guard guard(outputLock_);
-        outRing_.clear();
-        outRing_.shrink_to_fit();
-        outHead_ = outTail_ = 0;
-        outFull_ = false;
+        outRing_.Release();
     }
 }
 
@@ -185,12 +171,12 @@ int BaseDispatcher::QueueBytes(const void* buffer, int count) {
     int result = 0;
     {
         std::lock_guard guard(outputLock_);
-        if (outRing_.empty()) return ecNotOpen;
+        if (!outRing_.Allocated()) return ecNotOpen;
         DeviceStatus status;
         RefreshDeviceStatus(status);
         const int room = outQueueSize_ - static_cast<int>(status.OutQueue);
         if (room < count) return ecOutputBufferTooSmall;
-        if (count == room) outFull_ = true;
+        if (count == room) outRing_.SetFull(true);
         result = DeviceWrite(buffer, count);
         if (result <= 0) {
             RefreshDeviceStatus(status);
@@ -211,21 +197,10 @@ int BaseDispatcher::ReadBytes(void* buffer, int count) {
     auto* out = static_cast<uint8_t*>(buffer);
     {
         std::lock_guard guard(inputLock_);
-        if (inRing_.empty()) return ecBufferIsEmpty;
-        const uint32_t held = RingCount(inHead_, inTail_, kInputRingSize, inFull_);
-        const uint32_t skip = readingInNotification_ ? handlerReadCount_ : 0;
-        const uint32_t avail = held > skip ? held - skip : 0;
-        const auto wanted = static_cast<uint32_t>(count);
-        if (wanted > avail) return ecBufferIsEmpty;
-        if (wanted == 0) return 0;
-        RingCopyOut(inRing_.data(), kInputRingSize, RingAdvance(inTail_, skip, kInputRingSize),
-                    out, wanted);
-        if (readingInNotification_) {
-            handlerReadCount_ += wanted;
-        } else {
-            inTail_ = RingAdvance(inTail_, wanted, kInputRingSize);
-            inFull_ = false;
+        if (!inRing_.Allocated() || !inRing_.Read(out, static_cast<uint32_t>(count))) {
+            return ecBufferIsEmpty;
         }
+        if (count == 0) return 0;
     }
     std::lock_guard guard(dispatcherLock_);
     TraceBytes('R', out, static_cast<uint32_t>(count));
@@ -234,16 +209,12 @@ int BaseDispatcher::ReadBytes(void* buffer, int count) {
 
 int BaseDispatcher::BytesAvailable() {
     std::lock_guard guard(inputLock_);
-    if (inRing_.empty()) return 0;
-    const uint32_t held = RingCount(inHead_, inTail_, kInputRingSize, inFull_);
-    const uint32_t skip = readingInNotification_ ? handlerReadCount_ : 0;
-    return static_cast<int>(held > skip ? held - skip : 0);
+    return static_cast<int>(inRing_.Available());
 }
 
 uint64_t BaseDispatcher::ReadPosition() {
     std::lock_guard guard(inputLock_);
-    const uint32_t held = inRing_.empty() ? 0 : RingCount(inHead_, inTail_, kInputRingSize, inFull_);
-    return received_ - held + (readingInNotification_ ? handlerReadCount_ : 0);
+    return inRing_.ReadPosition();
 }
 
 int BaseDispatcher::OutputPending() {
@@ -263,18 +234,12 @@ int BaseDispatcher::PurgeOutput() { return PurgeDeviceQueue(0); }
 int BaseDispatcher::PurgeInput() {
     std::lock_guard guard(inputLock_);
     const int result = PurgeDeviceQueue(1);
-    if (readingInNotification_) {
-        largestReadCount_ = RingCount(inHead_, inTail_, kInputRingSize, inFull_);
-    } else {
-        inTail_ = inHead_;
-        handlerReadCount_ = 0;
-    }
-    inFull_ = false;
+    inRing_.Purge();
     std::lock_guard dguard(dispatcherLock_);
     // Purged bytes must not fire triggers: the scan resumes at the new head.
-    if (!readingInNotification_) {
-        scanPos_ = inHead_;
-        scanned_ = received_;
+    if (!inRing_.InOffer()) {
+        scanPos_ = inRing_.Head();
+        scanned_ = inRing_.Received();
     }
     for (auto& trigger : dataTriggers_) ResetPartialMatch(trigger);
     return result;
@@ -289,25 +254,25 @@ void BaseDispatcher::RefreshDeviceStatus(DeviceStatus& status) {
 
 uint32_t BaseDispatcher::FillInputRing() {
     std::lock_guard guard(inputLock_);
-    if (inRing_.empty() || inFull_) return 0;
+    if (!inRing_.Allocated() || inRing_.Full()) return 0;
     DeviceStatus status;
     RefreshDeviceStatus(status);
     if (status.InQueue == 0) return 0;
-    uint32_t room = RingFree(inHead_, inTail_, kInputRingSize, inFull_);
+    uint32_t room = inRing_.Free();
     {
         // Bytes a reader took before the scan reached them stay in place until scanned.
         std::lock_guard dguard(dispatcherLock_);
-        const uint64_t unscanned = std::min<uint64_t>(received_ - scanned_, kInputRingSize);
+        const uint64_t unscanned = std::min<uint64_t>(inRing_.Received() - scanned_, kInputRingSize);
         room = std::min(room, kInputRingSize - static_cast<uint32_t>(unscanned));
     }
     // Never more than the driver reported: a tty read may return more than its count.
     const uint32_t wanted = std::min(room, status.InQueue);
     if (wanted == 0) return 0;
-    const uint32_t contiguous = inTail_ > inHead_ ? inTail_ - inHead_ : kInputRingSize - inHead_;
-    const uint32_t first = std::min(contiguous, wanted);
+    const uint32_t first = std::min(inRing_.ContiguousRoom(), wanted);
 
     auto readPart = [this](uint32_t count) -> uint32_t {
-        int got = DeviceRead(inRing_.data() + inHead_, static_cast<int>(count));
+        uint8_t* at = inRing_.HeadPtr();
+        int got = DeviceRead(at, static_cast<int>(count));
         if (got < 0) {
             NoteReadFailure(-1);
             got = 0;
@@ -315,24 +280,20 @@ uint32_t BaseDispatcher::FillInputRing() {
         const uint32_t n = std::min(static_cast<uint32_t>(got), count);
         if (n > 0) {
             std::lock_guard dguard(dispatcherLock_);
-            Log(LogKind::Dispatch, LogSubKind::ReadCom, n, inRing_.data() + inHead_, n);
+            Log(LogKind::Dispatch, LogSubKind::ReadCom, n, at, n);
         }
-        inHead_ = RingAdvance(inHead_, n, kInputRingSize);
+        inRing_.Commit(n);
         return n;
     };
 
     uint32_t moved = readPart(first);
     if (moved == first && wanted > first) moved += readPart(wanted - first);
-    if (moved > 0) {
-        inFull_ = inHead_ == inTail_;
-        received_ += moved;
-    }
     return moved;
 }
 
 bool BaseDispatcher::InputRingFull() {
     std::lock_guard guard(inputLock_);
-    return inFull_;
+    return inRing_.Full();
 }
 
 // Signals and line errors ------------------------------------------------------------

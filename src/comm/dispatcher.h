@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "comm/dispatch_log.h"
+#include "comm/input_ring.h"
 #include "comm/ring.h"
 #include "comm/trace.h"
 #include "comm/triggers.h"
@@ -260,24 +261,8 @@ protected:
     mutable std::recursive_mutex outputLock_;
     mutable std::recursive_mutex inputLock_;
 
-    // Output ring (output lock).
-    std::vector<uint8_t> outRing_;
-    uint32_t outHead_ = 0;
-    uint32_t outTail_ = 0;
-    bool outFull_ = false;
-
-    // Input ring (input lock). The dispatcher thread alone moves the head.
-    std::vector<uint8_t> inRing_;
-    uint32_t inHead_ = 0;
-    uint32_t inTail_ = 0;
-    bool inFull_ = false;
-    // Bytes put in the ring since open: the head's place in the received stream. The
-    // scan and the availability offer count in the same stream, so a full ring (head
-    // back on the tail) never looks like an empty one to them.
-    uint64_t received_ = 0;
-    uint32_t handlerReadCount_ = 0;
-    uint32_t largestReadCount_ = 0;
-    bool readingInNotification_ = false;
+    Ring outRing_;     // output lock
+    InputRing inRing_;  // input lock; the dispatcher thread alone moves the head
 
     // Line state (dispatcher lock).
     platform::DeviceState lineState_;

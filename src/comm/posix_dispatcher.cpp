@@ -76,8 +76,7 @@ int PosixDispatcher::PurgeDeviceQueue(int which) {
         device_.CancelWriteWait();
         threadAck_.Wait(kFlushAckTimeoutMs);
         std::lock_guard guard(outputLock_);
-        outHead_ = outTail_ = 0;
-        outFull_ = false;
+        outRing_.Clear();
         ++purgeGeneration_;
     }
     return device_.Purge(false, true);
@@ -90,7 +89,7 @@ uint32_t PosixDispatcher::ReadDeviceErrors(DeviceStatus& status) {
     const int sending = device_.OutQueue();
     status.DriverOutQueue = sending > 0 ? static_cast<uint32_t>(sending) : 0;
     std::lock_guard guard(outputLock_);
-    status.OutQueue = RingCount(outHead_, outTail_, static_cast<uint32_t>(outRing_.size()), outFull_);
+    status.OutQueue = outRing_.Count();
     return status.Flags;
 }
 
@@ -110,11 +109,7 @@ int PosixDispatcher::WriteDeviceState(const platform::DeviceState& state) {
 
 int PosixDispatcher::DeviceWrite(const void* buffer, int count) {
     std::lock_guard guard(outputLock_);
-    const auto size = static_cast<uint32_t>(outRing_.size());
-    const auto n = static_cast<uint32_t>(count);
-    RingCopyIn(outRing_.data(), size, outHead_, static_cast<const uint8_t*>(buffer), n);
-    outHead_ = RingAdvance(outHead_, n, size);
-    if (n > 0 && outHead_ == outTail_) outFull_ = true;
+    outRing_.Put(static_cast<const uint8_t*>(buffer), static_cast<uint32_t>(count));
     outputReady_.Set();
     return count;
 }
@@ -237,43 +232,23 @@ void PosixDispatcher::StopThreads() {
 
 void PosixDispatcher::AdvanceOutTail(uint32_t count, uint32_t generation) {
     std::lock_guard guard(outputLock_);
-    if (generation != purgeGeneration_ || outRing_.empty()) return;
-    outTail_ += count;
-    if (outTail_ >= outRing_.size()) outTail_ = 0;
-    if (outTail_ == outHead_) outTail_ = outHead_ = 0;
-    outFull_ = false;
+    if (generation != purgeGeneration_ || !outRing_.Allocated()) return;
+    outRing_.Consume(count);
+    // Once empty the ring starts again at 0, so that the next block is one piece.
+    if (outRing_.Count() == 0) outRing_.Clear();
 }
 
 void PosixDispatcher::DrainOutput() {
     for (;;) {
         const uint8_t* block;
-        uint32_t length;
+        uint32_t length = 0;
         uint32_t generation;
         {
-            std::lock_guard guard(outputLock_);
-            const auto size = static_cast<uint32_t>(outRing_.size());
-            if (size == 0 || (!outFull_ && outHead_ == outTail_)) return;
-            generation = purgeGeneration_;
-            uint32_t start;
-            if (outTail_ < outHead_) {
-                start = outTail_;
-                length = outHead_ - outTail_;
-            } else if (outHead_ > 0) {
-                // The data wraps: rotate it to the front so one write takes it all.
-                const uint32_t count = RingCount(outHead_, outTail_, size, outFull_);
-                rotateScratch_.assign(outRing_.begin(), outRing_.begin() + outHead_);
-                std::memmove(outRing_.data(), outRing_.data() + outTail_, size - outTail_);
-                std::memcpy(outRing_.data() + (size - outTail_), rotateScratch_.data(), outHead_);
-                outTail_ = 0;
-                outHead_ = count == size ? 0 : count;
-                start = 0;
-                length = count;
-            } else {
-                start = outTail_;
-                length = size - outTail_;
-            }
             // Writers only add behind the head, so the block stays put while written.
-            block = outRing_.data() + start;
+            std::lock_guard guard(outputLock_);
+            block = outRing_.OldestBlock(length);
+            if (block == nullptr) return;
+            generation = purgeGeneration_;
         }
 
         const int written = device_.Write(block, length);

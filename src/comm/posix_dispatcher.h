@@ -53,7 +53,6 @@ private:
 
     platform::SerialDevice device_;
     uint32_t purgeGeneration_ = 0;      // output lock; a purge invalidates a block in flight
-    std::vector<uint8_t> rotateScratch_;  // output thread only
     int lastPolledSignals_ = 0;         // dispatcher thread only
 };
 

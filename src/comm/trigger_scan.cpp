@@ -18,10 +18,9 @@ constexpr int kFillRoundsPerCycle = 16;
 
 uint32_t BaseDispatcher::UnreadCountThrough(uint64_t at) {
     std::lock_guard guard(inputLock_);
-    const uint32_t held = RingCount(inHead_, inTail_, kInputRingSize, inFull_);
-    const uint64_t tailAt = received_ - held;
+    const uint64_t tailAt = inRing_.TailAt();
     // A byte a reader already took is no longer unread.
-    return at >= tailAt && at < received_ ? static_cast<uint32_t>(at - tailAt + 1) : 0;
+    return at >= tailAt && at < inRing_.Received() ? static_cast<uint32_t>(at - tailAt + 1) : 0;
 }
 
 bool BaseDispatcher::ScanDataTriggers() {
@@ -31,11 +30,11 @@ bool BaseDispatcher::ScanDataTriggers() {
     const uint8_t* ring;
     {
         std::lock_guard guard(inputLock_);
-        if (inRing_.empty()) return false;
-        head = inHead_;
-        received = received_;
+        if (!inRing_.Allocated()) return false;
+        head = inRing_.Head();
+        received = inRing_.Received();
         // Only this thread writes ring bytes or reallocates the ring while it runs.
-        ring = inRing_.data();
+        ring = inRing_.Data();
     }
     std::vector<std::pair<int, int>> fired;
     // Positions are counted in the received stream, not the ring: a full ring has its

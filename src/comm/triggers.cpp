@@ -229,7 +229,7 @@ void BaseDispatcher::AttachMethodHandler(const void* object, TriggerMethod metho
     // nothing received after it joined can be offered to the others only.
     std::lock_guard input(inputLock_);
     std::lock_guard guard(dispatcherLock_);
-    const uint64_t from = start == HandlerStart::kFromNow ? received_ : 0;
+    const uint64_t from = start == HandlerStart::kFromNow ? inRing_.Received() : 0;
     methodHandlers_.push_back(
         std::make_shared<MethodHandlerRec>(MethodHandlerRec{object, std::move(method), from}));
     handlersNeedService_ = true;
@@ -283,28 +283,21 @@ bool BaseDispatcher::NotifyHandlers(uint32_t msg, uint32_t triggerHandle, uint32
     const bool reading = msg == kTriggerAvailMsg || msg == kTriggerDataMsg;
     {
         std::lock_guard guard(inputLock_);
-        largestReadCount_ = 0;
-        handlerReadCount_ = 0;
-        readingInNotification_ = reading;
+        inRing_.BeginOffer(reading);
     }
     const int32_t param = NotifyParam(data, registryIndex_);
     bool aborted = false;
     bool consumed = true;
 
-    auto beforeHandler = [this] {
+    auto beforeHandler = [this, triggerHandle] {
         std::lock_guard guard(inputLock_);
-        handlerReadCount_ = 0;
+        inRing_.StartHandler(0, false, triggerHandle);
     };
     // A handler that joined after some of the offered bytes arrived has those counted
     // as read and is offered the rest.
     auto beforeMethod = [this, msg, triggerHandle](const MethodHandlerRec& rec) {
         std::lock_guard guard(inputLock_);
-        handlerReadCount_ = 0;
-        if (msg != kTriggerAvailMsg || inRing_.empty()) return triggerHandle;
-        const uint64_t tailAt = received_ - RingCount(inHead_, inTail_, kInputRingSize, inFull_);
-        if (rec.From <= tailAt) return triggerHandle;
-        handlerReadCount_ = static_cast<uint32_t>(std::min<uint64_t>(rec.From - tailAt, triggerHandle));
-        return triggerHandle - handlerReadCount_;
+        return inRing_.StartHandler(rec.From, msg == kTriggerAvailMsg, triggerHandle);
     };
     auto afterHandler = [this, &aborted] {
         if (closePending_) {
@@ -312,22 +305,15 @@ bool BaseDispatcher::NotifyHandlers(uint32_t msg, uint32_t triggerHandle, uint32
             return false;
         }
         std::lock_guard guard(inputLock_);
-        largestReadCount_ = std::max(largestReadCount_, handlerReadCount_);
+        inRing_.EndHandler();
         return true;
     };
     // Runs the end of the delivery whether it completed, was aborted or a handler threw.
     auto finish = [this, reading, msg, triggerHandle, &aborted, &consumed] {
         {
             std::lock_guard guard(inputLock_);
-            if (reading) {
-                readingInNotification_ = false;
-                if (!aborted && largestReadCount_ > 0 && !inRing_.empty()) {
-                    inTail_ = RingAdvance(inTail_, largestReadCount_, kInputRingSize);
-                    inFull_ = false;
-                }
-                if (msg == kTriggerAvailMsg) consumed = largestReadCount_ >= triggerHandle;
-            }
-            handlerReadCount_ = 0;
+            const uint32_t largest = inRing_.EndOffer(!aborted);
+            if (reading && msg == kTriggerAvailMsg) consumed = largest >= triggerHandle;
         }
         std::lock_guard guard(dispatcherLock_);
         inDispatch_ = false;

@@ -39,6 +39,17 @@ struct Recorder {
     }
 };
 
+// A full ring of four bytes whose oldest byte sits at position 2, so that text wraps.
+Ring WrappedRing(const std::string& text) {
+    Ring ring;
+    ring.Allocate(4);
+    const uint8_t skip[2] = {};
+    ring.Put(skip, 2);
+    ring.Consume(2);
+    ring.Put(reinterpret_cast<const uint8_t*>(text.data()), 4);
+    return ring;
+}
+
 TEST(Ring, CountCoversEveryHeadTailRelation) {
     struct Row {
         uint32_t head, tail;
@@ -50,10 +61,18 @@ TEST(Ring, CountCoversEveryHeadTailRelation) {
         EXPECT_EQ(RingCount(r.head, r.tail, 10, r.full), r.count) << r.head << "," << r.tail;
     }
     EXPECT_EQ(RingAdvance(9, 1, 10), 0u);
-    uint8_t ring[4] = {'c', 'd', 'a', 'b'};
+    Ring ring = WrappedRing("abcd");
     uint8_t out[4];
-    RingCopyOut(ring, 4, 2, out, 4);
+    ring.Peek(0, out, 4);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 4), "abcd");
+}
+
+TEST(Ring, WrappedBytesAreRotatedIntoOneBlockForTheWrite) {
+    Ring ring = WrappedRing("abcd");
+    uint32_t length = 0;
+    const uint8_t* block = ring.OldestBlock(length);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(block), length), "abcd");
 }
 
 TEST(DispatcherCore, OpenFailureIsReturnedAndLeavesNothingOpen) {
