@@ -105,7 +105,7 @@ bool CustomComPort::AnyTriggerEvent() const {
 
 void CustomComPort::UpdateHandlerFlags() {
     if (!IsOpenState()) return;
-    dispatcher_->SetHandlerFlags(AnyTriggerEvent() ? 1 : 2);
+    dispatcher_->SetHandlerFlags(AnyTriggerEvent() ? HandlerFlagsMode::kPortEvents : HandlerFlagsMode::kNoPortEvents);
 }
 
 void CustomComPort::SetOnTrigger(TriggerEvent handler) {

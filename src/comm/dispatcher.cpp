@@ -39,10 +39,6 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
     ringSeen_ = false;
     inDispatch_ = false;
     closePending_ = false;
-    {
-        std::lock_guard guard(dispatcherLock_);
-        deletionsPending_ = false;
-    }
     deviceEventReady_.Reset();
     cycleDone_.Reset();
     threadAck_.Reset();
@@ -89,10 +85,9 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
     RemoveAllTriggers();
     {
         std::lock_guard guard(dispatcherLock_);
-        scanPos_ = 0;
-        scanned_ = 0;
-        lastAvailAt_ = 0;
-        ClearStatusFired();
+        triggers_.RestartScan(0, 0);
+        triggers_.SetLastAvailAt(0);
+        triggers_.ClearStatusFired();
         modemStatus_ = 0;
         lastBaud_ = 115200;
     }
@@ -237,11 +232,8 @@ int BaseDispatcher::PurgeInput() {
     inRing_.Purge();
     std::lock_guard dguard(dispatcherLock_);
     // Purged bytes must not fire triggers: the scan resumes at the new head.
-    if (!inRing_.InOffer()) {
-        scanPos_ = inRing_.Head();
-        scanned_ = inRing_.Received();
-    }
-    for (auto& trigger : dataTriggers_) ResetPartialMatch(trigger);
+    if (!inRing_.InOffer()) triggers_.RestartScan(inRing_.Head(), inRing_.Received());
+    triggers_.ResetPartialMatches();
     return result;
 }
 
@@ -262,7 +254,7 @@ uint32_t BaseDispatcher::FillInputRing() {
     {
         // Bytes a reader took before the scan reached them stay in place until scanned.
         std::lock_guard dguard(dispatcherLock_);
-        const uint64_t unscanned = std::min<uint64_t>(inRing_.Received() - scanned_, kInputRingSize);
+        const uint64_t unscanned = std::min<uint64_t>(inRing_.Received() - triggers_.Scanned(), kInputRingSize);
         room = std::min(room, kInputRingSize - static_cast<uint32_t>(unscanned));
     }
     // Never more than the driver reported: a tty read may return more than its count.
@@ -315,9 +307,7 @@ void BaseDispatcher::ReportDeviceLoss() {
     std::vector<platform::WindowHandle> windows;
     {
         std::lock_guard guard(dispatcherLock_);
-        for (const auto& rec : windowHandlers_) {
-            if (!rec->Deleted) windows.push_back(rec->Window);
-        }
+        windows = handlers_.LiveWindows();
     }
     // Posted, not sent: the port's handler may close the port, which joins this thread.
     for (platform::WindowHandle window : windows) {

@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "comm/dispatch_log.h"
+#include "comm/handler_lists.h"
 #include "comm/input_ring.h"
 #include "comm/ring.h"
 #include "comm/trace.h"
+#include "comm/trigger_lists.h"
 #include "comm/triggers.h"
 #include "platform/clock.h"
 #include "platform/event.h"
@@ -228,7 +230,7 @@ public:
     virtual int DeviceClose() = 0;
     virtual int YieldSlice();
     virtual void ApplyThreadBoost(uint8_t boost);
-    virtual void SetHandlerFlags(int mode);
+    virtual void SetHandlerFlags(HandlerFlagsMode mode);
     // The modem signals (kModem* bits), or a negative code.
     virtual int ReadModemStatus() = 0;
     // Extra device events found by polling (modem-signal changes where the device
@@ -312,26 +314,21 @@ private:
     bool CheckFlowLimits(int bufferFull, int bufferResume) const;
     void ClearStatusFired();
     uint32_t UnreadCountThrough(uint64_t at);
+    // An availability offer of count bytes, made at stream place at.
+    bool OfferAvailable(uint64_t at, uint32_t count);
     bool InputRingFull();
+    void AttachHandler(HandlerKind kind, HandlerRec rec, LogSubKind subKind, uint32_t logData);
+    void DetachHandler(HandlerKind kind, LogSubKind subKind, uint32_t logData,
+                       const std::function<bool(const HandlerRec&)>& matches);
+    // One delivery loop over the three lists; false when a close pending aborted it.
+    bool DeliverToHandlers(uint32_t msg, uint32_t triggerHandle, int32_t param);
+    void CallHandler(HandlerKind kind, const HandlerRec& rec, uint32_t msg, uint32_t offer, int32_t param);
+    // Ends the offer (completed: the ring drops what was read) and the delivery; the
+    // largest amount one handler read.
+    uint32_t EndDelivery(bool completed);
     void Log(LogKind kind, LogSubKind subKind, uint32_t data, const void* bytes = nullptr,
              uint32_t length = 0);
     void TraceBytes(uint8_t kind, const uint8_t* bytes, uint32_t count);
-
-    struct WindowHandlerRec {
-        platform::WindowHandle Window;
-        bool Deleted = false;
-    };
-    struct ProcHandlerRec {
-        TriggerProc Proc;
-        bool Deleted = false;
-    };
-    struct MethodHandlerRec {
-        const void* Object;
-        TriggerMethod Method;
-        // The first place in the received stream the handler is offered.
-        uint64_t From = 0;
-        bool Deleted = false;
-    };
 
     CustomComPort* owner_;
     platform::Clock& clock_;
@@ -339,22 +336,9 @@ private:
     std::string deviceName_;
     bool shutDown_ = false;
 
-    // Dispatcher lock: triggers, handlers, scan state, recorders.
-    std::vector<std::shared_ptr<WindowHandlerRec>> windowHandlers_;
-    std::vector<std::shared_ptr<ProcHandlerRec>> procHandlers_;
-    std::vector<std::shared_ptr<MethodHandlerRec>> methodHandlers_;
-    std::vector<TimerTrigger> timerTriggers_;
-    std::vector<DataTrigger> dataTriggers_;
-    std::vector<StatusTrigger> statusTriggers_;
-    bool portEventsAssigned_ = false;
-    bool handlersNeedService_ = false;
-    bool deletionsPending_ = false;
-    bool statusHit_ = false;
-    int32_t handleCounter_ = 1;
-    uint32_t scanPos_ = 0;
-    uint64_t scanned_ = 0;  // the scan position's place in the received stream
-    uint32_t availThreshold_ = 0;
-    uint64_t lastAvailAt_ = 0;  // stream place of the last availability offer
+    // Dispatcher lock: triggers, handlers, recorders.
+    TriggerLists triggers_;
+    HandlerLists handlers_;
     uint32_t logStartMs_ = 0;
     Trace trace_;
     DispatchLog log_;

@@ -474,11 +474,11 @@ TEST(Delivery, WindowHandlersGetNotificationsOnlyWhenThePortWantsThem) {
     ASSERT_EQ(d.Open(), 0);
     const int h = d.NewDataTrigger("OK", true, 2);
     d.AttachWindowHandler(w);
-    d.SetHandlerFlags(2);  // the port has no trigger events
+    d.SetHandlerFlags(HandlerFlagsMode::kNoPortEvents);
     EXPECT_FALSE(d.HandlersNeedService()) << "its own window alone needs no service";
     d.ReceiveAndCycle("ok");
     EXPECT_TRUE(seen.empty());
-    d.SetHandlerFlags(1);
+    d.SetHandlerFlags(HandlerFlagsMode::kPortEvents);
     EXPECT_TRUE(d.HandlersNeedService());
     d.ReceiveAndCycle("OK");
     ASSERT_EQ(seen.size(), 1u);

@@ -120,7 +120,7 @@ TEST_F(PtyDispatcher, DataTriggerReachesAWindowOnTheGuiThread) {
     auto d = Open();
     const int prompt = d->NewDataTrigger(">", false, 1);
     d->AttachWindowHandler(window);
-    d->SetHandlerFlags(1);
+    d->SetHandlerFlags(HandlerFlagsMode::kPortEvents);
     ASSERT_TRUE(pty_.WriteMaster("PS3 ok\r\n>"));
     ASSERT_TRUE(PumpUntil([&] {
         return std::any_of(seen.begin(), seen.end(), [](const Seen& s) { return s.msg == kTriggerDataMsg; });
@@ -189,7 +189,7 @@ TEST_F(PtyDispatcher, CloseFromInsideANotificationIsFinishedByTheDispatcherThrea
     d = Open();
     d->NewDataTrigger("bye", false, 3);
     d->AttachWindowHandler(window);
-    d->SetHandlerFlags(1);
+    d->SetHandlerFlags(HandlerFlagsMode::kPortEvents);
     ASSERT_TRUE(pty_.WriteMaster("good bye"));
     ASSERT_TRUE(PumpUntil([&] { return pendingSeen; }));
     EXPECT_TRUE(threadsStillRunning);
