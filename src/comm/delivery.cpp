@@ -114,7 +114,7 @@ bool BaseDispatcher::DeliverToHandlers(uint32_t msg, uint32_t triggerHandle, int
                 offer = inRing_.StartHandler(rec->From, msg == kTriggerAvailMsg, triggerHandle);
             }
             if (!deleted) CallHandler(kind, *rec, msg, offer, param);
-            if (closePending_) return false;
+            if (signals_.ClosePending) return false;
             std::lock_guard guard(inputLock_);
             inRing_.EndHandler();
         }

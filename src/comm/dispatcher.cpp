@@ -4,7 +4,6 @@
 #include <thread>
 
 #include "comm/dispatcher_registry.h"
-#include "comm/dispatcher_threads.h"
 
 namespace hydrix::comm {
 
@@ -23,27 +22,23 @@ BaseDispatcher::~BaseDispatcher() {
 void BaseDispatcher::ShutdownDispatcher() {
     if (shutDown_) return;
     shutDown_ = true;
-    if (closePending_) {
+    if (signals_.ClosePending) {
         ReleaseBuffers();
     } else {
         CloseDevice();
     }
-    WaitProcessingMessages([this] { return runningThreads_.load() == 0; }, platform::kInfinite);
+    WaitProcessingMessages([this] { return signals_.RunningThreads.load() == 0; }, platform::kInfinite);
     JoinFinishedThreads();
 }
 
 int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t options,
                                int outSize, int inSize, int stopBits, int dataBits, int parity) {
     if (outSize <= 0 || inSize < 0) return ecBadArgument;
-    if (deviceOpen_ || threadsRunning_) return ecAlreadyOpen;
-    ringSeen_ = false;
+    if (deviceOpen_ || signals_.ThreadsRunning) return ecAlreadyOpen;
+    signals_.RingSeen = false;
     inDispatch_ = false;
-    closePending_ = false;
-    deviceEventReady_.Reset();
-    cycleDone_.Reset();
-    threadAck_.Reset();
-    outputReady_.Reset();
-    flushRequest_.Reset();
+    signals_.ClosePending = false;
+    signals_.ResetEvents(true);
 
     const int opened = DeviceOpen(name, inSize, outSize);
     if (opened < 0) {
@@ -127,7 +122,7 @@ int BaseDispatcher::CloseDevice() {
         deviceOpen_ = false;
     }
     if (inDispatch_) {
-        closePending_ = true;
+        signals_.ClosePending = true;
     } else {
         ReleaseBuffers();
     }
@@ -136,7 +131,7 @@ int BaseDispatcher::CloseDevice() {
 }
 
 void BaseDispatcher::ReleaseBuffers() {
-    if (threadsRunning_) StopThreads();
+    if (signals_.ThreadsRunning) StopThreads();
     {
         std::lock_guard guard(inputLock_);
         inRing_.Release();
@@ -145,6 +140,21 @@ void BaseDispatcher::ReleaseBuffers() {
         std::lock_guard guard(outputLock_);
         outRing_.Release();
     }
+}
+
+bool BaseDispatcher::IsWorkerThread() const {
+    DispatcherThread* current = DispatcherThread::Current();
+    return current != nullptr && &current->Signals() == &signals_;
+}
+
+DispatcherThread* BaseDispatcher::DispThreadObject() { return threads_.Get(WorkerThreads::kDispatcher); }
+
+void BaseDispatcher::RunOnGuiThread(const std::function<void()>& fn) {
+    platform::MessageLoop::Instance().RunOnOwnerThread(fn);
+}
+
+void BaseDispatcher::JoinFinishedThreads() {
+    if (!IsWorkerThread()) threads_.JoinAll();
 }
 
 int BaseDispatcher::YieldSlice() {
@@ -297,7 +307,7 @@ void BaseDispatcher::RefreshModemStatus() {
     const uint8_t now = signals < 0 ? static_cast<uint8_t>(old & 0xF0)
                                     : static_cast<uint8_t>(signals & 0xF0);
     auto changed = static_cast<uint8_t>(((old ^ now) >> 4) & 0x0F);
-    if (ringSeen_.exchange(false)) changed |= 0x04;
+    if (signals_.RingSeen.exchange(false)) changed |= 0x04;
     modemStatus_ = static_cast<uint8_t>(now | (old & 0x0F) | changed);
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "comm/dispatch_log.h"
+#include "comm/dispatcher_threads.h"
 #include "comm/handler_lists.h"
 #include "comm/input_ring.h"
 #include "comm/ring.h"
@@ -26,7 +27,6 @@
 namespace hydrix::comm {
 
 class CustomComPort;
-class DispatcherThread;
 
 // Result codes of the dispatcher's own checks.
 constexpr int ecBadArgument = -1002;
@@ -84,7 +84,7 @@ enum class HandlerStart {
     kFromNow,     // with the first byte received after it joined
 };
 
-class BaseDispatcher {
+class BaseDispatcher : protected WorkerHost {
 public:
     explicit BaseDispatcher(CustomComPort* owner, platform::Clock& clock = platform::SystemClock());
     virtual ~BaseDispatcher();
@@ -105,9 +105,9 @@ public:
     // pending) when a notification is being delivered.
     int CloseDevice();
     bool DeviceIsOpen() const { return deviceOpen_.load(); }
-    bool ClosePending() const { return closePending_.load(); }
-    bool ThreadsRunning() const { return threadsRunning_.load(); }
-    int RunningThreads() const { return runningThreads_.load(); }
+    bool ClosePending() const { return signals_.ClosePending.load(); }
+    bool ThreadsRunning() const { return signals_.ThreadsRunning.load(); }
+    int RunningThreads() const { return signals_.RunningThreads.load(); }
     bool InDispatch() const { return inDispatch_.load(); }
 
     // Data ------------------------------------------------------------------------
@@ -181,8 +181,8 @@ public:
 
     // Dispatcher thread body -----------------------------------------------------
     // One cycle after a device event (or the 50 ms time-out), and the timer pass.
-    void RunDeviceCycle();
-    void RunTimerCycle();
+    void RunDeviceCycle() override;
+    void RunTimerCycle() override;
     // Reads what the driver holds into the input ring's free room; the bytes moved.
     uint32_t FillInputRing();
     bool ScanDataTriggers();
@@ -221,9 +221,9 @@ public:
     virtual int DeviceRead(void* buffer, int count) = 0;
     virtual int WriteDeviceState(const platform::DeviceState& state) = 0;
     virtual int DeviceWrite(const void* buffer, int count) = 0;
-    virtual int WaitDeviceEvent(uint32_t& mask) = 0;
+    int WaitDeviceEvent(uint32_t& mask) override = 0;
     virtual bool SizeDeviceQueues(int inSize, int outSize) = 0;
-    virtual void ReleaseBuffers();
+    void ReleaseBuffers() override;
     virtual void StartThreads() = 0;
     virtual void StopThreads() = 0;
     virtual int DeviceOpen(const std::string& name, int inSize, int outSize) = 0;
@@ -249,13 +249,8 @@ protected:
     // Posts kDeviceLostMsg to the window handlers the first time the device is lost.
     void ReportDeviceLoss();
     // Joins the worker threads (waiting, with messages served, for any still running);
-    // never on a worker thread.
+    // nothing on a worker thread.
     void JoinFinishedThreads();
-    friend class DispatcherThread;
-    friend class ComThread;
-    friend class DispThread;
-    friend class OutThread;
-    void ThreadExitStep(DispatcherThread& thread);
     bool IsWorkerThread() const;
 
     // Locks, in the order they may nest: input -> output, input -> dispatcher.
@@ -281,32 +276,17 @@ protected:
 
     std::atomic<uint32_t> errorBits_{0};
     std::atomic<bool> outputSent_{false};
-    std::atomic<bool> ringSeen_{false};
-    std::atomic<uint32_t> lastEventMask_{0};
     std::atomic<uint8_t> threadBoost_{0};
 
     int inQueueSize_ = 0;
     int outQueueSize_ = 0;
 
-    // Threads and their events.
     std::atomic<bool> deviceOpen_{false};
-    std::atomic<bool> stopThreads_{false};
-    std::atomic<bool> threadsRunning_{false};
-    std::atomic<bool> closePending_{false};
     bool deviceLossReported_ = false;  // dispatcher thread only
     std::atomic<bool> inDispatch_{false};
     std::atomic<bool> closing_{false};
-    std::atomic<int> runningThreads_{0};
-    // Guards the thread object references (never held while waiting or joining).
-    std::mutex threadsMutex_;
-    std::unique_ptr<DispatcherThread> comThread_;
-    std::unique_ptr<DispatcherThread> dispThread_;
-    std::unique_ptr<DispatcherThread> outThread_;
-    platform::Event deviceEventReady_{false};
-    platform::Event cycleDone_{false};
-    platform::Event threadAck_{false};
-    platform::Event outputReady_{false};
-    platform::Event flushRequest_{false};
+    WorkerSignals signals_;
+    WorkerThreads threads_;
 
 private:
     int CommonApplyState(platform::DeviceState& state);

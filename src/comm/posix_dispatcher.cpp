@@ -17,6 +17,9 @@ constexpr int32_t kDispatcherStopTicks = 36;
 // How often a stopping wait repeats its wake-ups, in case one came before the wait.
 constexpr uint32_t kStopPokeMs = 10;
 constexpr uint32_t kWritableSliceMs = 50;
+constexpr uint32_t kComEventMask = platform::kEvRxChar | platform::kEvCts | platform::kEvDsr |
+                                   platform::kEvRlsd | platform::kEvBreak | platform::kEvErr |
+                                   platform::kEvRing;
 
 }  // namespace
 
@@ -35,8 +38,8 @@ bool PosixDispatcher::SizeDeviceQueues(int /*inSize*/, int /*outSize*/) {
 }
 
 int PosixDispatcher::DeviceClose() {
-    if (threadsRunning_) {
-        stopThreads_ = true;
+    if (signals_.ThreadsRunning) {
+        signals_.StopThreads = true;
         // The dispatcher thread is stopped here too unless it is delivering a
         // notification (then it ends by itself once the delivery returns); either way
         // no thread uses the device any more once it is closed below.
@@ -65,16 +68,11 @@ int PosixDispatcher::EscapeLineFunction(int code) {
 
 int PosixDispatcher::PurgeDeviceQueue(int which) {
     if (which == 1) return device_.Purge(true, false);
-    bool outThreadAlive;
-    {
-        std::lock_guard guard(threadsMutex_);
-        outThreadAlive = outThread_ && !outThread_->Finished() && outThread_.get() != DispatcherThread::Current();
-    }
-    if (outThreadAlive) {
-        threadAck_.Reset();
-        flushRequest_.Set();
+    if (threads_.OtherAlive(WorkerThreads::kOutput)) {
+        signals_.ThreadAck.Reset();
+        signals_.FlushRequest.Set();
         device_.CancelWriteWait();
-        threadAck_.Wait(kFlushAckTimeoutMs);
+        signals_.ThreadAck.Wait(kFlushAckTimeoutMs);
         std::lock_guard guard(outputLock_);
         outRing_.Clear();
         ++purgeGeneration_;
@@ -110,9 +108,11 @@ int PosixDispatcher::WriteDeviceState(const platform::DeviceState& state) {
 int PosixDispatcher::DeviceWrite(const void* buffer, int count) {
     std::lock_guard guard(outputLock_);
     outRing_.Put(static_cast<const uint8_t*>(buffer), static_cast<uint32_t>(count));
-    outputReady_.Set();
+    signals_.OutputReady.Set();
     return count;
 }
+
+void PosixDispatcher::StartDeviceWaits() { device_.SetEventMask(kComEventMask); }
 
 int PosixDispatcher::WaitDeviceEvent(uint32_t& mask) { return device_.WaitEvent(mask); }
 
@@ -136,52 +136,43 @@ uint32_t PosixDispatcher::PollDeviceEvents() {
 void PosixDispatcher::StartThreads() {
     {
         std::lock_guard guard(dispatcherLock_);
-        if (threadsRunning_) throw ECommException("Dispatcher already started");
-        threadsRunning_ = true;
-        stopThreads_ = false;
+        if (signals_.ThreadsRunning) throw ECommException("Dispatcher already started");
+        signals_.ThreadsRunning = true;
+        signals_.StopThreads = false;
     }
     JoinFinishedThreads();
     const int signals = device_.ModemStatus();
     lastPolledSignals_ = signals < 0 ? 0 : signals;
 
-    auto start = [this](std::unique_ptr<DispatcherThread>& slot, std::unique_ptr<DispatcherThread> thread) {
-        DispatcherThread* raw = thread.get();
-        {
-            std::lock_guard guard(threadsMutex_);
-            slot = std::move(thread);
-        }
-        raw->Start();
+    WorkerHost& host = *this;
+    auto start = [this](WorkerThreads::Role role, std::unique_ptr<DispatcherThread> thread) {
+        threads_.Start(role, std::move(thread));
         // A thread slow to confirm does not stop the open.
-        threadAck_.Wait(kStartAckTimeoutMs);
+        signals_.ThreadAck.Wait(kStartAckTimeoutMs);
     };
-    start(comThread_, std::make_unique<ComThread>(*this));
-    start(dispThread_, std::make_unique<DispThread>(*this));
-    start(outThread_, std::make_unique<OutThread>(*this));
+    start(WorkerThreads::kCom, std::make_unique<ComThread>(host, signals_));
+    start(WorkerThreads::kDispatcher, std::make_unique<DispThread>(host, signals_));
+    start(WorkerThreads::kOutput, std::make_unique<OutThread>(host, signals_));
 }
 
 void PosixDispatcher::StopIoThreads() {
-    DispatcherThread* out;
-    DispatcherThread* com;
-    {
-        std::lock_guard guard(threadsMutex_);
-        out = outThread_.get();
-        com = comThread_.get();
-    }
-    stopThreads_ = true;
+    DispatcherThread* out = threads_.Get(WorkerThreads::kOutput);
+    DispatcherThread* com = threads_.Get(WorkerThreads::kCom);
+    signals_.StopThreads = true;
     if (out != nullptr && !out->Finished()) {
         auto gone = [out] { return out->Finished(); };
         while (!gone()) {
-            flushRequest_.Set();
+            signals_.FlushRequest.Set();
             device_.CancelWriteWait();
             WaitProcessingMessages(gone, kStopPokeMs);
         }
     }
     if (com != nullptr && !com->Finished()) {
-        threadAck_.Reset();
+        signals_.ThreadAck.Reset();
         auto gone = [com] { return com->Finished(); };
         while (!gone()) {
             device_.SetEventMask(0);
-            cycleDone_.Set();
+            signals_.CycleDone.Set();
             WaitProcessingMessages(gone, kStopPokeMs);
         }
     }
@@ -192,16 +183,12 @@ void PosixDispatcher::StopThreads() {
     // lock to finish its cycle, and it is always waited for to the end.
     {
         std::lock_guard guard(dispatcherLock_);
-        if (!threadsRunning_) return;
-        stopThreads_ = true;
+        if (!signals_.ThreadsRunning) return;
+        signals_.StopThreads = true;
     }
     StopIoThreads();
 
-    DispatcherThread* disp;
-    {
-        std::lock_guard guard(threadsMutex_);
-        disp = dispThread_.get();
-    }
+    DispatcherThread* disp = threads_.Get(WorkerThreads::kDispatcher);
     if (disp != nullptr && disp != DispatcherThread::Current() && !disp->Finished()) {
         auto gone = [disp] { return disp->Finished(); };
         auto waitTicks = [&](int32_t ticks) {
@@ -213,7 +200,7 @@ void PosixDispatcher::StopThreads() {
             return true;
         };
         if (!waitTicks(kDispatcherStopTicks)) {
-            deviceEventReady_.Set();
+            signals_.DeviceEventReady.Set();
             waitTicks(kDispatcherStopTicks);
         }
         // Still there: it is stuck in a handler. It is waited for all the same (with the
@@ -221,10 +208,7 @@ void PosixDispatcher::StopThreads() {
         WaitProcessingMessages(gone, platform::kInfinite);
     }
 
-    deviceEventReady_.Reset();
-    cycleDone_.Reset();
-    outputReady_.Reset();
-    flushRequest_.Reset();
+    signals_.ResetEvents(false);
     if (!IsWorkerThread()) JoinFinishedThreads();
 }
 
@@ -263,8 +247,8 @@ void PosixDispatcher::DrainOutput() {
         }
         // The driver is full: wait until it takes more, or until a flush is asked for.
         for (;;) {
-            if (flushRequest_.Wait(0)) {
-                threadAck_.Set();
+            if (signals_.FlushRequest.Wait(0)) {
+                signals_.ThreadAck.Set();
                 return;
             }
             const int ready = device_.WaitWritable(kWritableSliceMs);

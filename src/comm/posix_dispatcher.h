@@ -42,13 +42,10 @@ public:
     uint32_t PollDeviceEvents() override;
 
 private:
-    friend class ComThread;
-    friend class OutThread;
-
+    void StartDeviceWaits() override;
+    void DrainOutput() override;
     // Ends the com and output threads (they never wait for the GUI thread).
     void StopIoThreads();
-    // Writes the output ring to the device until it is empty or a flush is requested.
-    void DrainOutput();
     void AdvanceOutTail(uint32_t count, uint32_t generation);
 
     platform::SerialDevice device_;

@@ -68,7 +68,7 @@ bool BaseDispatcher::ScanDataTriggers() {
         }
         bool result = false;
         for (const auto& [handle, length] : fired) {
-            if (closePending_) return false;
+            if (signals_.ClosePending) return false;
             Log(LogKind::Trigger, LogSubKind::Data, static_cast<uint32_t>(handle));
             result = NotifyHandlers(kTriggerDataMsg, static_cast<uint32_t>(handle),
                                     static_cast<uint32_t>(length));
@@ -122,8 +122,8 @@ void BaseDispatcher::ClearStatusFired() {
 }
 
 void BaseDispatcher::RunDeviceCycle() {
-    auto stopping = [this] { return closePending_.load() || stopThreads_.load(); };
-    const uint32_t mask = lastEventMask_.exchange(0) | PollDeviceEvents();
+    auto stopping = [this] { return signals_.Stopping(); };
+    const uint32_t mask = signals_.EventMask.exchange(0) | PollDeviceEvents();
     constexpr uint32_t kModemEvents =
         platform::kEvCts | platform::kEvDsr | platform::kEvRlsd | platform::kEvRing | 0x2000;
     if ((mask & kModemEvents) && !stopping()) {
@@ -155,16 +155,16 @@ void BaseDispatcher::RunDeviceCycle() {
         if (moved == 0 || InputRingFull()) break;
     }
     ClearStatusFired();
-    cycleDone_.Set();
+    signals_.CycleDone.Set();
 }
 
 void BaseDispatcher::RunTimerCycle() {
-    if (closePending_ || inDispatch_) return;
+    if (signals_.ClosePending || inDispatch_) return;
     {
         std::lock_guard guard(dispatcherLock_);
         triggers_.ClearStatusHit();
     }
-    auto stopping = [this] { return closePending_.load() || stopThreads_.load(); };
+    auto stopping = [this] { return signals_.Stopping(); };
     bool fired;
     do {
         fired = false;

@@ -93,6 +93,8 @@ public:
     bool SizeDeviceQueues(int, int) override { return true; }
     void StartThreads() override {}
     void StopThreads() override {}
+    void StartDeviceWaits() override {}
+    void DrainOutput() override {}
     int DeviceOpen(const std::string&, int, int) override { return openResult; }
     int DeviceClose() override { return 0; }
     int ReadModemStatus() override { return modemSignals; }
