@@ -50,14 +50,14 @@ void BaseDispatcher::DetachMethodHandler(const void* object) {
 void BaseDispatcher::AttachHandler(HandlerKind kind, HandlerRec rec, LogSubKind subKind, uint32_t logData) {
     std::lock_guard guard(dispatcherLock_);
     handlers_.Add(kind, std::move(rec));
-    Log(LogKind::TrgHdAlc, subKind, logData);
+    recorders_.Log(LogKind::TrgHdAlc, subKind, logData);
 }
 
 void BaseDispatcher::DetachHandler(HandlerKind kind, LogSubKind subKind, uint32_t logData,
                                    const std::function<bool(const HandlerRec&)>& matches) {
     std::lock_guard guard(dispatcherLock_);
     // During a delivery the record is only marked: the delivery may be walking its list.
-    if (handlers_.Remove(kind, inDispatch_, matches)) Log(LogKind::TrgHdDsp, subKind, logData);
+    if (handlers_.Remove(kind, inDispatch_, matches)) recorders_.Log(LogKind::TrgHdDsp, subKind, logData);
     SetHandlerFlags(HandlerFlagsMode::kRecompute);
 }
 

@@ -48,6 +48,7 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
     deviceOpen_ = true;
     inQueueSize_ = inSize;
     outQueueSize_ = outSize;
+    recorders_.SetLogScratchSize(static_cast<uint32_t>(std::max(inSize, outSize)));
     if (!SizeDeviceQueues(inSize, outSize)) {
         CloseDevice();
         return ecBadArgument;
@@ -96,12 +97,7 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
 
     DeviceStatus status;
     RefreshDeviceStatus(status);
-    {
-        std::lock_guard guard(dispatcherLock_);
-        TraceStop();
-        LogStop();
-        logStartMs_ = clock_.NowMs();
-    }
+    recorders_.Restart();
     try {
         StartThreads();
     } catch (...) {
@@ -157,6 +153,11 @@ void BaseDispatcher::JoinFinishedThreads() {
     if (!IsWorkerThread()) threads_.JoinAll();
 }
 
+void BaseDispatcher::AddLogEntry(uint8_t kind, uint8_t subKind, uint32_t data, const void* bytes,
+                                 uint32_t length) {
+    recorders_.Log(static_cast<LogKind>(kind), static_cast<LogSubKind>(subKind), data, bytes, length);
+}
+
 int BaseDispatcher::YieldSlice() {
     std::this_thread::yield();
     return 0;
@@ -191,9 +192,9 @@ int BaseDispatcher::QueueBytes(const void* buffer, int count) {
     }
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     std::lock_guard guard(dispatcherLock_);
-    Log(LogKind::Dispatch, LogSubKind::WriteCom, static_cast<uint32_t>(count), bytes,
+    recorders_.Log(LogKind::Dispatch, LogSubKind::WriteCom, static_cast<uint32_t>(count), bytes,
         static_cast<uint32_t>(count));
-    TraceBytes('T', bytes, static_cast<uint32_t>(count));
+    recorders_.TraceBytes('T', bytes, static_cast<uint32_t>(count));
     return result < 0 ? result : 0;
 }
 
@@ -208,7 +209,7 @@ int BaseDispatcher::ReadBytes(void* buffer, int count) {
         if (count == 0) return 0;
     }
     std::lock_guard guard(dispatcherLock_);
-    TraceBytes('R', out, static_cast<uint32_t>(count));
+    recorders_.TraceBytes('R', out, static_cast<uint32_t>(count));
     return count;
 }
 
@@ -282,7 +283,7 @@ uint32_t BaseDispatcher::FillInputRing() {
         const uint32_t n = std::min(static_cast<uint32_t>(got), count);
         if (n > 0) {
             std::lock_guard dguard(dispatcherLock_);
-            Log(LogKind::Dispatch, LogSubKind::ReadCom, n, at, n);
+            recorders_.Log(LogKind::Dispatch, LogSubKind::ReadCom, n, at, n);
         }
         inRing_.Commit(n);
         return n;

@@ -15,6 +15,7 @@
 #include "comm/dispatcher_threads.h"
 #include "comm/handler_lists.h"
 #include "comm/input_ring.h"
+#include "comm/recorders.h"
 #include "comm/ring.h"
 #include "comm/trace.h"
 #include "comm/trigger_lists.h"
@@ -194,23 +195,9 @@ public:
     static void RunOnGuiThread(const std::function<void()>& fn);
 
     // Tracing and logging -----------------------------------------------------------
-    int TraceStart(uint32_t capacity);
-    void TracePause();
-    void TraceResume();
-    int TraceReset();
-    void TraceStop();
-    void AddTraceByte(uint8_t kind, uint8_t value);
-    int TraceWrite(const std::string& fileName, bool append, bool allHex, bool hex);
-    int LogStart(uint32_t size);
-    void LogPause();
-    void LogResume();
-    void LogReset();
-    void LogStop();
-    void AddLogEntry(uint8_t kind, uint8_t subKind, uint32_t data, const void* bytes,
-                     uint32_t length);
-    int LogWrite(const std::string& fileName, bool append, bool allHex, bool hex);
-    bool Tracing();
-    bool Logging();
+    DispatchRecorders& Recorders() { return recorders_; }
+    // Entries of other components (the packet managers) in the dispatch log.
+    void AddLogEntry(uint8_t kind, uint8_t subKind, uint32_t data, const void* bytes, uint32_t length);
 
     // Device operations (virtual slots) -------------------------------------------
     virtual int EscapeLineFunction(int code) = 0;
@@ -306,9 +293,6 @@ private:
     // Ends the offer (completed: the ring drops what was read) and the delivery; the
     // largest amount one handler read.
     uint32_t EndDelivery(bool completed);
-    void Log(LogKind kind, LogSubKind subKind, uint32_t data, const void* bytes = nullptr,
-             uint32_t length = 0);
-    void TraceBytes(uint8_t kind, const uint8_t* bytes, uint32_t count);
 
     CustomComPort* owner_;
     platform::Clock& clock_;
@@ -319,9 +303,7 @@ private:
     // Dispatcher lock: triggers, handlers, recorders.
     TriggerLists triggers_;
     HandlerLists handlers_;
-    uint32_t logStartMs_ = 0;
-    Trace trace_;
-    DispatchLog log_;
+    DispatchRecorders recorders_{dispatcherLock_, clock_, deviceName_};
 };
 
 }  // namespace hydrix::comm

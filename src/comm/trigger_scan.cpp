@@ -23,7 +23,7 @@ uint32_t BaseDispatcher::UnreadCountThrough(uint64_t at) {
 }
 
 bool BaseDispatcher::OfferAvailable(uint64_t at, uint32_t count) {
-    Log(LogKind::Trigger, LogSubKind::Avail, count);
+    recorders_.Log(LogKind::Trigger, LogSubKind::Avail, count);
     {
         std::lock_guard guard(dispatcherLock_);
         triggers_.SetLastAvailAt(at);
@@ -69,7 +69,7 @@ bool BaseDispatcher::ScanDataTriggers() {
         bool result = false;
         for (const auto& [handle, length] : fired) {
             if (signals_.ClosePending) return false;
-            Log(LogKind::Trigger, LogSubKind::Data, static_cast<uint32_t>(handle));
+            recorders_.Log(LogKind::Trigger, LogSubKind::Data, static_cast<uint32_t>(handle));
             result = NotifyHandlers(kTriggerDataMsg, static_cast<uint32_t>(handle),
                                     static_cast<uint32_t>(length));
         }
@@ -90,7 +90,7 @@ bool BaseDispatcher::ScanTimerTriggers() {
         handle = triggers_.TakeExpiredTimer(clock_);
     }
     if (handle == 0) return false;
-    Log(LogKind::Trigger, LogSubKind::Timer, static_cast<uint32_t>(handle));
+    recorders_.Log(LogKind::Trigger, LogSubKind::Timer, static_cast<uint32_t>(handle));
     return NotifyHandlers(kTriggerTimerMsg, static_cast<uint32_t>(handle), 0);
 }
 
@@ -112,7 +112,7 @@ bool BaseDispatcher::ScanStatusTriggers() {
         handle = triggers_.FireStatus(inputs, outputSent_, data);
     }
     if (handle == 0) return false;
-    Log(LogKind::Trigger, LogSubKind::Status, static_cast<uint32_t>(handle));
+    recorders_.Log(LogKind::Trigger, LogSubKind::Status, static_cast<uint32_t>(handle));
     return NotifyHandlers(kTriggerStatusMsg, static_cast<uint32_t>(handle), data);
 }
 

@@ -7,7 +7,7 @@ namespace hydrix::comm {
 void BaseDispatcher::SetAvailThreshold(int count) {
     std::lock_guard guard(dispatcherLock_);
     triggers_.SetAvailThreshold(count > 0 ? static_cast<uint32_t>(count) : 0);
-    Log(LogKind::TrDatChg, LogSubKind::AvailTrigger, triggers_.AvailThreshold());
+    recorders_.Log(LogKind::TrDatChg, LogSubKind::AvailTrigger, triggers_.AvailThreshold());
 }
 
 int BaseDispatcher::AvailThreshold() {
@@ -19,7 +19,7 @@ int BaseDispatcher::NewTimerTrigger() {
     std::lock_guard guard(dispatcherLock_);
     const int handle = triggers_.AddTimer();
     if (handle == 0) return ecNoMoreTriggers;
-    Log(LogKind::TrigAllc, LogSubKind::TimerTrigger, static_cast<uint32_t>(handle));
+    recorders_.Log(LogKind::TrigAllc, LogSubKind::TimerTrigger, static_cast<uint32_t>(handle));
     return handle;
 }
 
@@ -29,7 +29,7 @@ int BaseDispatcher::NewDataTrigger(const void* data, bool ignoreCase, int length
     std::lock_guard guard(dispatcherLock_);
     const int handle = triggers_.AddData(static_cast<const uint8_t*>(data), length, ignoreCase);
     if (handle == 0) return ecNoMoreTriggers;
-    Log(LogKind::TrigAllc, LogSubKind::DataTrigger, static_cast<uint32_t>(handle), data,
+    recorders_.Log(LogKind::TrigAllc, LogSubKind::DataTrigger, static_cast<uint32_t>(handle), data,
         static_cast<uint32_t>(length));
     return handle;
 }
@@ -43,12 +43,12 @@ int BaseDispatcher::ArmTimerTrigger(int handle, int32_t ticks, bool activate) {
         platform::NewTimer(clock_, timer->Timer, timer->Ticks);
         timer->Active = 1;
         const int32_t interval = timer->Ticks;
-        Log(LogKind::TrDatChg, LogSubKind::TimerTrigger, static_cast<uint32_t>(handle), &interval,
+        recorders_.Log(LogKind::TrDatChg, LogSubKind::TimerTrigger, static_cast<uint32_t>(handle), &interval,
             sizeof interval);
     } else {
         timer->Active = 0;
         static constexpr char kDeactivated[] = "Deactivated";
-        Log(LogKind::TrDatChg, LogSubKind::TimerTrigger, static_cast<uint32_t>(handle),
+        recorders_.Log(LogKind::TrDatChg, LogSubKind::TimerTrigger, static_cast<uint32_t>(handle),
             kDeactivated, sizeof kDeactivated - 1);
     }
     return 0;
@@ -63,13 +63,13 @@ int BaseDispatcher::DeleteTrigger(int handle) {
     std::lock_guard guard(dispatcherLock_);
     const auto h = static_cast<uint32_t>(handle);
     switch (triggers_.Remove(handle)) {
-        case TriggerKind::kTimer: Log(LogKind::TrigDisp, LogSubKind::Timer, h); return 0;
+        case TriggerKind::kTimer: recorders_.Log(LogKind::TrigDisp, LogSubKind::Timer, h); return 0;
         case TriggerKind::kStatus: {
             const auto type = static_cast<uint8_t>(handle & 7);
-            Log(LogKind::TrigDisp, LogSubKind::StatusTrigger, h, &type, 1);
+            recorders_.Log(LogKind::TrigDisp, LogSubKind::StatusTrigger, h, &type, 1);
             return 0;
         }
-        case TriggerKind::kData: Log(LogKind::TrigDisp, LogSubKind::Data, h); return 0;
+        case TriggerKind::kData: recorders_.Log(LogKind::TrigDisp, LogSubKind::Data, h); return 0;
         case TriggerKind::kNone: break;
     }
     return ecBadTriggerHandle;

@@ -578,18 +578,18 @@ TEST(DispatcherRecorders, WritesReadsAndTriggersAreTracedAndLogged) {
     FakeDispatcher d;
     d.SetDeviceName("COM3");
     ASSERT_EQ(d.Open(), 0);
-    ASSERT_EQ(d.TraceStart(100), 0);
-    ASSERT_EQ(d.LogStart(10000), 0);
-    EXPECT_EQ(d.TraceStart(4000001), ecBadArgument);
+    ASSERT_EQ(d.Recorders().TraceStart(100), 0);
+    ASSERT_EQ(d.Recorders().LogStart(10000), 0);
+    EXPECT_EQ(d.Recorders().TraceStart(4000001), ecBadArgument);
     d.NewDataTrigger("OK", false, 2);
     d.QueueBytes("CR1\r", 4);
     d.ReceiveAndCycle("OK\r\n");
     char buf[4];
     ASSERT_EQ(d.ReadBytes(buf, 4), 4);
-    ASSERT_EQ(d.TraceWrite((dir / "t.trc").string(), false, false, false), 0);
-    ASSERT_EQ(d.LogWrite((dir / "l.log").string(), false, false, true), 0);
-    EXPECT_FALSE(d.Tracing());
-    EXPECT_FALSE(d.Logging());
+    ASSERT_EQ(d.Recorders().TraceWrite((dir / "t.trc").string(), false, false, false), 0);
+    ASSERT_EQ(d.Recorders().LogWrite((dir / "l.log").string(), false, false, true), 0);
+    EXPECT_FALSE(d.Recorders().Tracing());
+    EXPECT_FALSE(d.Recorders().Logging());
 
     auto slurp = [](const fs::path& p) {
         std::ifstream in(p);
