@@ -83,19 +83,6 @@ void DispatcherThread::Main() {
     currentWorker = nullptr;
 }
 
-void DispatcherThread::DeliverOnGuiThread(uint32_t msg, uint32_t handle,
-                                          const TriggerMethod& method, int32_t data) {
-    pendingMsg_ = msg;
-    pendingHandle_ = handle;
-    pendingData_ = data;
-    platform::MessageLoop::Instance().RunOnOwnerThread(
-        [&] { method(pendingMsg_, pendingHandle_, pendingData_); });
-}
-
-void DispatcherThread::RunOnGuiThread(const std::function<void()>& method) {
-    platform::MessageLoop::Instance().RunOnOwnerThread(method);
-}
-
 // Com thread: one device wait at a time, in lockstep with the dispatcher thread ----------
 
 void ComThread::Execute() {

@@ -11,7 +11,6 @@
 #include <string>
 #include <thread>
 
-#include "comm/triggers.h"
 #include "platform/event.h"
 
 namespace hydrix::comm {
@@ -83,12 +82,6 @@ public:
     // The worker thread the caller runs on, or nullptr on any other thread.
     static DispatcherThread* Current();
 
-    // Runs method(msg, handle, data) on the GUI thread and returns when it has run.
-    void DeliverOnGuiThread(uint32_t msg, uint32_t handle, const TriggerMethod& method,
-                            int32_t data);
-    // Runs method on the GUI thread and returns when it has run.
-    void RunOnGuiThread(const std::function<void()>& method);
-
 protected:
     virtual void Execute() = 0;
     // Run after Execute, before the thread counts as finished.
@@ -102,9 +95,6 @@ private:
 
     std::thread thread_;
     std::atomic<bool> finished_{false};
-    uint32_t pendingMsg_ = 0;
-    uint32_t pendingHandle_ = 0;
-    int32_t pendingData_ = 0;
 };
 
 class ComThread final : public DispatcherThread {

@@ -125,7 +125,7 @@ void BaseDispatcher::RunDeviceCycle() {
     auto stopping = [this] { return signals_.Stopping(); };
     const uint32_t mask = signals_.EventMask.exchange(0) | PollDeviceEvents();
     constexpr uint32_t kModemEvents =
-        platform::kEvCts | platform::kEvDsr | platform::kEvRlsd | platform::kEvRing | 0x2000;
+        platform::kEvCts | platform::kEvDsr | platform::kEvRlsd | platform::kEvRing | platform::kEvRingTrailingEdge;
     if ((mask & kModemEvents) && !stopping()) {
         RefreshModemStatus();
         if (!inDispatch_) {

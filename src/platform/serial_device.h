@@ -53,6 +53,8 @@ constexpr uint32_t kEvRlsd = 0x0020;
 constexpr uint32_t kEvBreak = 0x0040;
 constexpr uint32_t kEvErr = 0x0080;
 constexpr uint32_t kEvRing = 0x0100;
+// A ring indication some drivers report as an event of its own; counted as a modem change.
+constexpr uint32_t kEvRingTrailingEdge = 0x2000;
 
 // Line error flags (accumulated by the dispatcher).
 constexpr uint32_t kCeRxOver = 0x01;
