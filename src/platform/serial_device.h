@@ -152,6 +152,9 @@ public:
     // changes are taken from the driver's counters when a wait wakes (none on ptys).
     void SetEventMask(uint32_t mask);
     int WaitEvent(uint32_t& events);
+    // Waits (WaitEvent, WaitWritable) blocked in the device's poll just now, so that a test
+    // can end a wait it knows to be pending.
+    int BlockedWaits() const;
 
 private:
     // The byte count of a driver queue (FIONREAD, TIOCOUTQ), or -errno.

@@ -101,6 +101,7 @@ struct SerialDevice::Impl {
     std::atomic<bool> writeBlocked{false};  // the last write found the driver full
     std::atomic<bool> hungUp{false};
     std::atomic<bool> hangupReported{false};
+    std::atomic<int> blockedWaits{0};
 
     // Bytes in the driver that WaitEvent has already noticed; reads subtract what they
     // take. Held across the read or FIONREAD so that both see the same driver count.
@@ -131,6 +132,14 @@ struct SerialDevice::Impl {
         std::shared_lock lock(fdLock);
         const int fdNow = fd.load();
         return fdNow < 0 ? closed : op(fdNow);
+    }
+
+    // The polls that block a wait, counted while they run.
+    int BlockingPoll(pollfd* fds, nfds_t count, int timeoutMs) {
+        blockedWaits.fetch_add(1);
+        const int r = sys::Poll(fds, count, timeoutMs);
+        blockedWaits.fetch_sub(1);
+        return r;
     }
 
     void MarkHungUp(bool wakeWaiter) {
@@ -191,7 +200,7 @@ struct SerialDevice::Impl {
     // Blocks until the wake descriptor is signalled; 0 or -errno.
     int WaitForWake() {
         pollfd p{wakeFd, POLLIN, 0};
-        if (sys::Poll(&p, 1, -1) < 0) return -errno;
+        if (BlockingPoll(&p, 1, -1) < 0) return -errno;
         Drain(wakeFd);
         return 0;
     }
@@ -429,7 +438,7 @@ int SerialDevice::WaitWritable(uint32_t timeoutMs) {
         const int timeout = timeoutMs > static_cast<uint32_t>(INT_MAX) ? -1 : static_cast<int>(timeoutMs);
         int r = sys::Poll(p, 2, 0);
         const bool atOnce = r > 0;
-        if (r == 0) r = sys::Poll(p, 2, timeout);
+        if (r == 0) r = d.BlockingPoll(p, 2, timeout);
         if (r < 0) return -errno;
         if (p[0].revents & POLLIN) {
             Drain(d.writeCancelFd);
@@ -525,6 +534,8 @@ int SerialDevice::OutQueue() const { return QueueCount(TIOCOUTQ); }
 
 bool SerialDevice::HungUp() const { return impl_->hungUp.load(); }
 
+int SerialDevice::BlockedWaits() const { return impl_->blockedWaits.load(); }
+
 uint32_t SerialDevice::TakeLineErrors() {
     Impl& d = *impl_;
     return d.WithFd([&](int fd) -> uint32_t {
@@ -598,7 +609,7 @@ int SerialDevice::WaitEvent(uint32_t& events) {
             // Unread bytes keep POLLIN set, so then only hang-ups are polled for (they are
             // reported whatever the requested events) and the count is re-checked shortly.
             pollfd p[2] = {{d.wakeFd, POLLIN, 0}, {fd, static_cast<short>(oldBytesWaiting ? 0 : POLLIN), 0}};
-            if (sys::Poll(p, 2, oldBytesWaiting ? kRecheckMs : -1) < 0) return -errno;
+            if (d.BlockingPoll(p, 2, oldBytesWaiting ? kRecheckMs : -1) < 0) return -errno;
             if (p[0].revents & POLLIN) Drain(d.wakeFd);
             if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) d.MarkHungUp(false);
         }

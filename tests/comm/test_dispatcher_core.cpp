@@ -14,6 +14,7 @@
 #include "comm/ring.h"
 #include "fake_dispatcher.h"
 #include "platform/message_loop.h"
+#include "stepping_clock.h"
 
 namespace hydrix::comm {
 namespace {
@@ -272,16 +273,13 @@ TEST(DispatcherCore, Rs485ModeReachesTheDeviceAtOnce) {
 }
 
 TEST(DispatcherCore, LineBreakIsSetForItsTicksAndCleared) {
-    platform::ManualClock clock(1000 * 55);
+    hydrix::test::SteppingClock clock(1000 * 55);
     FakeDispatcher d(clock);
     ASSERT_EQ(d.Open(), 0);
     d.escapes.clear();
-    std::thread advance([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        clock.Advance(55 * 10);
-    });
+    // A tick per look: the hold ends without the test moving the clock from another thread.
+    clock.Start(platform::kMsPerTick);
     EXPECT_EQ(d.SendLineBreak(5, false), 0);
-    advance.join();
     EXPECT_EQ(d.escapes, (std::vector<int>{kSetBreak, kClrBreak}));
 }
 
