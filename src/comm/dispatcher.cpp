@@ -66,17 +66,17 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
     outputSent_ = false;
     {
         std::lock_guard guard(dispatcherLock_);
-        rs485Mode_ = false;
-        hwFlowOptions_ = 0;
-        uartBase_ = 0;
-        ReadDeviceState(lineState_);
-        dtrState_ = (options & kOpenDtrOn) != 0;
-        rtsState_ = (options & kOpenRtsOn) != 0;
-        dtrFlow_ = (options & kOpenDtrFlow) != 0;
-        rtsFlow_ = (options & kOpenRtsFlow) != 0;
+        line_.Rs485 = false;
+        line_.HwFlowOptions = 0;
+        line_.UartBase = 0;
+        ReadDeviceState(line_.State);
+        line_.DtrOn = (options & kOpenDtrOn) != 0;
+        line_.RtsOn = (options & kOpenRtsOn) != 0;
+        line_.DtrFlow = (options & kOpenDtrFlow) != 0;
+        line_.RtsFlow = (options & kOpenRtsFlow) != 0;
     }
-    if (!dtrFlow_) SetDtrLine(dtrState_);
-    if (!rtsFlow_) SetRtsLine(rtsState_);
+    if (!line_.DtrFlow) SetDtrLine(line_.DtrOn);
+    if (!line_.RtsFlow) SetRtsLine(line_.RtsOn);
 
     RemoveAllTriggers();
     {
@@ -85,7 +85,7 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
         triggers_.SetLastAvailAt(0);
         triggers_.ClearStatusFired();
         modemStatus_ = 0;
-        lastBaud_ = 115200;
+        line_.LastBaud = 115200;
     }
     ReadModemSignals(0xF0);
 
@@ -362,17 +362,17 @@ void BaseDispatcher::SetRs485Mode(bool on) {
     // toggles RTS itself (RTS toggle in the device state), so the mode reaches the device
     // at once, not only with the next flow-control change.
     std::lock_guard guard(dispatcherLock_);
-    if (rs485Mode_ == on) return;
-    rs485Mode_ = on;
+    if (line_.Rs485 == on) return;
+    line_.Rs485 = on;
     if (!deviceOpen_) return;
     using platform::DeviceState;
-    DeviceState state = lineState_;
+    DeviceState state = line_.State;
     if (on) {
         state.RtsControl = DeviceState::RtsToggle;
-        rtsFlow_ = true;
+        line_.RtsFlow = true;
     } else if (state.RtsControl == DeviceState::RtsToggle) {
-        rtsFlow_ = (hwFlowOptions_ & 2) != 0;
-        state.RtsControl = rtsFlow_ ? DeviceState::RtsHandshake : DeviceState::RtsEnable;
+        line_.RtsFlow = (line_.HwFlowOptions & 2) != 0;
+        state.RtsControl = line_.RtsFlow ? DeviceState::RtsHandshake : DeviceState::RtsEnable;
     } else {
         return;
     }
@@ -381,7 +381,7 @@ void BaseDispatcher::SetRs485Mode(bool on) {
 
 bool BaseDispatcher::Rs485Mode() const {
     std::lock_guard guard(dispatcherLock_);
-    return rs485Mode_;
+    return line_.Rs485;
 }
 
 void BaseDispatcher::SetOptionBits(uint32_t bits) {

@@ -6,22 +6,19 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "comm/dispatch_log.h"
 #include "comm/dispatcher_threads.h"
 #include "comm/handler_lists.h"
 #include "comm/input_ring.h"
+#include "comm/line_settings.h"
 #include "comm/recorders.h"
 #include "comm/ring.h"
-#include "comm/trace.h"
 #include "comm/trigger_lists.h"
 #include "comm/triggers.h"
 #include "platform/clock.h"
-#include "platform/event.h"
 #include "platform/message_loop.h"
 #include "platform/serial_device.h"
 
@@ -248,17 +245,9 @@ protected:
     Ring outRing_;     // output lock
     InputRing inRing_;  // input lock; the dispatcher thread alone moves the head
 
-    // Line state (dispatcher lock).
-    platform::DeviceState lineState_;
-    int32_t lastBaud_ = 115200;
-    bool dtrState_ = false;
-    bool dtrFlow_ = false;
-    bool rtsState_ = false;
-    bool rtsFlow_ = false;
-    bool rs485Mode_ = false;
-    uint16_t uartBase_ = 0;
+    // Dispatcher lock.
+    LineControl line_;
     uint32_t optionWord_ = 0;
-    uint32_t hwFlowOptions_ = 0;  // as last configured; RTS handshake outlives RS-485 mode
     uint8_t modemStatus_ = 0;
 
     std::atomic<uint32_t> errorBits_{0};
