@@ -457,7 +457,7 @@ LatencyStats DispatcherLatency(int prompts, const Pacing& pacing, LatencyStats& 
         return hydrix::platform::LResult{0};
     });
     d->AttachWindowHandler(window);
-    d->SetHandlerFlags(1);
+    d->SetHandlerFlags(hydrix::comm::HandlerFlagsMode::kPortEvents);
 
     LatencyStats s;
     const auto tasksBefore = SampleTasks();

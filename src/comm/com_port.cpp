@@ -1,6 +1,5 @@
 #include "comm/com_port.h"
 
-#include <cmath>
 #include <utility>
 
 #include "comm/error_text.h"
@@ -18,11 +17,6 @@ constexpr int32_t kNullApi = -3001;
 constexpr int32_t kBadId = -2001;
 constexpr int32_t kAlreadyOpen = -2008;
 constexpr int32_t kAccessDenied = -13;
-
-uint16_t Percent(double share, uint16_t of) {
-    // Rounds half to even, as the flow limits always have.
-    return static_cast<uint16_t>(std::nearbyint(share * of));
-}
 
 std::string ComName(uint16_t number) { return "COM" + std::to_string(number); }
 
@@ -136,20 +130,7 @@ void CustomComPort::OpenPort() {
         }
         state_ = PortState::StateOpen;
         UpdateHandlerFlags();
-        forceApply_ = true;
-        SetTracing(tracing_);
-        SetLogging(logging_);
-        SetHWFlowOptions(hwFlowOptions_);
-        SetSWFlowOptions(swFlowOptions_);
-        SetXOnChar(xOnChar_);
-        SetXOffChar(xOffChar_);
-        SetTriggerLength(triggerLength_);
-        SetDTR(dtr_);
-        SetRTS(rts_);
-        SetUseEventWord(useEventWord_);
-        SetRS485Mode(rs485Mode_);
-        SetThreadBoost(threadBoost_);
-        forceApply_ = false;
+        ApplySettingsOnOpen();
         open_ = true;
         SetupPortWindow(true);
         if (triggersSaved_) {
@@ -158,7 +139,6 @@ void CustomComPort::OpenPort() {
         }
         NotifyOpened();
     } catch (...) {
-        forceApply_ = false;
         open_ = false;
         state_ = PortState::StateClosed;
         if (portWindow_ != 0) SetupPortWindow(false);
@@ -215,182 +195,6 @@ BaseDispatcher& CustomComPort::RequireDispatcher() {
     BaseDispatcher* dispatcher = ActiveDispatcher();
     if (!dispatcher) RaiseError(ecNotOpen);
     return *dispatcher;
-}
-
-// Settings -----------------------------------------------------------------------------------
-
-void CustomComPort::SetDeviceLayer(DeviceLayerKind value) {
-    if (state_ != PortState::StateClosed || !DeviceLayerAccepted(value)) return;
-    deviceLayer_ = value;
-    DeviceLayerChanged();
-}
-
-void CustomComPort::SetComNumber(uint16_t value) {
-    if (value == comNumber_) return;
-    const bool wasOpen = IsOpenState();
-    TraceLogState tracing = tracing_;
-    TraceLogState logging = logging_;
-    if (wasOpen) {
-        dispatcher_->SnapshotTriggers(savedTriggers_);
-        SetOpen(false);
-    }
-    comNumber_ = value;
-    if (!wasOpen) return;
-    SetTracing(tracing);
-    SetLogging(logging);
-    SetOpen(true);
-    if (IsOpenState()) dispatcher_->ReinstateTriggers(savedTriggers_);
-}
-
-void CustomComPort::ApplyLineSettings() {
-    if (!IsOpenState()) return;
-    CheckError(this, dispatcher_->ApplyLineSettings(baud_, static_cast<int>(parity_), stopBits_, dataBits_));
-}
-
-void CustomComPort::SetBaud(int32_t value) {
-    baud_ = value;
-    ApplyLineSettings();
-}
-
-void CustomComPort::SetParity(ParityKind value) {
-    parity_ = value;
-    ApplyLineSettings();
-}
-
-void CustomComPort::SetDataBits(uint16_t value) {
-    dataBits_ = value;
-    ApplyLineSettings();
-}
-
-void CustomComPort::SetStopBits(uint16_t value) {
-    stopBits_ = value;
-    ApplyLineSettings();
-}
-
-void CustomComPort::SetInSize(uint16_t value) {
-    inSize_ = value;
-    if (IsOpenState()) dispatcher_->SizeDeviceQueues(inSize_, outSize_);
-}
-
-void CustomComPort::SetOutSize(uint16_t value) {
-    outSize_ = value;
-    if (IsOpenState()) dispatcher_->SizeDeviceQueues(inSize_, outSize_);
-}
-
-void CustomComPort::SetDTR(bool value) {
-    if (value == dtr_ && !forceApply_) return;
-    if (!IsOpenState() || CheckError(this, dispatcher_->SetDtrLine(value)) == 0) dtr_ = value;
-}
-
-void CustomComPort::SetRTS(bool value) {
-    if (value == rts_ && !forceApply_) return;
-    if (!IsOpenState() || CheckError(this, dispatcher_->SetRtsLine(value)) == 0) rts_ = value;
-}
-
-void CustomComPort::SetHWFlowOptions(HWFlowOptionSet value) {
-    if (value == hwFlowOptions_ && !forceApply_) return;
-    if (value != 0) {
-        if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = Percent(0.9, inSize_);
-        if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Percent(0.1, inSize_);
-    }
-    if (IsOpenState()) CheckError(this, dispatcher_->ConfigureHardwareFlow(bufferFull_, bufferResume_, value));
-    hwFlowOptions_ = value;
-    if (value & (hwfUseRTS | hwfRequireCTS)) SetRS485Mode(false);
-}
-
-void CustomComPort::SetSWFlowOptions(SWFlowKind value) {
-    if (value == swFlowOptions_ && !forceApply_) return;
-    uint32_t code = 0;
-    switch (value) {
-        case SWFlowKind::swfBoth: code = 3; break;
-        case SWFlowKind::swfTransmit: code = 1; break;
-        case SWFlowKind::swfReceive: code = 2; break;
-        case SWFlowKind::swfNone: code = 0; break;
-    }
-    if (code != 0) {
-        if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = Percent(0.75, inSize_);
-        if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Percent(0.25, inSize_);
-    }
-    if (IsOpenState()) {
-        CheckError(this, code != 0 ? dispatcher_->ConfigureSoftwareFlow(bufferFull_, bufferResume_, code)
-                                   : dispatcher_->DisableSoftwareFlow());
-    }
-    swFlowOptions_ = value;
-}
-
-void CustomComPort::SetXOnChar(char value) {
-    if (value == xOnChar_ && !forceApply_) return;
-    xOnChar_ = value;
-    if (IsOpenState()) {
-        CheckError(this, dispatcher_->SetFlowChars(static_cast<uint8_t>(xOnChar_), static_cast<uint8_t>(xOffChar_)));
-    }
-}
-
-void CustomComPort::SetXOffChar(char value) {
-    if (value == xOffChar_ && !forceApply_) return;
-    xOffChar_ = value;
-    if (IsOpenState()) {
-        CheckError(this, dispatcher_->SetFlowChars(static_cast<uint8_t>(xOnChar_), static_cast<uint8_t>(xOffChar_)));
-    }
-}
-
-void CustomComPort::ReapplyFlow() {
-    const bool force = forceApply_;
-    forceApply_ = true;
-    try {
-        SetHWFlowOptions(hwFlowOptions_);
-        SetSWFlowOptions(swFlowOptions_);
-    } catch (...) {
-        forceApply_ = force;
-        throw;
-    }
-    forceApply_ = force;
-}
-
-void CustomComPort::SetBufferFull(uint16_t value) {
-    // A limit above the input queue could never be reached; take the usual 90 %.
-    bufferFull_ = value > inSize_ ? Percent(0.9, inSize_) : value;
-    ReapplyFlow();
-}
-
-void CustomComPort::SetBufferResume(uint16_t value) {
-    bufferResume_ = value > bufferFull_ ? Percent(0.1, bufferFull_) : value;
-    ReapplyFlow();
-}
-
-void CustomComPort::SetUseMSRShadow(bool) {}
-
-void CustomComPort::SetUseEventWord(bool value) {
-    if (value == useEventWord_ && !forceApply_) return;
-    useEventWord_ = value;
-    if (!IsOpenState()) return;
-    if (value) {
-        dispatcher_->SetOptionBits(kOptionEventWord);
-    } else {
-        dispatcher_->ClearOptionBits(kOptionEventWord);
-    }
-}
-
-void CustomComPort::SetRS485Mode(bool value) {
-    if (value == rs485Mode_ && !forceApply_) return;
-    rs485Mode_ = value;
-    if (IsOpenState()) dispatcher_->SetRs485Mode(value);
-    if (value) {
-        SetHWFlowOptions(hwFlowOptions_ & static_cast<HWFlowOptionSet>(~(hwfUseRTS | hwfRequireCTS)));
-        SetRTS(false);
-    }
-}
-
-void CustomComPort::SetTriggerLength(uint16_t value) {
-    if (value == triggerLength_ && !forceApply_) return;
-    triggerLength_ = value;
-    if (IsOpenState()) dispatcher_->SetAvailThreshold(value);
-}
-
-void CustomComPort::SetThreadBoost(uint8_t value) {
-    if (value == threadBoost_ && !forceApply_) return;
-    threadBoost_ = value;
-    if (IsOpenState()) dispatcher_->ApplyThreadBoost(value);
 }
 
 // Operations ---------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -72,19 +73,37 @@ public:
     uint16_t ComNumber() const { return comNumber_; }
     void SetComNumber(uint16_t value);
     int32_t Baud() const { return baud_; }
-    void SetBaud(int32_t value);
+    void SetBaud(int32_t value) {
+        baud_ = value;
+        ApplyLineSettings();
+    }
     bool PromptForPort() const { return promptForPort_; }
     void SetPromptForPort(bool value) { promptForPort_ = value; }
     ParityKind Parity() const { return parity_; }
-    void SetParity(ParityKind value);
+    void SetParity(ParityKind value) {
+        parity_ = value;
+        ApplyLineSettings();
+    }
     uint16_t DataBits() const { return dataBits_; }
-    void SetDataBits(uint16_t value);
+    void SetDataBits(uint16_t value) {
+        dataBits_ = value;
+        ApplyLineSettings();
+    }
     uint16_t StopBits() const { return stopBits_; }
-    void SetStopBits(uint16_t value);
+    void SetStopBits(uint16_t value) {
+        stopBits_ = value;
+        ApplyLineSettings();
+    }
     uint16_t InSize() const { return inSize_; }
-    void SetInSize(uint16_t value);
+    void SetInSize(uint16_t value) {
+        inSize_ = value;
+        SizeDriverQueues();
+    }
     uint16_t OutSize() const { return outSize_; }
-    void SetOutSize(uint16_t value);
+    void SetOutSize(uint16_t value) {
+        outSize_ = value;
+        SizeDriverQueues();
+    }
     bool AutoOpen() const { return autoOpen_; }
     void SetAutoOpen(bool value) { autoOpen_ = value; }
     bool Open() const { return open_; }
@@ -153,25 +172,25 @@ public:
     const PortNotifyEvent& OnPortClose() const { return onPortClose_; }
     void SetOnPortClose(PortNotifyEvent handler) { onPortClose_ = std::move(handler); }
     const TriggerEvent& OnTrigger() const { return onTrigger_; }
-    void SetOnTrigger(TriggerEvent handler);
+    void SetOnTrigger(TriggerEvent handler) { SetTriggerEvent(onTrigger_, std::move(handler)); }
     const TriggerAvailEvent& OnTriggerAvail() const { return onTriggerAvail_; }
-    void SetOnTriggerAvail(TriggerAvailEvent handler);
+    void SetOnTriggerAvail(TriggerAvailEvent handler) { SetTriggerEvent(onTriggerAvail_, std::move(handler)); }
     const TriggerDataEvent& OnTriggerData() const { return onTriggerData_; }
-    void SetOnTriggerData(TriggerDataEvent handler);
+    void SetOnTriggerData(TriggerDataEvent handler) { SetTriggerEvent(onTriggerData_, std::move(handler)); }
     const TriggerStatusEvent& OnTriggerStatus() const { return onTriggerStatus_; }
-    void SetOnTriggerStatus(TriggerStatusEvent handler);
+    void SetOnTriggerStatus(TriggerStatusEvent handler) { SetTriggerEvent(onTriggerStatus_, std::move(handler)); }
     const TriggerTimerEvent& OnTriggerTimer() const { return onTriggerTimer_; }
-    void SetOnTriggerTimer(TriggerTimerEvent handler);
+    void SetOnTriggerTimer(TriggerTimerEvent handler) { SetTriggerEvent(onTriggerTimer_, std::move(handler)); }
     const TriggerLineErrorEvent& OnTriggerLineError() const { return onTriggerLineError_; }
-    void SetOnTriggerLineError(TriggerLineErrorEvent handler);
+    void SetOnTriggerLineError(TriggerLineErrorEvent handler) { SetTriggerEvent(onTriggerLineError_, std::move(handler)); }
     const PortNotifyEvent& OnTriggerModemStatus() const { return onTriggerModemStatus_; }
-    void SetOnTriggerModemStatus(PortNotifyEvent handler);
+    void SetOnTriggerModemStatus(PortNotifyEvent handler) { SetTriggerEvent(onTriggerModemStatus_, std::move(handler)); }
     const PortNotifyEvent& OnTriggerOutbuffFree() const { return onTriggerOutbuffFree_; }
-    void SetOnTriggerOutbuffFree(PortNotifyEvent handler);
+    void SetOnTriggerOutbuffFree(PortNotifyEvent handler) { SetTriggerEvent(onTriggerOutbuffFree_, std::move(handler)); }
     const PortNotifyEvent& OnTriggerOutbuffUsed() const { return onTriggerOutbuffUsed_; }
-    void SetOnTriggerOutbuffUsed(PortNotifyEvent handler);
+    void SetOnTriggerOutbuffUsed(PortNotifyEvent handler) { SetTriggerEvent(onTriggerOutbuffUsed_, std::move(handler)); }
     const PortNotifyEvent& OnTriggerOutSent() const { return onTriggerOutSent_; }
-    void SetOnTriggerOutSent(PortNotifyEvent handler);
+    void SetOnTriggerOutSent(PortNotifyEvent handler) { SetTriggerEvent(onTriggerOutSent_, std::move(handler)); }
     // The device went away while the port was open (a pulled USB adapter): raised once
     // per open, on the GUI thread. The port stays open until it is closed.
     const PortNotifyEvent& OnDeviceLost() const { return onDeviceLost_; }
@@ -239,18 +258,18 @@ public:
     virtual int OpenPortDevice();
     virtual void SetupPortWindow(bool create);
     virtual void ValidatePortNumber();
-    virtual void DoTrigger(uint32_t msg, uint16_t triggerHandle, uint16_t data);
-    virtual void DoTriggerAvail(uint16_t count);
-    virtual void DoTriggerData(uint16_t triggerHandle);
-    virtual void DoTriggerStatus(uint16_t triggerHandle);
-    virtual void DoTriggerTimer(uint16_t triggerHandle);
+    virtual void DoTrigger(uint32_t msg, uint16_t triggerHandle, uint16_t data) { Raise(onTrigger_, msg, triggerHandle, data); }
+    virtual void DoTriggerAvail(uint16_t count) { Raise(onTriggerAvail_, count); }
+    virtual void DoTriggerData(uint16_t triggerHandle) { Raise(onTriggerData_, triggerHandle); }
+    virtual void DoTriggerStatus(uint16_t triggerHandle) { Raise(onTriggerStatus_, triggerHandle); }
+    virtual void DoTriggerTimer(uint16_t triggerHandle) { Raise(onTriggerTimer_, triggerHandle); }
     virtual void UpdateHandlerFlags();
-    virtual void DoTriggerLineError(uint16_t error, bool lineBreak);
-    virtual void DoTriggerModemStatus();
-    virtual void DoTriggerOutbuffFree();
-    virtual void DoTriggerOutbuffUsed();
-    virtual void DoTriggerOutSent();
-    virtual void DoWaitChar(char c);
+    virtual void DoTriggerLineError(uint16_t error, bool lineBreak) { Raise(onTriggerLineError_, error, lineBreak); }
+    virtual void DoTriggerModemStatus() { Raise(onTriggerModemStatus_); }
+    virtual void DoTriggerOutbuffFree() { Raise(onTriggerOutbuffFree_); }
+    virtual void DoTriggerOutbuffUsed() { Raise(onTriggerOutbuffUsed_); }
+    virtual void DoTriggerOutSent() { Raise(onTriggerOutSent_); }
+    virtual void DoWaitChar(char c) { Raise(onWaitChar_, c); }
     virtual void ClosePort();
     virtual void YieldToDispatcher();
     virtual void OpenPort();
@@ -259,6 +278,18 @@ public:
     virtual void NotifyOpened();
 
 private:
+    // Trigger events decide whether the dispatcher notifies the port's window at all.
+    template <typename Event>
+    void SetTriggerEvent(Event& slot, Event handler) {
+        slot = std::move(handler);
+        UpdateHandlerFlags();
+    }
+    // A handler may replace itself while it runs, so each is called through a copy.
+    template <typename Event, typename... Args>
+    void Raise(const Event& event, Args... args) {
+        if (auto handler = event) handler(*this, args...);
+    }
+
     struct UserRecord {
         platform::WindowHandle Window = 0;
         const void* Object = nullptr;
@@ -275,8 +306,17 @@ private:
     // Window procedure of "ComPortWindow": finds the port through the registry.
     static platform::LResult PortWindowProc(uint32_t msg, platform::WParam w, platform::LParam l);
     void HandleNotification(uint32_t msg, platform::WParam w, platform::LParam l);
+    // Tells the users, from the last registered to the first: callbacks get kind, windows msg.
+    void NotifyUsers(PortCallbackKind kind, uint32_t msg);
     int TranslateOpenResult(int code) const;
+    // When open: the line settings, the driver's queue sizes reach the device.
     void ApplyLineSettings();
+    void SizeDriverQueues();
+    // Writes one setting of to with from's value, through its setter.
+    using SettingCopy = void (*)(CustomComPort& to, const CustomComPort& from);
+    // Writes each setting again with its own value, forced through to the dispatcher.
+    void ForceSettings(std::span<const SettingCopy> settings);
+    void ApplySettingsOnOpen();
     void ReapplyFlow();
     void ApplyTraceState(TraceLogState value, bool log);
     void WriteTraceOrLog(bool log, bool append);

@@ -82,13 +82,13 @@ void CustomComPort::SetLogName(const std::string& value) { logName_ = value.subs
 void CustomComPort::StartTracing(uint32_t size) {
     if (ShuttingDown()) return;
     if (size != 0) traceSize_ = std::min(size, kMaxTraceSize);
-    CheckError(this, RequireDispatcher().TraceStart(traceSize_));
+    CheckError(this, RequireDispatcher().Recorders().TraceStart(traceSize_));
     tracing_ = TraceLogState::tlOn;
 }
 
 void CustomComPort::StopTracing() {
     if (ShuttingDown()) return;
-    RequireDispatcher().TraceStop();
+    RequireDispatcher().Recorders().TraceStop();
     tracing_ = TraceLogState::tlOff;
 }
 
@@ -97,30 +97,30 @@ void CustomComPort::DumpTrace() {
     BaseDispatcher& dispatcher = RequireDispatcher();
     // Writing ends the trace whether or not the file could be written.
     tracing_ = TraceLogState::tlOff;
-    CheckError(this, dispatcher.TraceWrite(traceName_, false, traceAllHex_, traceHex_));
+    CheckError(this, dispatcher.Recorders().TraceWrite(traceName_, false, traceAllHex_, traceHex_));
 }
 
 void CustomComPort::AppendTrace() {
     if (ShuttingDown()) return;
     BaseDispatcher& dispatcher = RequireDispatcher();
     tracing_ = TraceLogState::tlOff;
-    CheckError(this, dispatcher.TraceWrite(traceName_, true, traceAllHex_, traceHex_));
+    CheckError(this, dispatcher.Recorders().TraceWrite(traceName_, true, traceAllHex_, traceHex_));
 }
 
 void CustomComPort::ClearTrace() {
     if (ShuttingDown()) return;
-    CheckError(this, RequireDispatcher().TraceReset());
+    CheckError(this, RequireDispatcher().Recorders().TraceReset());
 }
 
 void CustomComPort::PauseTrace() {
     if (ShuttingDown()) return;
-    RequireDispatcher().TracePause();
+    RequireDispatcher().Recorders().TracePause();
     tracing_ = TraceLogState::tlPause;
 }
 
 void CustomComPort::ResumeTrace() {
     if (ShuttingDown()) return;
-    RequireDispatcher().TraceResume();
+    RequireDispatcher().Recorders().TraceResume();
     tracing_ = TraceLogState::tlOn;
 }
 
@@ -129,13 +129,13 @@ void CustomComPort::ResumeTrace() {
 void CustomComPort::StartLogging(uint32_t size) {
     if (ShuttingDown()) return;
     if (size != 0) logSize_ = std::min(size, kMaxLogSize);
-    CheckError(this, RequireDispatcher().LogStart(logSize_));
+    CheckError(this, RequireDispatcher().Recorders().LogStart(logSize_));
     logging_ = TraceLogState::tlOn;
 }
 
 void CustomComPort::StopLogging() {
     if (ShuttingDown()) return;
-    RequireDispatcher().LogStop();
+    RequireDispatcher().Recorders().LogStop();
     logging_ = TraceLogState::tlOff;
 }
 
@@ -143,30 +143,30 @@ void CustomComPort::DumpLog() {
     if (ShuttingDown()) return;
     BaseDispatcher& dispatcher = RequireDispatcher();
     logging_ = TraceLogState::tlOff;
-    CheckError(this, dispatcher.LogWrite(logName_, false, logAllHex_, logHex_));
+    CheckError(this, dispatcher.Recorders().LogWrite(logName_, false, logAllHex_, logHex_));
 }
 
 void CustomComPort::AppendLog() {
     if (ShuttingDown()) return;
     BaseDispatcher& dispatcher = RequireDispatcher();
     logging_ = TraceLogState::tlOff;
-    CheckError(this, dispatcher.LogWrite(logName_, true, logAllHex_, logHex_));
+    CheckError(this, dispatcher.Recorders().LogWrite(logName_, true, logAllHex_, logHex_));
 }
 
 void CustomComPort::ClearLog() {
     if (ShuttingDown()) return;
-    RequireDispatcher().LogReset();
+    RequireDispatcher().Recorders().LogReset();
 }
 
 void CustomComPort::PauseLogging() {
     if (ShuttingDown()) return;
-    RequireDispatcher().LogPause();
+    RequireDispatcher().Recorders().LogPause();
     logging_ = TraceLogState::tlPause;
 }
 
 void CustomComPort::ResumeLogging() {
     if (ShuttingDown()) return;
-    RequireDispatcher().LogResume();
+    RequireDispatcher().Recorders().LogResume();
     logging_ = TraceLogState::tlOn;
 }
 

@@ -105,102 +105,7 @@ bool CustomComPort::AnyTriggerEvent() const {
 
 void CustomComPort::UpdateHandlerFlags() {
     if (!IsOpenState()) return;
-    dispatcher_->SetHandlerFlags(AnyTriggerEvent() ? 1 : 2);
-}
-
-void CustomComPort::SetOnTrigger(TriggerEvent handler) {
-    onTrigger_ = std::move(handler);
-    UpdateHandlerFlags();
-}
-
-void CustomComPort::SetOnTriggerAvail(TriggerAvailEvent handler) {
-    onTriggerAvail_ = std::move(handler);
-    UpdateHandlerFlags();
-}
-
-void CustomComPort::SetOnTriggerData(TriggerDataEvent handler) {
-    onTriggerData_ = std::move(handler);
-    UpdateHandlerFlags();
-}
-
-void CustomComPort::SetOnTriggerStatus(TriggerStatusEvent handler) {
-    onTriggerStatus_ = std::move(handler);
-    UpdateHandlerFlags();
-}
-
-void CustomComPort::SetOnTriggerTimer(TriggerTimerEvent handler) {
-    onTriggerTimer_ = std::move(handler);
-    UpdateHandlerFlags();
-}
-
-void CustomComPort::SetOnTriggerLineError(TriggerLineErrorEvent handler) {
-    onTriggerLineError_ = std::move(handler);
-    UpdateHandlerFlags();
-}
-
-void CustomComPort::SetOnTriggerModemStatus(PortNotifyEvent handler) {
-    onTriggerModemStatus_ = std::move(handler);
-    UpdateHandlerFlags();
-}
-
-void CustomComPort::SetOnTriggerOutbuffFree(PortNotifyEvent handler) {
-    onTriggerOutbuffFree_ = std::move(handler);
-    UpdateHandlerFlags();
-}
-
-void CustomComPort::SetOnTriggerOutbuffUsed(PortNotifyEvent handler) {
-    onTriggerOutbuffUsed_ = std::move(handler);
-    UpdateHandlerFlags();
-}
-
-void CustomComPort::SetOnTriggerOutSent(PortNotifyEvent handler) {
-    onTriggerOutSent_ = std::move(handler);
-    UpdateHandlerFlags();
-}
-
-// A handler may replace itself while it runs, so each is called through a copy.
-void CustomComPort::DoTrigger(uint32_t msg, uint16_t triggerHandle, uint16_t data) {
-    if (auto handler = onTrigger_) handler(*this, msg, triggerHandle, data);
-}
-
-void CustomComPort::DoTriggerAvail(uint16_t count) {
-    if (auto handler = onTriggerAvail_) handler(*this, count);
-}
-
-void CustomComPort::DoTriggerData(uint16_t triggerHandle) {
-    if (auto handler = onTriggerData_) handler(*this, triggerHandle);
-}
-
-void CustomComPort::DoTriggerStatus(uint16_t triggerHandle) {
-    if (auto handler = onTriggerStatus_) handler(*this, triggerHandle);
-}
-
-void CustomComPort::DoTriggerTimer(uint16_t triggerHandle) {
-    if (auto handler = onTriggerTimer_) handler(*this, triggerHandle);
-}
-
-void CustomComPort::DoTriggerLineError(uint16_t error, bool lineBreak) {
-    if (auto handler = onTriggerLineError_) handler(*this, error, lineBreak);
-}
-
-void CustomComPort::DoTriggerModemStatus() {
-    if (auto handler = onTriggerModemStatus_) handler(*this);
-}
-
-void CustomComPort::DoTriggerOutbuffFree() {
-    if (auto handler = onTriggerOutbuffFree_) handler(*this);
-}
-
-void CustomComPort::DoTriggerOutbuffUsed() {
-    if (auto handler = onTriggerOutbuffUsed_) handler(*this);
-}
-
-void CustomComPort::DoTriggerOutSent() {
-    if (auto handler = onTriggerOutSent_) handler(*this);
-}
-
-void CustomComPort::DoWaitChar(char c) {
-    if (auto handler = onWaitChar_) handler(*this, c);
+    dispatcher_->SetHandlerFlags(AnyTriggerEvent() ? HandlerFlagsMode::kPortEvents : HandlerFlagsMode::kNoPortEvents);
 }
 
 // Registered users -------------------------------------------------------------------------------
@@ -243,88 +148,26 @@ void VisitUsersBackwards(const Records& users, Visit visit) {
 
 }  // namespace
 
-void CustomComPort::NotifyOpened() {
-    VisitUsersBackwards(users_, [this](const UserRecord& user) {
+void CustomComPort::NotifyUsers(PortCallbackKind kind, uint32_t msg) {
+    VisitUsersBackwards(users_, [this, kind, msg](const UserRecord& user) {
         if (user.Callback) {
-            user.Callback(*this, PortCallbackKind::PortOpened);
+            user.Callback(*this, kind);
         } else {
-            platform::SendMessage(user.Window, kPortOpenMsg, 0, 0);
+            platform::SendMessage(user.Window, msg, 0, 0);
         }
     });
-    if (auto handler = onPortOpen_) handler(*this);
 }
 
-void CustomComPort::NotifyClosing() {
-    VisitUsersBackwards(users_, [this](const UserRecord& user) {
-        if (user.Callback) {
-            user.Callback(*this, PortCallbackKind::PortClosing);
-        } else {
-            platform::SendMessage(user.Window, kPortClosingMsg, 0, 0);
-        }
-    });
+void CustomComPort::NotifyOpened() {
+    NotifyUsers(PortCallbackKind::PortOpened, kPortOpenMsg);
+    Raise(onPortOpen_);
 }
+
+void CustomComPort::NotifyClosing() { NotifyUsers(PortCallbackKind::PortClosing, kPortClosingMsg); }
 
 void CustomComPort::NotifyClosed() {
-    VisitUsersBackwards(users_, [this](const UserRecord& user) {
-        if (user.Callback) {
-            user.Callback(*this, PortCallbackKind::PortClosed);
-        } else {
-            platform::SendMessage(user.Window, kPortClosedMsg, 0, 0);
-        }
-    });
-    if (auto handler = onPortClose_) handler(*this);
-}
-
-// Assign -----------------------------------------------------------------------------------------
-
-void CustomComPort::Assign(const CustomComPort& other) {
-    if (&other == this) return;
-    users_.clear();
-    for (const auto& record : other.users_) users_.push_back(std::make_shared<UserRecord>(*record));
-    SetDeviceLayer(other.deviceLayer_);
-    SetComNumber(other.comNumber_);
-    SetBaud(other.baud_);
-    SetPromptForPort(other.promptForPort_);
-    SetParity(other.parity_);
-    SetDataBits(other.dataBits_);
-    SetStopBits(other.stopBits_);
-    SetInSize(other.inSize_);
-    SetOutSize(other.outSize_);
-    SetAutoOpen(other.autoOpen_);
-    SetDTR(other.dtr_);
-    SetRTS(other.rts_);
-    SetHWFlowOptions(other.hwFlowOptions_);
-    SetSWFlowOptions(other.swFlowOptions_);
-    SetXOnChar(other.xOnChar_);
-    SetXOffChar(other.xOffChar_);
-    SetBufferFull(other.bufferFull_);
-    SetBufferResume(other.bufferResume_);
-    SetUseEventWord(other.useEventWord_);
-    SetCommNotificationLevel(other.commNotificationLevel_);
-    SetRS485Mode(other.rs485Mode_);
-    SetTraceSize(other.traceSize_);
-    SetTraceName(other.traceName_);
-    SetTraceHex(other.traceHex_);
-    SetTraceAllHex(other.traceAllHex_);
-    SetTracing(other.tracing_);
-    SetLogSize(other.logSize_);
-    SetLogName(other.logName_);
-    SetLogHex(other.logHex_);
-    SetLogAllHex(other.logAllHex_);
-    SetLogging(other.logging_);
-    onTrigger_ = other.onTrigger_;
-    onTriggerAvail_ = other.onTriggerAvail_;
-    onTriggerData_ = other.onTriggerData_;
-    onTriggerStatus_ = other.onTriggerStatus_;
-    onTriggerTimer_ = other.onTriggerTimer_;
-    UpdateHandlerFlags();
-    onPortOpen_ = other.onPortOpen_;
-    onPortClose_ = other.onPortClose_;
-    tapiMode_ = other.tapiMode_;
-    if (other.IsOpenState() && other.dispatcher_) {
-        other.dispatcher_->SnapshotTriggers(savedTriggers_);
-        triggersSaved_ = true;
-    }
+    NotifyUsers(PortCallbackKind::PortClosed, kPortClosedMsg);
+    Raise(onPortClose_);
 }
 
 }  // namespace hydrix::comm

@@ -4,7 +4,6 @@
 #include <thread>
 
 #include "comm/dispatcher_registry.h"
-#include "comm/dispatcher_threads.h"
 
 namespace hydrix::comm {
 
@@ -23,31 +22,23 @@ BaseDispatcher::~BaseDispatcher() {
 void BaseDispatcher::ShutdownDispatcher() {
     if (shutDown_) return;
     shutDown_ = true;
-    if (closePending_) {
+    if (signals_.ClosePending) {
         ReleaseBuffers();
     } else {
         CloseDevice();
     }
-    WaitProcessingMessages([this] { return runningThreads_.load() == 0; }, platform::kInfinite);
+    WaitProcessingMessages([this] { return signals_.RunningThreads.load() == 0; }, platform::kInfinite);
     JoinFinishedThreads();
 }
 
 int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t options,
                                int outSize, int inSize, int stopBits, int dataBits, int parity) {
     if (outSize <= 0 || inSize < 0) return ecBadArgument;
-    if (deviceOpen_ || threadsRunning_) return ecAlreadyOpen;
-    ringSeen_ = false;
+    if (deviceOpen_ || signals_.ThreadsRunning) return ecAlreadyOpen;
+    signals_.RingSeen = false;
     inDispatch_ = false;
-    closePending_ = false;
-    {
-        std::lock_guard guard(dispatcherLock_);
-        deletionsPending_ = false;
-    }
-    deviceEventReady_.Reset();
-    cycleDone_.Reset();
-    threadAck_.Reset();
-    outputReady_.Reset();
-    flushRequest_.Reset();
+    signals_.ClosePending = false;
+    signals_.ResetEvents(true);
 
     const int opened = DeviceOpen(name, inSize, outSize);
     if (opened < 0) {
@@ -57,6 +48,7 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
     deviceOpen_ = true;
     inQueueSize_ = inSize;
     outQueueSize_ = outSize;
+    recorders_.SetLogScratchSize(static_cast<uint32_t>(std::max(inSize, outSize)));
     if (!SizeDeviceQueues(inSize, outSize)) {
         CloseDevice();
         return ecBadArgument;
@@ -64,45 +56,36 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
 
     {
         std::lock_guard guard(inputLock_);
-        inRing_.assign(kInputRingSize, 0);
-        inHead_ = inTail_ = 0;
-        inFull_ = false;
-        received_ = 0;
-        handlerReadCount_ = 0;
-        largestReadCount_ = 0;
-        readingInNotification_ = false;
+        inRing_.Allocate();
     }
     {
         std::lock_guard guard(outputLock_);
-        outRing_.assign(static_cast<size_t>(outSize), 0);
-        outHead_ = outTail_ = 0;
-        outFull_ = false;
+        outRing_.Allocate(static_cast<uint32_t>(outSize));
     }
     errorBits_ = 0;
     outputSent_ = false;
     {
         std::lock_guard guard(dispatcherLock_);
-        rs485Mode_ = false;
-        hwFlowOptions_ = 0;
-        uartBase_ = 0;
-        ReadDeviceState(lineState_);
-        dtrState_ = (options & kOpenDtrOn) != 0;
-        rtsState_ = (options & kOpenRtsOn) != 0;
-        dtrFlow_ = (options & kOpenDtrFlow) != 0;
-        rtsFlow_ = (options & kOpenRtsFlow) != 0;
+        line_.Rs485 = false;
+        line_.HwFlowOptions = 0;
+        line_.UartBase = 0;
+        ReadDeviceState(line_.State);
+        line_.DtrOn = (options & kOpenDtrOn) != 0;
+        line_.RtsOn = (options & kOpenRtsOn) != 0;
+        line_.DtrFlow = (options & kOpenDtrFlow) != 0;
+        line_.RtsFlow = (options & kOpenRtsFlow) != 0;
     }
-    if (!dtrFlow_) SetDtrLine(dtrState_);
-    if (!rtsFlow_) SetRtsLine(rtsState_);
+    if (!line_.DtrFlow) SetDtrLine(line_.DtrOn);
+    if (!line_.RtsFlow) SetRtsLine(line_.RtsOn);
 
     RemoveAllTriggers();
     {
         std::lock_guard guard(dispatcherLock_);
-        scanPos_ = 0;
-        scanned_ = 0;
-        lastAvailAt_ = 0;
-        ClearStatusFired();
+        triggers_.RestartScan(0, 0);
+        triggers_.SetLastAvailAt(0);
+        triggers_.ClearStatusFired();
         modemStatus_ = 0;
-        lastBaud_ = 115200;
+        line_.LastBaud = 115200;
     }
     ReadModemSignals(0xF0);
 
@@ -114,12 +97,7 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
 
     DeviceStatus status;
     RefreshDeviceStatus(status);
-    {
-        std::lock_guard guard(dispatcherLock_);
-        TraceStop();
-        LogStop();
-        logStartMs_ = clock_.NowMs();
-    }
+    recorders_.Restart();
     try {
         StartThreads();
     } catch (...) {
@@ -140,7 +118,7 @@ int BaseDispatcher::CloseDevice() {
         deviceOpen_ = false;
     }
     if (inDispatch_) {
-        closePending_ = true;
+        signals_.ClosePending = true;
     } else {
         ReleaseBuffers();
     }
@@ -149,21 +127,35 @@ int BaseDispatcher::CloseDevice() {
 }
 
 void BaseDispatcher::ReleaseBuffers() {
-    if (threadsRunning_) StopThreads();
+    if (signals_.ThreadsRunning) StopThreads();
     {
         std::lock_guard guard(inputLock_);
-        inRing_.clear();
-        inRing_.shrink_to_fit();
-        inHead_ = inTail_ = 0;
-        inFull_ = false;
+        inRing_.Release();
     }
     {
         std::lock_guard guard(outputLock_);
-        outRing_.clear();
-        outRing_.shrink_to_fit();
-        outHead_ = outTail_ = 0;
-        outFull_ = false;
+        outRing_.Release();
     }
+}
+
+bool BaseDispatcher::IsWorkerThread() const {
+    DispatcherThread* current = DispatcherThread::Current();
+    return current != nullptr && &current->Signals() == &signals_;
+}
+
+DispatcherThread* BaseDispatcher::DispThreadObject() { return threads_.Get(WorkerThreads::kDispatcher); }
+
+void BaseDispatcher::RunOnGuiThread(const std::function<void()>& fn) {
+    platform::MessageLoop::Instance().RunOnOwnerThread(fn);
+}
+
+void BaseDispatcher::JoinFinishedThreads() {
+    if (!IsWorkerThread()) threads_.JoinAll();
+}
+
+void BaseDispatcher::AddLogEntry(uint8_t kind, uint8_t subKind, uint32_t data, const void* bytes,
+                                 uint32_t length) {
+    recorders_.Log(static_cast<LogKind>(kind), static_cast<LogSubKind>(subKind), data, bytes, length);
 }
 
 int BaseDispatcher::YieldSlice() {
@@ -185,12 +177,12 @@ int BaseDispatcher::QueueBytes(const void* buffer, int count) {
     int result = 0;
     {
         std::lock_guard guard(outputLock_);
-        if (outRing_.empty()) return ecNotOpen;
+        if (!outRing_.Allocated()) return ecNotOpen;
         DeviceStatus status;
         RefreshDeviceStatus(status);
         const int room = outQueueSize_ - static_cast<int>(status.OutQueue);
         if (room < count) return ecOutputBufferTooSmall;
-        if (count == room) outFull_ = true;
+        if (count == room) outRing_.SetFull(true);
         result = DeviceWrite(buffer, count);
         if (result <= 0) {
             RefreshDeviceStatus(status);
@@ -200,9 +192,9 @@ int BaseDispatcher::QueueBytes(const void* buffer, int count) {
     }
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     std::lock_guard guard(dispatcherLock_);
-    Log(LogKind::Dispatch, LogSubKind::WriteCom, static_cast<uint32_t>(count), bytes,
+    recorders_.Log(LogKind::Dispatch, LogSubKind::WriteCom, static_cast<uint32_t>(count), bytes,
         static_cast<uint32_t>(count));
-    TraceBytes('T', bytes, static_cast<uint32_t>(count));
+    recorders_.TraceBytes('T', bytes, static_cast<uint32_t>(count));
     return result < 0 ? result : 0;
 }
 
@@ -211,39 +203,24 @@ int BaseDispatcher::ReadBytes(void* buffer, int count) {
     auto* out = static_cast<uint8_t*>(buffer);
     {
         std::lock_guard guard(inputLock_);
-        if (inRing_.empty()) return ecBufferIsEmpty;
-        const uint32_t held = RingCount(inHead_, inTail_, kInputRingSize, inFull_);
-        const uint32_t skip = readingInNotification_ ? handlerReadCount_ : 0;
-        const uint32_t avail = held > skip ? held - skip : 0;
-        const auto wanted = static_cast<uint32_t>(count);
-        if (wanted > avail) return ecBufferIsEmpty;
-        if (wanted == 0) return 0;
-        RingCopyOut(inRing_.data(), kInputRingSize, RingAdvance(inTail_, skip, kInputRingSize),
-                    out, wanted);
-        if (readingInNotification_) {
-            handlerReadCount_ += wanted;
-        } else {
-            inTail_ = RingAdvance(inTail_, wanted, kInputRingSize);
-            inFull_ = false;
+        if (!inRing_.Allocated() || !inRing_.Read(out, static_cast<uint32_t>(count))) {
+            return ecBufferIsEmpty;
         }
+        if (count == 0) return 0;
     }
     std::lock_guard guard(dispatcherLock_);
-    TraceBytes('R', out, static_cast<uint32_t>(count));
+    recorders_.TraceBytes('R', out, static_cast<uint32_t>(count));
     return count;
 }
 
 int BaseDispatcher::BytesAvailable() {
     std::lock_guard guard(inputLock_);
-    if (inRing_.empty()) return 0;
-    const uint32_t held = RingCount(inHead_, inTail_, kInputRingSize, inFull_);
-    const uint32_t skip = readingInNotification_ ? handlerReadCount_ : 0;
-    return static_cast<int>(held > skip ? held - skip : 0);
+    return static_cast<int>(inRing_.Available());
 }
 
 uint64_t BaseDispatcher::ReadPosition() {
     std::lock_guard guard(inputLock_);
-    const uint32_t held = inRing_.empty() ? 0 : RingCount(inHead_, inTail_, kInputRingSize, inFull_);
-    return received_ - held + (readingInNotification_ ? handlerReadCount_ : 0);
+    return inRing_.ReadPosition();
 }
 
 int BaseDispatcher::OutputPending() {
@@ -263,20 +240,11 @@ int BaseDispatcher::PurgeOutput() { return PurgeDeviceQueue(0); }
 int BaseDispatcher::PurgeInput() {
     std::lock_guard guard(inputLock_);
     const int result = PurgeDeviceQueue(1);
-    if (readingInNotification_) {
-        largestReadCount_ = RingCount(inHead_, inTail_, kInputRingSize, inFull_);
-    } else {
-        inTail_ = inHead_;
-        handlerReadCount_ = 0;
-    }
-    inFull_ = false;
+    inRing_.Purge();
     std::lock_guard dguard(dispatcherLock_);
     // Purged bytes must not fire triggers: the scan resumes at the new head.
-    if (!readingInNotification_) {
-        scanPos_ = inHead_;
-        scanned_ = received_;
-    }
-    for (auto& trigger : dataTriggers_) ResetPartialMatch(trigger);
+    if (!inRing_.InOffer()) triggers_.RestartScan(inRing_.Head(), inRing_.Received());
+    triggers_.ResetPartialMatches();
     return result;
 }
 
@@ -289,25 +257,25 @@ void BaseDispatcher::RefreshDeviceStatus(DeviceStatus& status) {
 
 uint32_t BaseDispatcher::FillInputRing() {
     std::lock_guard guard(inputLock_);
-    if (inRing_.empty() || inFull_) return 0;
+    if (!inRing_.Allocated() || inRing_.Full()) return 0;
     DeviceStatus status;
     RefreshDeviceStatus(status);
     if (status.InQueue == 0) return 0;
-    uint32_t room = RingFree(inHead_, inTail_, kInputRingSize, inFull_);
+    uint32_t room = inRing_.Free();
     {
         // Bytes a reader took before the scan reached them stay in place until scanned.
         std::lock_guard dguard(dispatcherLock_);
-        const uint64_t unscanned = std::min<uint64_t>(received_ - scanned_, kInputRingSize);
+        const uint64_t unscanned = std::min<uint64_t>(inRing_.Received() - triggers_.Scanned(), kInputRingSize);
         room = std::min(room, kInputRingSize - static_cast<uint32_t>(unscanned));
     }
     // Never more than the driver reported: a tty read may return more than its count.
     const uint32_t wanted = std::min(room, status.InQueue);
     if (wanted == 0) return 0;
-    const uint32_t contiguous = inTail_ > inHead_ ? inTail_ - inHead_ : kInputRingSize - inHead_;
-    const uint32_t first = std::min(contiguous, wanted);
+    const uint32_t first = std::min(inRing_.ContiguousRoom(), wanted);
 
     auto readPart = [this](uint32_t count) -> uint32_t {
-        int got = DeviceRead(inRing_.data() + inHead_, static_cast<int>(count));
+        uint8_t* at = inRing_.HeadPtr();
+        int got = DeviceRead(at, static_cast<int>(count));
         if (got < 0) {
             NoteReadFailure(-1);
             got = 0;
@@ -315,24 +283,20 @@ uint32_t BaseDispatcher::FillInputRing() {
         const uint32_t n = std::min(static_cast<uint32_t>(got), count);
         if (n > 0) {
             std::lock_guard dguard(dispatcherLock_);
-            Log(LogKind::Dispatch, LogSubKind::ReadCom, n, inRing_.data() + inHead_, n);
+            recorders_.Log(LogKind::Dispatch, LogSubKind::ReadCom, n, at, n);
         }
-        inHead_ = RingAdvance(inHead_, n, kInputRingSize);
+        inRing_.Commit(n);
         return n;
     };
 
     uint32_t moved = readPart(first);
     if (moved == first && wanted > first) moved += readPart(wanted - first);
-    if (moved > 0) {
-        inFull_ = inHead_ == inTail_;
-        received_ += moved;
-    }
     return moved;
 }
 
 bool BaseDispatcher::InputRingFull() {
     std::lock_guard guard(inputLock_);
-    return inFull_;
+    return inRing_.Full();
 }
 
 // Signals and line errors ------------------------------------------------------------
@@ -344,7 +308,7 @@ void BaseDispatcher::RefreshModemStatus() {
     const uint8_t now = signals < 0 ? static_cast<uint8_t>(old & 0xF0)
                                     : static_cast<uint8_t>(signals & 0xF0);
     auto changed = static_cast<uint8_t>(((old ^ now) >> 4) & 0x0F);
-    if (ringSeen_.exchange(false)) changed |= 0x04;
+    if (signals_.RingSeen.exchange(false)) changed |= 0x04;
     modemStatus_ = static_cast<uint8_t>(now | (old & 0x0F) | changed);
 }
 
@@ -354,9 +318,7 @@ void BaseDispatcher::ReportDeviceLoss() {
     std::vector<platform::WindowHandle> windows;
     {
         std::lock_guard guard(dispatcherLock_);
-        for (const auto& rec : windowHandlers_) {
-            if (!rec->Deleted) windows.push_back(rec->Window);
-        }
+        windows = handlers_.LiveWindows();
     }
     // Posted, not sent: the port's handler may close the port, which joins this thread.
     for (platform::WindowHandle window : windows) {
@@ -400,17 +362,17 @@ void BaseDispatcher::SetRs485Mode(bool on) {
     // toggles RTS itself (RTS toggle in the device state), so the mode reaches the device
     // at once, not only with the next flow-control change.
     std::lock_guard guard(dispatcherLock_);
-    if (rs485Mode_ == on) return;
-    rs485Mode_ = on;
+    if (line_.Rs485 == on) return;
+    line_.Rs485 = on;
     if (!deviceOpen_) return;
     using platform::DeviceState;
-    DeviceState state = lineState_;
+    DeviceState state = line_.State;
     if (on) {
         state.RtsControl = DeviceState::RtsToggle;
-        rtsFlow_ = true;
+        line_.RtsFlow = true;
     } else if (state.RtsControl == DeviceState::RtsToggle) {
-        rtsFlow_ = (hwFlowOptions_ & 2) != 0;
-        state.RtsControl = rtsFlow_ ? DeviceState::RtsHandshake : DeviceState::RtsEnable;
+        line_.RtsFlow = (line_.HwFlowOptions & 2) != 0;
+        state.RtsControl = line_.RtsFlow ? DeviceState::RtsHandshake : DeviceState::RtsEnable;
     } else {
         return;
     }
@@ -419,7 +381,7 @@ void BaseDispatcher::SetRs485Mode(bool on) {
 
 bool BaseDispatcher::Rs485Mode() const {
     std::lock_guard guard(dispatcherLock_);
-    return rs485Mode_;
+    return line_.Rs485;
 }
 
 void BaseDispatcher::SetOptionBits(uint32_t bits) {

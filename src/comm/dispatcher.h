@@ -6,24 +6,25 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "comm/dispatch_log.h"
+#include "comm/dispatcher_threads.h"
+#include "comm/handler_lists.h"
+#include "comm/input_ring.h"
+#include "comm/line_settings.h"
+#include "comm/recorders.h"
 #include "comm/ring.h"
-#include "comm/trace.h"
+#include "comm/trigger_lists.h"
 #include "comm/triggers.h"
 #include "platform/clock.h"
-#include "platform/event.h"
 #include "platform/message_loop.h"
 #include "platform/serial_device.h"
 
 namespace hydrix::comm {
 
 class CustomComPort;
-class DispatcherThread;
 
 // Result codes of the dispatcher's own checks.
 constexpr int ecBadArgument = -1002;
@@ -81,7 +82,7 @@ enum class HandlerStart {
     kFromNow,     // with the first byte received after it joined
 };
 
-class BaseDispatcher {
+class BaseDispatcher : protected WorkerHost {
 public:
     explicit BaseDispatcher(CustomComPort* owner, platform::Clock& clock = platform::SystemClock());
     virtual ~BaseDispatcher();
@@ -102,9 +103,9 @@ public:
     // pending) when a notification is being delivered.
     int CloseDevice();
     bool DeviceIsOpen() const { return deviceOpen_.load(); }
-    bool ClosePending() const { return closePending_.load(); }
-    bool ThreadsRunning() const { return threadsRunning_.load(); }
-    int RunningThreads() const { return runningThreads_.load(); }
+    bool ClosePending() const { return signals_.ClosePending.load(); }
+    bool ThreadsRunning() const { return signals_.ThreadsRunning.load(); }
+    int RunningThreads() const { return signals_.RunningThreads.load(); }
     bool InDispatch() const { return inDispatch_.load(); }
 
     // Data ------------------------------------------------------------------------
@@ -178,8 +179,8 @@ public:
 
     // Dispatcher thread body -----------------------------------------------------
     // One cycle after a device event (or the 50 ms time-out), and the timer pass.
-    void RunDeviceCycle();
-    void RunTimerCycle();
+    void RunDeviceCycle() override;
+    void RunTimerCycle() override;
     // Reads what the driver holds into the input ring's free room; the bytes moved.
     uint32_t FillInputRing();
     bool ScanDataTriggers();
@@ -191,23 +192,9 @@ public:
     static void RunOnGuiThread(const std::function<void()>& fn);
 
     // Tracing and logging -----------------------------------------------------------
-    int TraceStart(uint32_t capacity);
-    void TracePause();
-    void TraceResume();
-    int TraceReset();
-    void TraceStop();
-    void AddTraceByte(uint8_t kind, uint8_t value);
-    int TraceWrite(const std::string& fileName, bool append, bool allHex, bool hex);
-    int LogStart(uint32_t size);
-    void LogPause();
-    void LogResume();
-    void LogReset();
-    void LogStop();
-    void AddLogEntry(uint8_t kind, uint8_t subKind, uint32_t data, const void* bytes,
-                     uint32_t length);
-    int LogWrite(const std::string& fileName, bool append, bool allHex, bool hex);
-    bool Tracing();
-    bool Logging();
+    DispatchRecorders& Recorders() { return recorders_; }
+    // Entries of other components (the packet managers) in the dispatch log.
+    void AddLogEntry(uint8_t kind, uint8_t subKind, uint32_t data, const void* bytes, uint32_t length);
 
     // Device operations (virtual slots) -------------------------------------------
     virtual int EscapeLineFunction(int code) = 0;
@@ -218,16 +205,16 @@ public:
     virtual int DeviceRead(void* buffer, int count) = 0;
     virtual int WriteDeviceState(const platform::DeviceState& state) = 0;
     virtual int DeviceWrite(const void* buffer, int count) = 0;
-    virtual int WaitDeviceEvent(uint32_t& mask) = 0;
+    int WaitDeviceEvent(uint32_t& mask) override = 0;
     virtual bool SizeDeviceQueues(int inSize, int outSize) = 0;
-    virtual void ReleaseBuffers();
+    void ReleaseBuffers() override;
     virtual void StartThreads() = 0;
     virtual void StopThreads() = 0;
     virtual int DeviceOpen(const std::string& name, int inSize, int outSize) = 0;
     virtual int DeviceClose() = 0;
     virtual int YieldSlice();
     virtual void ApplyThreadBoost(uint8_t boost);
-    virtual void SetHandlerFlags(int mode);
+    virtual void SetHandlerFlags(HandlerFlagsMode mode);
     // The modem signals (kModem* bits), or a negative code.
     virtual int ReadModemStatus() = 0;
     // Extra device events found by polling (modem-signal changes where the device
@@ -246,13 +233,8 @@ protected:
     // Posts kDeviceLostMsg to the window handlers the first time the device is lost.
     void ReportDeviceLoss();
     // Joins the worker threads (waiting, with messages served, for any still running);
-    // never on a worker thread.
+    // nothing on a worker thread.
     void JoinFinishedThreads();
-    friend class DispatcherThread;
-    friend class ComThread;
-    friend class DispThread;
-    friend class OutThread;
-    void ThreadExitStep(DispatcherThread& thread);
     bool IsWorkerThread() const;
 
     // Locks, in the order they may nest: input -> output, input -> dispatcher.
@@ -260,66 +242,27 @@ protected:
     mutable std::recursive_mutex outputLock_;
     mutable std::recursive_mutex inputLock_;
 
-    // Output ring (output lock).
-    std::vector<uint8_t> outRing_;
-    uint32_t outHead_ = 0;
-    uint32_t outTail_ = 0;
-    bool outFull_ = false;
+    Ring outRing_;     // output lock
+    InputRing inRing_;  // input lock; the dispatcher thread alone moves the head
 
-    // Input ring (input lock). The dispatcher thread alone moves the head.
-    std::vector<uint8_t> inRing_;
-    uint32_t inHead_ = 0;
-    uint32_t inTail_ = 0;
-    bool inFull_ = false;
-    // Bytes put in the ring since open: the head's place in the received stream. The
-    // scan and the availability offer count in the same stream, so a full ring (head
-    // back on the tail) never looks like an empty one to them.
-    uint64_t received_ = 0;
-    uint32_t handlerReadCount_ = 0;
-    uint32_t largestReadCount_ = 0;
-    bool readingInNotification_ = false;
-
-    // Line state (dispatcher lock).
-    platform::DeviceState lineState_;
-    int32_t lastBaud_ = 115200;
-    bool dtrState_ = false;
-    bool dtrFlow_ = false;
-    bool rtsState_ = false;
-    bool rtsFlow_ = false;
-    bool rs485Mode_ = false;
-    uint16_t uartBase_ = 0;
+    // Dispatcher lock.
+    LineControl line_;
     uint32_t optionWord_ = 0;
-    uint32_t hwFlowOptions_ = 0;  // as last configured; RTS handshake outlives RS-485 mode
     uint8_t modemStatus_ = 0;
 
     std::atomic<uint32_t> errorBits_{0};
     std::atomic<bool> outputSent_{false};
-    std::atomic<bool> ringSeen_{false};
-    std::atomic<uint32_t> lastEventMask_{0};
     std::atomic<uint8_t> threadBoost_{0};
 
     int inQueueSize_ = 0;
     int outQueueSize_ = 0;
 
-    // Threads and their events.
     std::atomic<bool> deviceOpen_{false};
-    std::atomic<bool> stopThreads_{false};
-    std::atomic<bool> threadsRunning_{false};
-    std::atomic<bool> closePending_{false};
     bool deviceLossReported_ = false;  // dispatcher thread only
     std::atomic<bool> inDispatch_{false};
     std::atomic<bool> closing_{false};
-    std::atomic<int> runningThreads_{0};
-    // Guards the thread object references (never held while waiting or joining).
-    std::mutex threadsMutex_;
-    std::unique_ptr<DispatcherThread> comThread_;
-    std::unique_ptr<DispatcherThread> dispThread_;
-    std::unique_ptr<DispatcherThread> outThread_;
-    platform::Event deviceEventReady_{false};
-    platform::Event cycleDone_{false};
-    platform::Event threadAck_{false};
-    platform::Event outputReady_{false};
-    platform::Event flushRequest_{false};
+    WorkerSignals signals_;
+    WorkerThreads threads_;
 
 private:
     int CommonApplyState(platform::DeviceState& state);
@@ -327,26 +270,18 @@ private:
     bool CheckFlowLimits(int bufferFull, int bufferResume) const;
     void ClearStatusFired();
     uint32_t UnreadCountThrough(uint64_t at);
+    // An availability offer of count bytes, made at stream place at.
+    bool OfferAvailable(uint64_t at, uint32_t count);
     bool InputRingFull();
-    void Log(LogKind kind, LogSubKind subKind, uint32_t data, const void* bytes = nullptr,
-             uint32_t length = 0);
-    void TraceBytes(uint8_t kind, const uint8_t* bytes, uint32_t count);
-
-    struct WindowHandlerRec {
-        platform::WindowHandle Window;
-        bool Deleted = false;
-    };
-    struct ProcHandlerRec {
-        TriggerProc Proc;
-        bool Deleted = false;
-    };
-    struct MethodHandlerRec {
-        const void* Object;
-        TriggerMethod Method;
-        // The first place in the received stream the handler is offered.
-        uint64_t From = 0;
-        bool Deleted = false;
-    };
+    void AttachHandler(HandlerKind kind, HandlerRec rec, LogSubKind subKind, uint32_t logData);
+    void DetachHandler(HandlerKind kind, LogSubKind subKind, uint32_t logData,
+                       const std::function<bool(const HandlerRec&)>& matches);
+    // One delivery loop over the three lists; false when a close pending aborted it.
+    bool DeliverToHandlers(uint32_t msg, uint32_t triggerHandle, int32_t param);
+    void CallHandler(HandlerKind kind, const HandlerRec& rec, uint32_t msg, uint32_t offer, int32_t param);
+    // Ends the offer (completed: the ring drops what was read) and the delivery; the
+    // largest amount one handler read.
+    uint32_t EndDelivery(bool completed);
 
     CustomComPort* owner_;
     platform::Clock& clock_;
@@ -354,25 +289,10 @@ private:
     std::string deviceName_;
     bool shutDown_ = false;
 
-    // Dispatcher lock: triggers, handlers, scan state, recorders.
-    std::vector<std::shared_ptr<WindowHandlerRec>> windowHandlers_;
-    std::vector<std::shared_ptr<ProcHandlerRec>> procHandlers_;
-    std::vector<std::shared_ptr<MethodHandlerRec>> methodHandlers_;
-    std::vector<TimerTrigger> timerTriggers_;
-    std::vector<DataTrigger> dataTriggers_;
-    std::vector<StatusTrigger> statusTriggers_;
-    bool portEventsAssigned_ = false;
-    bool handlersNeedService_ = false;
-    bool deletionsPending_ = false;
-    bool statusHit_ = false;
-    int32_t handleCounter_ = 1;
-    uint32_t scanPos_ = 0;
-    uint64_t scanned_ = 0;  // the scan position's place in the received stream
-    uint32_t availThreshold_ = 0;
-    uint64_t lastAvailAt_ = 0;  // stream place of the last availability offer
-    uint32_t logStartMs_ = 0;
-    Trace trace_;
-    DispatchLog log_;
+    // Dispatcher lock: triggers, handlers, recorders.
+    TriggerLists triggers_;
+    HandlerLists handlers_;
+    DispatchRecorders recorders_{dispatcherLock_, clock_, deviceName_};
 };
 
 }  // namespace hydrix::comm

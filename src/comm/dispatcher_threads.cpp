@@ -3,11 +3,9 @@
 #include <chrono>
 #include <exception>
 
-#include "comm/dispatcher.h"
-#include "comm/posix_dispatcher.h"
 #include "platform/dialogs.h"
-#include "platform/event.h"
 #include "platform/message_loop.h"
+#include "platform/serial_device.h"
 
 namespace hydrix::comm {
 
@@ -15,9 +13,6 @@ namespace {
 
 thread_local DispatcherThread* currentWorker = nullptr;
 
-constexpr uint32_t kComEventMask = platform::kEvRxChar | platform::kEvCts | platform::kEvDsr |
-                                   platform::kEvRlsd | platform::kEvBreak | platform::kEvErr |
-                                   platform::kEvRing;
 constexpr uint32_t kCycleTimeoutMs = 50;
 
 }  // namespace
@@ -39,21 +34,30 @@ void ReportThreadException(const std::string& text) {
     platform::ShowMessageBox(text, "Error", platform::MessageIcon::Error);
 }
 
+void WorkerSignals::ResetEvents(bool ack) {
+    DeviceEventReady.Reset();
+    CycleDone.Reset();
+    if (ack) ThreadAck.Reset();
+    OutputReady.Reset();
+    FlushRequest.Reset();
+}
+
 // DispatcherThread ------------------------------------------------------------------
 
-DispatcherThread::DispatcherThread(BaseDispatcher& dispatcher) : dispatcher_(dispatcher) {}
+DispatcherThread::DispatcherThread(WorkerHost& host, WorkerSignals& shared)
+    : host_(host), signals_(shared) {}
 
 DispatcherThread::~DispatcherThread() { Join(); }
 
 void DispatcherThread::Start() {
     // Counted here rather than in the new thread, so that the count never reads 0
     // while a started thread has not yet begun to run.
-    dispatcher_.runningThreads_.fetch_add(1);
+    signals_.RunningThreads.fetch_add(1);
     try {
         thread_ = std::thread([this] { Main(); });
     } catch (...) {
         finished_ = true;
-        if (dispatcher_.runningThreads_.fetch_sub(1) == 1) dispatcher_.threadsRunning_ = false;
+        if (signals_.RunningThreads.fetch_sub(1) == 1) signals_.ThreadsRunning = false;
         throw;
     }
 }
@@ -73,110 +77,95 @@ void DispatcherThread::Main() {
     } catch (...) {
         ReportThreadException("Unknown exception in a dispatcher thread");
     }
-    dispatcher_.ThreadExitStep(*this);
+    ExitStep();
+    finished_ = true;
+    if (signals_.RunningThreads.fetch_sub(1) == 1) signals_.ThreadsRunning = false;
     currentWorker = nullptr;
-}
-
-void DispatcherThread::DeliverOnGuiThread(uint32_t msg, uint32_t handle,
-                                          const TriggerMethod& method, int32_t data) {
-    pendingMsg_ = msg;
-    pendingHandle_ = handle;
-    pendingData_ = data;
-    platform::MessageLoop::Instance().RunOnOwnerThread(
-        [&] { method(pendingMsg_, pendingHandle_, pendingData_); });
-}
-
-void DispatcherThread::RunOnGuiThread(const std::function<void()>& method) {
-    platform::MessageLoop::Instance().RunOnOwnerThread(method);
 }
 
 // Com thread: one device wait at a time, in lockstep with the dispatcher thread ----------
 
-ComThread::ComThread(PosixDispatcher& dispatcher) : DispatcherThread(dispatcher), port_(dispatcher) {}
-
 void ComThread::Execute() {
-    PosixDispatcher& d = port_;
-    d.device_.SetEventMask(kComEventMask);
-    d.threadAck_.Set();
-    while (!d.stopThreads_) {
+    WorkerSignals& s = signals_;
+    host_.StartDeviceWaits();
+    s.ThreadAck.Set();
+    while (!s.StopThreads) {
         uint32_t events = 0;
-        if (d.WaitDeviceEvent(events) < 0) break;
-        if (events & platform::kEvRing) d.ringSeen_ = true;
-        if (d.stopThreads_) break;
-        d.lastEventMask_.fetch_or(events);
+        if (host_.WaitDeviceEvent(events) < 0) break;
+        if (events & platform::kEvRing) s.RingSeen = true;
+        if (s.StopThreads) break;
+        s.EventMask.fetch_or(events);
         // A time-out cycle that ran while this thread was in its wait has left cycle
         // done set; only the cycle this event starts may release the next wait.
-        d.cycleDone_.Reset();
-        d.deviceEventReady_.Set();
-        d.cycleDone_.Wait();
+        s.CycleDone.Reset();
+        s.DeviceEventReady.Set();
+        s.CycleDone.Wait();
     }
-    d.threadAck_.Set();
+    s.ThreadAck.Set();
 }
 
 // Dispatcher thread: a cycle on every device event and at least every 50 ms ------------
 
 void DispThread::Execute() {
-    BaseDispatcher& d = Dispatcher();
-    d.threadAck_.Set();
+    WorkerSignals& s = signals_;
+    s.ThreadAck.Set();
     do {
-        d.deviceEventReady_.Wait(kCycleTimeoutMs);
-        if (d.stopThreads_) break;
-        d.RunDeviceCycle();
-        d.RunTimerCycle();
-    } while (!d.stopThreads_ && !d.closePending_);
-    d.threadAck_.Set();
-    releaseOnExit_ = d.closePending_ || d.stopThreads_;
+        s.DeviceEventReady.Wait(kCycleTimeoutMs);
+        if (s.StopThreads) break;
+        host_.RunDeviceCycle();
+        host_.RunTimerCycle();
+    } while (!s.Stopping());
+    s.ThreadAck.Set();
+    releaseOnExit_ = s.Stopping();
+}
+
+void DispThread::ExitStep() {
+    if (releaseOnExit_) host_.ReleaseBuffers();
 }
 
 // Output thread ----------------------------------------------------------------------
 
-OutThread::OutThread(PosixDispatcher& dispatcher) : DispatcherThread(dispatcher), port_(dispatcher) {}
-
 void OutThread::Execute() {
-    PosixDispatcher& d = port_;
-    d.threadAck_.Set();
+    WorkerSignals& s = signals_;
+    s.ThreadAck.Set();
     do {
-        const int which = platform::Event::WaitAny({&d.outputReady_, &d.flushRequest_});
+        const int which = platform::Event::WaitAny({&s.OutputReady, &s.FlushRequest});
         if (which == 0) {
-            if (d.stopThreads_) break;
-            d.DrainOutput();
+            if (s.StopThreads) break;
+            host_.DrainOutput();
         } else if (which == 1) {
-            d.threadAck_.Set();
+            s.ThreadAck.Set();
         }
-    } while (!d.stopThreads_ && !d.closePending_);
+    } while (!s.Stopping());
 }
 
-// Thread bookkeeping of the dispatcher ------------------------------------------------
+// The dispatcher's hold on its threads -------------------------------------------------
 
-void BaseDispatcher::ThreadExitStep(DispatcherThread& thread) {
-    auto* disp = dynamic_cast<DispThread*>(&thread);
-    if (disp != nullptr && disp->ReleaseOnExit()) ReleaseBuffers();
-    thread.MarkFinished();
-    if (runningThreads_.fetch_sub(1) == 1) threadsRunning_ = false;
+void WorkerThreads::Start(Role role, std::unique_ptr<DispatcherThread> thread) {
+    DispatcherThread* raw = thread.get();
+    {
+        std::lock_guard guard(mutex_);
+        threads_[role] = std::move(thread);
+    }
+    raw->Start();
 }
 
-bool BaseDispatcher::IsWorkerThread() const {
-    DispatcherThread* current = DispatcherThread::Current();
-    return current != nullptr && &current->Dispatcher() == this;
+DispatcherThread* WorkerThreads::Get(Role role) const {
+    std::lock_guard guard(mutex_);
+    return threads_[role].get();
 }
 
-DispatcherThread* BaseDispatcher::DispThreadObject() {
-    std::lock_guard guard(threadsMutex_);
-    return dispThread_.get();
+bool WorkerThreads::OtherAlive(Role role) const {
+    std::lock_guard guard(mutex_);
+    const DispatcherThread* thread = threads_[role].get();
+    return thread != nullptr && !thread->Finished() && thread != DispatcherThread::Current();
 }
 
-void BaseDispatcher::RunOnGuiThread(const std::function<void()>& fn) {
-    platform::MessageLoop::Instance().RunOnOwnerThread(fn);
-}
-
-void BaseDispatcher::JoinFinishedThreads() {
-    if (IsWorkerThread()) return;
+void WorkerThreads::JoinAll() {
     std::unique_ptr<DispatcherThread> threads[3];
     {
-        std::lock_guard guard(threadsMutex_);
-        threads[0] = std::move(comThread_);
-        threads[1] = std::move(dispThread_);
-        threads[2] = std::move(outThread_);
+        std::lock_guard guard(mutex_);
+        for (int i = 0; i < 3; ++i) threads[i] = std::move(threads_[i]);
     }
     for (auto& thread : threads) {
         if (!thread) continue;

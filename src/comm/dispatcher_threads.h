@@ -6,14 +6,14 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
 
-#include "comm/triggers.h"
+#include "platform/event.h"
 
 namespace hydrix::comm {
-
-class BaseDispatcher;
-class PosixDispatcher;
 
 // Waits until done() holds or timeoutMs passed (platform::kInfinite: no limit); on the
 // GUI thread the message loop keeps running meanwhile, so that a notification or a
@@ -23,9 +23,49 @@ bool WaitProcessingMessages(const std::function<bool()>& done, uint32_t timeoutM
 // Shows an exception that ended a worker thread.
 void ReportThreadException(const std::string& text);
 
+// What the dispatcher and its threads share: the flags that stop them, the events they
+// hand work over with, what the com thread's device waits saw, and how many threads live.
+struct WorkerSignals {
+    std::atomic<bool> StopThreads{false};
+    // A close came during a delivery: the dispatcher thread ends itself and frees the rings.
+    std::atomic<bool> ClosePending{false};
+    std::atomic<bool> ThreadsRunning{false};
+    std::atomic<int> RunningThreads{0};
+    platform::Event DeviceEventReady{false};
+    platform::Event CycleDone{false};
+    platform::Event ThreadAck{false};
+    platform::Event OutputReady{false};
+    platform::Event FlushRequest{false};
+    // Device events since the last dispatcher cycle, and a ring indication among them.
+    std::atomic<uint32_t> EventMask{0};
+    std::atomic<bool> RingSeen{false};
+
+    bool Stopping() const { return StopThreads.load() || ClosePending.load(); }
+    // The hand-off events back to unsignalled (the thread acknowledge too, with ack).
+    void ResetEvents(bool ack);
+};
+
+// The side of the dispatcher its threads see: the work each one does.
+class WorkerHost {
+public:
+    // Com thread: asks the device for the events it waits on, then waits for them.
+    virtual void StartDeviceWaits() = 0;
+    virtual int WaitDeviceEvent(uint32_t& events) = 0;
+    // Dispatcher thread: one cycle after a device event (or the 50 ms time-out), the
+    // timer pass, and the release of the rings when it leaves after a close.
+    virtual void RunDeviceCycle() = 0;
+    virtual void RunTimerCycle() = 0;
+    virtual void ReleaseBuffers() = 0;
+    // Output thread: writes the output ring until it is empty or a flush is requested.
+    virtual void DrainOutput() = 0;
+
+protected:
+    ~WorkerHost() = default;
+};
+
 class DispatcherThread {
 public:
-    explicit DispatcherThread(BaseDispatcher& dispatcher);
+    DispatcherThread(WorkerHost& host, WorkerSignals& shared);
     virtual ~DispatcherThread();
     DispatcherThread(const DispatcherThread&) = delete;
     DispatcherThread& operator=(const DispatcherThread&) = delete;
@@ -36,51 +76,42 @@ public:
     void Join();
     // Past its exit step: it touches the dispatcher no more.
     bool Finished() const { return finished_.load(); }
-    BaseDispatcher& Dispatcher() const { return dispatcher_; }
+    // Tells the threads of one dispatcher from another's.
+    const WorkerSignals& Signals() const { return signals_; }
 
     // The worker thread the caller runs on, or nullptr on any other thread.
     static DispatcherThread* Current();
 
-    // Runs method(msg, handle, data) on the GUI thread and returns when it has run.
-    void DeliverOnGuiThread(uint32_t msg, uint32_t handle, const TriggerMethod& method,
-                            int32_t data);
-    // Runs method on the GUI thread and returns when it has run.
-    void RunOnGuiThread(const std::function<void()>& method);
-
 protected:
     virtual void Execute() = 0;
+    // Run after Execute, before the thread counts as finished.
+    virtual void ExitStep() {}
+
+    WorkerHost& host_;
+    WorkerSignals& signals_;
 
 private:
-    friend class BaseDispatcher;
     void Main();
-    void MarkFinished() { finished_ = true; }
 
-    BaseDispatcher& dispatcher_;
     std::thread thread_;
     std::atomic<bool> finished_{false};
-    uint32_t pendingMsg_ = 0;
-    uint32_t pendingHandle_ = 0;
-    int32_t pendingData_ = 0;
 };
 
 class ComThread final : public DispatcherThread {
 public:
-    explicit ComThread(PosixDispatcher& dispatcher);
+    using DispatcherThread::DispatcherThread;
 
 protected:
     void Execute() override;
-
-private:
-    PosixDispatcher& port_;
 };
 
 class DispThread final : public DispatcherThread {
 public:
-    explicit DispThread(BaseDispatcher& dispatcher) : DispatcherThread(dispatcher) {}
-    bool ReleaseOnExit() const { return releaseOnExit_; }
+    using DispatcherThread::DispatcherThread;
 
 protected:
     void Execute() override;
+    void ExitStep() override;
 
 private:
     bool releaseOnExit_ = false;
@@ -88,13 +119,30 @@ private:
 
 class OutThread final : public DispatcherThread {
 public:
-    explicit OutThread(PosixDispatcher& dispatcher);
+    using DispatcherThread::DispatcherThread;
 
 protected:
     void Execute() override;
+};
+
+// The three threads as the dispatcher holds them. The references are guarded, but the
+// guard is never held while a thread is waited for or joined.
+class WorkerThreads {
+public:
+    enum Role : uint8_t { kCom, kDispatcher, kOutput };
+
+    // Keeps the thread in its role's place and starts it.
+    void Start(Role role, std::unique_ptr<DispatcherThread> thread);
+    DispatcherThread* Get(Role role) const;
+    // Lives, and is not the caller's own thread.
+    bool OtherAlive(Role role) const;
+    // Waits (serving the GUI thread's messages) until each thread has finished, then
+    // joins and frees it: none may outlive the dispatcher. Never on a worker thread.
+    void JoinAll();
 
 private:
-    PosixDispatcher& port_;
+    mutable std::mutex mutex_;
+    std::unique_ptr<DispatcherThread> threads_[3];
 };
 
 }  // namespace hydrix::comm

@@ -59,14 +59,14 @@ int BaseDispatcher::ApplyLineSettings(int32_t baud, int parity, int stopBits, in
     LineValues wanted;
     {
         std::lock_guard guard(dispatcherLock_);
-        ReadDeviceState(lineState_);
-        lineState_.Binary = true;
-        lineState_.ParityCheck = false;
-        lineState_.DsrSensitivity = false;
-        lineState_.TxContinueOnXoff = true;
-        lineState_.Null = false;
-        wanted = NormalizeLineSettings(lineState_, baud, parity, stopBits, dataBits);
-        if (wanted == CurrentLineValues(lineState_)) return 0;
+        ReadDeviceState(line_.State);
+        line_.State.Binary = true;
+        line_.State.ParityCheck = false;
+        line_.State.DsrSensitivity = false;
+        line_.State.TxContinueOnXoff = true;
+        line_.State.Null = false;
+        wanted = NormalizeLineSettings(line_.State, baud, parity, stopBits, dataBits);
+        if (wanted == CurrentLineValues(line_.State)) return 0;
     }
     WaitForDrain();
     std::lock_guard guard(dispatcherLock_);
@@ -86,21 +86,21 @@ void BaseDispatcher::WaitForDrain() {
     uint32_t sleepMs;
     {
         std::lock_guard guard(dispatcherLock_);
-        ReadDeviceState(lineState_);
-        sleepMs = DrainSleepMs(lastBaud_, lineState_);
+        ReadDeviceState(line_.State);
+        sleepMs = DrainSleepMs(line_.LastBaud, line_.State);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
 }
 
 int BaseDispatcher::CommonApplyState(DeviceState& state) {
     std::lock_guard guard(dispatcherLock_);
-    if (!dtrFlow_) state.DtrControl = dtrState_ ? DeviceState::DtrEnable : DeviceState::DtrDisable;
-    if (!rtsFlow_) state.RtsControl = rtsState_ ? DeviceState::RtsEnable : DeviceState::RtsDisable;
+    if (!line_.DtrFlow) state.DtrControl = line_.DtrOn ? DeviceState::DtrEnable : DeviceState::DtrDisable;
+    if (!line_.RtsFlow) state.RtsControl = line_.RtsOn ? DeviceState::RtsEnable : DeviceState::RtsDisable;
     const int result = WriteDeviceState(state);
-    if (result >= 0) lineState_ = state;
-    lastBaud_ = static_cast<int32_t>(state.BaudRate);
-    SetDtrLine(dtrState_);
-    if (!rs485Mode_) SetRtsLine(rtsState_);
+    if (result >= 0) line_.State = state;
+    line_.LastBaud = static_cast<int32_t>(state.BaudRate);
+    SetDtrLine(line_.DtrOn);
+    if (!line_.Rs485) SetRtsLine(line_.RtsOn);
     return result;
 }
 
@@ -118,17 +118,17 @@ LineSettings BaseDispatcher::QueryLineSettings() {
 
 int BaseDispatcher::SetDtrLine(bool on) {
     std::lock_guard guard(dispatcherLock_);
-    if (dtrFlow_) return 1;
+    if (line_.DtrFlow) return 1;
     const int result = EscapeLineFunction(on ? platform::kSetDtr : platform::kClrDtr);
-    dtrState_ = on;
+    line_.DtrOn = on;
     return result < 0 ? ecBadArgument : 0;
 }
 
 int BaseDispatcher::SetRtsLine(bool on) {
     std::lock_guard guard(dispatcherLock_);
-    if (rtsFlow_) return 1;
+    if (line_.RtsFlow) return 1;
     const int result = EscapeLineFunction(on ? platform::kSetRts : platform::kClrRts);
-    rtsState_ = on;
+    line_.RtsOn = on;
     return result < 0 ? ecBadArgument : 0;
 }
 
@@ -162,29 +162,29 @@ bool BaseDispatcher::CheckFlowLimits(int bufferFull, int bufferResume) const {
 int BaseDispatcher::ConfigureHardwareFlow(int bufferFull, int bufferResume, uint32_t options) {
     if (!CheckFlowLimits(bufferFull, bufferResume)) return ecBadArgument;
     std::lock_guard guard(dispatcherLock_);
-    DeviceState state = lineState_;
+    DeviceState state = line_.State;
     state.OutxCtsFlow = false;
     state.OutxDsrFlow = false;
     state.DtrControl = DeviceState::DtrDisable;
     state.RtsControl = DeviceState::RtsDisable;
-    dtrFlow_ = false;
-    rtsFlow_ = false;
-    hwFlowOptions_ = options;
+    line_.DtrFlow = false;
+    line_.RtsFlow = false;
+    line_.HwFlowOptions = options;
     if (options & 1) {
         state.DtrControl = DeviceState::DtrHandshake;
-        dtrFlow_ = true;
-    } else if (dtrState_) {
+        line_.DtrFlow = true;
+    } else if (line_.DtrOn) {
         state.DtrControl = DeviceState::DtrEnable;
     }
     if (options & 2) {
         state.RtsControl = DeviceState::RtsHandshake;
-        rtsFlow_ = true;
-    } else if (rtsState_) {
+        line_.RtsFlow = true;
+    } else if (line_.RtsOn) {
         state.RtsControl = DeviceState::RtsEnable;
     }
-    if (rs485Mode_) {
+    if (line_.Rs485) {
         state.RtsControl = DeviceState::RtsToggle;
-        rtsFlow_ = true;
+        line_.RtsFlow = true;
     }
     state.XoffLim = static_cast<uint16_t>(inQueueSize_ - bufferFull);
     state.XonLim = static_cast<uint16_t>(bufferResume);
@@ -196,7 +196,7 @@ int BaseDispatcher::ConfigureHardwareFlow(int bufferFull, int bufferResume, uint
 int BaseDispatcher::ConfigureSoftwareFlow(int bufferFull, int bufferResume, uint32_t options) {
     if (!CheckFlowLimits(bufferFull, bufferResume)) return ecBadArgument;
     std::lock_guard guard(dispatcherLock_);
-    DeviceState state = lineState_;
+    DeviceState state = line_.State;
     if (options & 2) {
         state.InX = true;
         state.XoffLim = static_cast<uint16_t>(inQueueSize_ - bufferFull);
@@ -212,7 +212,7 @@ int BaseDispatcher::ConfigureSoftwareFlow(int bufferFull, int bufferResume, uint
 
 int BaseDispatcher::DisableSoftwareFlow() {
     std::lock_guard guard(dispatcherLock_);
-    DeviceState state = lineState_;
+    DeviceState state = line_.State;
     state.InX = false;
     state.OutX = false;
     return CommonApplyState(state);
@@ -220,7 +220,7 @@ int BaseDispatcher::DisableSoftwareFlow() {
 
 int BaseDispatcher::SetFlowChars(uint8_t xon, uint8_t xoff) {
     std::lock_guard guard(dispatcherLock_);
-    DeviceState state = lineState_;
+    DeviceState state = line_.State;
     state.XonChar = xon;
     state.XoffChar = xoff;
     return CommonApplyState(state);

@@ -18,6 +18,20 @@ struct LineValues {
     bool operator==(const LineValues&) const = default;
 };
 
+// The line state the dispatcher keeps: the device state as last read or written, the
+// levels asked for DTR and RTS and whether flow control owns those lines.
+struct LineControl {
+    platform::DeviceState State;
+    int32_t LastBaud = 115200;  // as last applied
+    bool DtrOn = false;
+    bool DtrFlow = false;
+    bool RtsOn = false;
+    bool RtsFlow = false;
+    bool Rs485 = false;
+    uint16_t UartBase = 0;
+    uint32_t HwFlowOptions = 0;  // as last configured; RTS handshake outlives RS-485 mode
+};
+
 // Parity 5, data bits 9 and stop bits 3 keep the current setting; stop bits 0 is one,
 // other values above 2 are two, and 5 data bits always get one and a half.
 LineValues NormalizeLineSettings(const platform::DeviceState& current, int32_t baud, int parity,

@@ -17,6 +17,9 @@ constexpr int32_t kDispatcherStopTicks = 36;
 // How often a stopping wait repeats its wake-ups, in case one came before the wait.
 constexpr uint32_t kStopPokeMs = 10;
 constexpr uint32_t kWritableSliceMs = 50;
+constexpr uint32_t kComEventMask = platform::kEvRxChar | platform::kEvCts | platform::kEvDsr |
+                                   platform::kEvRlsd | platform::kEvBreak | platform::kEvErr |
+                                   platform::kEvRing;
 
 }  // namespace
 
@@ -35,8 +38,8 @@ bool PosixDispatcher::SizeDeviceQueues(int /*inSize*/, int /*outSize*/) {
 }
 
 int PosixDispatcher::DeviceClose() {
-    if (threadsRunning_) {
-        stopThreads_ = true;
+    if (signals_.ThreadsRunning) {
+        signals_.StopThreads = true;
         // The dispatcher thread is stopped here too unless it is delivering a
         // notification (then it ends by itself once the delivery returns); either way
         // no thread uses the device any more once it is closed below.
@@ -65,19 +68,13 @@ int PosixDispatcher::EscapeLineFunction(int code) {
 
 int PosixDispatcher::PurgeDeviceQueue(int which) {
     if (which == 1) return device_.Purge(true, false);
-    bool outThreadAlive;
-    {
-        std::lock_guard guard(threadsMutex_);
-        outThreadAlive = outThread_ && !outThread_->Finished() && outThread_.get() != DispatcherThread::Current();
-    }
-    if (outThreadAlive) {
-        threadAck_.Reset();
-        flushRequest_.Set();
+    if (threads_.OtherAlive(WorkerThreads::kOutput)) {
+        signals_.ThreadAck.Reset();
+        signals_.FlushRequest.Set();
         device_.CancelWriteWait();
-        threadAck_.Wait(kFlushAckTimeoutMs);
+        signals_.ThreadAck.Wait(kFlushAckTimeoutMs);
         std::lock_guard guard(outputLock_);
-        outHead_ = outTail_ = 0;
-        outFull_ = false;
+        outRing_.Clear();
         ++purgeGeneration_;
     }
     return device_.Purge(false, true);
@@ -90,7 +87,7 @@ uint32_t PosixDispatcher::ReadDeviceErrors(DeviceStatus& status) {
     const int sending = device_.OutQueue();
     status.DriverOutQueue = sending > 0 ? static_cast<uint32_t>(sending) : 0;
     std::lock_guard guard(outputLock_);
-    status.OutQueue = RingCount(outHead_, outTail_, static_cast<uint32_t>(outRing_.size()), outFull_);
+    status.OutQueue = outRing_.Count();
     return status.Flags;
 }
 
@@ -110,14 +107,12 @@ int PosixDispatcher::WriteDeviceState(const platform::DeviceState& state) {
 
 int PosixDispatcher::DeviceWrite(const void* buffer, int count) {
     std::lock_guard guard(outputLock_);
-    const auto size = static_cast<uint32_t>(outRing_.size());
-    const auto n = static_cast<uint32_t>(count);
-    RingCopyIn(outRing_.data(), size, outHead_, static_cast<const uint8_t*>(buffer), n);
-    outHead_ = RingAdvance(outHead_, n, size);
-    if (n > 0 && outHead_ == outTail_) outFull_ = true;
-    outputReady_.Set();
+    outRing_.Put(static_cast<const uint8_t*>(buffer), static_cast<uint32_t>(count));
+    signals_.OutputReady.Set();
     return count;
 }
+
+void PosixDispatcher::StartDeviceWaits() { device_.SetEventMask(kComEventMask); }
 
 int PosixDispatcher::WaitDeviceEvent(uint32_t& mask) { return device_.WaitEvent(mask); }
 
@@ -141,52 +136,43 @@ uint32_t PosixDispatcher::PollDeviceEvents() {
 void PosixDispatcher::StartThreads() {
     {
         std::lock_guard guard(dispatcherLock_);
-        if (threadsRunning_) throw ECommException("Dispatcher already started");
-        threadsRunning_ = true;
-        stopThreads_ = false;
+        if (signals_.ThreadsRunning) throw ECommException("Dispatcher already started");
+        signals_.ThreadsRunning = true;
+        signals_.StopThreads = false;
     }
     JoinFinishedThreads();
     const int signals = device_.ModemStatus();
     lastPolledSignals_ = signals < 0 ? 0 : signals;
 
-    auto start = [this](std::unique_ptr<DispatcherThread>& slot, std::unique_ptr<DispatcherThread> thread) {
-        DispatcherThread* raw = thread.get();
-        {
-            std::lock_guard guard(threadsMutex_);
-            slot = std::move(thread);
-        }
-        raw->Start();
+    WorkerHost& host = *this;
+    auto start = [this](WorkerThreads::Role role, std::unique_ptr<DispatcherThread> thread) {
+        threads_.Start(role, std::move(thread));
         // A thread slow to confirm does not stop the open.
-        threadAck_.Wait(kStartAckTimeoutMs);
+        signals_.ThreadAck.Wait(kStartAckTimeoutMs);
     };
-    start(comThread_, std::make_unique<ComThread>(*this));
-    start(dispThread_, std::make_unique<DispThread>(*this));
-    start(outThread_, std::make_unique<OutThread>(*this));
+    start(WorkerThreads::kCom, std::make_unique<ComThread>(host, signals_));
+    start(WorkerThreads::kDispatcher, std::make_unique<DispThread>(host, signals_));
+    start(WorkerThreads::kOutput, std::make_unique<OutThread>(host, signals_));
 }
 
 void PosixDispatcher::StopIoThreads() {
-    DispatcherThread* out;
-    DispatcherThread* com;
-    {
-        std::lock_guard guard(threadsMutex_);
-        out = outThread_.get();
-        com = comThread_.get();
-    }
-    stopThreads_ = true;
+    DispatcherThread* out = threads_.Get(WorkerThreads::kOutput);
+    DispatcherThread* com = threads_.Get(WorkerThreads::kCom);
+    signals_.StopThreads = true;
     if (out != nullptr && !out->Finished()) {
         auto gone = [out] { return out->Finished(); };
         while (!gone()) {
-            flushRequest_.Set();
+            signals_.FlushRequest.Set();
             device_.CancelWriteWait();
             WaitProcessingMessages(gone, kStopPokeMs);
         }
     }
     if (com != nullptr && !com->Finished()) {
-        threadAck_.Reset();
+        signals_.ThreadAck.Reset();
         auto gone = [com] { return com->Finished(); };
         while (!gone()) {
             device_.SetEventMask(0);
-            cycleDone_.Set();
+            signals_.CycleDone.Set();
             WaitProcessingMessages(gone, kStopPokeMs);
         }
     }
@@ -197,16 +183,12 @@ void PosixDispatcher::StopThreads() {
     // lock to finish its cycle, and it is always waited for to the end.
     {
         std::lock_guard guard(dispatcherLock_);
-        if (!threadsRunning_) return;
-        stopThreads_ = true;
+        if (!signals_.ThreadsRunning) return;
+        signals_.StopThreads = true;
     }
     StopIoThreads();
 
-    DispatcherThread* disp;
-    {
-        std::lock_guard guard(threadsMutex_);
-        disp = dispThread_.get();
-    }
+    DispatcherThread* disp = threads_.Get(WorkerThreads::kDispatcher);
     if (disp != nullptr && disp != DispatcherThread::Current() && !disp->Finished()) {
         auto gone = [disp] { return disp->Finished(); };
         auto waitTicks = [&](int32_t ticks) {
@@ -218,7 +200,7 @@ void PosixDispatcher::StopThreads() {
             return true;
         };
         if (!waitTicks(kDispatcherStopTicks)) {
-            deviceEventReady_.Set();
+            signals_.DeviceEventReady.Set();
             waitTicks(kDispatcherStopTicks);
         }
         // Still there: it is stuck in a handler. It is waited for all the same (with the
@@ -226,10 +208,7 @@ void PosixDispatcher::StopThreads() {
         WaitProcessingMessages(gone, platform::kInfinite);
     }
 
-    deviceEventReady_.Reset();
-    cycleDone_.Reset();
-    outputReady_.Reset();
-    flushRequest_.Reset();
+    signals_.ResetEvents(false);
     if (!IsWorkerThread()) JoinFinishedThreads();
 }
 
@@ -237,43 +216,23 @@ void PosixDispatcher::StopThreads() {
 
 void PosixDispatcher::AdvanceOutTail(uint32_t count, uint32_t generation) {
     std::lock_guard guard(outputLock_);
-    if (generation != purgeGeneration_ || outRing_.empty()) return;
-    outTail_ += count;
-    if (outTail_ >= outRing_.size()) outTail_ = 0;
-    if (outTail_ == outHead_) outTail_ = outHead_ = 0;
-    outFull_ = false;
+    if (generation != purgeGeneration_ || !outRing_.Allocated()) return;
+    outRing_.Consume(count);
+    // Once empty the ring starts again at 0, so that the next block is one piece.
+    if (outRing_.Count() == 0) outRing_.Clear();
 }
 
 void PosixDispatcher::DrainOutput() {
     for (;;) {
         const uint8_t* block;
-        uint32_t length;
+        uint32_t length = 0;
         uint32_t generation;
         {
-            std::lock_guard guard(outputLock_);
-            const auto size = static_cast<uint32_t>(outRing_.size());
-            if (size == 0 || (!outFull_ && outHead_ == outTail_)) return;
-            generation = purgeGeneration_;
-            uint32_t start;
-            if (outTail_ < outHead_) {
-                start = outTail_;
-                length = outHead_ - outTail_;
-            } else if (outHead_ > 0) {
-                // The data wraps: rotate it to the front so one write takes it all.
-                const uint32_t count = RingCount(outHead_, outTail_, size, outFull_);
-                rotateScratch_.assign(outRing_.begin(), outRing_.begin() + outHead_);
-                std::memmove(outRing_.data(), outRing_.data() + outTail_, size - outTail_);
-                std::memcpy(outRing_.data() + (size - outTail_), rotateScratch_.data(), outHead_);
-                outTail_ = 0;
-                outHead_ = count == size ? 0 : count;
-                start = 0;
-                length = count;
-            } else {
-                start = outTail_;
-                length = size - outTail_;
-            }
             // Writers only add behind the head, so the block stays put while written.
-            block = outRing_.data() + start;
+            std::lock_guard guard(outputLock_);
+            block = outRing_.OldestBlock(length);
+            if (block == nullptr) return;
+            generation = purgeGeneration_;
         }
 
         const int written = device_.Write(block, length);
@@ -288,8 +247,8 @@ void PosixDispatcher::DrainOutput() {
         }
         // The driver is full: wait until it takes more, or until a flush is asked for.
         for (;;) {
-            if (flushRequest_.Wait(0)) {
-                threadAck_.Set();
+            if (signals_.FlushRequest.Wait(0)) {
+                signals_.ThreadAck.Set();
                 return;
             }
             const int ready = device_.WaitWritable(kWritableSliceMs);

@@ -42,18 +42,14 @@ public:
     uint32_t PollDeviceEvents() override;
 
 private:
-    friend class ComThread;
-    friend class OutThread;
-
+    void StartDeviceWaits() override;
+    void DrainOutput() override;
     // Ends the com and output threads (they never wait for the GUI thread).
     void StopIoThreads();
-    // Writes the output ring to the device until it is empty or a flush is requested.
-    void DrainOutput();
     void AdvanceOutTail(uint32_t count, uint32_t generation);
 
     platform::SerialDevice device_;
     uint32_t purgeGeneration_ = 0;      // output lock; a purge invalidates a block in flight
-    std::vector<uint8_t> rotateScratch_;  // output thread only
     int lastPolledSignals_ = 0;         // dispatcher thread only
 };
 

@@ -2,8 +2,7 @@
 // ring the status and data triggers, and on every cycle the status and timer
 // triggers. Each pass delivers at most one firing (a data match may bring an
 // availability offer and several data triggers completing on the same byte).
-#include <algorithm>
-#include <utility>
+#include <vector>
 
 #include "comm/dispatcher.h"
 
@@ -18,10 +17,18 @@ constexpr int kFillRoundsPerCycle = 16;
 
 uint32_t BaseDispatcher::UnreadCountThrough(uint64_t at) {
     std::lock_guard guard(inputLock_);
-    const uint32_t held = RingCount(inHead_, inTail_, kInputRingSize, inFull_);
-    const uint64_t tailAt = received_ - held;
+    const uint64_t tailAt = inRing_.TailAt();
     // A byte a reader already took is no longer unread.
-    return at >= tailAt && at < received_ ? static_cast<uint32_t>(at - tailAt + 1) : 0;
+    return at >= tailAt && at < inRing_.Received() ? static_cast<uint32_t>(at - tailAt + 1) : 0;
+}
+
+bool BaseDispatcher::OfferAvailable(uint64_t at, uint32_t count) {
+    recorders_.Log(LogKind::Trigger, LogSubKind::Avail, count);
+    {
+        std::lock_guard guard(dispatcherLock_);
+        triggers_.SetLastAvailAt(at);
+    }
+    return NotifyHandlers(kTriggerAvailMsg, count, 0);
 }
 
 bool BaseDispatcher::ScanDataTriggers() {
@@ -31,13 +38,13 @@ bool BaseDispatcher::ScanDataTriggers() {
     const uint8_t* ring;
     {
         std::lock_guard guard(inputLock_);
-        if (inRing_.empty()) return false;
-        head = inHead_;
-        received = received_;
+        if (!inRing_.Allocated()) return false;
+        head = inRing_.Head();
+        received = inRing_.Received();
         // Only this thread writes ring bytes or reallocates the ring while it runs.
-        ring = inRing_.data();
+        ring = inRing_.Data();
     }
-    std::vector<std::pair<int, int>> fired;
+    std::vector<FiredData> fired;
     // Positions are counted in the received stream, not the ring: a full ring has its
     // head on its tail, and a whole ring's worth may arrive between two offers.
     uint64_t at;
@@ -46,36 +53,9 @@ bool BaseDispatcher::ScanDataTriggers() {
     uint64_t lastAvail;
     {
         std::lock_guard guard(dispatcherLock_);
-        at = scanned_;
-        if (dataTriggers_.empty()) {
-            at = received;
-            scanPos_ = head;
-        }
-        uint32_t pos = scanPos_;
-        for (; at < received; ++at) {
-            const uint8_t c = ring[pos];
-            for (auto& trigger : dataTriggers_) {
-                if (trigger.Length > 0 && !trigger.Matched && MatchTriggerByte(trigger, c)) {
-                    trigger.Matched = 1;
-                    longest = std::max(longest, static_cast<uint32_t>(trigger.Length));
-                }
-            }
-            pos = RingAdvance(pos, 1, kInputRingSize);
-            if (longest > 0) {
-                // Delivered last-registered first.
-                for (auto it = dataTriggers_.rbegin(); it != dataTriggers_.rend(); ++it) {
-                    if (it->Matched) {
-                        it->Matched = 0;
-                        fired.emplace_back(it->Handle, it->Length);
-                    }
-                }
-                break;
-            }
-        }
-        scanPos_ = pos;
-        scanned_ = fired.empty() ? at : at + 1;
-        threshold = availThreshold_;
-        lastAvail = lastAvailAt_;
+        at = triggers_.ScanData(ring, head, received, longest, fired);
+        threshold = triggers_.AvailThreshold();
+        lastAvail = triggers_.LastAvailAt();
     }
 
     if (!fired.empty()) {
@@ -83,19 +63,13 @@ bool BaseDispatcher::ScanDataTriggers() {
         if (threshold != 0 && at != lastAvail) {
             const uint32_t count = UnreadCountThrough(at);
             if (count >= longest && count - longest >= threshold) {
-                const uint32_t offered = count - longest;
-                Log(LogKind::Trigger, LogSubKind::Avail, offered);
-                {
-                    std::lock_guard guard(dispatcherLock_);
-                    lastAvailAt_ = at;
-                }
-                NotifyHandlers(kTriggerAvailMsg, offered, 0);
+                OfferAvailable(at, count - longest);
             }
         }
         bool result = false;
         for (const auto& [handle, length] : fired) {
-            if (closePending_) return false;
-            Log(LogKind::Trigger, LogSubKind::Data, static_cast<uint32_t>(handle));
+            if (signals_.ClosePending) return false;
+            recorders_.Log(LogKind::Trigger, LogSubKind::Data, static_cast<uint32_t>(handle));
             result = NotifyHandlers(kTriggerDataMsg, static_cast<uint32_t>(handle),
                                     static_cast<uint32_t>(length));
         }
@@ -104,108 +78,54 @@ bool BaseDispatcher::ScanDataTriggers() {
 
     if (threshold != 0 && at != lastAvail) {
         const auto unread = static_cast<uint32_t>(BytesAvailable());
-        if (unread >= threshold) {
-            Log(LogKind::Trigger, LogSubKind::Avail, unread);
-            {
-                std::lock_guard guard(dispatcherLock_);
-                lastAvailAt_ = at;
-            }
-            return NotifyHandlers(kTriggerAvailMsg, unread, 0);
-        }
+        if (unread >= threshold) return OfferAvailable(at, unread);
     }
     return false;
 }
 
 bool BaseDispatcher::ScanTimerTriggers() {
-    int handle = 0;
+    int handle;
     {
         std::lock_guard guard(dispatcherLock_);
-        for (auto& trigger : timerTriggers_) {
-            if (trigger.Active && platform::TimerExpired(clock_, trigger.Timer)) {
-                trigger.Active = 0;
-                handle = trigger.Handle;
-                break;
-            }
-        }
+        handle = triggers_.TakeExpiredTimer(clock_);
     }
     if (handle == 0) return false;
-    Log(LogKind::Trigger, LogSubKind::Timer, static_cast<uint32_t>(handle));
+    recorders_.Log(LogKind::Trigger, LogSubKind::Timer, static_cast<uint32_t>(handle));
     return NotifyHandlers(kTriggerTimerMsg, static_cast<uint32_t>(handle), 0);
 }
 
 bool BaseDispatcher::ScanStatusTriggers() {
     {
         std::lock_guard guard(dispatcherLock_);
-        if (statusTriggers_.empty()) return false;
+        if (!triggers_.HasStatusTriggers()) return false;
     }
     // The output lock may not be taken under the dispatcher lock: measure first.
-    const int pending = OutputPending();
-    const int room = outQueueSize_ - pending;
-    const uint32_t errors = errorBits_.load();
-    int handle = 0;
+    StatusInputs inputs;
+    inputs.OutputPending = OutputPending();
+    inputs.OutputRoom = outQueueSize_ - inputs.OutputPending;
+    inputs.ErrorBits = errorBits_.load();
+    int handle;
     uint32_t data = 0;
     {
         std::lock_guard guard(dispatcherLock_);
-        for (auto& trigger : statusTriggers_) {
-            if (!trigger.Armed || trigger.Fired) continue;
-            bool fire = false;
-            switch (trigger.Handle & 7) {
-                case kStatusModem: {
-                    const auto expected = static_cast<uint8_t>(trigger.Value & 0xFF);
-                    const auto mask = static_cast<uint8_t>(trigger.Value >> 8);
-                    fire = ((modemStatus_ ^ expected) & mask) != 0;
-                    break;
-                }
-                case kStatusLine:
-                    if (errors & trigger.Value) {
-                        trigger.Value = static_cast<uint16_t>(errors);
-                        fire = true;
-                    }
-                    break;
-                case kStatusOutBuffFree:
-                    if (room >= trigger.Value) {
-                        fire = true;
-                        data = static_cast<uint32_t>(room);
-                    }
-                    break;
-                case kStatusOutBuffUsed:
-                    if (pending <= trigger.Value) {
-                        fire = true;
-                        data = static_cast<uint32_t>(pending);
-                    }
-                    break;
-                case kStatusOutSent:
-                    fire = outputSent_.exchange(false);
-                    break;
-                default:
-                    break;
-            }
-            if (fire) {
-                trigger.Armed = false;
-                trigger.Fired = true;
-                statusHit_ = true;
-                handle = trigger.Handle;
-                break;
-            }
-        }
+        inputs.ModemStatus = modemStatus_;
+        handle = triggers_.FireStatus(inputs, outputSent_, data);
     }
     if (handle == 0) return false;
-    Log(LogKind::Trigger, LogSubKind::Status, static_cast<uint32_t>(handle));
+    recorders_.Log(LogKind::Trigger, LogSubKind::Status, static_cast<uint32_t>(handle));
     return NotifyHandlers(kTriggerStatusMsg, static_cast<uint32_t>(handle), data);
 }
 
 void BaseDispatcher::ClearStatusFired() {
     std::lock_guard guard(dispatcherLock_);
-    if (!statusHit_) return;
-    for (auto& trigger : statusTriggers_) trigger.Fired = false;
-    statusHit_ = false;
+    triggers_.ClearStatusFired();
 }
 
 void BaseDispatcher::RunDeviceCycle() {
-    auto stopping = [this] { return closePending_.load() || stopThreads_.load(); };
-    const uint32_t mask = lastEventMask_.exchange(0) | PollDeviceEvents();
+    auto stopping = [this] { return signals_.Stopping(); };
+    const uint32_t mask = signals_.EventMask.exchange(0) | PollDeviceEvents();
     constexpr uint32_t kModemEvents =
-        platform::kEvCts | platform::kEvDsr | platform::kEvRlsd | platform::kEvRing | 0x2000;
+        platform::kEvCts | platform::kEvDsr | platform::kEvRlsd | platform::kEvRing | platform::kEvRingTrailingEdge;
     if ((mask & kModemEvents) && !stopping()) {
         RefreshModemStatus();
         if (!inDispatch_) {
@@ -235,16 +155,16 @@ void BaseDispatcher::RunDeviceCycle() {
         if (moved == 0 || InputRingFull()) break;
     }
     ClearStatusFired();
-    cycleDone_.Set();
+    signals_.CycleDone.Set();
 }
 
 void BaseDispatcher::RunTimerCycle() {
-    if (closePending_ || inDispatch_) return;
+    if (signals_.ClosePending || inDispatch_) return;
     {
         std::lock_guard guard(dispatcherLock_);
-        statusHit_ = false;
+        triggers_.ClearStatusHit();
     }
-    auto stopping = [this] { return closePending_.load() || stopThreads_.load(); };
+    auto stopping = [this] { return signals_.Stopping(); };
     bool fired;
     do {
         fired = false;

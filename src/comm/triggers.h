@@ -80,16 +80,4 @@ constexpr uint32_t NotifyDataOf(platform::LParam param) {
     return static_cast<uint32_t>(param) & 0xFFFFu;
 }
 
-// Handle issue: counter * 8 while the counter is below 4096; after that the
-// lowest multiple of 8 up to 4096 that no trigger holds, else 0 (no handle).
-int IssueTriggerHandle(int32_t& counter, const std::vector<TimerTrigger>& timers,
-                       const std::vector<DataTrigger>& datas,
-                       const std::vector<StatusTrigger>& statuses);
-
-// The first counter value whose handle lies above every handle held, so that
-// handles issued after a reinstated snapshot never collide with it.
-int32_t CounterPastHandles(int32_t counter, const std::vector<TimerTrigger>& timers,
-                           const std::vector<DataTrigger>& datas,
-                           const std::vector<StatusTrigger>& statuses);
-
 }  // namespace hydrix::comm

@@ -53,6 +53,8 @@ constexpr uint32_t kEvRlsd = 0x0020;
 constexpr uint32_t kEvBreak = 0x0040;
 constexpr uint32_t kEvErr = 0x0080;
 constexpr uint32_t kEvRing = 0x0100;
+// A ring indication some drivers report as an event of its own; counted as a modem change.
+constexpr uint32_t kEvRingTrailingEdge = 0x2000;
 
 // Line error flags (accumulated by the dispatcher).
 constexpr uint32_t kCeRxOver = 0x01;
@@ -150,6 +152,9 @@ public:
     // changes are taken from the driver's counters when a wait wakes (none on ptys).
     void SetEventMask(uint32_t mask);
     int WaitEvent(uint32_t& events);
+    // Waits (WaitEvent, WaitWritable) blocked in the device's poll just now, so that a test
+    // can end a wait it knows to be pending.
+    int BlockedWaits() const;
 
 private:
     // The byte count of a driver queue (FIONREAD, TIOCOUTQ), or -errno.

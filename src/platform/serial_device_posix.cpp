@@ -61,6 +61,9 @@ int DeviceErrorCode(int err) { return err == EIO || err == ENXIO || err == ENODE
 // ioctls a driver does not have (modem lines on a pseudo-terminal) fail with these.
 bool NotSupported(int err) { return err == ENOTTY || err == EINVAL; }
 
+// A failed ioctl's code: 0 for one the driver does not have, which is no failure.
+int IoctlFailure(int err) { return NotSupported(err) ? 0 : DeviceErrorCode(err); }
+
 void Signal(int eventFd) {
     if (eventFd < 0) return;
     const uint64_t one = 1;
@@ -98,6 +101,7 @@ struct SerialDevice::Impl {
     std::atomic<bool> writeBlocked{false};  // the last write found the driver full
     std::atomic<bool> hungUp{false};
     std::atomic<bool> hangupReported{false};
+    std::atomic<int> blockedWaits{0};
 
     // Bytes in the driver that WaitEvent has already noticed; reads subtract what they
     // take. Held across the read or FIONREAD so that both see the same driver count.
@@ -122,13 +126,29 @@ struct SerialDevice::Impl {
     std::mutex stateMutex;
     DeviceState state;
 
+    // Runs op(fd) with the descriptor held open against Close; closed when there is none.
+    template <typename Op, typename Result = int>
+    Result WithFd(Op op, Result closed = -EBADF) {
+        std::shared_lock lock(fdLock);
+        const int fdNow = fd.load();
+        return fdNow < 0 ? closed : op(fdNow);
+    }
+
+    // The polls that block a wait, counted while they run.
+    int BlockingPoll(pollfd* fds, nfds_t count, int timeoutMs) {
+        blockedWaits.fetch_add(1);
+        const int r = sys::Poll(fds, count, timeoutMs);
+        blockedWaits.fetch_sub(1);
+        return r;
+    }
+
     void MarkHungUp(bool wakeWaiter) {
         if (!hungUp.exchange(true) && wakeWaiter) Signal(wakeFd);
     }
 
     int ModemBits(int fdNow, unsigned long request, int bits) {
         if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, request, &bits); }) < 0) {
-            return NotSupported(errno) ? 0 : DeviceErrorCode(errno);
+            return IoctlFailure(errno);
         }
         return 0;
     }
@@ -180,7 +200,7 @@ struct SerialDevice::Impl {
     // Blocks until the wake descriptor is signalled; 0 or -errno.
     int WaitForWake() {
         pollfd p{wakeFd, POLLIN, 0};
-        if (sys::Poll(&p, 1, -1) < 0) return -errno;
+        if (BlockingPoll(&p, 1, -1) < 0) return -errno;
         Drain(wakeFd);
         return 0;
     }
@@ -319,205 +339,193 @@ const std::string& SerialDevice::LastHolder() const { return impl_->holder; }
 
 int SerialDevice::GetState(DeviceState& state) const {
     Impl& d = *impl_;
-    std::shared_lock lock(d.fdLock);
-    const int fd = d.fd.load();
-    if (fd < 0) return -EBADF;
-    termios t{};
-    if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return DeviceErrorCode(errno);
-    DeviceState result;
-    {
-        std::lock_guard stateLock(d.stateMutex);
-        result = d.state;
-    }
-    TermiosToState(t, result);
-    if (SpeedToBaud(cfgetospeed(&t)) == 0) {
-        uint32_t baud = 0;
-        if (int r = GetActualBaud(fd, baud); r < 0) return DeviceErrorCode(-r);
-        if (baud) result.BaudRate = baud;
-    }
-    state = result;
-    return 0;
+    return d.WithFd([&](int fd) {
+        termios t{};
+        if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return DeviceErrorCode(errno);
+        DeviceState result;
+        {
+            std::lock_guard stateLock(d.stateMutex);
+            result = d.state;
+        }
+        TermiosToState(t, result);
+        if (SpeedToBaud(cfgetospeed(&t)) == 0) {
+            uint32_t baud = 0;
+            if (int r = GetActualBaud(fd, baud); r < 0) return DeviceErrorCode(-r);
+            if (baud) result.BaudRate = baud;
+        }
+        state = result;
+        return 0;
+    });
 }
 
 int SerialDevice::SetState(const DeviceState& state) {
     Impl& d = *impl_;
-    std::shared_lock lock(d.fdLock);
-    const int fd = d.fd.load();
-    if (fd < 0) return -EBADF;
-    std::lock_guard stateLock(d.stateMutex);
-    termios t{};
-    if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return DeviceErrorCode(errno);
-    const int baudKind = StateToTermios(state, t);
-    if (baudKind < 0) return baudKind;
-    if (sys::Call(Op::TcSetAttr, [&] { return ::tcsetattr(fd, TCSANOW, &t); }) < 0) return DeviceErrorCode(errno);
-    if (baudKind == kCustomBaud) {
-        if (int r = SetCustomBaud(fd, state.BaudRate); r < 0) return DeviceErrorCode(-r);
-    }
-    d.state = state;
-    const bool rtsToggle = state.RtsControl == DeviceState::RtsToggle;
-    if (rtsToggle || d.rs485 == Rs485Kind::On) {
-        if (int r = d.ApplyRs485(fd, rtsToggle); r < 0) return r;
-    }
+    return d.WithFd([&](int fd) {
+        std::lock_guard stateLock(d.stateMutex);
+        termios t{};
+        if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return DeviceErrorCode(errno);
+        const int baudKind = StateToTermios(state, t);
+        if (baudKind < 0) return baudKind;
+        if (sys::Call(Op::TcSetAttr, [&] { return ::tcsetattr(fd, TCSANOW, &t); }) < 0) return DeviceErrorCode(errno);
+        if (baudKind == kCustomBaud) {
+            if (int r = SetCustomBaud(fd, state.BaudRate); r < 0) return DeviceErrorCode(-r);
+        }
+        d.state = state;
+        const bool rtsToggle = state.RtsControl == DeviceState::RtsToggle;
+        if (rtsToggle || d.rs485 == Rs485Kind::On) {
+            if (int r = d.ApplyRs485(fd, rtsToggle); r < 0) return r;
+        }
 
-    // Enabled or disabled lines take their level now; handshake and toggle modes are the
-    // driver's.
-    int r = 0;
-    if (state.DtrControl == DeviceState::DtrEnable) r = d.ModemBits(fd, TIOCMBIS, TIOCM_DTR);
-    if (state.DtrControl == DeviceState::DtrDisable) r = d.ModemBits(fd, TIOCMBIC, TIOCM_DTR);
-    if (r < 0) return r;
-    if (state.RtsControl == DeviceState::RtsEnable) r = d.ModemBits(fd, TIOCMBIS, TIOCM_RTS);
-    if (state.RtsControl == DeviceState::RtsDisable) r = d.ModemBits(fd, TIOCMBIC, TIOCM_RTS);
-    return r;
+        // Enabled or disabled lines take their level now; handshake and toggle modes are the
+        // driver's.
+        int r = 0;
+        if (state.DtrControl == DeviceState::DtrEnable) r = d.ModemBits(fd, TIOCMBIS, TIOCM_DTR);
+        if (state.DtrControl == DeviceState::DtrDisable) r = d.ModemBits(fd, TIOCMBIC, TIOCM_DTR);
+        if (r < 0) return r;
+        if (state.RtsControl == DeviceState::RtsEnable) r = d.ModemBits(fd, TIOCMBIS, TIOCM_RTS);
+        if (state.RtsControl == DeviceState::RtsDisable) r = d.ModemBits(fd, TIOCMBIC, TIOCM_RTS);
+        return r;
+    });
 }
 
 int SerialDevice::Read(void* buffer, size_t count) {
     Impl& d = *impl_;
-    std::shared_lock lock(d.fdLock);
-    const int fd = d.fd.load();
-    if (fd < 0) return -EBADF;
-    if (count == 0) return 0;
-    if (count > INT_MAX) count = INT_MAX;
-    std::lock_guard rxLock(d.rxMutex);
-    const ssize_t n = sys::Call(Op::Read, [&] { return ::read(fd, buffer, count); });
-    if (n > 0) {
-        const bool tookOld = d.rxSeen > 0;
-        d.rxSeen = n >= d.rxSeen ? 0 : d.rxSeen - static_cast<int>(n);
-        if (tookOld && d.parkedOnOld.exchange(false)) Signal(d.wakeFd);
-        return static_cast<int>(n);
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
-    // A tty reads end-of-file only after a hang-up (pseudo-terminal master closed).
-    if (n == 0 || errno == EIO) {
-        d.MarkHungUp(true);
-        return -EIO;
-    }
-    return -errno;
+    return d.WithFd([&](int fd) {
+        if (count == 0) return 0;
+        if (count > INT_MAX) count = INT_MAX;
+        std::lock_guard rxLock(d.rxMutex);
+        const ssize_t n = sys::Call(Op::Read, [&] { return ::read(fd, buffer, count); });
+        if (n > 0) {
+            const bool tookOld = d.rxSeen > 0;
+            d.rxSeen = n >= d.rxSeen ? 0 : d.rxSeen - static_cast<int>(n);
+            if (tookOld && d.parkedOnOld.exchange(false)) Signal(d.wakeFd);
+            return static_cast<int>(n);
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+        // A tty reads end-of-file only after a hang-up (pseudo-terminal master closed).
+        if (n == 0 || errno == EIO) {
+            d.MarkHungUp(true);
+            return -EIO;
+        }
+        return -errno;
+    });
 }
 
 int SerialDevice::Write(const void* buffer, size_t count) {
     Impl& d = *impl_;
-    std::shared_lock lock(d.fdLock);
-    const int fd = d.fd.load();
-    if (fd < 0) return -EBADF;
-    if (count == 0) return 0;
-    if (count > INT_MAX) count = INT_MAX;
-    const ssize_t n = sys::Call(Op::Write, [&] { return ::write(fd, buffer, count); });
-    if (n >= 0) {
-        d.writeBlocked = false;
-        return static_cast<int>(n);
-    }
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        d.writeBlocked = true;
-        return 0;
-    }
-    if (errno == EIO) d.MarkHungUp(true);
-    return -errno;
+    return d.WithFd([&](int fd) {
+        if (count == 0) return 0;
+        if (count > INT_MAX) count = INT_MAX;
+        const ssize_t n = sys::Call(Op::Write, [&] { return ::write(fd, buffer, count); });
+        if (n >= 0) {
+            d.writeBlocked = false;
+            return static_cast<int>(n);
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            d.writeBlocked = true;
+            return 0;
+        }
+        if (errno == EIO) d.MarkHungUp(true);
+        return -errno;
+    });
 }
 
 int SerialDevice::WaitWritable(uint32_t timeoutMs) {
     Impl& d = *impl_;
-    std::shared_lock lock(d.fdLock);
-    const int fd = d.fd.load();
-    if (fd < 0) return -EBADF;
-    if (d.closing) return 0;
-    pollfd p[2] = {{d.writeCancelFd, POLLIN, 0}, {fd, POLLOUT, 0}};
-    const int timeout = timeoutMs > static_cast<uint32_t>(INT_MAX) ? -1 : static_cast<int>(timeoutMs);
-    int r = sys::Poll(p, 2, 0);
-    const bool atOnce = r > 0;
-    if (r == 0) r = sys::Poll(p, 2, timeout);
-    if (r < 0) return -errno;
-    if (p[0].revents & POLLIN) {
-        Drain(d.writeCancelFd);
-        return 0;
-    }
-    if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        d.MarkHungUp(true);
-        return -EIO;
-    }
-    if (!(p[1].revents & POLLOUT)) return 0;
-    // A pseudo-terminal reports POLLOUT while its writes still fail with EAGAIN. Writable
-    // at once right after a refused write is taken as that, and answered only after a short
-    // pause, so that a writer whose far end reads nothing does not spin.
-    if (atOnce && d.writeBlocked) {
-        pollfd cancel{d.writeCancelFd, POLLIN, 0};
-        const int pause = timeout < 0 ? kRecheckMs : std::min(timeout, kRecheckMs);
-        if (sys::Poll(&cancel, 1, pause) < 0) return -errno;
-        if (cancel.revents & POLLIN) {
+    return d.WithFd([&](int fd) {
+        if (d.closing) return 0;
+        pollfd p[2] = {{d.writeCancelFd, POLLIN, 0}, {fd, POLLOUT, 0}};
+        const int timeout = timeoutMs > static_cast<uint32_t>(INT_MAX) ? -1 : static_cast<int>(timeoutMs);
+        int r = sys::Poll(p, 2, 0);
+        const bool atOnce = r > 0;
+        if (r == 0) r = d.BlockingPoll(p, 2, timeout);
+        if (r < 0) return -errno;
+        if (p[0].revents & POLLIN) {
             Drain(d.writeCancelFd);
             return 0;
         }
-    }
-    return 1;
+        if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            d.MarkHungUp(true);
+            return -EIO;
+        }
+        if (!(p[1].revents & POLLOUT)) return 0;
+        // A pseudo-terminal reports POLLOUT while its writes still fail with EAGAIN. Writable
+        // at once right after a refused write is taken as that, and answered only after a short
+        // pause, so that a writer whose far end reads nothing does not spin.
+        if (atOnce && d.writeBlocked) {
+            pollfd cancel{d.writeCancelFd, POLLIN, 0};
+            const int pause = timeout < 0 ? kRecheckMs : std::min(timeout, kRecheckMs);
+            if (sys::Poll(&cancel, 1, pause) < 0) return -errno;
+            if (cancel.revents & POLLIN) {
+                Drain(d.writeCancelFd);
+                return 0;
+            }
+        }
+        return 1;
+    });
 }
 
 void SerialDevice::CancelWriteWait() { Signal(impl_->writeCancelFd); }
 
 int SerialDevice::EscapeFunction(int code) {
     Impl& d = *impl_;
-    std::shared_lock lock(d.fdLock);
-    const int fd = d.fd.load();
-    if (fd < 0) return -EBADF;
-    switch (code) {
-        case kSetRts: return d.ModemBits(fd, TIOCMBIS, TIOCM_RTS);
-        case kClrRts: return d.ModemBits(fd, TIOCMBIC, TIOCM_RTS);
-        case kSetDtr: return d.ModemBits(fd, TIOCMBIS, TIOCM_DTR);
-        case kClrDtr: return d.ModemBits(fd, TIOCMBIC, TIOCM_DTR);
-        default: return -EINVAL;
-    }
+    return d.WithFd([&](int fd) {
+        switch (code) {
+            case kSetRts: return d.ModemBits(fd, TIOCMBIS, TIOCM_RTS);
+            case kClrRts: return d.ModemBits(fd, TIOCMBIC, TIOCM_RTS);
+            case kSetDtr: return d.ModemBits(fd, TIOCMBIS, TIOCM_DTR);
+            case kClrDtr: return d.ModemBits(fd, TIOCMBIC, TIOCM_DTR);
+            default: return -EINVAL;
+        }
+    });
 }
 
 int SerialDevice::ModemStatus() const {
     Impl& d = *impl_;
-    std::shared_lock lock(d.fdLock);
-    const int fd = d.fd.load();
-    if (fd < 0) return -EBADF;
-    // Asked on every dispatcher cycle: a driver without modem lines is not asked again.
-    if (d.noModemLines) return 0;
-    int bits = 0;
-    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCMGET, &bits); }) < 0) {
-        if (errno == ENOTTY) d.noModemLines = true;
-        return NotSupported(errno) ? 0 : DeviceErrorCode(errno);
-    }
-    int status = 0;
-    if (bits & TIOCM_CTS) status |= kModemCts;
-    if (bits & TIOCM_DSR) status |= kModemDsr;
-    if (bits & TIOCM_RI) status |= kModemRing;
-    if (bits & TIOCM_CD) status |= kModemDcd;
-    return status;
+    return d.WithFd([&](int fd) {
+        // Asked on every dispatcher cycle: a driver without modem lines is not asked again.
+        if (d.noModemLines) return 0;
+        int bits = 0;
+        if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCMGET, &bits); }) < 0) {
+            if (errno == ENOTTY) d.noModemLines = true;
+            return IoctlFailure(errno);
+        }
+        int status = 0;
+        if (bits & TIOCM_CTS) status |= kModemCts;
+        if (bits & TIOCM_DSR) status |= kModemDsr;
+        if (bits & TIOCM_RI) status |= kModemRing;
+        if (bits & TIOCM_CD) status |= kModemDcd;
+        return status;
+    });
 }
 
 int SerialDevice::SetBreak(bool on) {
-    Impl& d = *impl_;
-    std::shared_lock lock(d.fdLock);
-    const int fd = d.fd.load();
-    if (fd < 0) return -EBADF;
-    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, on ? TIOCSBRK : TIOCCBRK); }) < 0) {
-        return NotSupported(errno) ? 0 : DeviceErrorCode(errno);
-    }
-    return 0;
+    return impl_->WithFd([&](int fd) {
+        if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, on ? TIOCSBRK : TIOCCBRK); }) < 0) {
+            return IoctlFailure(errno);
+        }
+        return 0;
+    });
 }
 
 int SerialDevice::Purge(bool input, bool output) {
     Impl& d = *impl_;
-    std::shared_lock lock(d.fdLock);
-    const int fd = d.fd.load();
-    if (fd < 0) return -EBADF;
-    if (!input && !output) return 0;
-    const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
-    std::lock_guard rxLock(d.rxMutex);
-    if (sys::Call(Op::TcFlush, [&] { return ::tcflush(fd, which); }) < 0) return DeviceErrorCode(errno);
-    if (input) d.rxSeen = 0;
-    return 0;
+    return d.WithFd([&](int fd) {
+        if (!input && !output) return 0;
+        const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+        std::lock_guard rxLock(d.rxMutex);
+        if (sys::Call(Op::TcFlush, [&] { return ::tcflush(fd, which); }) < 0) return DeviceErrorCode(errno);
+        if (input) d.rxSeen = 0;
+        return 0;
+    });
 }
 
 int SerialDevice::QueueCount(unsigned long request) const {
-    Impl& d = *impl_;
-    std::shared_lock lock(d.fdLock);
-    const int fd = d.fd.load();
-    if (fd < 0) return -EBADF;
-    int count = 0;
-    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, request, &count); }) < 0) return DeviceErrorCode(errno);
-    return count;
+    return impl_->WithFd([&](int fd) {
+        int count = 0;
+        if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, request, &count); }) < 0) return DeviceErrorCode(errno);
+        return count;
+    });
 }
 
 int SerialDevice::InQueue() const { return QueueCount(FIONREAD); }
@@ -526,23 +534,24 @@ int SerialDevice::OutQueue() const { return QueueCount(TIOCOUTQ); }
 
 bool SerialDevice::HungUp() const { return impl_->hungUp.load(); }
 
+int SerialDevice::BlockedWaits() const { return impl_->blockedWaits.load(); }
+
 uint32_t SerialDevice::TakeLineErrors() {
     Impl& d = *impl_;
-    std::shared_lock lock(d.fdLock);
-    const int fd = d.fd.load();
-    if (fd < 0) return 0;
-    std::lock_guard countLock(d.countMutex);
-    serial_icounter_struct now{};
-    if (!d.haveCounters || !d.ReadCounters(fd, now)) return 0;
-    const serial_icounter_struct& was = d.errorCounts;
-    uint32_t errors = 0;
-    if (now.buf_overrun != was.buf_overrun) errors |= kCeRxOver;
-    if (now.overrun != was.overrun) errors |= kCeOverrun;
-    if (now.parity != was.parity) errors |= kCeRxParity;
-    if (now.frame != was.frame) errors |= kCeFrame;
-    if (now.brk != was.brk) errors |= kCeBreak;
-    d.errorCounts = now;
-    return errors;
+    return d.WithFd([&](int fd) -> uint32_t {
+        std::lock_guard countLock(d.countMutex);
+        serial_icounter_struct now{};
+        if (!d.haveCounters || !d.ReadCounters(fd, now)) return 0;
+        const serial_icounter_struct& was = d.errorCounts;
+        uint32_t errors = 0;
+        if (now.buf_overrun != was.buf_overrun) errors |= kCeRxOver;
+        if (now.overrun != was.overrun) errors |= kCeOverrun;
+        if (now.parity != was.parity) errors |= kCeRxParity;
+        if (now.frame != was.frame) errors |= kCeFrame;
+        if (now.brk != was.brk) errors |= kCeBreak;
+        d.errorCounts = now;
+        return errors;
+    }, 0u);
 }
 
 void SerialDevice::SetEventMask(uint32_t mask) {
@@ -555,57 +564,56 @@ void SerialDevice::SetEventMask(uint32_t mask) {
 int SerialDevice::WaitEvent(uint32_t& events) {
     events = 0;
     Impl& d = *impl_;
-    std::shared_lock lock(d.fdLock);
-    const int fd = d.fd.load();
-    if (fd < 0) return -EBADF;
-    // Mask changes from here on count. A stale signal left by an earlier wait costs one
-    // more pass of the loop, so the wake descriptor is drained only when poll reports it.
-    const uint64_t generation = d.generation.load();
-    for (;;) {
-        if (d.closing || d.generation.load() != generation) return 0;
-        const uint32_t mask = d.mask.load();
-        if (mask == 0) return 0;
+    return d.WithFd([&](int fd) {
+        // Mask changes from here on count. A stale signal left by an earlier wait costs one
+        // more pass of the loop, so the wake descriptor is drained only when poll reports it.
+        const uint64_t generation = d.generation.load();
+        for (;;) {
+            if (d.closing || d.generation.load() != generation) return 0;
+            const uint32_t mask = d.mask.load();
+            if (mask == 0) return 0;
 
-        if (d.hungUp) {
-            if (!d.hangupReported.exchange(true) && (mask & kEvErr)) {
-                events = kEvErr;
-                return static_cast<int>(events);
-            }
-            // Nothing more will come from this line: sleep until the wait is ended.
-            if (int r = d.WaitForWake(); r < 0) return r;
-            continue;
-        }
-
-        uint32_t found = 0;
-        bool oldBytesWaiting = false;
-        {
-            std::lock_guard rxLock(d.rxMutex);
-            int count = 0;
-            if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, FIONREAD, &count); }) < 0) {
-                if (errno != EIO) return -errno;
-                d.MarkHungUp(false);
+            if (d.hungUp) {
+                if (!d.hangupReported.exchange(true) && (mask & kEvErr)) {
+                    events = kEvErr;
+                    return static_cast<int>(events);
+                }
+                // Nothing more will come from this line: sleep until the wait is ended.
+                if (int r = d.WaitForWake(); r < 0) return r;
                 continue;
             }
-            if (count > d.rxSeen) found |= kEvRxChar;
-            d.rxSeen = count;
-            oldBytesWaiting = count > 0 && !(found & kEvRxChar);
-            d.parkedOnOld = oldBytesWaiting;
-        }
-        found |= d.CounterEvents(fd);
-        found &= mask;
-        if (found) {
-            d.parkedOnOld = false;
-            events = found;
-            return static_cast<int>(events);
-        }
 
-        // Unread bytes keep POLLIN set, so then only hang-ups are polled for (they are
-        // reported whatever the requested events) and the count is re-checked shortly.
-        pollfd p[2] = {{d.wakeFd, POLLIN, 0}, {fd, static_cast<short>(oldBytesWaiting ? 0 : POLLIN), 0}};
-        if (sys::Poll(p, 2, oldBytesWaiting ? kRecheckMs : -1) < 0) return -errno;
-        if (p[0].revents & POLLIN) Drain(d.wakeFd);
-        if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) d.MarkHungUp(false);
-    }
+            uint32_t found = 0;
+            bool oldBytesWaiting = false;
+            {
+                std::lock_guard rxLock(d.rxMutex);
+                int count = 0;
+                if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, FIONREAD, &count); }) < 0) {
+                    if (errno != EIO) return -errno;
+                    d.MarkHungUp(false);
+                    continue;
+                }
+                if (count > d.rxSeen) found |= kEvRxChar;
+                d.rxSeen = count;
+                oldBytesWaiting = count > 0 && !(found & kEvRxChar);
+                d.parkedOnOld = oldBytesWaiting;
+            }
+            found |= d.CounterEvents(fd);
+            found &= mask;
+            if (found) {
+                d.parkedOnOld = false;
+                events = found;
+                return static_cast<int>(events);
+            }
+
+            // Unread bytes keep POLLIN set, so then only hang-ups are polled for (they are
+            // reported whatever the requested events) and the count is re-checked shortly.
+            pollfd p[2] = {{d.wakeFd, POLLIN, 0}, {fd, static_cast<short>(oldBytesWaiting ? 0 : POLLIN), 0}};
+            if (d.BlockingPoll(p, 2, oldBytesWaiting ? kRecheckMs : -1) < 0) return -errno;
+            if (p[0].revents & POLLIN) Drain(d.wakeFd);
+            if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) d.MarkHungUp(false);
+        }
+    });
 }
 
 }  // namespace hydrix::platform

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "terminal/terminal_control_scope.h"
+#include "platform/scope_exit.h"
 #include "terminal/tty_emulator.h"
 
 namespace hydrix::terminal {

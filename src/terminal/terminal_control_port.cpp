@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "comm/triggers.h"
+#include "platform/scope_exit.h"
 #include "terminal/terminal_control.h"
-#include "terminal/terminal_control_scope.h"
 
 namespace hydrix::terminal {
 

@@ -35,17 +35,14 @@ public:
     // What the output ring holds, taken out as the output thread would send it.
     std::string DrainOutputRing() {
         std::lock_guard guard(outputLock_);
-        const auto size = static_cast<uint32_t>(outRing_.size());
-        const uint32_t count = RingCount(outHead_, outTail_, size, outFull_);
-        std::string out(count, '\0');
-        if (count > 0) RingCopyOut(outRing_.data(), size, outTail_, reinterpret_cast<uint8_t*>(out.data()), count);
-        outHead_ = outTail_ = 0;
-        outFull_ = false;
+        std::string out(outRing_.Count(), '\0');
+        outRing_.Peek(0, reinterpret_cast<uint8_t*>(out.data()), outRing_.Count());
+        outRing_.Clear();
         return out;
     }
     bool OutputRingFull() {
         std::lock_guard guard(outputLock_);
-        return outFull_;
+        return outRing_.Full();
     }
 
     int EscapeLineFunction(int code) override {
@@ -64,7 +61,7 @@ public:
         status.DriverOutQueue = driverOutQueue;
         driverOutQueue -= std::min(driverOutQueue, driverSentPerLook);
         std::lock_guard guard(outputLock_);
-        status.OutQueue = RingCount(outHead_, outTail_, static_cast<uint32_t>(outRing_.size()), outFull_);
+        status.OutQueue = outRing_.Count();
         return status.Flags;
     }
     void NoteReadFailure(int) override {}
@@ -86,10 +83,7 @@ public:
     }
     int DeviceWrite(const void* buffer, int count) override {
         std::lock_guard guard(outputLock_);
-        const auto size = static_cast<uint32_t>(outRing_.size());
-        RingCopyIn(outRing_.data(), size, outHead_, static_cast<const uint8_t*>(buffer), static_cast<uint32_t>(count));
-        outHead_ = RingAdvance(outHead_, static_cast<uint32_t>(count), size);
-        if (outHead_ == outTail_) outFull_ = true;
+        outRing_.Put(static_cast<const uint8_t*>(buffer), static_cast<uint32_t>(count));
         return count;
     }
     int WaitDeviceEvent(uint32_t& mask) override {
@@ -99,6 +93,8 @@ public:
     bool SizeDeviceQueues(int, int) override { return true; }
     void StartThreads() override {}
     void StopThreads() override {}
+    void StartDeviceWaits() override {}
+    void DrainOutput() override {}
     int DeviceOpen(const std::string&, int, int) override { return openResult; }
     int DeviceClose() override { return 0; }
     int ReadModemStatus() override { return modemSignals; }

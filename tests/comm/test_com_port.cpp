@@ -518,7 +518,7 @@ TEST_F(ComPortTest, TracingStatesWhileClosedAndTheTraceWrittenOnClose) {
     port.SetTraceName(traceFile);
     port.SetTracing(TraceLogState::tlOn);
     port.SetOpen(true);
-    EXPECT_TRUE(port.Dispatcher()->Tracing());
+    EXPECT_TRUE(port.Dispatcher()->Recorders().Tracing());
     port.SendString("AB");
     EXPECT_EQ(pty_.ReadMaster(2), "AB");
     port.SetTracing(TraceLogState::tlPause);

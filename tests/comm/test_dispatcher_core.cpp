@@ -14,6 +14,7 @@
 #include "comm/ring.h"
 #include "fake_dispatcher.h"
 #include "platform/message_loop.h"
+#include "stepping_clock.h"
 
 namespace hydrix::comm {
 namespace {
@@ -39,6 +40,17 @@ struct Recorder {
     }
 };
 
+// A full ring of four bytes whose oldest byte sits at position 2, so that text wraps.
+Ring WrappedRing(const std::string& text) {
+    Ring ring;
+    ring.Allocate(4);
+    const uint8_t skip[2] = {};
+    ring.Put(skip, 2);
+    ring.Consume(2);
+    ring.Put(reinterpret_cast<const uint8_t*>(text.data()), 4);
+    return ring;
+}
+
 TEST(Ring, CountCoversEveryHeadTailRelation) {
     struct Row {
         uint32_t head, tail;
@@ -50,10 +62,18 @@ TEST(Ring, CountCoversEveryHeadTailRelation) {
         EXPECT_EQ(RingCount(r.head, r.tail, 10, r.full), r.count) << r.head << "," << r.tail;
     }
     EXPECT_EQ(RingAdvance(9, 1, 10), 0u);
-    uint8_t ring[4] = {'c', 'd', 'a', 'b'};
+    Ring ring = WrappedRing("abcd");
     uint8_t out[4];
-    RingCopyOut(ring, 4, 2, out, 4);
+    ring.Peek(0, out, 4);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 4), "abcd");
+}
+
+TEST(Ring, WrappedBytesAreRotatedIntoOneBlockForTheWrite) {
+    Ring ring = WrappedRing("abcd");
+    uint32_t length = 0;
+    const uint8_t* block = ring.OldestBlock(length);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(block), length), "abcd");
 }
 
 TEST(DispatcherCore, OpenFailureIsReturnedAndLeavesNothingOpen) {
@@ -253,16 +273,13 @@ TEST(DispatcherCore, Rs485ModeReachesTheDeviceAtOnce) {
 }
 
 TEST(DispatcherCore, LineBreakIsSetForItsTicksAndCleared) {
-    platform::ManualClock clock(1000 * 55);
+    hydrix::test::SteppingClock clock(1000 * 55);
     FakeDispatcher d(clock);
     ASSERT_EQ(d.Open(), 0);
     d.escapes.clear();
-    std::thread advance([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        clock.Advance(55 * 10);
-    });
+    // A tick per look: the hold ends without the test moving the clock from another thread.
+    clock.Start(platform::kMsPerTick);
     EXPECT_EQ(d.SendLineBreak(5, false), 0);
-    advance.join();
     EXPECT_EQ(d.escapes, (std::vector<int>{kSetBreak, kClrBreak}));
 }
 
@@ -455,11 +472,11 @@ TEST(Delivery, WindowHandlersGetNotificationsOnlyWhenThePortWantsThem) {
     ASSERT_EQ(d.Open(), 0);
     const int h = d.NewDataTrigger("OK", true, 2);
     d.AttachWindowHandler(w);
-    d.SetHandlerFlags(2);  // the port has no trigger events
+    d.SetHandlerFlags(HandlerFlagsMode::kNoPortEvents);
     EXPECT_FALSE(d.HandlersNeedService()) << "its own window alone needs no service";
     d.ReceiveAndCycle("ok");
     EXPECT_TRUE(seen.empty());
-    d.SetHandlerFlags(1);
+    d.SetHandlerFlags(HandlerFlagsMode::kPortEvents);
     EXPECT_TRUE(d.HandlersNeedService());
     d.ReceiveAndCycle("OK");
     ASSERT_EQ(seen.size(), 1u);
@@ -559,18 +576,18 @@ TEST(DispatcherRecorders, WritesReadsAndTriggersAreTracedAndLogged) {
     FakeDispatcher d;
     d.SetDeviceName("COM3");
     ASSERT_EQ(d.Open(), 0);
-    ASSERT_EQ(d.TraceStart(100), 0);
-    ASSERT_EQ(d.LogStart(10000), 0);
-    EXPECT_EQ(d.TraceStart(4000001), ecBadArgument);
+    ASSERT_EQ(d.Recorders().TraceStart(100), 0);
+    ASSERT_EQ(d.Recorders().LogStart(10000), 0);
+    EXPECT_EQ(d.Recorders().TraceStart(4000001), ecBadArgument);
     d.NewDataTrigger("OK", false, 2);
     d.QueueBytes("CR1\r", 4);
     d.ReceiveAndCycle("OK\r\n");
     char buf[4];
     ASSERT_EQ(d.ReadBytes(buf, 4), 4);
-    ASSERT_EQ(d.TraceWrite((dir / "t.trc").string(), false, false, false), 0);
-    ASSERT_EQ(d.LogWrite((dir / "l.log").string(), false, false, true), 0);
-    EXPECT_FALSE(d.Tracing());
-    EXPECT_FALSE(d.Logging());
+    ASSERT_EQ(d.Recorders().TraceWrite((dir / "t.trc").string(), false, false, false), 0);
+    ASSERT_EQ(d.Recorders().LogWrite((dir / "l.log").string(), false, false, true), 0);
+    EXPECT_FALSE(d.Recorders().Tracing());
+    EXPECT_FALSE(d.Recorders().Logging());
 
     auto slurp = [](const fs::path& p) {
         std::ifstream in(p);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -17,6 +18,7 @@
 #include "platform/dialogs.h"
 #include "platform/message_loop.h"
 #include "pty_helper.h"
+#include "stepping_clock.h"
 #include "capturing_ui.h"
 
 namespace hydrix::comm {
@@ -81,7 +83,9 @@ TEST_P(BothWays, MegabyteEachWayArrivesWholeAndInOrder) {
     std::thread reader([&] { atMaster = pty_.ReadMaster(size, 60000); });
 
     size_t queued = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (queued < size) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the output ring never made room";
         const int room = d->OutputRoom();
         if (room <= 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -120,7 +124,7 @@ TEST_F(PtyDispatcher, DataTriggerReachesAWindowOnTheGuiThread) {
     auto d = Open();
     const int prompt = d->NewDataTrigger(">", false, 1);
     d->AttachWindowHandler(window);
-    d->SetHandlerFlags(1);
+    d->SetHandlerFlags(HandlerFlagsMode::kPortEvents);
     ASSERT_TRUE(pty_.WriteMaster("PS3 ok\r\n>"));
     ASSERT_TRUE(PumpUntil([&] {
         return std::any_of(seen.begin(), seen.end(), [](const Seen& s) { return s.msg == kTriggerDataMsg; });
@@ -189,7 +193,7 @@ TEST_F(PtyDispatcher, CloseFromInsideANotificationIsFinishedByTheDispatcherThrea
     d = Open();
     d->NewDataTrigger("bye", false, 3);
     d->AttachWindowHandler(window);
-    d->SetHandlerFlags(1);
+    d->SetHandlerFlags(HandlerFlagsMode::kPortEvents);
     ASSERT_TRUE(pty_.WriteMaster("good bye"));
     ASSERT_TRUE(PumpUntil([&] { return pendingSeen; }));
     EXPECT_TRUE(threadsStillRunning);
@@ -245,29 +249,37 @@ TEST_F(PtyDispatcher, AWorkerEndedByAnExceptionIsReportedAndCloseDoesNotHang) {
 }
 
 TEST_F(PtyDispatcher, AStuckDispatcherThreadIsWaitedForAndCanTakeTheLock) {
-    platform::ManualClock clock(1000 * 55);
+    test::SteppingClock clock(1000 * 55);
     auto d = Open(115200, 4096, clock);
     std::atomic<bool> entered{false}, release{false}, finished{false};
     d->NewDataTrigger("!", false, 1);
     d->AttachMethodHandler(&entered, [&](uint32_t msg, uint32_t, int32_t) {
         if (msg != kTriggerDataMsg) return;
         entered = true;
-        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        release.wait(false);
         d->NewTimerTrigger();  // needs the dispatcher lock
         finished = true;
     });
     ASSERT_TRUE(pty_.WriteMaster("!"));
     ASSERT_TRUE(PumpUntil([&] { return entered.load(); }));
+    // Each look at the clock is past a bounded wait of the stop.
+    clock.Start(100 * platform::kMsPerTick);
+    std::atomic<bool> bothWaitsRanOut{false};
     std::thread helper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        clock.Advance(200 * 55);  // both waits of the stop run out
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        // Two looks at the clock for each of the stop's bounded waits; then it waits on.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (clock.Looks() < 4 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        bothWaitsRanOut = clock.Looks() >= 4;
         release = true;
+        release.notify_all();
     });
     d->StopThreads();
     EXPECT_TRUE(finished) << "StopThreads returned while the thread still ran";
-    EXPECT_FALSE(d->ThreadsRunning());
     helper.join();
+    EXPECT_TRUE(bothWaitsRanOut) << "the stop did not wait out its bounded waits";
+    EXPECT_FALSE(d->ThreadsRunning());
     d.reset();
 }
 

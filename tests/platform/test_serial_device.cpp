@@ -242,7 +242,7 @@ TEST_F(SerialDeviceTest, WriteNeverBlocksAndWaitWritableCanBeCancelled) {
     EXPECT_EQ(device.WaitWritable(20), 0);
 
     auto wait = std::async(std::launch::async, [&] { return device.WaitWritable(60000); });
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(Eventually([&] { return device.BlockedWaits() == 1; })) << "the wait never blocked";
     device.CancelWriteWait();
     ASSERT_EQ(wait.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(wait.get(), 0);
@@ -273,7 +273,7 @@ TEST_F(SerialDeviceTest, WriterFacingARefusingDriverDoesNotSpin) {
             if (device.WaitWritable(60000) == 0) return 0;
         }
     });
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(Eventually([&] { return rounds.load() > 0; })) << "the writer never ran";
     const int before = rounds.load();
     std::this_thread::sleep_for(300ms);
     EXPECT_LT(rounds.load() - before, 100) << "the writer spins on a refusing driver";
@@ -325,7 +325,7 @@ TEST_F(SerialDeviceTest, MaskZeroEndsWaitFromAnotherThread) {
     ASSERT_EQ(device.Open(pty_.SlavePath()), 0);
     device.SetEventMask(kEvRxChar | kEvErr);
     EventWaiter waiter(device);
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(Eventually([&] { return device.BlockedWaits() == 1; })) << "the wait never blocked";
     EXPECT_TRUE(waiter.Results().empty());
     device.SetEventMask(0);
     ASSERT_TRUE(waiter.WaitForCount(1, 5000ms));
@@ -346,7 +346,7 @@ TEST_F(SerialDeviceTest, CloseEndsPendingWaits) {
         return device.WaitEvent(events);
     });
     auto writable = std::async(std::launch::async, [&] { return device.WaitWritable(60000); });
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(Eventually([&] { return device.BlockedWaits() == 2; })) << "the waits never blocked";
     EXPECT_EQ(device.Close(), 0);
     ASSERT_EQ(event.wait_for(5s), std::future_status::ready);
     ASSERT_EQ(writable.wait_for(5s), std::future_status::ready);
@@ -362,7 +362,7 @@ TEST_F(SerialDeviceTest, HangUpReportedOnceThenWaitsSleep) {
     ASSERT_EQ(device.Open(pty_.SlavePath()), 0);
     device.SetEventMask(kEvRxChar | kEvErr);
     EventWaiter waiter(device);
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(Eventually([&] { return device.BlockedWaits() == 1; })) << "the wait never blocked";
     pty_.CloseMaster();
     ASSERT_TRUE(waiter.WaitForCount(1));
     EXPECT_EQ(waiter.Results()[0], static_cast<int>(kEvErr));
@@ -398,7 +398,7 @@ TEST_F(SerialDeviceTest, InterruptedCallsAreRetried) {
     PlanFault(Op::Poll, EINTR, 5);
     device.SetEventMask(kEvRxChar);
     EventWaiter waiter(device);
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(Eventually([&] { return device.BlockedWaits() == 1; })) << "the wait never reached its poll";
     ASSERT_TRUE(pty_.WriteMaster("q"));
     ASSERT_TRUE(waiter.WaitForCount(1));
     EXPECT_EQ(waiter.Results()[0], static_cast<int>(kEvRxChar));

@@ -1,11 +1,12 @@
-// Helpers shared by the terminal control's source files.
+// Runs a function when a scope ends, also when an exception leaves it: the end of a
+// delivery, of an attach, of a receive pass. One guard for every library; it lives in
+// namespace hydrix so that each of them names it alike.
 #pragma once
 
 #include <utility>
 
-namespace hydrix::terminal {
+namespace hydrix {
 
-// Runs a function when the scope ends, also when it is left by an exception.
 template <typename Fn>
 class ScopeExit {
 public:
@@ -18,4 +19,4 @@ private:
     Fn fn_;
 };
 
-}  // namespace hydrix::terminal
+}  // namespace hydrix
