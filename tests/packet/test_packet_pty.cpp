@@ -155,11 +155,15 @@ TEST_F(PacketPty, CollectionTimesOutOnTheManagersTimer) {
 TEST_F(PacketPty, ReopenedPortRearmsEnabledPackets) {
     Make("DataPacketPass", "PASS", {EC::ecPacketSize}, "", 4, true, true, 218400);
     port_->SetOpen(true);
-    ASSERT_TRUE(pty_.WriteMaster("PAS"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    port_->SetOpen(false);
     DataPacketManager* manager = PacketManagers().ManagerFor(port_.get());
     ASSERT_NE(manager, nullptr);
+    ASSERT_TRUE(pty_.WriteMaster("PAS"));
+    // The partial match must be in the manager's buffer before the port closes.
+    ASSERT_TRUE(Pump([&] {
+        DataPacketManager::Lock lock(manager);
+        return manager->BufferUsed() == 3 && packets_[0]->MatchStart() == 0;
+    }));
+    port_->SetOpen(false);
     EXPECT_FALSE(manager->Enabled());
     EXPECT_EQ(packets_[0]->State(), PacketState::Idle);
     port_->SetOpen(true);
