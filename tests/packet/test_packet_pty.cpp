@@ -35,7 +35,7 @@ protected:
         packets_.clear();
         // Each manager frees itself through its own message once its packets are gone.
         EXPECT_TRUE(Pump([] { return PacketManagers().Count() == 0; }));
-        port_->SetOpen(false);
+        if (port_) port_->SetOpen(false);
         port_.reset();
     }
 
@@ -171,6 +171,17 @@ TEST_F(PacketPty, ReopenedPortRearmsEnabledPackets) {
     ASSERT_TRUE(pty_.WriteMaster("S PASS!"));
     EXPECT_TRUE(Pump([&] { return !events_.empty(); }));
     EXPECT_EQ(events_, std::vector<std::string>{"DataPacketPass:PASS!"});
+}
+
+TEST_F(PacketPty, PortMayGoBeforeItsEmptyManagerIsFreed) {
+    Make("DataPacketPass", "PASS", {EC::ecPacketSize}, "", 4, true, true, 218400);
+    port_->SetOpen(true);
+    port_->SetOpen(false);
+    // As in the station: its packets go just before its closed port, and no message is
+    // handled between.
+    packets_.clear();
+    port_.reset();
+    EXPECT_TRUE(Pump([] { return PacketManagers().Count() == 0; }));
 }
 
 TEST_F(PacketPty, DispatchLogShowsThePacketsSteps) {
