@@ -2,7 +2,6 @@
 
 #include "app/host_settings.h"
 #include "app/str_util.h"
-#include "packet/packet_manager_list.h"
 #include "platform/dialogs.h"
 
 namespace hydrix::app {
@@ -20,13 +19,6 @@ Station::Station(StationView* view, StationOptions options) : view_(view), optio
 
 Station::~Station() {
     FormDestroy();
-    // The port's packet manager frees itself through a posted message and refers to the
-    // port until then, so it must go while the port still exists.
-    for (packet::DataPacket* p : {&dataPacketPass_, &dataPacketFail_, &dataPacket1_, &dataPacketDateTime_}) {
-        p->SetComPort(nullptr);
-    }
-    platform::MessageLoop::Instance().ProcessUntil(
-        [this] { return packet::PacketManagers().ManagerFor(&comPort1_) == nullptr; }, 1000);
 }
 
 void Station::SetupPacket(packet::DataPacket& p, const std::string& start, packet::PacketEndConds end,

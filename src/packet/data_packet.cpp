@@ -1,6 +1,7 @@
 #include "packet/data_packet.h"
 
 #include <exception>
+#include <utility>
 
 #include "comm/com_port.h"
 #include "comm/exceptions.h"
@@ -88,21 +89,25 @@ void DataPacket::SetFlushOnTimeout(bool value) {
 void DataPacket::SetEndCond(PacketEndConds value) {
     DataPacketManager::Lock lock(manager_);
     const bool was = enabled_;
-    SetEnabled(false);
+    ApplyEnabled(false);
     endCond_ = value;
-    if (was) SetEnabled(true);
+    if (was) ApplyEnabled(true);
 }
 
 void DataPacket::SetEndString(const std::string& value) {
     DataPacketManager::Lock lock(manager_);
     const bool was = enabled_;
-    SetEnabled(false);
+    ApplyEnabled(false);
     endString_ = value;
-    if (was) SetEnabled(true);
+    if (was) ApplyEnabled(true);
 }
 
 void DataPacket::SetEnabled(bool value) {
     DataPacketManager::Lock lock(manager_);
+    ApplyEnabled(value);
+}
+
+void DataPacket::ApplyEnabled(bool value) {
     if (!value) {
         enabled_ = false;
         Disarm();
@@ -117,10 +122,7 @@ void DataPacket::SetComPort(comm::CustomComPort* port) {
     if (port == comPort_ && (port == nullptr || manager_)) return;
     if (manager_) manager_->RemovePacket(*this);
     comPort_ = port;
-    if (!port) return;
-    DataPacketManager* manager = PacketManagers().ManagerFor(port);
-    if (!manager) manager = new DataPacketManager(port);
-    manager->AddPacket(*this);
+    if (port) PacketManagers().Obtain(port).AddPacket(*this);
 }
 
 void DataPacket::Loaded() {
@@ -159,7 +161,8 @@ void DataPacket::Enable() {
 void DataPacket::EnableSteps() {
     pendingEnable_ = false;
     Log(LogSubKind::Enable);
-    matchIgnoreCase_ = ignoreCase_;
+    PacketPattern start;
+    PacketPattern end;
     if (startCond_ == PacketStartCond::scString) {
         LogData(LogSubKind::StartStr, startString_.data(), startString_.size());
         if (startString_.empty()) comm::RaiseError(ecStartStringEmpty);
@@ -167,9 +170,9 @@ void DataPacket::EnableSteps() {
             static_cast<int64_t>(startString_.size()) > packetSize_) {
             comm::RaiseError(ecPacketTooSmall);
         }
-        start_ = PreparePattern(startString_, ignoreCase_);
+        start = PreparePattern(startString_, ignoreCase_);
         // A lone backslash leaves nothing to match.
-        if (start_.Pattern.empty()) comm::RaiseError(ecStartStringEmpty);
+        if (start.Pattern.empty()) comm::RaiseError(ecStartStringEmpty);
         SetState(PacketState::Waiting);
     } else {
         if (endCond_.Empty()) comm::RaiseError(ecNoEndCharCount);
@@ -182,14 +185,11 @@ void DataPacket::EnableSteps() {
     if (endCond_.Contains(PacketEndCond::ecString)) {
         if (endString_.empty()) comm::RaiseError(ecEmptyEndString);
         LogData(LogSubKind::EndStr, endString_.data(), endString_.size());
-        end_ = PreparePattern(endString_, ignoreCase_);
-        if (end_.Pattern.empty()) comm::RaiseError(ecEmptyEndString);
+        end = PreparePattern(endString_, ignoreCase_);
+        if (end.Pattern.empty()) comm::RaiseError(ecEmptyEndString);
     }
     if (endCond_.Contains(PacketEndCond::ecPacketSize) && packetSize_ == 0) comm::RaiseError(ecZeroSizePacket);
-    effectiveSize_ = packetSize_;
-    startIndex_ = 1;
-    matchStart_ = -1;
-    endIndex_ = 1;
+    matcher_ = PacketMatcher(std::move(start), std::move(end), endCond_, packetSize_, ignoreCase_);
 }
 
 void DataPacket::Rearm() {
@@ -223,134 +223,7 @@ void DataPacket::SetState(PacketState state) {
     }
 }
 
-// Scanning --------------------------------------------------------------------------------
-
-DataPacket::StartStep DataPacket::StepStart(int& p, int& startIndex, int& matchStart, uint8_t c) const {
-    if (PatternMatches(start_, startIndex, c, matchIgnoreCase_)) {
-        if (matchStart == -1) matchStart = p;
-        if (startIndex == static_cast<int>(start_.Pattern.size())) return StartStep::Complete;
-        ++startIndex;
-        return StartStep::Advance;
-    }
-    if (matchStart != -1) {
-        // Resume one byte after the abandoned partial match.
-        p = matchStart + 1;
-        startIndex = 1;
-        matchStart = -1;
-        return StartStep::Retry;
-    }
-    return StartStep::Advance;
-}
-
-int DataPacket::FirstClaim(int p) const {
-    if (!enabled_ || !manager_) return -1;
-    const int used = manager_->used_;
-    if (state_ == PacketState::Idle) return (pendingStart_ && p < used) ? p : -1;
-    if (state_ != PacketState::Waiting) return -1;
-    int startIndex = startIndex_;
-    int matchStart = matchStart_;
-    while (p < used) {
-        const StartStep step = StepStart(p, startIndex, matchStart, manager_->buffer_[static_cast<size_t>(p)]);
-        if (step == StartStep::Complete) return p;
-        if (step == StartStep::Advance) ++p;
-    }
-    return -1;
-}
-
-void DataPacket::Scan(int p) {
-    if (!enabled_ || !manager_) return;
-    DataPacketManager& m = *manager_;
-    while (p < m.used_) {
-        if (state_ == PacketState::Idle) {
-            if (!pendingStart_) return;
-            pendingStart_ = false;
-            SetState(PacketState::Collecting);
-        }
-        const uint8_t c = m.buffer_[static_cast<size_t>(p)];
-        if (state_ == PacketState::Collecting) {
-            if (matchStart_ == -1) matchStart_ = p;
-            if (endCond_.Contains(PacketEndCond::ecPacketSize) && p - matchStart_ + 1 >= effectiveSize_) {
-                packetLength_ = p - matchStart_ + 1;
-                Complete(false);
-                return;
-            }
-            if (endCond_.Contains(PacketEndCond::ecString)) {
-                if (PatternMatches(end_, endIndex_, c, matchIgnoreCase_)) {
-                    if (endIndex_ == static_cast<int>(end_.Pattern.size())) {
-                        packetLength_ = p - matchStart_ + 1;
-                        Complete(true);
-                        return;
-                    }
-                    ++endIndex_;
-                } else if (endIndex_ > 1) {
-                    // The end string may begin one byte after the abandoned partial match.
-                    p = p - endIndex_ + 2;
-                    endIndex_ = 1;
-                    continue;
-                }
-            }
-        } else if (state_ == PacketState::Waiting) {
-            const StartStep step = StepStart(p, startIndex_, matchStart_, c);
-            if (step == StartStep::Retry) continue;
-            if (step == StartStep::Complete) {
-                if (endCond_.Empty()) {
-                    packetLength_ = p - matchStart_ + 1;
-                    Complete(false);
-                    return;
-                }
-                SetState(PacketState::Collecting);
-            }
-        }
-        if (m.used_ == 0) return;
-        ++p;
-    }
-}
-
-// Delivery --------------------------------------------------------------------------------
-
-void DataPacket::Complete(bool stringPacket) {
-    DataPacketManager& m = *manager_;
-    m.SetInEvent(true);
-    enabled_ = false;
-    const int n = packetLength_;
-    const int consumed = matchStart_ + n;
-    packetEnd_ = m.streamEnd_ - static_cast<uint64_t>(m.used_) + static_cast<uint64_t>(consumed);
-    int offset = matchStart_;
-    int length = n;
-    if (startCond_ == PacketStartCond::scString && !includeStrings_) {
-        offset += static_cast<int>(start_.Pattern.size());
-        length -= static_cast<int>(start_.Pattern.size());
-    }
-    if (stringPacket && !includeStrings_) length -= static_cast<int>(end_.Pattern.size());
-    if (length < 0) length = 0;
-    // The handlers get a copy: the buffer may change while they run on the GUI thread.
-    const std::string data(reinterpret_cast<const char*>(m.buffer_.data()) + offset, static_cast<size_t>(length));
-    Log(LogSubKind::StringPacket);
-    LogData(stringPacket ? LogSubKind::StringPacket : LogSubKind::SizePacket, data.data(), data.size());
-    const bool stillHere = m.RunEvent(*this, syncEvents_, [this, &data] {
-        RaiseEvent([this, &data] {
-            if (OnPacket) OnPacket(*this, data.data(), static_cast<int32_t>(data.size()));
-            if (OnStringPacket) OnStringPacket(*this, data);
-        });
-    });
-    m.Remove(consumed);
-    if (stillHere && autoEnable_) SetEnabled(true);
-    // The bytes after the packet are searched afresh by every packet.
-    m.dataPending_ = true;
-    m.pendingStartIndex_ = 0;
-    ++m.generation_;
-    m.SetInEvent(false);
-}
-
-void DataPacket::RaiseEvent(const std::function<void()>& handlers) {
-    try {
-        handlers();
-    } catch (const std::exception& e) {
-        platform::ShowExceptionReport(e.what());
-    } catch (...) {
-        platform::ShowExceptionReport("Unknown exception in a data packet event handler");
-    }
-}
+// Logging ---------------------------------------------------------------------------------
 
 void DataPacket::Log(LogSubKind sub) {
     const std::string text = "Packet:" + name_;

@@ -1,17 +1,16 @@
-// A data packet: one framed report picked out of the bytes a com port receives. The
-// port's packet manager hands it the received bytes; it looks for its start string,
-// collects up to its end string or byte count, and raises its events with the bytes.
+// A data packet: one framed report picked out of the bytes a com port receives. It holds
+// the settings and, once enabled, a matcher for them; the port's packet manager feeds the
+// matcher the received bytes and raises the packet's events with the report's bytes.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <string>
 
 #include "comm/component_base.h"
 #include "comm/dispatch_log.h"
-#include "packet/packet_pattern.h"
+#include "packet/packet_matcher.h"
 
 namespace hydrix::comm {
 class CustomComPort;
@@ -23,23 +22,7 @@ class DataPacketManager;
 class DataPacket;
 
 enum class PacketStartCond { scString, scAnyData };
-enum class PacketEndCond : uint8_t { ecString = 0x01, ecPacketSize = 0x02 };
 enum class PacketState { Idle = 0, Waiting = 1, Collecting = 2 };
-
-// A set of end conditions.
-class PacketEndConds {
-public:
-    constexpr PacketEndConds() = default;
-    constexpr PacketEndConds(std::initializer_list<PacketEndCond> conds) {
-        for (PacketEndCond c : conds) bits_ |= static_cast<uint8_t>(c);
-    }
-    constexpr bool Contains(PacketEndCond c) const { return (bits_ & static_cast<uint8_t>(c)) != 0; }
-    constexpr bool Empty() const { return bits_ == 0; }
-    constexpr bool operator==(const PacketEndConds&) const = default;
-
-private:
-    uint8_t bits_ = 0;
-};
 
 using PacketNotifyEvent = std::function<void(DataPacket& sender, const void* data, int32_t size)>;
 using StringPacketNotifyEvent = std::function<void(DataPacket& sender, const std::string& data)>;
@@ -107,15 +90,16 @@ public:
     // State, for the manager and for tests -----------------------------------------------
     PacketState State() const { return state_; }
     DataPacketManager* Manager() const { return manager_; }
-    int MatchStart() const { return matchStart_; }
+    int MatchStart() const { return matcher_.MatchStart(); }
     bool PendingStart() const { return pendingStart_; }
     bool PendingEnable() const { return pendingEnable_; }
 
 private:
+    // The manager feeds the matcher, delivers the packet and re-arms it.
     friend class DataPacketManager;
 
-    enum class StartStep { Advance, Retry, Complete };
-
+    // SetEnabled once the lock is held.
+    void ApplyEnabled(bool value);
     // The enabling steps; throws EInvalidProperty, leaving the packet disarmed.
     void Enable();
     void EnableSteps();
@@ -125,17 +109,9 @@ private:
     void Rearm();
     void Disarm();
     void SetState(PacketState state);
-    // One step of the start search over byte c at p.
-    StartStep StepStart(int& p, int& startIndex, int& matchStart, uint8_t c) const;
-    // Index where this packet would claim the buffer scanning from p, or -1.
-    int FirstClaim(int p) const;
-    void Scan(int p);
-    void Complete(bool stringPacket);
     // An entry without data: "Packet:" and the name.
     void Log(comm::LogSubKind sub);
     void LogData(comm::LogSubKind sub, const void* bytes, size_t length);
-    // Runs a handler call, reporting what it throws.
-    void RaiseEvent(const std::function<void()>& handlers);
 
     std::string name_;
     std::atomic<bool> enabled_{false};
@@ -153,14 +129,7 @@ private:
     bool flushOnTimeout_ = true;
 
     std::atomic<PacketState> state_{PacketState::Idle};
-    PacketPattern start_;
-    PacketPattern end_;
-    bool matchIgnoreCase_ = true;  // IgnoreCase as it was at enabling
-    int matchStart_ = -1;
-    int startIndex_ = 1;
-    int endIndex_ = 1;
-    int32_t effectiveSize_ = 0;
-    int packetLength_ = 0;
+    PacketMatcher matcher_;
     uint64_t packetEnd_ = 0;
     bool pendingStart_ = false;
     bool pendingEnable_ = false;

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <string>
 
 #include "comm/dispatcher.h"
 #include "comm/exceptions.h"
-#include "packet/data_packet.h"
 #include "platform/dialogs.h"
 
 namespace hydrix::packet {
@@ -16,15 +17,11 @@ DataPacketManager::Lock::Lock(const DataPacketManager* manager)
     : Lock(manager ? manager->shared_ : std::shared_ptr<Shared>()) {}
 
 DataPacketManager::Lock::Lock(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {
-    if (!shared_) return;
-    shared_->mutex.lock();
-    ++shared_->depth;
+    if (shared_) shared_->mutex.lock();
 }
 
 DataPacketManager::Lock::~Lock() {
-    if (!shared_) return;
-    --shared_->depth;
-    shared_->mutex.unlock();
+    if (shared_) shared_->mutex.unlock();
 }
 
 DataPacketManager::DataPacketManager() : shared_(std::make_shared<Lock::Shared>()) {
@@ -41,19 +38,18 @@ void DataPacketManager::AddPacket(DataPacket& packet) {
 }
 
 void DataPacketManager::RemovePacket(DataPacket& packet) {
-    bool empty;
-    {
-        Lock lock(this);
-        auto it = std::find(packets_.begin(), packets_.end(), &packet);
-        if (it == packets_.end()) return;
-        // A packet leaving while collecting must not stay the current packet.
-        packet.Disarm();
-        if (&packet == eventPacket_) eventPacketGone_ = true;
-        packets_.erase(std::find(packets_.begin(), packets_.end(), &packet));
-        packet.manager_ = nullptr;
-        empty = packets_.empty();
-    }
-    if (empty && !destroying_ && port_) FreeLater();
+    Lock lock(this);
+    if (std::ranges::find(packets_, &packet) == packets_.end()) return;
+    // A packet leaving while collecting must not stay the current packet.
+    packet.Disarm();
+    if (&packet == eventPacket_) eventPacketGone_ = true;
+    // Disarming may have rescanned and run events that changed the list.
+    std::erase(packets_, &packet);
+    packet.manager_ = nullptr;
+    if (!packets_.empty() || destroying_ || !port_) return;
+    // While an event runs the manager is still in use; its message lets go of the port.
+    if (!inEvent_) LeavePort();
+    PostFree();
 }
 
 // Receiving and scanning -------------------------------------------------------------------
@@ -72,8 +68,14 @@ void DataPacketManager::BytesReceived(const void* data, int count) {
     if (count <= 0) return;
     const int from = used_;
     std::memcpy(Reserve(count), data, static_cast<size_t>(count));
-    used_ += count;
-    streamEnd_ += static_cast<uint64_t>(count);
+    Appended(from, count);
+}
+
+void DataPacketManager::Appended(int from, int got) {
+    if (got > 0) {
+        used_ += got;
+        streamEnd_ += static_cast<uint64_t>(got);
+    }
     Scan(from);
 }
 
@@ -100,81 +102,201 @@ void DataPacketManager::Scan(int from) {
 void DataPacketManager::ScanOnce(int from) {
     if (used_ == 0) return;
     if (current_) {
-        current_->Scan(from);
+        Follow(*current_, from);
         return;
     }
-    // The packet whose start completes earliest in the stream claims the buffer (list
-    // order breaks ties), so that reports are delivered in the order they were sent.
-    DataPacket* winner = nullptr;
-    int best = 0;
+    if (DataPacket* claimant = Claimant(from)) {
+        Follow(*claimant, from);
+        return;
+    }
+    // No start string completes in these bytes: the partial matches move on.
     for (DataPacket* packet : packets_) {
-        const int at = packet->FirstClaim(from);
-        if (at >= 0 && (!winner || at < best)) {
-            winner = packet;
-            best = at;
+        if (packet->enabled_ && packet->state_ == PacketState::Waiting) {
+            static_cast<void>(packet->matcher_.Seek(Bytes(), from));
         }
     }
-    if (winner) {
-        winner->Scan(from);
-        return;
-    }
-    const uint64_t generation = generation_;
-    const std::vector<DataPacket*> packets = packets_;
-    for (DataPacket* packet : packets) {
-        if (std::find(packets_.begin(), packets_.end(), packet) == packets_.end()) continue;
-        packet->Scan(from);
-        if (generation_ != generation || current_ || used_ == 0) return;
-    }
     // Bytes that no packet has begun to match are of no further use.
-    if (!AnyPartialMatch()) {
-        std::vector<uint8_t>().swap(buffer_);
-        used_ = 0;
+    if (!AnyPartialMatch()) FreeBuffer();
+}
+
+DataPacket* DataPacketManager::Claimant(int from) const {
+    // The packet whose start completes earliest in the stream claims the buffer, so that
+    // reports are delivered in the order they were sent; on the same byte the packet
+    // first in the list keeps the claim.
+    DataPacket* claimant = nullptr;
+    int earliest = 0;
+    for (DataPacket* packet : packets_) {
+        const int at = ClaimAt(*packet, from);
+        if (at >= 0 && (!claimant || at < earliest)) {
+            claimant = packet;
+            earliest = at;
+        }
     }
+    return claimant;
+}
+
+int DataPacketManager::ClaimAt(const DataPacket& packet, int from) const {
+    if (!packet.enabled_) return -1;
+    switch (packet.state_.load()) {
+        case PacketState::Idle: return (packet.pendingStart_ && from < used_) ? from : -1;
+        case PacketState::Waiting: return packet.matcher_.SeekAnswerAt(Bytes(), from);
+        case PacketState::Collecting: break;
+    }
+    return -1;
+}
+
+void DataPacketManager::Follow(DataPacket& packet, int from) {
+    if (!packet.enabled_ || from >= used_) return;
+    if (packet.state_ == PacketState::Idle) {
+        if (!packet.pendingStart_) return;
+        packet.pendingStart_ = false;
+        packet.SetState(PacketState::Collecting);
+    }
+    if (packet.state_ == PacketState::Waiting) {
+        const MatchResult start = packet.matcher_.Seek(Bytes(), from);
+        if (start.Answer == MatchAnswer::Nothing) return;
+        if (start.Answer == MatchAnswer::Completes) {
+            Complete(packet, start);
+            return;
+        }
+        packet.SetState(PacketState::Collecting);
+        if (used_ == 0) return;
+        from = start.At + 1;
+    }
+    const MatchResult end = packet.matcher_.Collect(Bytes(), from);
+    if (end.Answer == MatchAnswer::Completes) Complete(packet, end);
 }
 
 bool DataPacketManager::AnyPartialMatch() const {
-    return std::any_of(packets_.begin(), packets_.end(), [](const DataPacket* p) {
-        return p->enabled_ && p->state_ != PacketState::Idle && p->matchStart_ != -1;
+    return std::ranges::any_of(packets_, [](const DataPacket* p) {
+        return p->enabled_ && p->state_ != PacketState::Idle && p->matcher_.MatchStart() != -1;
     });
 }
 
 void DataPacketManager::Remove(int count) {
+    // Only while an event runs: every packet is disarmed then and searches the buffer
+    // afresh afterwards, so no match refers to the removed bytes.
     count = std::clamp(count, 0, used_);
     if (count == 0) return;
     std::memmove(buffer_.data(), buffer_.data() + count, static_cast<size_t>(used_ - count));
     used_ -= count;
-    if (used_ == 0) std::vector<uint8_t>().swap(buffer_);
-    const std::vector<DataPacket*> packets = packets_;
-    for (DataPacket* packet : packets) {
-        if (std::find(packets_.begin(), packets_.end(), packet) == packets_.end()) continue;
-        if (!packet->enabled_ || packet->state_ == PacketState::Idle || packet->matchStart_ < 0) continue;
-        if (packet->matchStart_ < count) {
-            packet->Rearm();
-        } else {
-            packet->matchStart_ -= count;
-        }
-    }
+    if (used_ == 0) FreeBuffer();
 }
 
-void DataPacketManager::SetInEvent(bool value) {
-    const std::vector<DataPacket*> packets = packets_;
-    if (value) {
-        inEvent_ = true;
-        for (DataPacket* packet : packets) packet->Disarm();
-        return;
+void DataPacketManager::FreeBuffer() {
+    std::vector<uint8_t>().swap(buffer_);
+    used_ = 0;
+}
+
+// Delivery -------------------------------------------------------------------------------
+
+void DataPacketManager::Complete(DataPacket& packet, const MatchResult& end) {
+    const int first = packet.matcher_.MatchStart();
+    // Everything up to the packet's last byte goes, bytes no packet claimed included.
+    const int consumed = end.At + 1;
+    BeginEvent();
+    packet.enabled_ = false;
+    packet.packetEnd_ = streamEnd_ - static_cast<uint64_t>(used_) + static_cast<uint64_t>(consumed);
+    int offset = first;
+    int length = consumed - first;
+    if (packet.startCond_ == PacketStartCond::scString && !packet.includeStrings_) {
+        offset += packet.matcher_.StartLength();
+        length -= packet.matcher_.StartLength();
     }
+    if (end.ByEndString && !packet.includeStrings_) length -= packet.matcher_.EndLength();
+    // The handlers get a copy: the buffer may change while they run on the GUI thread.
+    const std::string data(reinterpret_cast<const char*>(buffer_.data()) + offset,
+                           static_cast<size_t>(std::max(length, 0)));
+    packet.Log(LogSubKind::StringPacket);
+    packet.LogData(end.ByEndString ? LogSubKind::StringPacket : LogSubKind::SizePacket, data.data(), data.size());
+    const bool stillHere = RunEvent(packet, [&packet, &data] {
+        if (packet.OnPacket) packet.OnPacket(packet, data.data(), static_cast<int32_t>(data.size()));
+        if (packet.OnStringPacket) packet.OnStringPacket(packet, data);
+    });
+    Remove(consumed);
+    if (stillHere && packet.autoEnable_) packet.ApplyEnabled(true);
+    // The bytes after the packet are searched afresh by every packet.
+    dataPending_ = true;
+    pendingStartIndex_ = 0;
+    EndEvent();
+}
+
+void DataPacketManager::TimeOut() {
+    DataPacket* packet = current_;
+    if (!packet) return;
+    timerArmedTicks_ = 0;
+    BeginEvent();
+    packet->Log(LogSubKind::PcktTimeout);
+    packet->enabled_ = false;
+    const bool flush = packet->flushOnTimeout_;
+    RunEvent(*packet, [packet] {
+        if (packet->OnTimeout) packet->OnTimeout(*packet);
+    });
+    if (flush) Remove(used_);
+    EndEvent();
+}
+
+void DataPacketManager::TimerExpired() {
+    Lock lock(this);
+    TimeOut();
+}
+
+void DataPacketManager::BeginEvent() {
+    inEvent_ = true;
+    for (DataPacket* packet : packets_) packet->Disarm();
+}
+
+void DataPacketManager::EndEvent() {
     inEvent_ = false;
-    for (DataPacket* packet : packets) {
-        if (std::find(packets_.begin(), packets_.end(), packet) == packets_.end()) continue;
-        if (packet->enabled_) packet->Rearm();
-    }
+    RearmPackets();
     if (dataPending_) {
         dataPending_ = false;
         Scan(pendingStartIndex_);
     }
 }
 
-// Collecting and the time-out --------------------------------------------------------------
+void DataPacketManager::RearmPackets(const DataPacket* except) {
+    const std::vector<DataPacket*> packets = packets_;
+    for (DataPacket* packet : packets) {
+        if (packet == except || std::ranges::find(packets_, packet) == packets_.end()) continue;
+        if (packet->enabled_) packet->Rearm();
+    }
+}
+
+bool DataPacketManager::RunEvent(DataPacket& packet, const std::function<void()>& handlers) {
+    const bool onGuiThread = packet.syncEvents_ && HasDispatcherThread();
+    eventPacket_ = &packet;
+    eventPacketGone_ = false;
+    const auto reported = [&handlers] {
+        try {
+            handlers();
+        } catch (const std::exception& e) {
+            platform::ShowExceptionReport(e.what());
+        } catch (...) {
+            platform::ShowExceptionReport("Unknown exception in a data packet event handler");
+        }
+    };
+    {
+        // The one hold this call came in with; the dispatcher thread waits for the GUI
+        // thread meanwhile.
+        struct Unlocked {
+            std::recursive_mutex& mutex;
+            explicit Unlocked(std::recursive_mutex& m) : mutex(m) { mutex.unlock(); }
+            ~Unlocked() { mutex.lock(); }
+        } unlocked(shared_->mutex);
+        if (onGuiThread) {
+            comm::BaseDispatcher::RunOnGuiThread(reported);
+        } else {
+            reported();
+        }
+    }
+    const bool stillHere = !eventPacketGone_;
+    eventPacket_ = nullptr;
+    eventPacketGone_ = false;
+    return stillHere;
+}
+
+// Collecting and the timer -----------------------------------------------------------------
 
 void DataPacketManager::BeginCollecting(DataPacket& packet) {
     current_ = &packet;
@@ -183,10 +305,7 @@ void DataPacketManager::BeginCollecting(DataPacket& packet) {
         if (dispatcher_ && timerHandle_ > 0) dispatcher_->ArmTimerTrigger(timerHandle_, packet.timeOut_, true);
     }
     // Partial matches of the others are dropped: this packet owns the buffer now.
-    const std::vector<DataPacket*> packets = packets_;
-    for (DataPacket* other : packets) {
-        if (other != &packet) other->Rearm();
-    }
+    RearmPackets(&packet);
 }
 
 void DataPacketManager::EndCollecting(DataPacket& packet) {
@@ -198,57 +317,6 @@ void DataPacketManager::EndCollecting(DataPacket& packet) {
 void DataPacketManager::DisarmTimer() {
     timerArmedTicks_ = 0;
     if (dispatcher_ && timerHandle_ > 0) comm::CheckError(nullptr, dispatcher_->ArmTimerTrigger(timerHandle_, 0, false));
-}
-
-void DataPacketManager::TimerExpired() {
-    Lock lock(this);
-    DataPacket* packet = current_;
-    if (!packet) return;
-    timerArmedTicks_ = 0;
-    SetInEvent(true);
-    packet->Log(LogSubKind::PcktTimeout);
-    packet->enabled_ = false;
-    const bool flush = packet->flushOnTimeout_;
-    RunEvent(*packet, packet->syncEvents_, [packet] {
-        packet->RaiseEvent([packet] {
-            if (packet->OnTimeout) packet->OnTimeout(*packet);
-        });
-    });
-    if (flush) Remove(used_);
-    ++generation_;
-    SetInEvent(false);
-}
-
-bool DataPacketManager::RunEvent(DataPacket& packet, bool sync, const std::function<void()>& fn) {
-    const bool onGuiThread = sync && HasDispatcherThread();
-    eventPacket_ = &packet;
-    eventPacketGone_ = false;
-    // The lock is let go while the event runs: the GUI thread may write properties then,
-    // and the dispatcher thread waits for it.
-    const std::shared_ptr<Lock::Shared> shared = shared_;
-    const int depth = shared->depth;
-    shared->depth = 0;
-    for (int i = 0; i < depth; ++i) shared->mutex.unlock();
-    struct Relock {
-        Lock::Shared& s;
-        int depth;
-        ~Relock() {
-            for (int i = 0; i < depth; ++i) s.mutex.lock();
-            s.depth = depth;
-        }
-    };
-    {
-        Relock relock{*shared, depth};
-        if (onGuiThread) {
-            comm::BaseDispatcher::RunOnGuiThread(fn);
-        } else {
-            fn();
-        }
-    }
-    const bool stillHere = !eventPacketGone_;
-    eventPacket_ = nullptr;
-    eventPacketGone_ = false;
-    return stillHere;
 }
 
 bool DataPacketManager::HasDispatcherThread() const {

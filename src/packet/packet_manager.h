@@ -1,15 +1,18 @@
 // The packet manager of one com port: it reads the bytes the port's dispatcher offers
-// into a buffer of its own, lets its packets scan them, hands the buffer to the packet
-// that is collecting, removes consumed bytes and runs the collection time-out.
+// into a buffer of its own, feeds them to its packets' matchers, hands the buffer to the
+// packet that claims it, delivers completed packets, removes consumed bytes and runs the
+// collection time-out.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "comm/dispatch_log.h"
+#include "packet/data_packet.h"
 #include "platform/message_loop.h"
 
 namespace hydrix::comm {
@@ -19,7 +22,7 @@ class CustomComPort;
 
 namespace hydrix::packet {
 
-class DataPacket;
+class DataPacketManagerList;
 
 // Posted to the manager's own window to free it once its last packet has left.
 constexpr uint32_t ManagerFreeMessage = 45089;
@@ -28,9 +31,6 @@ constexpr int kPacketBufferStep = 8192;
 
 class DataPacketManager {
 public:
-    // A manager for port: registers its port callback, joins PacketManagers and is
-    // enabled at once when the port is open and not loading.
-    explicit DataPacketManager(comm::CustomComPort* port);
     // A manager bound to no port, fed through BytesReceived and TimerExpired.
     DataPacketManager();
     ~DataPacketManager();
@@ -48,7 +48,8 @@ public:
 
     // Appends the packet to the list (SetComPort does this for a port's packets).
     void AddPacket(DataPacket& packet);
-    // Removes it; a port's manager left empty frees itself through ManagerFreeMessage.
+    // Removes it. A port's manager left empty lets go of the port at once and is freed
+    // through ManagerFreeMessage.
     void RemovePacket(DataPacket& packet);
     const std::vector<DataPacket*>& Packets() const { return packets_; }
     DataPacket* CurrentPacket() const { return current_; }
@@ -61,25 +62,23 @@ public:
     void TimerExpired();
     // Ticks the timer was last armed with while it is armed, else 0.
     int32_t TimerArmedTicks() const { return timerArmedTicks_; }
-    int TimerHandle() const { return timerHandle_; }
-    // The handler attached to the dispatcher: 32257 and this manager's 32259.
-    void HandleNotification(uint32_t msg, uint32_t triggerHandle, int32_t data);
 
     int BufferUsed() const { return used_; }
-    // The place in the port's received stream (bytes since it opened) just past the
-    // buffer's last byte.
-    uint64_t StreamEnd() const { return streamEnd_; }
     int BufferCapacity() const { return static_cast<int>(buffer_.size()); }
-    const uint8_t* Buffer() const { return buffer_.data(); }
+
+    // An entry of the packet kind in the port's dispatch log.
+    void Log(comm::LogSubKind sub, const void* bytes, uint32_t length);
 
     // Serialises the dispatcher thread's handler and the GUI thread's property writes.
-    // It is released while an event runs, so that GUI code may touch the packets then.
+    // Every way into the manager takes it once, so that delivering an event can let go
+    // of it entirely: GUI code may touch the packets while the event runs.
     class Lock {
     public:
         // Outlives the manager: handlers still held by a port or dispatcher find it cleared.
+        // Recursive only so that code run by a nested message loop (a message box shown
+        // while it is held) cannot block its own thread.
         struct Shared {
             std::recursive_mutex mutex;
-            int depth = 0;  // holds of the owning thread; changed only while held
             DataPacketManager* manager = nullptr;
         };
 
@@ -95,28 +94,61 @@ public:
     };
 
 private:
-    friend class DataPacket;
+    friend class DataPacketManagerList;
+    // A packet's state change starts or ends its hold on the buffer.
+    friend void DataPacket::SetState(PacketState state);
 
+    // A manager for port: registers its port callback and is enabled at once when the
+    // port is open and not loading. Made by PacketManagers().
+    explicit DataPacketManager(comm::CustomComPort* port);
+
+    // The public operations once the lock is held.
+    void EnableLocked();
+    void DisableLocked();
+    void Notify(uint32_t msg, uint32_t triggerHandle);
+    void TimeOut();
+
+    // Scanning: feeds the packets the buffer from index from, and then from wherever a
+    // completion asks for a scan afresh.
     void Scan(int from);
-    // Drops the first count bytes; packets whose match began there are re-armed.
+    void ScanOnce(int from);
+    // The packet that claims the buffer scanning from index from, or none.
+    DataPacket* Claimant(int from) const;
+    int ClaimAt(const DataPacket& packet, int from) const;
+    // Feeds the packet the buffer from index from until it needs more bytes or completes.
+    void Follow(DataPacket& packet, int from);
+    bool AnyPartialMatch() const;
+    std::span<const uint8_t> Bytes() const { return {buffer_.data(), static_cast<size_t>(used_)}; }
+    uint8_t* Reserve(int count);
+    // The bytes from index from on have been appended (got of them).
+    void Appended(int from, int got);
+    // Drops the first count bytes.
     void Remove(int count);
-    void SetInEvent(bool value);
+    void FreeBuffer();
+
+    // Delivery: every packet is disarmed while an event runs and re-armed after it.
+    void Complete(DataPacket& packet, const MatchResult& end);
+    void BeginEvent();
+    void EndEvent();
+    // Runs the handlers of packet's event, on the GUI thread when the packet asks for it
+    // and the port has a dispatcher thread, with the lock let go meanwhile. Whatever they
+    // throw is reported. False when the packet was destroyed while they ran.
+    bool RunEvent(DataPacket& packet, const std::function<void()>& handlers);
+    // Re-arms every enabled packet but except. Re-arming may scan, and so run events, or
+    // report an enabling error: a packet that leaves the list meanwhile is skipped.
+    void RearmPackets(const DataPacket* except = nullptr);
+
     void BeginCollecting(DataPacket& packet);
     void EndCollecting(DataPacket& packet);
     void DisarmTimer();
-    void Log(comm::LogSubKind sub, const void* bytes, uint32_t length);
-    // Runs fn, an event of packet, on the GUI thread (sync) or here, with the lock
-    // released meanwhile. False when the packet was destroyed while it ran.
-    bool RunEvent(DataPacket& packet, bool sync, const std::function<void()>& fn);
-    // One pass over the buffer from index from.
-    void ScanOnce(int from);
+
     bool HasDispatcherThread() const;
-    uint8_t* Reserve(int count);
     void Attach();
     void Detach();
-    void FreeLater();
+    // Disables and deregisters: nothing of the port is touched afterwards.
+    void LeavePort();
+    void PostFree();
     platform::LResult WindowProc(uint32_t msg, platform::WParam w, platform::LParam l);
-    bool AnyPartialMatch() const;
 
     std::shared_ptr<Lock::Shared> shared_;
     comm::CustomComPort* port_ = nullptr;
@@ -126,6 +158,8 @@ private:
     bool registered_ = false;
     std::vector<uint8_t> buffer_;
     int used_ = 0;
+    // The place in the port's received stream (bytes since it opened) just past the
+    // buffer's last byte.
     uint64_t streamEnd_ = 0;
     DataPacket* current_ = nullptr;
     int timerHandle_ = 0;
@@ -138,8 +172,6 @@ private:
     // The packet whose event is running, and whether it was destroyed meanwhile.
     DataPacket* eventPacket_ = nullptr;
     bool eventPacketGone_ = false;
-    // Counts completions and time-outs, so that a scan sees the buffer change under it.
-    uint64_t generation_ = 0;
     platform::WindowHandle window_ = 0;
 };
 

@@ -6,21 +6,35 @@
 
 namespace hydrix::packet {
 
+DataPacketManagerList::DataPacketManagerList() = default;
+DataPacketManagerList::~DataPacketManagerList() = default;
+
 DataPacketManager* DataPacketManagerList::ManagerFor(const comm::CustomComPort* port) const {
     std::lock_guard guard(mutex_);
-    auto it = std::find_if(managers_.begin(), managers_.end(),
-                           [port](const DataPacketManager* m) { return m->Port() == port; });
-    return it == managers_.end() ? nullptr : *it;
+    auto it = std::ranges::find_if(managers_, [port](const auto& m) { return port && m->Port() == port; });
+    return it == managers_.end() ? nullptr : it->get();
 }
 
-void DataPacketManagerList::Add(DataPacketManager* manager) {
+DataPacketManager& DataPacketManagerList::Obtain(comm::CustomComPort* port) {
+    if (DataPacketManager* manager = ManagerFor(port)) return *manager;
+    // Made outside the list's lock: a new manager may enable itself on the port at once.
+    std::unique_ptr<DataPacketManager> made(new DataPacketManager(port));
+    DataPacketManager& manager = *made;
     std::lock_guard guard(mutex_);
-    managers_.push_back(manager);
+    managers_.push_back(std::move(made));
+    return manager;
 }
 
-void DataPacketManagerList::Remove(DataPacketManager* manager) {
-    std::lock_guard guard(mutex_);
-    managers_.erase(std::remove(managers_.begin(), managers_.end(), manager), managers_.end());
+void DataPacketManagerList::Free(DataPacketManager* manager) {
+    std::unique_ptr<DataPacketManager> freed;
+    {
+        std::lock_guard guard(mutex_);
+        auto it = std::ranges::find_if(managers_, [manager](const auto& m) { return m.get() == manager; });
+        if (it == managers_.end()) return;
+        freed = std::move(*it);
+        managers_.erase(it);
+    }
+    // Destroyed outside the list's lock: it reaches its port and dispatcher.
 }
 
 size_t DataPacketManagerList::Count() const {

@@ -1,7 +1,9 @@
 // The process-wide list of packet managers, one per com port: how a packet finds the
-// manager that already reads its port's bytes.
+// manager that already reads its port's bytes. The list owns the managers; an empty one
+// is freed through its own message.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -15,23 +17,25 @@ class DataPacketManager;
 
 class DataPacketManagerList {
 public:
-    DataPacketManagerList() = default;
+    DataPacketManagerList();
+    ~DataPacketManagerList();
     DataPacketManagerList(const DataPacketManagerList&) = delete;
     DataPacketManagerList& operator=(const DataPacketManagerList&) = delete;
 
     // The manager of port, or nullptr.
     DataPacketManager* ManagerFor(const comm::CustomComPort* port) const;
-    void Add(DataPacketManager* manager);
-    void Remove(DataPacketManager* manager);
+    // The manager of port, made when there is none.
+    DataPacketManager& Obtain(comm::CustomComPort* port);
+    // Frees the manager (ManagerFreeMessage does this once its last packet has left).
+    void Free(DataPacketManager* manager);
     size_t Count() const;
 
 private:
     mutable std::mutex mutex_;
-    std::vector<DataPacketManager*> managers_;
+    std::vector<std::unique_ptr<DataPacketManager>> managers_;
 };
 
-// The list, made on first use and kept for the life of the process. Managers free
-// themselves when their last packet leaves, so the list owns none of them.
+// The list, made on first use and freed at program end.
 DataPacketManagerList& PacketManagers();
 
 }  // namespace hydrix::packet

@@ -1,7 +1,5 @@
 // The manager's ties to its com port: the port callback, the dispatcher handler and
-// timer, and the self-release through the manager's own message window.
-#include <algorithm>
-
+// timer, and the release of an empty manager through its own message window.
 #include "comm/com_port.h"
 #include "comm/dispatcher.h"
 #include "packet/data_packet.h"
@@ -12,21 +10,19 @@ namespace hydrix::packet {
 
 DataPacketManager::DataPacketManager(comm::CustomComPort* port) : DataPacketManager() {
     port_ = port;
-    if (!port_) return;
     const std::shared_ptr<Lock::Shared> shared = shared_;
     port_->RegisterCallbackUser(this, [shared](comm::CustomComPort&, comm::PortCallbackKind kind) {
         Lock lock(shared);
         DataPacketManager* manager = shared->manager;
         if (!manager) return;
         if (kind == comm::PortCallbackKind::PortOpened) {
-            manager->Enable();
+            manager->EnableLocked();
         } else {
-            manager->Disable();
+            manager->DisableLocked();
         }
     });
     window_ = platform::MessageLoop::Instance().CreateWindow(
         [this](uint32_t msg, platform::WParam w, platform::LParam l) { return WindowProc(msg, w, l); });
-    PacketManagers().Add(this);
     if (port_->Open() && !port_->Loading()) Enable();
 }
 
@@ -34,7 +30,7 @@ DataPacketManager::~DataPacketManager() {
     {
         Lock lock(this);
         destroying_ = true;
-        if (enabled_) Disable();
+        LeavePort();
         for (DataPacket* packet : packets_) {
             packet->manager_ = nullptr;
             packet->comPort_ = nullptr;
@@ -42,32 +38,31 @@ DataPacketManager::~DataPacketManager() {
         packets_.clear();
         shared_->manager = nullptr;
     }
-    if (port_) {
-        port_->DeregisterCallbackUser(this);
-        PacketManagers().Remove(this);
-    }
     if (window_) platform::MessageLoop::Instance().DestroyWindow(window_);
 }
 
 void DataPacketManager::Enable() {
     Lock lock(this);
+    EnableLocked();
+}
+
+void DataPacketManager::EnableLocked() {
     if (!enabled_) {
         Attach();
         enabled_ = true;
     }
-    const std::vector<DataPacket*> packets = packets_;
-    for (DataPacket* packet : packets) {
-        if (packet->enabled_) packet->Rearm();
-    }
+    RearmPackets();
 }
 
 void DataPacketManager::Disable() {
     Lock lock(this);
+    DisableLocked();
+}
+
+void DataPacketManager::DisableLocked() {
     // The buffer goes first, so that disarming a collecting packet scans nothing.
-    std::vector<uint8_t>().swap(buffer_);
-    used_ = 0;
-    const std::vector<DataPacket*> packets = packets_;
-    for (DataPacket* packet : packets) packet->Disarm();
+    FreeBuffer();
+    for (DataPacket* packet : packets_) packet->Disarm();
     Detach();
     enabled_ = false;
     dataPending_ = false;
@@ -78,9 +73,9 @@ void DataPacketManager::Attach() {
     dispatcher_ = port_->ActiveDispatcher();
     if (!dispatcher_) return;
     const std::shared_ptr<Lock::Shared> shared = shared_;
-    dispatcher_->AttachMethodHandler(this, [shared](uint32_t msg, uint32_t triggerHandle, int32_t data) {
+    dispatcher_->AttachMethodHandler(this, [shared](uint32_t msg, uint32_t triggerHandle, int32_t) {
         Lock lock(shared);
-        if (shared->manager) shared->manager->HandleNotification(msg, triggerHandle, data);
+        if (shared->manager) shared->manager->Notify(msg, triggerHandle);
     });
     registered_ = true;
     timerHandle_ = dispatcher_->NewTimerTrigger();
@@ -98,42 +93,42 @@ void DataPacketManager::Detach() {
     timerArmedTicks_ = 0;
 }
 
-void DataPacketManager::HandleNotification(uint32_t msg, uint32_t triggerHandle, int32_t) {
-    Lock lock(this);
+void DataPacketManager::Notify(uint32_t msg, uint32_t triggerHandle) {
     if (msg == comm::kTriggerAvailMsg) {
         if (!dispatcher_) return;
         const int count = static_cast<int>(triggerHandle);
         if (count <= 0) return;
         const int from = used_;
         streamEnd_ = dispatcher_->ReadPosition();
-        const int got = dispatcher_->ReadBytes(Reserve(count), count);
-        if (got > 0) {
-            used_ += got;
-            streamEnd_ += static_cast<uint64_t>(got);
-        }
-        Scan(from);
+        Appended(from, dispatcher_->ReadBytes(Reserve(count), count));
     } else if (msg == comm::kTriggerTimerMsg) {
-        if (current_ && timerHandle_ > 0 && static_cast<int>(triggerHandle) == timerHandle_) TimerExpired();
+        if (current_ && timerHandle_ > 0 && static_cast<int>(triggerHandle) == timerHandle_) TimeOut();
     }
 }
 
-void DataPacketManager::FreeLater() {
+void DataPacketManager::LeavePort() {
+    if (enabled_) DisableLocked();
+    if (port_) port_->DeregisterCallbackUser(this);
+    port_ = nullptr;
+}
+
+void DataPacketManager::PostFree() {
     if (window_) platform::MessageLoop::Instance().PostMessage(window_, ManagerFreeMessage, 0, 0);
 }
 
 platform::LResult DataPacketManager::WindowProc(uint32_t msg, platform::WParam, platform::LParam) {
     if (msg != ManagerFreeMessage) return 0;
-    bool free = false;
     {
         Lock lock(this);
         if (inEvent_) {
-            FreeLater();
-        } else {
-            // A packet may have joined since the message was posted.
-            free = packets_.empty();
+            PostFree();
+            return 0;
         }
+        // A packet may have joined since the message was posted.
+        if (!packets_.empty()) return 0;
     }
-    if (free) delete this;
+    // This manager is gone when Free returns.
+    PacketManagers().Free(this);
     return 0;
 }
 

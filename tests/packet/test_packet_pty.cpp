@@ -35,7 +35,7 @@ protected:
         packets_.clear();
         // Each manager frees itself through its own message once its packets are gone.
         EXPECT_TRUE(Pump([] { return PacketManagers().Count() == 0; }));
-        port_->SetOpen(false);
+        if (port_) port_->SetOpen(false);
         port_.reset();
     }
 
@@ -155,11 +155,15 @@ TEST_F(PacketPty, CollectionTimesOutOnTheManagersTimer) {
 TEST_F(PacketPty, ReopenedPortRearmsEnabledPackets) {
     Make("DataPacketPass", "PASS", {EC::ecPacketSize}, "", 4, true, true, 218400);
     port_->SetOpen(true);
-    ASSERT_TRUE(pty_.WriteMaster("PAS"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    port_->SetOpen(false);
     DataPacketManager* manager = PacketManagers().ManagerFor(port_.get());
     ASSERT_NE(manager, nullptr);
+    ASSERT_TRUE(pty_.WriteMaster("PAS"));
+    // The partial match must be in the manager's buffer before the port closes.
+    ASSERT_TRUE(Pump([&] {
+        DataPacketManager::Lock lock(manager);
+        return manager->BufferUsed() == 3 && packets_[0]->MatchStart() == 0;
+    }));
+    port_->SetOpen(false);
     EXPECT_FALSE(manager->Enabled());
     EXPECT_EQ(packets_[0]->State(), PacketState::Idle);
     port_->SetOpen(true);
@@ -167,6 +171,17 @@ TEST_F(PacketPty, ReopenedPortRearmsEnabledPackets) {
     ASSERT_TRUE(pty_.WriteMaster("S PASS!"));
     EXPECT_TRUE(Pump([&] { return !events_.empty(); }));
     EXPECT_EQ(events_, std::vector<std::string>{"DataPacketPass:PASS!"});
+}
+
+TEST_F(PacketPty, PortMayGoBeforeItsEmptyManagerIsFreed) {
+    Make("DataPacketPass", "PASS", {EC::ecPacketSize}, "", 4, true, true, 218400);
+    port_->SetOpen(true);
+    port_->SetOpen(false);
+    // As in the station: its packets go just before its closed port, and no message is
+    // handled between.
+    packets_.clear();
+    port_.reset();
+    EXPECT_TRUE(Pump([] { return PacketManagers().Count() == 0; }));
 }
 
 TEST_F(PacketPty, DispatchLogShowsThePacketsSteps) {
