@@ -153,11 +153,6 @@ void BaseDispatcher::JoinFinishedThreads() {
     if (!IsWorkerThread()) threads_.JoinAll();
 }
 
-void BaseDispatcher::AddLogEntry(uint8_t kind, uint8_t subKind, uint32_t data, const void* bytes,
-                                 uint32_t length) {
-    recorders_.Log(static_cast<LogKind>(kind), static_cast<LogSubKind>(subKind), data, bytes, length);
-}
-
 int BaseDispatcher::YieldSlice() {
     std::this_thread::yield();
     return 0;

@@ -193,8 +193,6 @@ public:
 
     // Tracing and logging -----------------------------------------------------------
     DispatchRecorders& Recorders() { return recorders_; }
-    // Entries of other components (the packet managers) in the dispatch log.
-    void AddLogEntry(uint8_t kind, uint8_t subKind, uint32_t data, const void* bytes, uint32_t length);
 
     // Device operations (virtual slots) -------------------------------------------
     virtual int EscapeLineFunction(int code) = 0;

@@ -324,7 +324,7 @@ bool DataPacketManager::HasDispatcherThread() const {
 }
 
 void DataPacketManager::Log(LogSubKind sub, const void* bytes, uint32_t length) {
-    if (dispatcher_) dispatcher_->AddLogEntry(static_cast<uint8_t>(comm::LogKind::Packet), static_cast<uint8_t>(sub), 0, bytes, length);
+    if (dispatcher_) dispatcher_->Recorders().Log(comm::LogKind::Packet, sub, 0, bytes, length);
 }
 
 }  // namespace hydrix::packet
