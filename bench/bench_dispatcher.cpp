@@ -28,13 +28,13 @@
 #include <thread>
 #include <vector>
 
-#include "pty_helper.h"
 #include "comm/posix_dispatcher.h"
 #include "comm/ring.h"
 #include "comm/triggers.h"
 #include "platform/event.h"
 #include "platform/message_loop.h"
 #include "pty_bench_util.h"
+#include "pty_helper.h"
 
 namespace {
 
@@ -45,12 +45,10 @@ using hydrix::platform::MessageLoop;
 std::unique_ptr<PosixDispatcher> OpenDispatcher(const hydrix::test::PtyPair& pty) {
     auto d = std::make_unique<PosixDispatcher>(nullptr);
     d->SetDeviceName(pty.SlavePath());
-    const int result = d->OpenDevice(pty.SlavePath(), 115200,
-                                     hydrix::comm::kOpenDtrOn | hydrix::comm::kOpenRtsOn, 8192, 4096,
-                                     1, 8, 0);
+    const int result = d->OpenDevice(pty.SlavePath(), 115200, hydrix::comm::kOpenDtrOn | hydrix::comm::kOpenRtsOn, 8192,
+                                     4096, 1, 8, 0);
     if (result < 0) {
-        std::fprintf(stderr, "OpenDevice %s: %d %s\n", pty.SlavePath().c_str(), result,
-                     d->LastErrorText().c_str());
+        std::fprintf(stderr, "OpenDevice %s: %d %s\n", pty.SlavePath().c_str(), result, d->LastErrorText().c_str());
         std::exit(2);
     }
     return d;
@@ -90,8 +88,12 @@ Throughput PlainThroughput(uint64_t total) {
     while (t.sink.received < total) {
         pollfd p{fd, POLLIN, 0};
         const int r = ::poll(&p, 1, kStallMs);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r <= 0) {
+            break;
+        }
         const ssize_t n = ::read(fd, buffer.data(), buffer.size());
         if (n > 0) {
             t.sink.Take(buffer.data(), static_cast<size_t>(n));
@@ -126,7 +128,9 @@ Throughput LockstepThroughput(uint64_t total, bool drain) {
     std::thread waiter([&] {
         while (!stop) {
             pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
+            if (::poll(&p, 1, 100) <= 0) {
+                continue;
+            }
             ready.Set();
             cycleDone.Wait(100);
         }
@@ -176,11 +180,15 @@ Throughput DispatcherThroughput(uint64_t total) {
     // As the terminal and the packet manager do: read every offered byte on 32257.
     d->SetAvailThreshold(1);
     d->AttachMethodHandler(&t, [&](uint32_t msg, uint32_t count, int32_t) {
-        if (msg != hydrix::comm::kTriggerAvailMsg) return;
+        if (msg != hydrix::comm::kTriggerAvailMsg) {
+            return;
+        }
         const int got = d->ReadBytes(buffer.data(), static_cast<int>(count));
         // Only this thread touches the sink until done is set; the main thread is
         // woken only at the end so that it costs the measured path nothing.
-        if (dispTid == 0) dispTid = ::gettid();
+        if (dispTid == 0) {
+            dispTid = ::gettid();
+        }
         if (got != static_cast<int>(count)) {
             shortRead = true;
         } else {
@@ -237,7 +245,9 @@ Throughput DispatcherThroughput(uint64_t total) {
     t.switches = after.switches - before.switches;
     std::lock_guard guard(lock);
     t.ok = floodOk && !shortRead && t.sink.received == total && t.sink.firstBad == UINT64_MAX;
-    if (shortRead) std::fprintf(stderr, "ReadBytes returned less than offered\n");
+    if (shortRead) {
+        std::fprintf(stderr, "ReadBytes returned less than offered\n");
+    }
     return t;
 }
 
@@ -247,7 +257,9 @@ void PrintThroughput(const char* name, const Throughput& t) {
                 t.sink.chunks ? static_cast<double>(t.sink.received) / static_cast<double>(t.sink.chunks) : 0.0,
                 t.cpuSeconds, 100.0 * t.cpuSeconds / t.seconds,
                 1000.0 * t.cpuSeconds / (static_cast<double>(t.sink.received) / 1e6), t.ok ? "verified" : "FAILED");
-    if (gDetail) PrintTasks(t.tasksBefore, t.tasksAfter, t.taskNames, t.seconds);
+    if (gDetail) {
+        PrintTasks(t.tasksBefore, t.tasksAfter, t.taskNames, t.seconds);
+    }
     if (!t.ok) {
         std::printf("    received %llu bytes, first difference at %lld\n",
                     static_cast<unsigned long long>(t.sink.received),
@@ -263,7 +275,9 @@ bool RunThroughput(uint64_t total, int rounds) {
     for (int round = 1; round <= rounds; ++round) {
         std::printf(" round %d\n", round);
         const Throughput plain = gSkipPlain ? Throughput{} : PlainThroughput(total);
-        if (!gSkipPlain) PrintThroughput("plain poll()+read()", plain);
+        if (!gSkipPlain) {
+            PrintThroughput("plain poll()+read()", plain);
+        }
         if (gDetail && !gSkipPlain) {
             PrintThroughput("plain, 2 thr lockstep", LockstepThroughput(total, false));
             PrintThroughput("  same, reader drains", LockstepThroughput(total, true));
@@ -271,13 +285,17 @@ bool RunThroughput(uint64_t total, int rounds) {
         const Throughput disp = DispatcherThroughput(total);
         PrintThroughput("dispatcher 32257", disp);
         ok = ok && (gSkipPlain || plain.ok) && disp.ok;
-        if (plain.ok && plain.MBps() > bestPlain.MBps()) bestPlain = plain;
-        if (disp.ok && disp.MBps() > bestDisp.MBps()) bestDisp = disp;
+        if (plain.ok && plain.MBps() > bestPlain.MBps()) {
+            bestPlain = plain;
+        }
+        if (disp.ok && disp.MBps() > bestDisp.MBps()) {
+            bestDisp = disp;
+        }
     }
     if (bestPlain.seconds > 0 && bestDisp.seconds > 0) {
         const double ratio = bestDisp.MBps() / bestPlain.MBps();
-        std::printf(" best: plain %.1f MB/s, dispatcher %.1f MB/s, ratio %.2f (target >= 0.80: %s)\n",
-                    bestPlain.MBps(), bestDisp.MBps(), ratio, ratio >= 0.8 ? "met" : "MISSED");
+        std::printf(" best: plain %.1f MB/s, dispatcher %.1f MB/s, ratio %.2f (target >= 0.80: %s)\n", bestPlain.MBps(),
+                    bestDisp.MBps(), ratio, ratio >= 0.8 ? "met" : "MISSED");
     }
     return ok;
 }
@@ -290,7 +308,9 @@ struct LatencyStats {
     int lost = 0;
 
     double At(double q) const {
-        if (ms.empty()) return 0;
+        if (ms.empty()) {
+            return 0;
+        }
         std::vector<double> v = ms;
         std::sort(v.begin(), v.end());
         const double rank = std::ceil(q * static_cast<double>(v.size())) - 1;
@@ -301,11 +321,17 @@ struct LatencyStats {
 
 void PrintLatency(const char* name, const LatencyStats& s, bool judge) {
     double mean = 0;
-    for (double v : s.ms) mean += v;
-    if (!s.ms.empty()) mean /= static_cast<double>(s.ms.size());
-    std::printf("  %-30s n=%4zu  median %6.3f ms  p99 %6.3f ms  mean %6.3f  min %6.3f  max %7.3f",
-                name, s.ms.size(), s.At(0.5), s.At(0.99), mean, s.At(0.0), s.At(1.0));
-    if (s.lost) std::printf("  LOST %d", s.lost);
+    for (double v : s.ms) {
+        mean += v;
+    }
+    if (!s.ms.empty()) {
+        mean /= static_cast<double>(s.ms.size());
+    }
+    std::printf("  %-30s n=%4zu  median %6.3f ms  p99 %6.3f ms  mean %6.3f  min %6.3f  max %7.3f", name, s.ms.size(),
+                s.At(0.5), s.At(0.99), mean, s.At(0.0), s.At(1.0));
+    if (s.lost) {
+        std::printf("  LOST %d", s.lost);
+    }
     if (judge) {
         std::printf("  (median < 0.5: %s, p99 < 2: %s)", s.At(0.5) < 0.5 ? "met" : "MISSED",
                     s.At(0.99) < 2.0 ? "met" : "MISSED");
@@ -340,7 +366,9 @@ LatencyStats DrivePrompts(int masterFd, int prompts, const Pacing& pacing, std::
     for (int i = 0; i < prompts; ++i) {
         std::this_thread::sleep_for(std::chrono::microseconds(gapUs(rng)));
         if (!pacing.reply.empty()) {
-            if (!WriteAll(masterFd, pacing.reply)) break;
+            if (!WriteAll(masterFd, pacing.reply)) {
+                break;
+            }
             sent += pacing.reply.size();
             std::this_thread::sleep_for(std::chrono::microseconds(pacing.promptAfterReplyUs));
         }
@@ -436,20 +464,28 @@ LatencyStats DispatcherLatency(int prompts, const Pacing& pacing, LatencyStats& 
             const auto now = SteadyClock::now();
             std::lock_guard guard(lock);
             atMethod.push_back(now);
-            if (dispTid == 0) dispTid = ::gettid();
+            if (dispTid == 0) {
+                dispTid = ::gettid();
+            }
             return;
         }
-        if (msg != hydrix::comm::kTriggerAvailMsg) return;
+        if (msg != hydrix::comm::kTriggerAvailMsg) {
+            return;
+        }
         uint8_t buffer[hydrix::comm::kInputRingSize];
         const int got = d->ReadBytes(buffer, static_cast<int>(count));
         std::lock_guard guard(lock);
-        if (got > 0) bytesRead += static_cast<uint64_t>(got);
+        if (got > 0) {
+            bytesRead += static_cast<uint64_t>(got);
+        }
         changed.notify_all();
     });
     const auto window = loop.CreateWindow([&](uint32_t msg, hydrix::platform::WParam w, hydrix::platform::LParam) {
         const auto now = SteadyClock::now();
         std::lock_guard guard(lock);
-        if (std::this_thread::get_id() != guiThread) offGuiThread = true;
+        if (std::this_thread::get_id() != guiThread) {
+            offGuiThread = true;
+        }
         if (msg == hydrix::comm::kTriggerDataMsg && w == static_cast<hydrix::platform::WParam>(prompt)) {
             arrivals.push_back(now);
             changed.notify_all();
@@ -480,7 +516,9 @@ LatencyStats DispatcherLatency(int prompts, const Pacing& pacing, LatencyStats& 
     d->DetachMethodHandler(&bytesRead);
     d.reset();
     loop.DestroyWindow(window);
-    if (offGuiThread) std::printf("  ERROR: a window notification ran off the GUI thread\n");
+    if (offGuiThread) {
+        std::printf("  ERROR: a window notification ran off the GUI thread\n");
+    }
     if (arrivals.size() > static_cast<size_t>(prompts)) {
         std::printf("  ERROR: %zu data triggers for %d prompts\n", arrivals.size(), prompts);
     }
@@ -491,8 +529,8 @@ LatencyStats DispatcherLatency(int prompts, const Pacing& pacing, LatencyStats& 
     }
     if (gDetail) {
         std::printf("    threads while the dispatcher took the prompts:\n");
-        PrintTasks(tasksBefore, tasksAfter, {{static_cast<int>(::gettid()), "GUI (main)"}, {dispTid, "dispatcher thread"}},
-                   seconds);
+        PrintTasks(tasksBefore, tasksAfter,
+                   {{static_cast<int>(::gettid()), "GUI (main)"}, {dispTid, "dispatcher thread"}}, seconds);
     }
     return s;
 }
@@ -528,9 +566,11 @@ void HoldFor(double seconds) {
 void PrintIdle(const char* name, const CpuSample& a, const CpuSample& b, bool judge) {
     const double wall = Seconds(b.wall - a.wall);
     const double pct = 100.0 * (b.cpu - a.cpu) / wall;
-    std::printf("  %-34s cpu %6.3f s over %5.2f s = %5.2f%% of a core  %6.0f switches/s", name,
-                b.cpu - a.cpu, wall, pct, static_cast<double>(b.switches - a.switches) / wall);
-    if (judge) std::printf("  (target < 1%%: %s)", pct < 1.0 ? "met" : "MISSED");
+    std::printf("  %-34s cpu %6.3f s over %5.2f s = %5.2f%% of a core  %6.0f switches/s", name, b.cpu - a.cpu, wall,
+                pct, static_cast<double>(b.switches - a.switches) / wall);
+    if (judge) {
+        std::printf("  (target < 1%%: %s)", pct < 1.0 ? "met" : "MISSED");
+    }
     std::printf("\n");
 }
 
@@ -557,8 +597,7 @@ bool RunIdle(double seconds) {
         return false;
     }
     const auto deadline = SteadyClock::now() + std::chrono::seconds(5);
-    while (d->BytesAvailable() < static_cast<int>(hydrix::comm::kInputRingSize) &&
-           SteadyClock::now() < deadline) {
+    while (d->BytesAvailable() < static_cast<int>(hydrix::comm::kInputRingSize) && SteadyClock::now() < deadline) {
         HoldFor(0.01);
     }
     const int held = d->BytesAvailable();
@@ -566,8 +605,8 @@ bool RunIdle(double seconds) {
     const CpuSample c = CpuSample::Now();
     HoldFor(seconds);
     const CpuSample e = CpuSample::Now();
-    std::printf("  input ring holds %d of %u bytes (%zu written)\n", d->BytesAvailable(),
-                hydrix::comm::kInputRingSize, fill.size());
+    std::printf("  input ring holds %d of %u bytes (%zu written)\n", d->BytesAvailable(), hydrix::comm::kInputRingSize,
+                fill.size());
     PrintIdle("port open, input ring full, unread", c, e, true);
     d.reset();
     return held == static_cast<int>(hydrix::comm::kInputRingSize);
@@ -621,12 +660,16 @@ int main(int argc, char** argv) {
     std::printf("dispatcher bench on pseudo-terminals, %u cpus online\n",
                 static_cast<unsigned>(std::thread::hardware_concurrency()));
     bool ok = true;
-    if (Selected(only, "throughput")) ok = RunThroughput(megabytes << 20, rounds) && ok;
+    if (Selected(only, "throughput")) {
+        ok = RunThroughput(megabytes << 20, rounds) && ok;
+    }
     if (Selected(only, "latency")) {
         ok = RunLatency(prompts, kBackToBack) && ok;
         ok = RunLatency(quietPrompts, kAsInstrument) && ok;
     }
-    if (Selected(only, "idle")) ok = RunIdle(idleSeconds) && ok;
+    if (Selected(only, "idle")) {
+        ok = RunIdle(idleSeconds) && ok;
+    }
     std::printf("\n%s\n", ok ? "all data verified" : "SOME DATA WAS LOST OR WRONG");
     return ok ? 0 : 1;
 }

@@ -22,7 +22,9 @@ void ConfigureStation(TerminalBuffer& b) {
 
 void BM_LinesThroughBuffer(benchmark::State& state) {
     std::string line(80, ' ');
-    for (int i = 0; i < 80; ++i) line[static_cast<size_t>(i)] = static_cast<char>('!' + i % 90);
+    for (int i = 0; i < 80; ++i) {
+        line[static_cast<size_t>(i)] = static_cast<char>('!' + i % 90);
+    }
     const int64_t linesPerRun = kTotalBytes / (static_cast<int64_t>(line.size()) + 2);
     for (auto _ : state) {
         state.PauseTiming();

@@ -32,12 +32,12 @@
 #include <thread>
 #include <vector>
 
-#include "pty_helper.h"
-#include "pty_bench_util.h"
 #include "comm/com_port.h"
 #include "gui/qt_loop_driver.h"
 #include "gui/terminal_widget.h"
 #include "platform/message_loop.h"
+#include "pty_bench_util.h"
+#include "pty_helper.h"
 #include "terminal/terminal_control.h"
 
 namespace {
@@ -49,14 +49,13 @@ using hydrix::bench::SteadyClock;
 using hydrix::terminal::CaptureMode;
 
 constexpr int kComNumber = 1;
-constexpr int kLineText = 80;            // printable columns per line, then CR LF
-constexpr int kDrainMs = 3000;           // nothing more captured this long after the last write
+constexpr int kLineText = 80;   // printable columns per line, then CR LF
+constexpr int kDrainMs = 3000;  // nothing more captured this long after the last write
 constexpr int kTickMs = 10;
 
 bool gProgress = false;
 int gWidth = 635;  // the station's terminal
 int gHeight = 564;
-
 
 // Whole lines of at least megabytes MiB: an eight-digit line number, then printable text
 // that shifts with the line, so that a lost or repeated chunk shows in the comparison.
@@ -70,7 +69,9 @@ std::string MakeLines(uint64_t megabytes) {
     for (uint64_t i = 0; i < lines; ++i) {
         std::snprintf(number, sizeof number, "%08llu ", static_cast<unsigned long long>(i % 100000000));
         out += number;
-        for (int c = 9; c < kLineText; ++c) out += static_cast<char>(' ' + 1 + (i + c) % 94);
+        for (int c = 9; c < kLineText; ++c) {
+            out += static_cast<char>(' ' + 1 + (i + c) % 94);
+        }
         out += "\r\n";
     }
     return out;
@@ -81,7 +82,9 @@ template <typename Pred>
 bool WaitFor(Pred done, int timeoutMs) {
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
     while (!done()) {
-        if (SteadyClock::now() > deadline) return false;
+        if (SteadyClock::now() > deadline) {
+            return false;
+        }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
@@ -98,7 +101,7 @@ struct Round {
     double writerSeconds = 0;  // first write to the last byte taken by the pty
     double longestPauseMs = 0;
     double longestWindowTimerGapMs = 0;
-    uint64_t largestCaptureStep = 0;    // seen by a sampler off the GUI thread
+    uint64_t largestCaptureStep = 0;  // seen by a sampler off the GUI thread
     double longestCaptureStallMs = 0;
     uint64_t ticks = 0;
     uint64_t written = 0;
@@ -154,9 +157,9 @@ Round RunRound(const std::string& data) {
             return result;
         }
         WaitFor([] { return false; }, 100);  // first layout and paints
-        std::printf("  view: %d of %d columns and %d of %d rows fully visible, cell %dx%d px\n",
-                    terminal.FullCols(), terminal.Columns(), terminal.FullRows(), terminal.Rows(),
-                    terminal.CharWidth(), terminal.CharHeight());
+        std::printf("  view: %d of %d columns and %d of %d rows fully visible, cell %dx%d px\n", terminal.FullCols(),
+                    terminal.Columns(), terminal.FullRows(), terminal.Rows(), terminal.CharWidth(),
+                    terminal.CharHeight());
 
         // The timer's ticks measure the GUI thread; it also watches the capture file fill.
         QEventLoop loop;
@@ -183,9 +186,9 @@ Round RunRound(const std::string& data) {
             }
             if (gProgress && now - lastReport >= std::chrono::seconds(1)) {
                 lastReport = now;
-                std::fprintf(stderr, "  %6.1f s: written %llu, captured %llu, receive queue %d\n",
-                             Seconds(now - start), static_cast<unsigned long long>(sent.load()),
-                             static_cast<unsigned long long>(captured), terminal.ReceiveQueueCount());
+                std::fprintf(stderr, "  %6.1f s: written %llu, captured %llu, receive queue %d\n", Seconds(now - start),
+                             static_cast<unsigned long long>(sent.load()), static_cast<unsigned long long>(captured),
+                             terminal.ReceiveQueueCount());
             }
             if (captured >= data.size()) {
                 finished = now;
@@ -266,8 +269,7 @@ Round RunRound(const std::string& data) {
     const std::string captured((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     result.captured = captured.size();
     const size_t common = std::min(captured.size(), data.size());
-    const auto diff = std::mismatch(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(common),
-                                    captured.begin());
+    const auto diff = std::mismatch(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(common), captured.begin());
     if (diff.first != data.begin() + static_cast<std::ptrdiff_t>(common)) {
         result.firstDifference = static_cast<uint64_t>(diff.first - data.begin());
     } else if (captured.size() != data.size()) {
@@ -280,7 +282,9 @@ Round RunRound(const std::string& data) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     uint64_t megabytes = 32;
     int rounds = 1;
     for (int i = 1; i < argc; ++i) {
@@ -318,17 +322,17 @@ int main(int argc, char** argv) {
             allOk = false;
             continue;
         }
-        std::printf("  round %d: %7.2f MB/s  (%.2f s; writer done after %.2f s)  longest GUI pause %6.1f ms"
-                    " (%llu ticks; window timer %.1f ms)  capture %s  last line in buffer: %s\n",
-                    r, round.MBps(), round.seconds, round.writerSeconds, round.longestPauseMs,
-                    static_cast<unsigned long long>(round.ticks), round.longestWindowTimerGapMs,
-                    round.captureMatches ? "matches" : "DIFFERS", round.lastLineShown ? "yes" : "no");
+        std::printf(
+            "  round %d: %7.2f MB/s  (%.2f s; writer done after %.2f s)  longest GUI pause %6.1f ms"
+            " (%llu ticks; window timer %.1f ms)  capture %s  last line in buffer: %s\n",
+            r, round.MBps(), round.seconds, round.writerSeconds, round.longestPauseMs,
+            static_cast<unsigned long long>(round.ticks), round.longestWindowTimerGapMs,
+            round.captureMatches ? "matches" : "DIFFERS", round.lastLineShown ? "yes" : "no");
         std::printf("           largest step of the capture file %.2f MB, longest stretch without growth %.1f ms\n",
                     static_cast<double>(round.largestCaptureStep) / 1e6, round.longestCaptureStallMs);
         if (!round.captureMatches) {
             std::printf("           written %llu, captured %llu, first difference at byte %llu%s%s\n",
-                        static_cast<unsigned long long>(round.written),
-                        static_cast<unsigned long long>(round.captured),
+                        static_cast<unsigned long long>(round.written), static_cast<unsigned long long>(round.captured),
                         static_cast<unsigned long long>(round.firstDifference),
                         round.captureIncomplete ? ", capture reported incomplete" : "",
                         round.completed ? "" : ", flow stalled");

@@ -115,9 +115,10 @@ int main() {
         bestTty = std::min(bestTty, RunTty(data, ttyRow));
         bestVterm = std::min(bestVterm, RunVterm(data, vtermRow));
     }
-    std::printf("input: %.1f MB of %d-column lines, CR LF, %d-row screen, %d rows of scrollback, "
-                "%zu-byte blocks, best of %d\n",
-                mb, kCols, kRows, kScrollback, kBlock, kRepeats);
+    std::printf(
+        "input: %.1f MB of %d-column lines, CR LF, %d-row screen, %d rows of scrollback, "
+        "%zu-byte blocks, best of %d\n",
+        mb, kCols, kRows, kScrollback, kBlock, kRepeats);
     std::printf("TTY emulator + buffer: %8.1f MB/s (%.3f s)\n", mb / bestTty, bestTty);
     std::printf("libvterm screen:       %8.1f MB/s (%.3f s)\n", mb / bestVterm, bestVterm);
     std::printf("ratio: %.2f x libvterm\n", bestVterm / bestTty);

@@ -35,15 +35,21 @@ inline constexpr size_t kPlainReadSize = 4096;
 inline constexpr uint32_t kPatternPeriod = 251;  // prime: no read or write size lines up with it
 inline constexpr int kStallMs = 20000;           // a flood that makes no progress this long has failed
 
-inline double Seconds(SteadyClock::duration d) { return std::chrono::duration<double>(d).count(); }
-inline double Millis(SteadyClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+inline double Seconds(SteadyClock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+inline double Millis(SteadyClock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 // Byte i of every stream is i % 251; a reference twice the write size lets any chunk be
 // written or checked with one call.
 inline const uint8_t* PatternAt(uint64_t offset) {
     static const std::vector<uint8_t> ref = [] {
         std::vector<uint8_t> v(2 * kWriteChunk + kPatternPeriod);
-        for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<uint8_t>(i % kPatternPeriod);
+        for (size_t i = 0; i < v.size(); ++i) {
+            v[i] = static_cast<uint8_t>(i % kPatternPeriod);
+        }
         return v;
     }();
     return ref.data() + offset % kPatternPeriod;
@@ -59,7 +65,9 @@ struct PatternSink {
         const uint8_t* want = PatternAt(received);
         if (firstBad == UINT64_MAX && std::memcmp(data, want, n) != 0) {
             size_t i = 0;
-            while (data[i] == want[i]) ++i;
+            while (data[i] == want[i]) {
+                ++i;
+            }
             firstBad = received + i;
         }
         received += n;
@@ -108,19 +116,18 @@ inline std::map<int, TaskTimes> SampleTasks() {
 // The threads that ran between two samples, named where the caller knows them; the
 // others take the fallback names in order of creation (thread ids grow).
 inline void PrintTasks(const std::map<int, TaskTimes>& before, const std::map<int, TaskTimes>& after,
-                const std::map<int, std::string>& names, double seconds,
-                const std::vector<std::string>& fallback = {"com thread", "output thread"}) {
+                       const std::map<int, std::string>& names, double seconds,
+                       const std::vector<std::string>& fallback = {"com thread", "output thread"}) {
     size_t unnamed = 0;
     for (const auto& [tid, a] : after) {
         const auto it = before.find(tid);
         const TaskTimes b = it == before.end() ? TaskTimes{} : it->second;
         const auto name = names.find(tid);
-        std::string label = name != names.end()      ? name->second
+        std::string label = name != names.end()         ? name->second
                             : unnamed < fallback.size() ? fallback[unnamed++]
                                                         : "thread " + std::to_string(++unnamed);
         std::printf("      %-18s cpu %7.1f ms  waiting for a cpu %7.1f ms  %6.0f runs/s\n", label.c_str(),
-                    a.runMs - b.runMs, a.waitMs - b.waitMs,
-                    static_cast<double>(a.slices - b.slices) / seconds);
+                    a.runMs - b.runMs, a.waitMs - b.waitMs, static_cast<double>(a.slices - b.slices) / seconds);
     }
 }
 
@@ -144,10 +151,14 @@ bool FloodFrom(int masterFd, uint64_t total, Source at, std::atomic<uint64_t>* p
         const ssize_t n = ::write(masterFd, at(sent), want);
         if (n > 0) {
             sent += static_cast<uint64_t>(n);
-            if (progress != nullptr) progress->store(sent, std::memory_order_relaxed);
+            if (progress != nullptr) {
+                progress->store(sent, std::memory_order_relaxed);
+            }
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
         if (n < 0 && errno != EAGAIN) {
             std::fprintf(stderr, "flood write: %s\n", std::strerror(errno));
             return false;
@@ -167,7 +178,9 @@ bool FloodFrom(int masterFd, uint64_t total, Source at, std::atomic<uint64_t>* p
 }
 
 // Writes total pattern bytes.
-inline bool Flood(int masterFd, uint64_t total) { return FloodFrom(masterFd, total, PatternAt); }
+inline bool Flood(int masterFd, uint64_t total) {
+    return FloodFrom(masterFd, total, PatternAt);
+}
 
 inline bool WriteAll(int fd, const std::string& bytes) {
     size_t done = 0;
@@ -198,11 +211,15 @@ private:
         uint8_t buffer[kPlainReadSize];
         while (!stop_) {
             pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
+            if (::poll(&p, 1, 100) <= 0) {
+                continue;
+            }
             const ssize_t n = ::read(fd_, buffer, sizeof buffer);
             const auto now = SteadyClock::now();
             for (ssize_t i = 0; i < n; ++i) {
-                if (buffer[i] != '>') continue;
+                if (buffer[i] != '>') {
+                    continue;
+                }
                 if (onPrompt_) {
                     onPrompt_();
                 } else {

@@ -32,7 +32,9 @@ public:
     int Pick(int limit) { return limit <= 1 ? 0 : Byte() % limit; }
     uint32_t Word() {
         uint32_t w = 0;
-        for (int i = 0; i < 4; ++i) w = (w << 8) | Byte();
+        for (int i = 0; i < 4; ++i) {
+            w = (w << 8) | Byte();
+        }
         return w;
     }
     // Up to count bytes (fewer at the end of the input).

@@ -18,7 +18,9 @@ using hydrix::packet::DataPacketManager;
 using hydrix::packet::PacketEndCond;
 
 std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : s) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
     return s;
 }
 
@@ -34,8 +36,12 @@ struct Station {
         SizeReport(fail, "FAIL", 21840);
         StringReport(serial, "Instrument S/N:  ", "       Frequency:", true, 2184);
         StringReport(clock, "TS = ", "-", false, 21840);
-        for (DataPacket* p : {&pass, &fail, &serial, &clock}) manager.AddPacket(*p);
-        for (DataPacket* p : {&pass, &fail, &serial, &clock}) p->SetEnabled(true);
+        for (DataPacket* p : {&pass, &fail, &serial, &clock}) {
+            manager.AddPacket(*p);
+        }
+        for (DataPacket* p : {&pass, &fail, &serial, &clock}) {
+            p->SetEnabled(true);
+        }
         manager.Enable();
     }
 
@@ -63,8 +69,7 @@ struct Station {
         p.OnStringPacket = [end, ignoreCase](DataPacket&, const std::string& data) {
             // Without the strings the data stops before the first end string.
             const std::string hay = ignoreCase ? Upper(data) : data;
-            Check(hay.find(ignoreCase ? Upper(end) : end) == std::string::npos,
-                  "a string report holds no end string");
+            Check(hay.find(ignoreCase ? Upper(end) : end) == std::string::npos, "a string report holds no end string");
         };
     }
 };

@@ -16,10 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int rc = file.Parse(text);
     Check(rc == 0 || !file.Error().empty(), "a rejected file says why");
     Check(rc != 0 || file.Error().empty(), "an accepted file has no error");
-    for (const auto& d : file.Diagnostics()) Check(d.line >= 1 && !d.message.empty(), "diagnostics name a line");
+    for (const auto& d : file.Diagnostics()) {
+        Check(d.line >= 1 && !d.message.empty(), "diagnostics name a line");
+    }
     for (const char* path : {"Software\\Velmar Sensors\\Tidewise\\Settings", "\\Software\\", "", "a", "A\\b"}) {
         const auto* key = file.FindKey(path);
-        if (key == nullptr) continue;
+        if (key == nullptr) {
+            continue;
+        }
         for (const auto& [name, value] : key->values) {
             Check(key->Find(name) == &value, "a value is found by its own name");
             Check(value.data.size() <= RegFile::kMaxValueBytes + 2, "value data within the limit");

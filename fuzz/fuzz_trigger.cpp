@@ -18,7 +18,9 @@ using hydrix::fuzz::FuzzInput;
 
 std::string Fold(std::string s, bool ignoreCase) {
     if (ignoreCase) {
-        for (char& c : s) c = static_cast<char>(hydrix::comm::UpperCaseByte(static_cast<uint8_t>(c)));
+        for (char& c : s) {
+            c = static_cast<char>(hydrix::comm::UpperCaseByte(static_cast<uint8_t>(c)));
+        }
     }
     return s;
 }
@@ -36,14 +38,18 @@ void CheckMatches(const std::string& needle, const std::string& text, const std:
     size_t last = 0;
     for (size_t end = 0; end < text.size(); ++end) {
         const bool reported = next < got.size() && got[next] == end;
-        if (reported) ++next;
+        if (reported) {
+            ++next;
+        }
         if (needle.empty()) {
             Check(!reported, "an empty string never matches");
             continue;
         }
         const bool occurs = EndsHere(needle, text, end);
         Check(!reported || occurs, "a reported match ends an occurrence");
-        if (occurs && (!any || end + 1 - needle.size() > last)) Check(reported, "no occurrence is missed");
+        if (occurs && (!any || end + 1 - needle.size() > last)) {
+            Check(reported, "no occurrence is missed");
+        }
         if (reported) {
             any = true;
             last = end;
@@ -56,12 +62,16 @@ void MatcherAgainstOccurrences(FuzzInput& in) {
     const std::string needle = in.Bytes(static_cast<size_t>(in.Pick(kMaxTriggerLength + 1)));
     const std::string text = in.Bytes(512);
     DataTrigger t;
-    hydrix::comm::InitDataTrigger(t, reinterpret_cast<const uint8_t*>(needle.data()),
-                                  static_cast<int>(needle.size()), ignoreCase);
+    hydrix::comm::InitDataTrigger(t, reinterpret_cast<const uint8_t*>(needle.data()), static_cast<int>(needle.size()),
+                                  ignoreCase);
     std::vector<size_t> got;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (hydrix::comm::MatchTriggerByte(t, static_cast<uint8_t>(text[i]))) got.push_back(i);
-        for (int p : t.Partial) Check(p >= 0 && p < std::max(t.Length, 1), "partial match index within the string");
+        if (hydrix::comm::MatchTriggerByte(t, static_cast<uint8_t>(text[i]))) {
+            got.push_back(i);
+        }
+        for (int p : t.Partial) {
+            Check(p >= 0 && p < std::max(t.Length, 1), "partial match index within the string");
+        }
     }
     CheckMatches(Fold(needle, ignoreCase), Fold(text, ignoreCase), got);
 }
@@ -73,12 +83,16 @@ struct Notice {
 
 void DispatcherScan(FuzzInput& in) {
     hydrix::comm::test::FakeDispatcher d;
-    if (d.Open() != 0) return;
+    if (d.Open() != 0) {
+        return;
+    }
     const int triggers = 1 + in.Pick(3);
     for (int i = 0; i < triggers; ++i) {
         const bool ignoreCase = in.Byte() & 1;
         const std::string s = in.Bytes(static_cast<size_t>(1 + in.Pick(kMaxTriggerLength)));
-        if (s.empty()) break;
+        if (s.empty()) {
+            break;
+        }
         d.NewDataTrigger(s.data(), ignoreCase, static_cast<int>(s.size()));
     }
     d.SetAvailThreshold(1 + in.Pick(8));
@@ -103,7 +117,9 @@ void DispatcherScan(FuzzInput& in) {
         d.ReceiveAndCycle(chunk);
     }
     // Let the dispatcher take what is still held on the line and in the ring.
-    for (int i = 0; i < 64 && (!d.rx.empty() || d.BytesAvailable() > 0); ++i) d.RunDeviceCycle();
+    for (int i = 0; i < 64 && (!d.rx.empty() || d.BytesAvailable() > 0); ++i) {
+        d.RunDeviceCycle();
+    }
     Check(d.BytesAvailable() >= 0, "bytes available is never negative");
     Check(fed.compare(0, read.size(), read) == 0, "bytes read are the bytes received, in order");
     d.DetachMethodHandler(&read);

@@ -27,7 +27,9 @@ public:
                      uint32_t) override {
         Check(n >= 0 && text[n] == '\0', "text runs are terminated");
         int sum = 0;
-        for (int i = 0; i < n; ++i) sum += advances[i];
+        for (int i = 0; i < n; ++i) {
+            sum += advances[i];
+        }
         Check(sum >= 0, "advances are not negative");
     }
     void DrawLine(int, int, int, int, uint32_t) override {}
@@ -84,12 +86,13 @@ private:
 };
 
 constexpr int kCommandCount = static_cast<int>(EmuCommand::ecDeviceStatusReport) + 1;
-const char* const kParamNames[] = {"Row", "Col", "Count", "Top", "Bottom", "Scroll", "Wrap", "Fore",
-                                    "Back", "Color", "Persistent", "String", "Type", ""};
+const char* const kParamNames[] = {"Row",  "Col",  "Count", "Top",        "Bottom", "Scroll", "Wrap",
+                                   "Fore", "Back", "Color", "Persistent", "String", "Type",   ""};
 constexpr int kParamNameCount = static_cast<int>(sizeof kParamNames / sizeof kParamNames[0]);
 // Parameter texts near the edges the lookups parse: signs, hex, overflow, junk.
-const char* const kValues[] = {"0", "1", "-1", "2", "80", "81", "255", "256", "2147483647", "-2147483648",
-                               "4294967296", "$FF", "$FFFFFFFF", "$", "+", "T", "F", "", "x"};
+const char* const kValues[] = {"0",   "1",          "-1",          "2",          "80",  "81",        "255",
+                               "256", "2147483647", "-2147483648", "4294967296", "$FF", "$FFFFFFFF", "$",
+                               "+",   "T",          "F",           "",           "x"};
 constexpr int kValueCount = static_cast<int>(sizeof kValues / sizeof kValues[0]);
 
 struct Rule {
@@ -119,7 +122,9 @@ Rule ReadRule(FuzzInput& in) {
         r.commands.push_back(std::move(cmd));
     }
     r.replace = in.Pick(3);
-    if (r.replace == 2) r.text = in.Run(8);
+    if (r.replace == 2) {
+        r.text = in.Run(8);
+    }
     return r;
 }
 
@@ -144,19 +149,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<Rule> rules;
     const int ruleCount = in.Pick(9);
-    for (int i = 0; i < ruleCount; ++i) rules.push_back(ReadRule(in));
+    for (int i = 0; i < ruleCount; ++i) {
+        rules.push_back(ReadRule(in));
+    }
     int depth = 0;
     tty.OnProcessChar = [&](TerminalEmulator*, uint8_t ch, std::string& replaceWith, EmuCommandList& commands,
                             CharSource) {
         Check(depth++ == 0, "OnProcessChar does not re-enter");
         for (const Rule& r : rules) {
-            if (r.trigger != ch) continue;
+            if (r.trigger != ch) {
+                continue;
+            }
             for (const Rule::Command& c : r.commands) {
                 EmuCommandListItem& item = commands.Add(c.command);
-                for (const auto& [name, value] : c.params) item.Params().Add(name, value);
+                for (const auto& [name, value] : c.params) {
+                    item.Params().Add(name, value);
+                }
             }
-            if (r.replace == 1) replaceWith.clear();
-            if (r.replace == 2) replaceWith = r.text;
+            if (r.replace == 1) {
+                replaceWith.clear();
+            }
+            if (r.replace == 2) {
+                replaceWith = r.text;
+            }
             break;
         }
         --depth;

@@ -32,7 +32,9 @@ int main(int argc, char** argv) {
         const std::filesystem::path path(argv[i]);
         if (std::filesystem::is_directory(path)) {
             for (const auto& entry : std::filesystem::directory_iterator(path)) {
-                if (entry.is_regular_file()) files.push_back(entry.path());
+                if (entry.is_regular_file()) {
+                    files.push_back(entry.path());
+                }
             }
         } else {
             files.push_back(path);
@@ -44,7 +46,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (const auto& file : files) {
-        if (!Replay(file)) return 1;
+        if (!Replay(file)) {
+            return 1;
+        }
     }
     std::printf("replayed %zu inputs\n", files.size());
     return 0;

@@ -19,7 +19,9 @@ public:
             messages_.push_back(text);
             icons_.push_back(icon);
         }
-        if (onMessage) onMessage(text);
+        if (onMessage) {
+            onMessage(text);
+        }
     }
     void ShowException(const std::string& text) override {
         std::lock_guard guard(lock_);

@@ -52,7 +52,9 @@ public:
     // The slave descriptor openpty made; kept open until here so that the master never
     // sees the line hang up while the port under test is not yet open.
     void CloseSlave() {
-        if (slave_ >= 0) ::close(slave_);
+        if (slave_ >= 0) {
+            ::close(slave_);
+        }
         slave_ = -1;
     }
     // Suspends or resumes output from the slave side (tcflow on the kept slave descriptor):
@@ -60,7 +62,9 @@ public:
     void StopOutput(bool stop) { ::tcflow(slave_, stop ? TCOOFF : TCOON); }
     // Hangs up the line as seen from the slave side.
     void CloseMaster() {
-        if (master_ >= 0) ::close(master_);
+        if (master_ >= 0) {
+            ::close(master_);
+        }
         master_ = -1;
     }
 
@@ -105,7 +109,9 @@ private:
 
     bool PollFor(short events, Clock::time_point deadline) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return false;
+        if (left <= 0) {
+            return false;
+        }
         pollfd p{master_, events, 0};
         return ::poll(&p, 1, static_cast<int>(left)) >= 0;
     }
@@ -121,7 +127,9 @@ class TempWinePrefix {
 public:
     TempWinePrefix() {
         std::string pattern = (std::filesystem::temp_directory_path() / "hydrix-wine-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+        if (!::mkdtemp(pattern.data())) {
+            throw std::system_error(errno, std::generic_category(), "mkdtemp");
+        }
         path_ = pattern;
         std::filesystem::create_directories(path_ / "dosdevices");
         if (const char* old = std::getenv("WINEPREFIX")) {

@@ -13,12 +13,16 @@ constexpr uint32_t kStepFailedMsg = platform::WM_USER + 3;
 HeadlessRunner::HeadlessRunner(RunOptions options) : options_(std::move(options)) {}
 
 HeadlessRunner::~HeadlessRunner() {
-    if (const platform::WindowHandle w = window_.exchange(0)) platform::MessageLoop::Instance().DestroyWindow(w);
+    if (const platform::WindowHandle w = window_.exchange(0)) {
+        platform::MessageLoop::Instance().DestroyWindow(w);
+    }
 }
 
 void HeadlessRunner::RequestCancel() {
     cancelRequested_ = true;
-    if (const platform::WindowHandle w = window_.load()) platform::PostMessage(w, kCancelMsg, 0, 0);
+    if (const platform::WindowHandle w = window_.load()) {
+        platform::PostMessage(w, kCancelMsg, 0, 0);
+    }
 }
 
 int HeadlessRunner::Run() {
@@ -27,11 +31,12 @@ int HeadlessRunner::Run() {
     loop.ResetQuit();
     RunSession session(SessionOptions{options_.reportFile, true});
     session_ = &session;
-    window_ = loop.CreateWindow([this](uint32_t msg, platform::WParam w, platform::LParam l) {
-        return WndProc(msg, w, l);
-    });
+    window_ =
+        loop.CreateWindow([this](uint32_t msg, platform::WParam w, platform::LParam l) { return WndProc(msg, w, l); });
     // A request that came before the window existed.
-    if (cancelRequested_) loop.PostMessage(window_, kCancelMsg, 0, 0);
+    if (cancelRequested_) {
+        loop.PostMessage(window_, kCancelMsg, 0, 0);
+    }
     {
         Station station(this, StationOptions{options_.prefix});
         station_ = &station;
@@ -43,7 +48,9 @@ int HeadlessRunner::Run() {
             platform::ShowExceptionReport(e.what());
             started = false;
         }
-        if (started) loop.Run();
+        if (started) {
+            loop.Run();
+        }
         // Whatever still comes to the runner's window finds the run over: the tear-down
         // serves messages and must not press the button again.
         station_ = nullptr;
@@ -51,13 +58,17 @@ int HeadlessRunner::Run() {
     }
     const int status = session.Conclude();
     report_ = session.Report();
-    if (const platform::WindowHandle w = window_.exchange(0)) loop.DestroyWindow(w);
+    if (const platform::WindowHandle w = window_.exchange(0)) {
+        loop.DestroyWindow(w);
+    }
     loop.ResetQuit();
     session_ = nullptr;
     return status;
 }
 
-void HeadlessRunner::CloseWindow() { EndLoop(); }
+void HeadlessRunner::CloseWindow() {
+    EndLoop();
+}
 
 void HeadlessRunner::RunFinished() {
     // Pressed once the trigger event that finished the run has returned.
@@ -71,19 +82,28 @@ void HeadlessRunner::StepFailed(const std::string&) {
 }
 
 platform::LResult HeadlessRunner::WndProc(uint32_t msg, platform::WParam, platform::LParam) {
-    if (station_ == nullptr) return 0;
+    if (station_ == nullptr) {
+        return 0;
+    }
     switch (msg) {
     case kCancelMsg:
-        if (session_->OperatorEnded() || station_->Closed()) break;
+        if (session_->OperatorEnded() || station_->Closed()) {
+            break;
+        }
         session_->NoteOperatorEnd();
         PressButton();
         break;
-    case kPressCloseMsg: PressButton(); break;
+    case kPressCloseMsg:
+        PressButton();
+        break;
     case kStepFailedMsg:
         // The failed step skipped sending the next command: nothing would move on.
-        if (!station_->Closed()) EndLoop();
+        if (!station_->Closed()) {
+            EndLoop();
+        }
         break;
-    default: break;
+    default:
+        break;
     }
     return 0;
 }
@@ -94,9 +114,13 @@ void HeadlessRunner::PressButton() {
     } catch (const std::exception& e) {
         platform::ShowExceptionReport(e.what());
     }
-    if (!station_->Closed()) EndLoop();
+    if (!station_->Closed()) {
+        EndLoop();
+    }
 }
 
-void HeadlessRunner::EndLoop() { platform::MessageLoop::Instance().Quit(0); }
+void HeadlessRunner::EndLoop() {
+    platform::MessageLoop::Instance().Quit(0);
+}
 
 }  // namespace hydrix::app

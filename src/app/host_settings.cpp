@@ -10,12 +10,18 @@ platform::SettingsStore MakeStore(const std::filesystem::path& prefix) {
 
 HostSettings::HostSettings(const std::filesystem::path& prefix) : store_(MakeStore(prefix)) {}
 
-bool HostSettings::OpenKey() { return store_.OpenKey(kSettingsKey); }
+bool HostSettings::OpenKey() {
+    return store_.OpenKey(kSettingsKey);
+}
 
 std::string HostSettings::ReadString(std::string_view name) const {
     const auto value = store_.ReadValue(name);
-    if (!value) return "";
-    if (!value->IsString()) throw ERegistryException("Invalid data type for '" + std::string(name) + "'");
+    if (!value) {
+        return "";
+    }
+    if (!value->IsString()) {
+        throw ERegistryException("Invalid data type for '" + std::string(name) + "'");
+    }
     return value->text;
 }
 
@@ -23,7 +29,9 @@ std::string HostSettings::OutputDirectory(const std::string& configured) const {
     // Empty is "\", the root of the current drive, which for a program started normally
     // is C: (the prefix's drive link), as for every Windows path without a drive letter.
     std::string dir = store_.ResolvePath(configured.empty() ? std::string("\\") : configured).string();
-    if (dir.empty() || dir.back() != '/') dir.push_back('/');
+    if (dir.empty() || dir.back() != '/') {
+        dir.push_back('/');
+    }
     return dir;
 }
 

@@ -5,8 +5,7 @@ namespace hydrix::app {
 MessageRecorder::MessageRecorder(std::shared_ptr<platform::UserInterface> inner)
     : inner_(inner ? std::move(inner) : std::make_shared<platform::HeadlessUserInterface>()) {}
 
-void MessageRecorder::ShowMessage(const std::string& text, const std::string& caption,
-                                  platform::MessageIcon icon) {
+void MessageRecorder::ShowMessage(const std::string& text, const std::string& caption, platform::MessageIcon icon) {
     Record(text);
     inner_->ShowMessage(text, caption, icon);
 }

@@ -12,7 +12,9 @@ constexpr uint64_t kKeptBytes = 2 * 8192;
 void ReceivedLines::Feed(uint64_t at, const uint8_t* bytes, size_t count) {
     std::lock_guard guard(lock_);
     if (at > fed_) {
-        if (!line_.empty() || lineStart_ < fed_) EndLine(fed_);
+        if (!line_.empty() || lineStart_ < fed_) {
+            EndLine(fed_);
+        }
         lineStart_ = at;
         fed_ = at;
     }
@@ -26,7 +28,9 @@ void ReceivedLines::Feed(uint64_t at, const uint8_t* bytes, size_t count) {
             line_.push_back(static_cast<char>(c));
         }
     }
-    while (!recent_.empty() && recent_.front().End + kKeptBytes < fed_) recent_.pop_front();
+    while (!recent_.empty() && recent_.front().End + kKeptBytes < fed_) {
+        recent_.pop_front();
+    }
 }
 
 void ReceivedLines::EndLine(uint64_t end) {
@@ -35,8 +39,12 @@ void ReceivedLines::EndLine(uint64_t end) {
     lineStart_ = end;
     std::erase_if(pending_, [&](const Pending& p) {
         // A place in a gap of the stream has no line.
-        if (p.At < done.Start) return true;
-        if (p.At >= done.End) return false;
+        if (p.At < done.Start) {
+            return true;
+        }
+        if (p.At >= done.End) {
+            return false;
+        }
         results_[p.Result].Line = done.Text;
         return true;
     });
@@ -52,10 +60,14 @@ const std::string* ReceivedLines::FindLine(uint64_t at) const {
 void ReceivedLines::Count(const std::string& outcome, uint64_t end) {
     std::lock_guard guard(lock_);
     results_.push_back({outcome, ""});
-    if (end == 0) return;
+    if (end == 0) {
+        return;
+    }
     const uint64_t at = end - 1;
     if (at < lineStart_) {
-        if (const std::string* text = FindLine(at)) results_.back().Line = *text;
+        if (const std::string* text = FindLine(at)) {
+            results_.back().Line = *text;
+        }
         return;
     }
     pending_.push_back({results_.size() - 1, at});
@@ -65,7 +77,9 @@ std::vector<ReportResult> ReceivedLines::Results() const {
     std::lock_guard guard(lock_);
     std::vector<ReportResult> out = results_;
     for (const Pending& p : pending_) {
-        if (p.At >= lineStart_) out[p.Result].Line = line_;
+        if (p.At >= lineStart_) {
+            out[p.Result].Line = line_;
+        }
     }
     return out;
 }

@@ -8,28 +8,41 @@ namespace hydrix::app {
 
 std::string OutcomeName(RunOutcome outcome) {
     switch (outcome) {
-    case RunOutcome::Finished: return "finished";
-    case RunOutcome::CommunicationsError: return "communications-error";
-    case RunOutcome::ConfigurationError: return "configuration-error";
-    case RunOutcome::OutputDirectoryMissing: return "output-directory-missing";
-    case RunOutcome::PortError: return "port-error";
-    case RunOutcome::Cancelled: return "cancelled";
+    case RunOutcome::Finished:
+        return "finished";
+    case RunOutcome::CommunicationsError:
+        return "communications-error";
+    case RunOutcome::ConfigurationError:
+        return "configuration-error";
+    case RunOutcome::OutputDirectoryMissing:
+        return "output-directory-missing";
+    case RunOutcome::PortError:
+        return "port-error";
+    case RunOutcome::Cancelled:
+        return "cancelled";
     case RunOutcome::Running:
-    case RunOutcome::Error: break;
+    case RunOutcome::Error:
+        break;
     }
     return "error";
 }
 
 int ExitStatus(RunOutcome outcome, int failCount) {
     switch (outcome) {
-    case RunOutcome::Finished: return failCount > 0 ? kExitFailReports : kExitFinished;
-    case RunOutcome::CommunicationsError: return kExitCommunications;
+    case RunOutcome::Finished:
+        return failCount > 0 ? kExitFailReports : kExitFinished;
+    case RunOutcome::CommunicationsError:
+        return kExitCommunications;
     case RunOutcome::ConfigurationError:
-    case RunOutcome::OutputDirectoryMissing: return kExitConfiguration;
-    case RunOutcome::PortError: return kExitPort;
-    case RunOutcome::Cancelled: return kExitCancelled;
+    case RunOutcome::OutputDirectoryMissing:
+        return kExitConfiguration;
+    case RunOutcome::PortError:
+        return kExitPort;
+    case RunOutcome::Cancelled:
+        return kExitCancelled;
     case RunOutcome::Running:
-    case RunOutcome::Error: break;
+    case RunOutcome::Error:
+        break;
     }
     return kExitError;
 }
@@ -38,7 +51,9 @@ namespace {
 
 std::string RowText(terminal::TerminalBuffer& buffer, int row) {
     const uint8_t* chars = buffer.RowChars(row);
-    if (chars == nullptr) return "";
+    if (chars == nullptr) {
+        return "";
+    }
     std::string text(reinterpret_cast<const char*>(chars), static_cast<size_t>(buffer.ColCount()));
     const size_t end = text.find_last_not_of(std::string(" \0", 2));
     text.erase(end == std::string::npos ? 0 : end + 1);
@@ -50,22 +65,32 @@ std::string RowText(terminal::TerminalBuffer& buffer, int row) {
 std::vector<std::string> ScreenRows(terminal::Terminal& terminal) {
     std::vector<std::string> rows;
     terminal::TerminalBuffer* buffer = terminal.Buffer();
-    if (buffer == nullptr || buffer->WideChars()) return rows;
-    for (int row = 1; row <= buffer->RowCount(); ++row) rows.push_back(RowText(*buffer, row));
-    while (!rows.empty() && rows.back().empty()) rows.pop_back();
+    if (buffer == nullptr || buffer->WideChars()) {
+        return rows;
+    }
+    for (int row = 1; row <= buffer->RowCount(); ++row) {
+        rows.push_back(RowText(*buffer, row));
+    }
+    while (!rows.empty() && rows.back().empty()) {
+        rows.pop_back();
+    }
     return rows;
 }
 
 std::vector<std::string> ScrollbackRows(terminal::Terminal& terminal) {
     std::vector<std::string> rows;
     terminal::TerminalBuffer* buffer = terminal.Buffer();
-    if (buffer == nullptr || buffer->WideChars()) return rows;
+    if (buffer == nullptr || buffer->WideChars()) {
+        return rows;
+    }
     const int oldest = 1 - (buffer->SVRowCount() - buffer->RowCount());
     bool seen = false;
     for (int row = oldest; row <= 0; ++row) {
         std::string text = RowText(*buffer, row);
         seen = seen || !text.empty();
-        if (seen) rows.push_back(std::move(text));
+        if (seen) {
+            rows.push_back(std::move(text));
+        }
     }
     return rows;
 }
@@ -78,10 +103,14 @@ RunReport MakeReport(Station& station, RunOutcome outcome, std::vector<std::stri
     r.datetime = form.lblDateTime;
     r.pass = station.PassCount();
     r.fail = station.FailCount();
-    if (!station.CaptureFileName().empty()) r.captureFile = station.CaptureFileName();
+    if (!station.CaptureFileName().empty()) {
+        r.captureFile = station.CaptureFileName();
+    }
     r.captureComplete = !station.CaptureIncomplete() && !station.Terminal1().CaptureIncomplete();
     r.title = form.Caption;
-    if (!form.Label5.empty()) r.step = std::stoi(form.Label5);
+    if (!form.Label5.empty()) {
+        r.step = std::stoi(form.Label5);
+    }
     r.messages = std::move(messages);
     r.screen = ScreenRows(station.Terminal1());
     r.scrollback = ScrollbackRows(station.Terminal1());
@@ -112,8 +141,7 @@ nlohmann::json ReportJson(const RunReport& r) {
 
 std::string WriteReportFile(const std::string& path, const RunReport& report) {
     // Instrument text need not be UTF-8: such bytes become U+FFFD rather than failing.
-    const std::string text =
-        ReportJson(report).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    const std::string text = ReportJson(report).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     const int rc = platform::WriteWholeFile(path, text);
     return rc < 0 ? platform::ErrorTextForErrno(rc) : std::string();
 }

@@ -14,7 +14,9 @@ ReportLines::ReportLines(comm::CustomComPort& port) : port_(port) {
             Detach();
         }
     });
-    if (port_.Open()) Attach();
+    if (port_.Open()) {
+        Attach();
+    }
 }
 
 ReportLines::~ReportLines() {
@@ -24,24 +26,32 @@ ReportLines::~ReportLines() {
 
 void ReportLines::Attach() {
     comm::BaseDispatcher* d = port_.Dispatcher();
-    if (d == nullptr || d == dispatcher_) return;
+    if (d == nullptr || d == dispatcher_) {
+        return;
+    }
     Detach();
     dispatcher_ = d;
     std::shared_ptr<ReceivedLines> lines = lines_;
     // Called on the dispatcher thread only, so the scratch buffer needs no lock.
-    d->AttachMethodHandler(this, [lines, d, bytes = std::vector<uint8_t>()](uint32_t msg, uint32_t offered,
-                                                                           int32_t) mutable {
-        if (msg != comm::kTriggerAvailMsg || offered == 0) return;
-        const uint64_t at = d->ReadPosition();
-        bytes.resize(offered);
-        const int got = d->ReadBytes(bytes.data(), static_cast<int>(offered));
-        if (got > 0) lines->Feed(at, bytes.data(), static_cast<size_t>(got));
-    });
+    d->AttachMethodHandler(this,
+                           [lines, d, bytes = std::vector<uint8_t>()](uint32_t msg, uint32_t offered, int32_t) mutable {
+                               if (msg != comm::kTriggerAvailMsg || offered == 0) {
+                                   return;
+                               }
+                               const uint64_t at = d->ReadPosition();
+                               bytes.resize(offered);
+                               const int got = d->ReadBytes(bytes.data(), static_cast<int>(offered));
+                               if (got > 0) {
+                                   lines->Feed(at, bytes.data(), static_cast<size_t>(got));
+                               }
+                           });
 }
 
 void ReportLines::Detach() {
     // Only while the port still holds the dispatcher the handler went to.
-    if (dispatcher_ != nullptr && port_.Dispatcher() == dispatcher_) dispatcher_->DetachMethodHandler(this);
+    if (dispatcher_ != nullptr && port_.Dispatcher() == dispatcher_) {
+        dispatcher_->DetachMethodHandler(this);
+    }
     dispatcher_ = nullptr;
 }
 

@@ -11,15 +11,23 @@ RunSession::RunSession(SessionOptions options, std::shared_ptr<platform::UserInt
       recorder_(std::make_shared<MessageRecorder>(ui ? std::move(ui) : platform::CurrentUserInterface())),
       previous_(platform::SetUserInterface(recorder_)) {}
 
-RunSession::~RunSession() { platform::SetUserInterface(previous_); }
+RunSession::~RunSession() {
+    platform::SetUserInterface(previous_);
+}
 
 RunOutcome RunSession::Outcome(RunOutcome station) const {
-    if (station != RunOutcome::Running && station != RunOutcome::Cancelled) return station;
+    if (station != RunOutcome::Running && station != RunOutcome::Cancelled) {
+        return station;
+    }
     // After a failed step the sequence stands still, so whatever ends the run then, it
     // did not get through. Headless the failed step ends the run itself: a Cancel the
     // station carried out before that came first and stands.
-    if (stepFailed_ && !(options_.headless && station == RunOutcome::Cancelled)) return RunOutcome::Error;
-    if (station == RunOutcome::Cancelled || operatorEnded_) return RunOutcome::Cancelled;
+    if (stepFailed_ && !(options_.headless && station == RunOutcome::Cancelled)) {
+        return RunOutcome::Error;
+    }
+    if (station == RunOutcome::Cancelled || operatorEnded_) {
+        return RunOutcome::Cancelled;
+    }
     // Still going, and nobody ended it.
     return RunOutcome::Error;
 }
@@ -38,7 +46,9 @@ int RunSession::Conclude() {
     if (options_.headless) {
         // The operator's list of what failed, after everything else the run printed.
         for (const ReportResult& result : report_.results) {
-            if (result.Outcome == "FAIL") std::fprintf(stderr, "FAIL: %s\n", result.Line.c_str());
+            if (result.Outcome == "FAIL") {
+                std::fprintf(stderr, "FAIL: %s\n", result.Line.c_str());
+            }
         }
     }
     if (!options_.reportFile.empty()) {

@@ -22,8 +22,7 @@ Station::~Station() {
 }
 
 void Station::SetupPacket(packet::DataPacket& p, const std::string& start, packet::PacketEndConds end,
-                          const std::string& endString, int32_t size, bool include, bool ignoreCase,
-                          int32_t timeOut) {
+                          const std::string& endString, int32_t size, bool include, bool ignoreCase, int32_t timeOut) {
     p.SetStartString(start);
     p.SetEndCond(end);
     p.SetEndString(endString);
@@ -41,8 +40,7 @@ void Station::SetupComponents() {
     comPort1_.SetTraceName("SERIAL.TRC");
     comPort1_.SetLogName("SERIAL.LOG");
     comPort1_.SetTapiMode(comm::TapiModeKind::tmOff);
-    comPort1_.SetOnTriggerData(
-        [this](comm::CustomComPort& cp, uint16_t handle) { ComPort1TriggerData(cp, handle); });
+    comPort1_.SetOnTriggerData([this](comm::CustomComPort& cp, uint16_t handle) { ComPort1TriggerData(cp, handle); });
     comPort1_.SetOnDeviceLost([this](comm::CustomComPort& cp) { ComPort1DeviceLost(cp); });
 
     using EC = packet::PacketEndCond;
@@ -109,7 +107,9 @@ void Station::FormCreate() {
 
         // A number past the port range would wrap onto another, existing port.
         const int32_t comNumber = StrToInt(portText);
-        if (comNumber < 0 || comNumber > 0xFFFF) throw EConvertError("'" + portText + "' is not a valid port number");
+        if (comNumber < 0 || comNumber > 0xFFFF) {
+            throw EConvertError("'" + portText + "' is not a valid port number");
+        }
         comPort1_.SetComNumber(static_cast<uint16_t>(comNumber));
         comPort1_.SetBaud(StrToInt(baudText));
 
@@ -156,7 +156,9 @@ void Station::StartupFailed(RunOutcome outcome) {
 }
 
 void Station::FormDestroy() {
-    if (destroyed_) return;
+    if (destroyed_) {
+        return;
+    }
     destroyed_ = true;
     commTimer_.SetEnabled(false);
     regtimer_.SetEnabled(false);
@@ -171,10 +173,12 @@ void Station::FormDestroy() {
     if (comPort1_.Dispatcher() != nullptr && comPort1_.Open()) {
         auto& loop = platform::MessageLoop::Instance();
         // Read afresh each time: a message served meanwhile may have closed the port.
-        loop.ProcessUntil([this] {
-            comm::BaseDispatcher* d = comPort1_.Dispatcher();
-            return d == nullptr || !comPort1_.Open() || d->OutputPending() <= 0;
-        }, kDrainMs);
+        loop.ProcessUntil(
+            [this] {
+                comm::BaseDispatcher* d = comPort1_.Dispatcher();
+                return d == nullptr || !comPort1_.Open() || d->OutputPending() <= 0;
+            },
+            kDrainMs);
         loop.ProcessUntil([] { return false; }, kDrainPauseMs);
     }
     comPort1_.SetOpen(false);
@@ -212,12 +216,18 @@ void Station::Button1Click() {
     Close();
 }
 
-void Station::regtimerTimer() { Close(); }
+void Station::regtimerTimer() {
+    Close();
+}
 
-void Station::CommTimerTimer() { CommunicationsFailed(); }
+void Station::CommTimerTimer() {
+    CommunicationsFailed();
+}
 
 void Station::ComPort1DeviceLost(comm::CustomComPort&) {
-    if (outcome_ != RunOutcome::Running || closed_) return;
+    if (outcome_ != RunOutcome::Running || closed_) {
+        return;
+    }
     CommunicationsFailed();
 }
 
@@ -247,21 +257,31 @@ void Station::SendCommand(const std::string& text, uint32_t intervalMs) {
 
 void Station::SetText(FormItem item, std::string& field, const std::string& text) {
     field = text;
-    if (view_) view_->FormChanged(item);
+    if (view_) {
+        view_->FormChanged(item);
+    }
 }
 
 void Station::Focus(FocusTarget target) {
-    if (view_) view_->SetFocus(target);
+    if (view_) {
+        view_->SetFocus(target);
+    }
 }
 
 void Station::EndRun(RunOutcome outcome) {
-    if (outcome_ == RunOutcome::Running) outcome_ = outcome;
+    if (outcome_ == RunOutcome::Running) {
+        outcome_ = outcome;
+    }
 }
 
 void Station::Close() {
-    if (closed_) return;
+    if (closed_) {
+        return;
+    }
     closed_ = true;
-    if (view_) view_->CloseWindow();
+    if (view_) {
+        view_->CloseWindow();
+    }
 }
 
 }  // namespace hydrix::app

@@ -19,27 +19,47 @@ void Station::ComPort1TriggerData(comm::CustomComPort&, uint16_t) {
     try {
         PerformStep();
     } catch (const std::exception& e) {
-        if (view_) view_->StepFailed(e.what());
+        if (view_) {
+            view_->StepFailed(e.what());
+        }
         throw;
     } catch (...) {
-        if (view_) view_->StepFailed("unknown exception");
+        if (view_) {
+            view_->StepFailed("unknown exception");
+        }
         throw;
     }
 }
 
 void Station::PerformStep() {
     switch (step_) {
-    case 0: SendCommand("CR1\r", 2000); break;
-    case 1: SendCommand("Ts?\r", 2000); break;
-    case 2: SendCommand("PS0\r", 5000); break;
+    case 0:
+        SendCommand("CR1\r", 2000);
+        break;
+    case 1:
+        SendCommand("Ts?\r", 2000);
+        break;
+    case 2:
+        SendCommand("PS0\r", 5000);
+        break;
     case 3:
         StartCapture();
         break;
-    case 4: SendCommand("Ts?\r", 2000); break;
-    case 5: SendCommand("PS0\r", 5000); break;
-    case 6: SendCommand("PS3\r", 2000); break;
-    case 7: SendCommand("PT200\r", 30000); break;
-    case 8: SendCommand("PA\r", 60000); break;
+    case 4:
+        SendCommand("Ts?\r", 2000);
+        break;
+    case 5:
+        SendCommand("PS0\r", 5000);
+        break;
+    case 6:
+        SendCommand("PS3\r", 2000);
+        break;
+    case 7:
+        SendCommand("PT200\r", 30000);
+        break;
+    case 8:
+        SendCommand("PA\r", 60000);
+        break;
     case 9:
         comPort1_.SendString("PC2\r");
         commTimer_.SetEnabled(false);
@@ -48,7 +68,9 @@ void Station::PerformStep() {
         WakeInstrument();
         commTimer_.SetEnabled(false);
         break;
-    default: Finish(); break;
+    default:
+        Finish();
+        break;
     }
     SetText(FormItem::Label5, form_.Label5, std::to_string(step_));
     ++step_;
@@ -78,7 +100,9 @@ void Station::StartCapture() {
 }
 
 void Station::Finish() {
-    if (terminal1_.Capture() != terminal::CaptureMode::cmOn) return;
+    if (terminal1_.Capture() != terminal::CaptureMode::cmOn) {
+        return;
+    }
     captureIncomplete_ = captureIncomplete_ || terminal1_.CaptureIncomplete();
     terminal1_.SetCapture(terminal::CaptureMode::cmOff);
     captureIncomplete_ = captureIncomplete_ || terminal1_.CaptureIncomplete();
@@ -88,7 +112,9 @@ void Station::Finish() {
     SetText(FormItem::Button1, form_.Button1, "&Close");
     if (outcome_ == RunOutcome::Running) {
         outcome_ = RunOutcome::Finished;
-        if (view_) view_->RunFinished();
+        if (view_) {
+            view_->RunFinished();
+        }
     }
 }
 

@@ -8,7 +8,9 @@ std::string FilterChars(std::string_view s, std::string_view chars) {
     std::string out;
     out.reserve(s.size());
     for (char c : s) {
-        if (chars.find(c) == std::string_view::npos) out.push_back(c);
+        if (chars.find(c) == std::string_view::npos) {
+            out.push_back(c);
+        }
     }
     return out;
 }
@@ -17,17 +19,25 @@ std::string Trim(std::string_view s) {
     auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
     size_t first = 0;
     size_t last = s.size();
-    while (first < last && blank(s[first])) ++first;
-    while (last > first && blank(s[last - 1])) --last;
+    while (first < last && blank(s[first])) {
+        ++first;
+    }
+    while (last > first && blank(s[last - 1])) {
+        --last;
+    }
     return std::string(s.substr(first, last - first));
 }
 
 int32_t StrToInt(std::string_view s) {
     auto fail = [&]() -> int32_t { throw EConvertError("'" + std::string(s) + "' is not a valid integer value"); };
     size_t i = 0;
-    while (i < s.size() && s[i] == ' ') ++i;
+    while (i < s.size() && s[i] == ' ') {
+        ++i;
+    }
     bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        negative = s[i++] == '-';
+    }
     int base = 10;
     if (i < s.size() && s[i] == '$') {
         base = 16;
@@ -36,10 +46,12 @@ int32_t StrToInt(std::string_view s) {
         base = 16;
         i += 2;
     }
-    if (i >= s.size()) return fail();
+    if (i >= s.size()) {
+        return fail();
+    }
     int64_t value = 0;
-    const int64_t limit = negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min())
-                                   : std::numeric_limits<int32_t>::max();
+    const int64_t limit =
+        negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min()) : std::numeric_limits<int32_t>::max();
     for (; i < s.size(); ++i) {
         const char c = s[i];
         int digit;
@@ -53,7 +65,9 @@ int32_t StrToInt(std::string_view s) {
             return fail();
         }
         value = value * base + digit;
-        if (value > limit) return fail();
+        if (value > limit) {
+            return fail();
+        }
     }
     return static_cast<int32_t>(negative ? -value : value);
 }
@@ -63,12 +77,18 @@ std::string SafeFileNamePart(std::string_view s, std::size_t maxBytes) {
     std::string out(s.substr(0, maxBytes));
     for (size_t i = 0; i < out.size(); ++i) {
         const auto c = static_cast<unsigned char>(out[i]);
-        if (c < 0x20 || c == 0x7F || kForbidden.find(out[i]) != std::string_view::npos) out[i] = '_';
+        if (c < 0x20 || c == 0x7F || kForbidden.find(out[i]) != std::string_view::npos) {
+            out[i] = '_';
+        }
     }
     for (size_t i = 0; i + 1 < out.size(); ++i) {
-        if (out[i] != '.' || out[i + 1] != '.') continue;
+        if (out[i] != '.' || out[i + 1] != '.') {
+            continue;
+        }
         size_t end = i;
-        while (end < out.size() && out[end] == '.') out[end++] = '_';
+        while (end < out.size() && out[end] == '.') {
+            out[end++] = '_';
+        }
         i = end;
     }
     return out;

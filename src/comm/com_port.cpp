@@ -18,7 +18,9 @@ constexpr int32_t kBadId = -2001;
 constexpr int32_t kAlreadyOpen = -2008;
 constexpr int32_t kAccessDenied = -13;
 
-std::string ComName(uint16_t number) { return "COM" + std::to_string(number); }
+std::string ComName(uint16_t number) {
+    return "COM" + std::to_string(number);
+}
 
 }  // namespace
 
@@ -27,22 +29,32 @@ CustomComPort::CustomComPort(platform::Clock& clock) : clock_(clock) {}
 CustomComPort::~CustomComPort() {
     destroying_ = true;
     try {
-        if (IsOpenState()) ClosePort();
+        if (IsOpenState()) {
+            ClosePort();
+        }
     } catch (...) {
         // A trace that cannot be written must not stop the port from going away.
     }
-    if (dispatcher_) FinishClose();
+    if (dispatcher_) {
+        FinishClose();
+    }
     users_.clear();
 }
 
 // Open and close ---------------------------------------------------------------------------
 
 void CustomComPort::SetOpen(bool value) {
-    if (!value && ShuttingDown()) reopenPending_ = false;
-    if (value == open_) return;
+    if (!value && ShuttingDown()) {
+        reopenPending_ = false;
+    }
+    if (value == open_) {
+        return;
+    }
     if (Loading()) {
         open_ = value;
-        if (value) openAtLoad_ = true;
+        if (value) {
+            openAtLoad_ = true;
+        }
         return;
     }
     if (!value) {
@@ -58,8 +70,12 @@ void CustomComPort::SetOpen(bool value) {
 
 void CustomComPort::Loaded() {
     SetLoading(false);
-    if (openAtLoad_) open_ = true;
-    if (!open_) return;
+    if (openAtLoad_) {
+        open_ = true;
+    }
+    if (!open_) {
+        return;
+    }
     openAtLoad_ = false;
     try {
         OpenPort();
@@ -70,40 +86,63 @@ void CustomComPort::Loaded() {
 }
 
 void CustomComPort::ValidatePortNumber() {
-    if (comNumber_ != 0) return;
-    if (!promptForPort_) throw ENoPortSelected(kNoPortSelected);
+    if (comNumber_ != 0) {
+        return;
+    }
+    if (!promptForPort_) {
+        throw ENoPortSelected(kNoPortSelected);
+    }
     const std::optional<int> chosen = CurrentPortChooser()->Choose();
-    if (!chosen) throw ENoPortSelected(kNoPortSelected);
+    if (!chosen) {
+        throw ENoPortSelected(kNoPortSelected);
+    }
     SetComNumber(static_cast<uint16_t>(*chosen));
 }
 
 std::unique_ptr<BaseDispatcher> CustomComPort::CreateDispatcher() {
-    if (dispatcherFactory_) return dispatcherFactory_(*this);
-    if (deviceLayer_ != DeviceLayerKind::dlWin32) throw ENullApi(kNullApi);
+    if (dispatcherFactory_) {
+        return dispatcherFactory_(*this);
+    }
+    if (deviceLayer_ != DeviceLayerKind::dlWin32) {
+        throw ENullApi(kNullApi);
+    }
     return std::make_unique<PosixDispatcher>(this, clock_);
 }
 
 int CustomComPort::OpenPortDevice() {
     uint32_t options = 0;
-    if (dtr_) options |= kOpenDtrOn;
-    if (rts_) options |= kOpenRtsOn;
-    if (hwFlowOptions_ & hwfUseDTR) options |= kOpenDtrFlow;
-    if (hwFlowOptions_ & hwfUseRTS) options |= kOpenRtsFlow;
-    return dispatcher_->OpenDevice(ComName(comNumber_), baud_, options, outSize_, inSize_, stopBits_,
-                                   dataBits_, static_cast<int>(parity_));
+    if (dtr_) {
+        options |= kOpenDtrOn;
+    }
+    if (rts_) {
+        options |= kOpenRtsOn;
+    }
+    if (hwFlowOptions_ & hwfUseDTR) {
+        options |= kOpenDtrFlow;
+    }
+    if (hwFlowOptions_ & hwfUseRTS) {
+        options |= kOpenRtsFlow;
+    }
+    return dispatcher_->OpenDevice(ComName(comNumber_), baud_, options, outSize_, inSize_, stopBits_, dataBits_,
+                                   static_cast<int>(parity_));
 }
 
 int CustomComPort::TranslateOpenResult(int code) const {
     switch (code) {
-        case -5: return kAlreadyOpen;
-        case -3:
-        case -2: return kBadId;
-        default: return code;
+    case -5:
+        return kAlreadyOpen;
+    case -3:
+    case -2:
+        return kBadId;
+    default:
+        return code;
     }
 }
 
 void CustomComPort::OpenPort() {
-    if (tapiMode_ != TapiModeKind::tmOn) ValidatePortNumber();
+    if (tapiMode_ != TapiModeKind::tmOn) {
+        ValidatePortNumber();
+    }
     dispatcher_ = CreateDispatcher();
     dispatcher_->SetDeviceName(ComName(comNumber_));
     try {
@@ -141,14 +180,18 @@ void CustomComPort::OpenPort() {
     } catch (...) {
         open_ = false;
         state_ = PortState::StateClosed;
-        if (portWindow_ != 0) SetupPortWindow(false);
+        if (portWindow_ != 0) {
+            SetupPortWindow(false);
+        }
         dispatcher_.reset();
         throw;
     }
 }
 
 void CustomComPort::ClosePort() {
-    if (!IsOpenState()) return;
+    if (!IsOpenState()) {
+        return;
+    }
     // The close goes through to the end even when writing the trace or a user's
     // notice fails; the first such failure is raised once the port is closed.
     std::exception_ptr failure;
@@ -156,7 +199,9 @@ void CustomComPort::ClosePort() {
         try {
             step();
         } catch (...) {
-            if (!failure) failure = std::current_exception();
+            if (!failure) {
+                failure = std::current_exception();
+            }
         }
     };
     guarded([this] { SetTracing(TraceLogState::tlDump); });
@@ -170,85 +215,112 @@ void CustomComPort::ClosePort() {
         // A notification is being delivered (we are probably inside its handler): the
         // dispatcher thread ends itself, and the port window finishes the close.
         open_ = false;
-        platform::PostMessage(portWindow_, kDeferredCloseMsg, 0,
-                              NotifyParam(0, dispatcher_->RegistryIndex()));
+        platform::PostMessage(portWindow_, kDeferredCloseMsg, 0, NotifyParam(0, dispatcher_->RegistryIndex()));
     } else {
         FinishClose();
     }
     guarded([this] { NotifyClosed(); });
-    if (failure) std::rethrow_exception(failure);
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 void CustomComPort::FinishClose() {
-    if (portWindow_ != 0) SetupPortWindow(false);
+    if (portWindow_ != 0) {
+        SetupPortWindow(false);
+    }
     dispatcher_.reset();
     state_ = PortState::StateClosed;
     open_ = false;
 }
 
 BaseDispatcher* CustomComPort::ActiveDispatcher() {
-    if (!dispatcher_ && !Loading() && state_ != PortState::StateOpen && autoOpen_) SetOpen(true);
+    if (!dispatcher_ && !Loading() && state_ != PortState::StateOpen && autoOpen_) {
+        SetOpen(true);
+    }
     return dispatcher_.get();
 }
 
 BaseDispatcher& CustomComPort::RequireDispatcher() {
     BaseDispatcher* dispatcher = ActiveDispatcher();
-    if (!dispatcher) RaiseError(ecNotOpen);
+    if (!dispatcher) {
+        RaiseError(ecNotOpen);
+    }
     return *dispatcher;
 }
 
 // Operations ---------------------------------------------------------------------------------
 
 void CustomComPort::SendString(const std::string& text) {
-    if (ShuttingDown()) return;
+    if (ShuttingDown()) {
+        return;
+    }
     CheckError(this, RequireDispatcher().QueueBytes(text.data(), static_cast<int>(text.size())));
 }
 
 void CustomComPort::SendChar(char c) {
-    if (ShuttingDown()) return;
+    if (ShuttingDown()) {
+        return;
+    }
     CheckError(this, RequireDispatcher().QueueByte(static_cast<uint8_t>(c)));
 }
 
 void CustomComPort::TransmitBreak(uint16_t ticks, bool pump) {
-    if (ShuttingDown()) return;
+    if (ShuttingDown()) {
+        return;
+    }
     RequireDispatcher().SendLineBreak(ticks, pump);
 }
 
 uint16_t CustomComPort::NewDataTrigger(const std::string& text, bool ignoreCase) {
-    if (ShuttingDown()) return 0;
+    if (ShuttingDown()) {
+        return 0;
+    }
     // The text is a short string: at most 255 characters reach the dispatcher.
     const std::string bytes = text.substr(0, 255);
-    return static_cast<uint16_t>(CheckError(
-        this, RequireDispatcher().NewDataTrigger(bytes.data(), ignoreCase, static_cast<int>(bytes.size()))));
+    return static_cast<uint16_t>(
+        CheckError(this, RequireDispatcher().NewDataTrigger(bytes.data(), ignoreCase, static_cast<int>(bytes.size()))));
 }
 
 uint16_t CustomComPort::NewTimerTrigger() {
-    if (ShuttingDown()) return 0;
+    if (ShuttingDown()) {
+        return 0;
+    }
     return static_cast<uint16_t>(CheckError(this, RequireDispatcher().NewTimerTrigger()));
 }
 
 void CustomComPort::ArmTimerTrigger(uint16_t handle, int32_t ticks, bool activate) {
-    if (ShuttingDown()) return;
+    if (ShuttingDown()) {
+        return;
+    }
     CheckError(this, RequireDispatcher().ArmTimerTrigger(handle, ticks, activate));
 }
 
 void CustomComPort::DeleteTrigger(uint16_t handle) {
-    if (!IsOpenState()) return;
+    if (!IsOpenState()) {
+        return;
+    }
     CheckError(this, dispatcher_->DeleteTrigger(handle));
 }
 
 uint16_t CustomComPort::LineError() {
-    if (!IsOpenState()) return 0;
+    if (!IsOpenState()) {
+        return 0;
+    }
     return static_cast<uint16_t>(CheckError(this, dispatcher_->TakeLineError()));
 }
 
 bool CustomComPort::LineBreakSeen() {
-    if (!IsOpenState()) return false;
+    if (!IsOpenState()) {
+        return false;
+    }
     return dispatcher_->TakeBreakFlag();
 }
 
 void CustomComPort::YieldToDispatcher() {
-    if (ShuttingDown() || !dispatcher_) return;
+    if (ShuttingDown() || !dispatcher_) {
+        return;
+    }
     CheckError(this, dispatcher_->YieldSlice());
 }
 

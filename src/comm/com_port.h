@@ -49,8 +49,7 @@ constexpr uint32_t kMaxLogSize = 16000000;
 class CustomComPort;
 
 using PortNotifyEvent = std::function<void(CustomComPort& port)>;
-using TriggerEvent = std::function<void(CustomComPort& port, uint32_t msg, uint16_t triggerHandle,
-                                        uint16_t data)>;
+using TriggerEvent = std::function<void(CustomComPort& port, uint32_t msg, uint16_t triggerHandle, uint16_t data)>;
 using TriggerAvailEvent = std::function<void(CustomComPort& port, uint16_t count)>;
 using TriggerDataEvent = std::function<void(CustomComPort& port, uint16_t triggerHandle)>;
 using TriggerStatusEvent = TriggerDataEvent;
@@ -182,13 +181,21 @@ public:
     const TriggerTimerEvent& OnTriggerTimer() const { return onTriggerTimer_; }
     void SetOnTriggerTimer(TriggerTimerEvent handler) { SetTriggerEvent(onTriggerTimer_, std::move(handler)); }
     const TriggerLineErrorEvent& OnTriggerLineError() const { return onTriggerLineError_; }
-    void SetOnTriggerLineError(TriggerLineErrorEvent handler) { SetTriggerEvent(onTriggerLineError_, std::move(handler)); }
+    void SetOnTriggerLineError(TriggerLineErrorEvent handler) {
+        SetTriggerEvent(onTriggerLineError_, std::move(handler));
+    }
     const PortNotifyEvent& OnTriggerModemStatus() const { return onTriggerModemStatus_; }
-    void SetOnTriggerModemStatus(PortNotifyEvent handler) { SetTriggerEvent(onTriggerModemStatus_, std::move(handler)); }
+    void SetOnTriggerModemStatus(PortNotifyEvent handler) {
+        SetTriggerEvent(onTriggerModemStatus_, std::move(handler));
+    }
     const PortNotifyEvent& OnTriggerOutbuffFree() const { return onTriggerOutbuffFree_; }
-    void SetOnTriggerOutbuffFree(PortNotifyEvent handler) { SetTriggerEvent(onTriggerOutbuffFree_, std::move(handler)); }
+    void SetOnTriggerOutbuffFree(PortNotifyEvent handler) {
+        SetTriggerEvent(onTriggerOutbuffFree_, std::move(handler));
+    }
     const PortNotifyEvent& OnTriggerOutbuffUsed() const { return onTriggerOutbuffUsed_; }
-    void SetOnTriggerOutbuffUsed(PortNotifyEvent handler) { SetTriggerEvent(onTriggerOutbuffUsed_, std::move(handler)); }
+    void SetOnTriggerOutbuffUsed(PortNotifyEvent handler) {
+        SetTriggerEvent(onTriggerOutbuffUsed_, std::move(handler));
+    }
     const PortNotifyEvent& OnTriggerOutSent() const { return onTriggerOutSent_; }
     void SetOnTriggerOutSent(PortNotifyEvent handler) { SetTriggerEvent(onTriggerOutSent_, std::move(handler)); }
     // The device went away while the port was open (a pulled USB adapter): raised once
@@ -258,7 +265,9 @@ public:
     virtual int OpenPortDevice();
     virtual void SetupPortWindow(bool create);
     virtual void ValidatePortNumber();
-    virtual void DoTrigger(uint32_t msg, uint16_t triggerHandle, uint16_t data) { Raise(onTrigger_, msg, triggerHandle, data); }
+    virtual void DoTrigger(uint32_t msg, uint16_t triggerHandle, uint16_t data) {
+        Raise(onTrigger_, msg, triggerHandle, data);
+    }
     virtual void DoTriggerAvail(uint16_t count) { Raise(onTriggerAvail_, count); }
     virtual void DoTriggerData(uint16_t triggerHandle) { Raise(onTriggerData_, triggerHandle); }
     virtual void DoTriggerStatus(uint16_t triggerHandle) { Raise(onTriggerStatus_, triggerHandle); }
@@ -287,7 +296,9 @@ private:
     // A handler may replace itself while it runs, so each is called through a copy.
     template <typename Event, typename... Args>
     void Raise(const Event& event, Args... args) {
-        if (auto handler = event) handler(*this, args...);
+        if (auto handler = event) {
+            handler(*this, args...);
+        }
     }
 
     struct UserRecord {

@@ -31,7 +31,9 @@ void CustomComPort::ForceSettings(std::span<const SettingCopy> settings) {
     const bool force = forceApply_;
     forceApply_ = true;
     ScopeExit restore([this, force] { forceApply_ = force; });
-    for (SettingCopy copy : settings) copy(*this, *this);
+    for (SettingCopy copy : settings) {
+        copy(*this, *this);
+    }
 }
 
 void CustomComPort::ApplySettingsOnOpen() {
@@ -53,7 +55,9 @@ void CustomComPort::ApplySettingsOnOpen() {
 }
 
 void CustomComPort::Assign(const CustomComPort& other) {
-    if (&other == this) return;
+    if (&other == this) {
+        return;
+    }
     // In the order written: the flow limits follow the queue sizes they are checked with.
     static constexpr SettingCopy kAssigned[] = {
         CopySetting<&Port::DeviceLayer, &Port::SetDeviceLayer>,
@@ -89,8 +93,12 @@ void CustomComPort::Assign(const CustomComPort& other) {
         CopySetting<&Port::Logging, &Port::SetLogging>,
     };
     users_.clear();
-    for (const auto& record : other.users_) users_.push_back(std::make_shared<UserRecord>(*record));
-    for (SettingCopy copy : kAssigned) copy(*this, other);
+    for (const auto& record : other.users_) {
+        users_.push_back(std::make_shared<UserRecord>(*record));
+    }
+    for (SettingCopy copy : kAssigned) {
+        copy(*this, other);
+    }
     onTrigger_ = other.onTrigger_;
     onTriggerAvail_ = other.onTriggerAvail_;
     onTriggerData_ = other.onTriggerData_;
@@ -107,13 +115,17 @@ void CustomComPort::Assign(const CustomComPort& other) {
 }
 
 void CustomComPort::SetDeviceLayer(DeviceLayerKind value) {
-    if (state_ != PortState::StateClosed || !DeviceLayerAccepted(value)) return;
+    if (state_ != PortState::StateClosed || !DeviceLayerAccepted(value)) {
+        return;
+    }
     deviceLayer_ = value;
     DeviceLayerChanged();
 }
 
 void CustomComPort::SetComNumber(uint16_t value) {
-    if (value == comNumber_) return;
+    if (value == comNumber_) {
+        return;
+    }
     const bool wasOpen = IsOpenState();
     TraceLogState tracing = tracing_;
     TraceLogState logging = logging_;
@@ -122,55 +134,95 @@ void CustomComPort::SetComNumber(uint16_t value) {
         SetOpen(false);
     }
     comNumber_ = value;
-    if (!wasOpen) return;
+    if (!wasOpen) {
+        return;
+    }
     SetTracing(tracing);
     SetLogging(logging);
     SetOpen(true);
-    if (IsOpenState()) dispatcher_->ReinstateTriggers(savedTriggers_);
+    if (IsOpenState()) {
+        dispatcher_->ReinstateTriggers(savedTriggers_);
+    }
 }
 
 void CustomComPort::ApplyLineSettings() {
-    if (!IsOpenState()) return;
+    if (!IsOpenState()) {
+        return;
+    }
     CheckError(this, dispatcher_->ApplyLineSettings(baud_, static_cast<int>(parity_), stopBits_, dataBits_));
 }
 
 void CustomComPort::SizeDriverQueues() {
-    if (IsOpenState()) dispatcher_->SizeDeviceQueues(inSize_, outSize_);
+    if (IsOpenState()) {
+        dispatcher_->SizeDeviceQueues(inSize_, outSize_);
+    }
 }
 
 void CustomComPort::SetDTR(bool value) {
-    if (value == dtr_ && !forceApply_) return;
-    if (!IsOpenState() || CheckError(this, dispatcher_->SetDtrLine(value)) == 0) dtr_ = value;
+    if (value == dtr_ && !forceApply_) {
+        return;
+    }
+    if (!IsOpenState() || CheckError(this, dispatcher_->SetDtrLine(value)) == 0) {
+        dtr_ = value;
+    }
 }
 
 void CustomComPort::SetRTS(bool value) {
-    if (value == rts_ && !forceApply_) return;
-    if (!IsOpenState() || CheckError(this, dispatcher_->SetRtsLine(value)) == 0) rts_ = value;
+    if (value == rts_ && !forceApply_) {
+        return;
+    }
+    if (!IsOpenState() || CheckError(this, dispatcher_->SetRtsLine(value)) == 0) {
+        rts_ = value;
+    }
 }
 
 void CustomComPort::SetHWFlowOptions(HWFlowOptionSet value) {
-    if (value == hwFlowOptions_ && !forceApply_) return;
-    if (value != 0) {
-        if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = Percent(0.9, inSize_);
-        if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Percent(0.1, inSize_);
+    if (value == hwFlowOptions_ && !forceApply_) {
+        return;
     }
-    if (IsOpenState()) CheckError(this, dispatcher_->ConfigureHardwareFlow(bufferFull_, bufferResume_, value));
+    if (value != 0) {
+        if (bufferFull_ == 0 || bufferFull_ > inSize_) {
+            bufferFull_ = Percent(0.9, inSize_);
+        }
+        if (bufferResume_ == 0 || bufferResume_ > bufferFull_) {
+            bufferResume_ = Percent(0.1, inSize_);
+        }
+    }
+    if (IsOpenState()) {
+        CheckError(this, dispatcher_->ConfigureHardwareFlow(bufferFull_, bufferResume_, value));
+    }
     hwFlowOptions_ = value;
-    if (value & (hwfUseRTS | hwfRequireCTS)) SetRS485Mode(false);
+    if (value & (hwfUseRTS | hwfRequireCTS)) {
+        SetRS485Mode(false);
+    }
 }
 
 void CustomComPort::SetSWFlowOptions(SWFlowKind value) {
-    if (value == swFlowOptions_ && !forceApply_) return;
+    if (value == swFlowOptions_ && !forceApply_) {
+        return;
+    }
     uint32_t code = 0;
     switch (value) {
-        case SWFlowKind::swfBoth: code = 3; break;
-        case SWFlowKind::swfTransmit: code = 1; break;
-        case SWFlowKind::swfReceive: code = 2; break;
-        case SWFlowKind::swfNone: code = 0; break;
+    case SWFlowKind::swfBoth:
+        code = 3;
+        break;
+    case SWFlowKind::swfTransmit:
+        code = 1;
+        break;
+    case SWFlowKind::swfReceive:
+        code = 2;
+        break;
+    case SWFlowKind::swfNone:
+        code = 0;
+        break;
     }
     if (code != 0) {
-        if (bufferFull_ == 0 || bufferFull_ > inSize_) bufferFull_ = Percent(0.75, inSize_);
-        if (bufferResume_ == 0 || bufferResume_ > bufferFull_) bufferResume_ = Percent(0.25, inSize_);
+        if (bufferFull_ == 0 || bufferFull_ > inSize_) {
+            bufferFull_ = Percent(0.75, inSize_);
+        }
+        if (bufferResume_ == 0 || bufferResume_ > bufferFull_) {
+            bufferResume_ = Percent(0.25, inSize_);
+        }
     }
     if (IsOpenState()) {
         CheckError(this, code != 0 ? dispatcher_->ConfigureSoftwareFlow(bufferFull_, bufferResume_, code)
@@ -180,7 +232,9 @@ void CustomComPort::SetSWFlowOptions(SWFlowKind value) {
 }
 
 void CustomComPort::SetXOnChar(char value) {
-    if (value == xOnChar_ && !forceApply_) return;
+    if (value == xOnChar_ && !forceApply_) {
+        return;
+    }
     xOnChar_ = value;
     if (IsOpenState()) {
         CheckError(this, dispatcher_->SetFlowChars(static_cast<uint8_t>(xOnChar_), static_cast<uint8_t>(xOffChar_)));
@@ -188,7 +242,9 @@ void CustomComPort::SetXOnChar(char value) {
 }
 
 void CustomComPort::SetXOffChar(char value) {
-    if (value == xOffChar_ && !forceApply_) return;
+    if (value == xOffChar_ && !forceApply_) {
+        return;
+    }
     xOffChar_ = value;
     if (IsOpenState()) {
         CheckError(this, dispatcher_->SetFlowChars(static_cast<uint8_t>(xOnChar_), static_cast<uint8_t>(xOffChar_)));
@@ -217,9 +273,13 @@ void CustomComPort::SetBufferResume(uint16_t value) {
 void CustomComPort::SetUseMSRShadow(bool) {}
 
 void CustomComPort::SetUseEventWord(bool value) {
-    if (value == useEventWord_ && !forceApply_) return;
+    if (value == useEventWord_ && !forceApply_) {
+        return;
+    }
     useEventWord_ = value;
-    if (!IsOpenState()) return;
+    if (!IsOpenState()) {
+        return;
+    }
     if (value) {
         dispatcher_->SetOptionBits(kOptionEventWord);
     } else {
@@ -228,9 +288,13 @@ void CustomComPort::SetUseEventWord(bool value) {
 }
 
 void CustomComPort::SetRS485Mode(bool value) {
-    if (value == rs485Mode_ && !forceApply_) return;
+    if (value == rs485Mode_ && !forceApply_) {
+        return;
+    }
     rs485Mode_ = value;
-    if (IsOpenState()) dispatcher_->SetRs485Mode(value);
+    if (IsOpenState()) {
+        dispatcher_->SetRs485Mode(value);
+    }
     if (value) {
         SetHWFlowOptions(hwFlowOptions_ & static_cast<HWFlowOptionSet>(~(hwfUseRTS | hwfRequireCTS)));
         SetRTS(false);
@@ -238,15 +302,23 @@ void CustomComPort::SetRS485Mode(bool value) {
 }
 
 void CustomComPort::SetTriggerLength(uint16_t value) {
-    if (value == triggerLength_ && !forceApply_) return;
+    if (value == triggerLength_ && !forceApply_) {
+        return;
+    }
     triggerLength_ = value;
-    if (IsOpenState()) dispatcher_->SetAvailThreshold(value);
+    if (IsOpenState()) {
+        dispatcher_->SetAvailThreshold(value);
+    }
 }
 
 void CustomComPort::SetThreadBoost(uint8_t value) {
-    if (value == threadBoost_ && !forceApply_) return;
+    if (value == threadBoost_ && !forceApply_) {
+        return;
+    }
     threadBoost_ = value;
-    if (IsOpenState()) dispatcher_->ApplyThreadBoost(value);
+    if (IsOpenState()) {
+        dispatcher_->ApplyThreadBoost(value);
+    }
 }
 
 }  // namespace hydrix::comm

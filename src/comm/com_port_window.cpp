@@ -14,30 +14,42 @@ namespace hydrix::comm {
 void CustomComPort::SetupPortWindow(bool create) {
     auto& loop = platform::MessageLoop::Instance();
     if (create) {
-        if (portWindow_ == 0) portWindow_ = loop.CreateWindow(&CustomComPort::PortWindowProc);
+        if (portWindow_ == 0) {
+            portWindow_ = loop.CreateWindow(&CustomComPort::PortWindowProc);
+        }
         dispatcher_->AttachWindowHandler(portWindow_);
         return;
     }
-    if (dispatcher_) dispatcher_->DetachWindowHandler(portWindow_);
+    if (dispatcher_) {
+        dispatcher_->DetachWindowHandler(portWindow_);
+    }
     loop.DestroyWindow(portWindow_);
     portWindow_ = 0;
 }
 
 platform::LResult CustomComPort::PortWindowProc(uint32_t msg, platform::WParam w, platform::LParam l) {
     const bool trigger = msg >= kTriggerAvailMsg && msg <= kTriggerStatusMsg;
-    if (!trigger && msg != kDeferredCloseMsg && msg != kDeviceLostMsg) return 0;
+    if (!trigger && msg != kDeferredCloseMsg && msg != kDeviceLostMsg) {
+        return 0;
+    }
     // Held for the whole handling so that neither the dispatcher nor its port can go
     // away under the event handler from another thread.
     std::lock_guard guard(DispatcherRegistry::Lock());
     BaseDispatcher* dispatcher = DispatcherRegistry::At(RegistryIndexOf(l));
-    if (!dispatcher || !dispatcher->Owner()) return 0;
+    if (!dispatcher || !dispatcher->Owner()) {
+        return 0;
+    }
     CustomComPort* port = dispatcher->Owner();
     try {
         port->HandleNotification(msg, w, l);
     } catch (const std::exception& e) {
-        if (platform::MessageLoop::Instance().IsOwnerThread()) platform::ShowExceptionReport(e.what());
+        if (platform::MessageLoop::Instance().IsOwnerThread()) {
+            platform::ShowExceptionReport(e.what());
+        }
     } catch (...) {
-        if (platform::MessageLoop::Instance().IsOwnerThread()) platform::ShowExceptionReport("Unknown exception");
+        if (platform::MessageLoop::Instance().IsOwnerThread()) {
+            platform::ShowExceptionReport("Unknown exception");
+        }
     }
     return 0;
 }
@@ -49,40 +61,62 @@ void CustomComPort::HandleNotification(uint32_t msg, platform::WParam w, platfor
     }
     // A notification handled while the port is being destroyed (its close pumps
     // messages) raises no events: the handlers may belong to objects already gone.
-    if (destroying_) return;
+    if (destroying_) {
+        return;
+    }
     if (msg == kDeviceLostMsg) {
-        if (auto handler = onDeviceLost_) handler(*this);
+        if (auto handler = onDeviceLost_) {
+            handler(*this);
+        }
         return;
     }
     const auto handle = static_cast<uint16_t>(w);
     const auto data = msg == kTriggerAvailMsg ? handle : static_cast<uint16_t>(NotifyDataOf(l));
     DoTrigger(msg, handle, data);
     switch (msg) {
-        case kTriggerAvailMsg: DoTriggerAvail(handle); break;
-        case kTriggerDataMsg: DoTriggerData(handle); break;
-        case kTriggerTimerMsg: DoTriggerTimer(handle); break;
-        case kTriggerStatusMsg:
-            DoTriggerStatus(handle);
-            switch (handle & 7) {
-                case kStatusModem: DoTriggerModemStatus(); break;
-                case kStatusLine: {
-                    const bool lineBreak = LineBreakSeen();
-                    DoTriggerLineError(LineError(), lineBreak);
-                    break;
-                }
-                case kStatusOutBuffFree: DoTriggerOutbuffFree(); break;
-                case kStatusOutBuffUsed: DoTriggerOutbuffUsed(); break;
-                case kStatusOutSent: DoTriggerOutSent(); break;
-                default: break;
-            }
+    case kTriggerAvailMsg:
+        DoTriggerAvail(handle);
+        break;
+    case kTriggerDataMsg:
+        DoTriggerData(handle);
+        break;
+    case kTriggerTimerMsg:
+        DoTriggerTimer(handle);
+        break;
+    case kTriggerStatusMsg:
+        DoTriggerStatus(handle);
+        switch (handle & 7) {
+        case kStatusModem:
+            DoTriggerModemStatus();
             break;
-        default: break;
+        case kStatusLine: {
+            const bool lineBreak = LineBreakSeen();
+            DoTriggerLineError(LineError(), lineBreak);
+            break;
+        }
+        case kStatusOutBuffFree:
+            DoTriggerOutbuffFree();
+            break;
+        case kStatusOutBuffUsed:
+            DoTriggerOutbuffUsed();
+            break;
+        case kStatusOutSent:
+            DoTriggerOutSent();
+            break;
+        default:
+            break;
+        }
+        break;
+    default:
+        break;
     }
 }
 
 void CustomComPort::DeferredClose(platform::LParam param) {
     // Only a close that is still pending; a stale notice after a reopen is ignored.
-    if (!ShuttingDown() || !dispatcher_) return;
+    if (!ShuttingDown() || !dispatcher_) {
+        return;
+    }
     if (dispatcher_->ThreadsRunning()) {
         std::this_thread::yield();
         platform::PostMessage(portWindow_, kDeferredCloseMsg, 0, param);
@@ -104,7 +138,9 @@ bool CustomComPort::AnyTriggerEvent() const {
 }
 
 void CustomComPort::UpdateHandlerFlags() {
-    if (!IsOpenState()) return;
+    if (!IsOpenState()) {
+        return;
+    }
     dispatcher_->SetHandlerFlags(AnyTriggerEvent() ? HandlerFlagsMode::kPortEvents : HandlerFlagsMode::kNoPortEvents);
 }
 
@@ -117,7 +153,9 @@ void CustomComPort::RegisterWindowUser(platform::WindowHandle window) {
 }
 
 void CustomComPort::DeregisterWindowUser(platform::WindowHandle window) {
-    if (destroying_) return;
+    if (destroying_) {
+        return;
+    }
     std::erase_if(users_, [window](const auto& r) { return !r->Callback && r->Window == window; });
 }
 
@@ -129,7 +167,9 @@ void CustomComPort::RegisterCallbackUser(const void* object, PortCallback callba
 }
 
 void CustomComPort::DeregisterCallbackUser(const void* object) {
-    if (destroying_) return;
+    if (destroying_) {
+        return;
+    }
     std::erase_if(users_, [object](const auto& r) { return r->Callback && r->Object == object; });
 }
 
@@ -141,7 +181,9 @@ template <typename Records, typename Visit>
 void VisitUsersBackwards(const Records& users, Visit visit) {
     const Records snapshot = users;
     for (auto it = snapshot.rbegin(); it != snapshot.rend(); ++it) {
-        if (std::find(users.begin(), users.end(), *it) == users.end()) continue;
+        if (std::find(users.begin(), users.end(), *it) == users.end()) {
+            continue;
+        }
         visit(**it);
     }
 }
@@ -163,7 +205,9 @@ void CustomComPort::NotifyOpened() {
     Raise(onPortOpen_);
 }
 
-void CustomComPort::NotifyClosing() { NotifyUsers(PortCallbackKind::PortClosing, kPortClosingMsg); }
+void CustomComPort::NotifyClosing() {
+    NotifyUsers(PortCallbackKind::PortClosing, kPortClosingMsg);
+}
 
 void CustomComPort::NotifyClosed() {
     NotifyUsers(PortCallbackKind::PortClosed, kPortClosedMsg);

@@ -2,11 +2,15 @@
 
 namespace hydrix::comm {
 
-std::string BaseComponent::Version() const { return kComponentVersion; }
+std::string BaseComponent::Version() const {
+    return kComponentVersion;
+}
 
 void BaseComponent::SetVersion(const std::string&) {}
 
-std::string BaseWinControl::Version() const { return kComponentVersion; }
+std::string BaseWinControl::Version() const {
+    return kComponentVersion;
+}
 
 void BaseWinControl::SetVersion(const std::string&) {}
 

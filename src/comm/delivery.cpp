@@ -57,7 +57,9 @@ void BaseDispatcher::DetachHandler(HandlerKind kind, LogSubKind subKind, uint32_
                                    const std::function<bool(const HandlerRec&)>& matches) {
     std::lock_guard guard(dispatcherLock_);
     // During a delivery the record is only marked: the delivery may be walking its list.
-    if (handlers_.Remove(kind, inDispatch_, matches)) recorders_.Log(LogKind::TrgHdDsp, subKind, logData);
+    if (handlers_.Remove(kind, inDispatch_, matches)) {
+        recorders_.Log(LogKind::TrgHdDsp, subKind, logData);
+    }
     SetHandlerFlags(HandlerFlagsMode::kRecompute);
 }
 
@@ -76,7 +78,9 @@ bool BaseDispatcher::HandlersNeedService() {
 bool BaseDispatcher::NotifyHandlers(uint32_t msg, uint32_t triggerHandle, uint32_t data) {
     {
         std::lock_guard guard(dispatcherLock_);
-        if (!handlers_.NeedService()) return false;
+        if (!handlers_.NeedService()) {
+            return false;
+        }
         inDispatch_ = true;
     }
     {
@@ -98,7 +102,9 @@ bool BaseDispatcher::DeliverToHandlers(uint32_t msg, uint32_t triggerHandle, int
     for (const HandlerKind kind : kDeliveryOrder) {
         if (kind == HandlerKind::kWindow) {
             std::lock_guard guard(dispatcherLock_);
-            if (!handlers_.ServesWindows()) break;
+            if (!handlers_.ServesWindows()) {
+                break;
+            }
         }
         for (size_t i = 0;; ++i) {
             std::shared_ptr<HandlerRec> rec;
@@ -107,14 +113,20 @@ bool BaseDispatcher::DeliverToHandlers(uint32_t msg, uint32_t triggerHandle, int
                 std::lock_guard guard(dispatcherLock_);
                 rec = handlers_.At(kind, i, deleted);
             }
-            if (!rec) break;
+            if (!rec) {
+                break;
+            }
             uint32_t offer;
             {
                 std::lock_guard guard(inputLock_);
                 offer = inRing_.StartHandler(rec->From, msg == kTriggerAvailMsg, triggerHandle);
             }
-            if (!deleted) CallHandler(kind, *rec, msg, offer, param);
-            if (signals_.ClosePending) return false;
+            if (!deleted) {
+                CallHandler(kind, *rec, msg, offer, param);
+            }
+            if (signals_.ClosePending) {
+                return false;
+            }
             std::lock_guard guard(inputLock_);
             inRing_.EndHandler();
         }
@@ -122,20 +134,20 @@ bool BaseDispatcher::DeliverToHandlers(uint32_t msg, uint32_t triggerHandle, int
     return true;
 }
 
-void BaseDispatcher::CallHandler(HandlerKind kind, const HandlerRec& rec, uint32_t msg, uint32_t offer,
-                                 int32_t param) {
+void BaseDispatcher::CallHandler(HandlerKind kind, const HandlerRec& rec, uint32_t msg, uint32_t offer, int32_t param) {
     switch (kind) {
-        case HandlerKind::kMethod:
-            // Nothing is left to offer one that joined after all these bytes came.
-            if (msg != kTriggerAvailMsg || offer > 0) rec.Method(msg, offer, param);
-            break;
-        case HandlerKind::kProcedure:
-            rec.Proc(msg, offer, param);
-            break;
-        case HandlerKind::kWindow:
-            platform::MessageLoop::Instance().SendMessageTimeout(rec.Window, msg, offer, param,
-                                                                 kWindowNotifyTimeoutMs);
-            break;
+    case HandlerKind::kMethod:
+        // Nothing is left to offer one that joined after all these bytes came.
+        if (msg != kTriggerAvailMsg || offer > 0) {
+            rec.Method(msg, offer, param);
+        }
+        break;
+    case HandlerKind::kProcedure:
+        rec.Proc(msg, offer, param);
+        break;
+    case HandlerKind::kWindow:
+        platform::MessageLoop::Instance().SendMessageTimeout(rec.Window, msg, offer, param, kWindowNotifyTimeoutMs);
+        break;
     }
 }
 
@@ -147,7 +159,9 @@ uint32_t BaseDispatcher::EndDelivery(bool completed) {
     }
     std::lock_guard guard(dispatcherLock_);
     inDispatch_ = false;
-    if (handlers_.RemoveDeferred()) SetHandlerFlags(HandlerFlagsMode::kRecompute);
+    if (handlers_.RemoveDeferred()) {
+        SetHandlerFlags(HandlerFlagsMode::kRecompute);
+    }
     return largestRead;
 }
 

@@ -18,21 +18,20 @@ constexpr size_t kDataColumn = 45;
 constexpr size_t kWrapColumn = 79;
 
 constexpr std::array<std::string_view, 21> kKindNames = {
-    "No event", "Dispatch", "Trigger", "Error",   "Thread", "TrigAllc", "TrigDisp",
+    "No event", "Dispatch", "Trigger",  "Error",  "Thread", "TrigAllc", "TrigDisp",
     "TrgHdAlc", "TrgHdDsp", "TrDatChg", "Telnet", "Fax",    "XModem",   "YModem",
     "ZModem",   "Kermit",   "Ascii",    "BPlus",  "Packet", "User",     "Script",
 };
 
 constexpr std::array<std::string_view, 20> kSubKindNames = {
-    "",      "ReadCom", "WriteCom", "Line status", "Modem status", "Avail",  "Timer",
-    "Data",  "Status",  "Start",    "Exit",        "Sleep",        "Wake",   "Data",
-    "Timer", "Status",  "Avail",    "Window",      "Procedure",    "Method",
+    "",     "ReadCom", "WriteCom", "Line status", "Modem status", "Avail",  "Timer", "Data",   "Status",    "Start",
+    "Exit", "Sleep",   "Wake",     "Data",        "Timer",        "Status", "Avail", "Window", "Procedure", "Method",
 };
 
 constexpr uint8_t kFirstPacketSubKind = 242;
 constexpr std::array<std::string_view, 10> kPacketSubKindNames = {
-    "Enable", "Disable", "StringPacket", "SizePacket", "PcktTimeout",
-    "StartStr", "EndStr", "Idle", "Waiting", "Collecting",
+    "Enable",   "Disable", "StringPacket", "SizePacket", "PcktTimeout",
+    "StartStr", "EndStr",  "Idle",         "Waiting",    "Collecting",
 };
 
 constexpr std::array<std::string_view, 6> kStatusTypeNames = {
@@ -54,13 +53,18 @@ std::string FormatTime(uint32_t ms) {
 
 }  // namespace
 
-std::string_view LogKindName(uint8_t kind) { return kind < kKindNames.size() ? kKindNames[kind] : std::string_view(); }
+std::string_view LogKindName(uint8_t kind) {
+    return kind < kKindNames.size() ? kKindNames[kind] : std::string_view();
+}
 
 std::string_view LogSubKindName(uint8_t subkind) {
-    if (subkind < kSubKindNames.size())
+    if (subkind < kSubKindNames.size()) {
         return kSubKindNames[subkind];
-    if (subkind >= kFirstPacketSubKind && subkind - kFirstPacketSubKind < static_cast<int>(kPacketSubKindNames.size()))
+    }
+    if (subkind >= kFirstPacketSubKind &&
+        subkind - kFirstPacketSubKind < static_cast<int>(kPacketSubKindNames.size())) {
         return kPacketSubKindNames[subkind - kFirstPacketSubKind];
+    }
     return {};
 }
 
@@ -75,9 +79,13 @@ void DispatchLog::Start(uint32_t size, uint32_t scratchSize) {
     Reset();
 }
 
-void DispatchLog::Pause() { on_ = false; }
+void DispatchLog::Pause() {
+    on_ = false;
+}
 
-void DispatchLog::Resume() { on_ = present_; }
+void DispatchLog::Resume() {
+    on_ = present_;
+}
 
 void DispatchLog::Reset() {
     writePos_ = 0;
@@ -104,8 +112,9 @@ void DispatchLog::Put(const uint8_t* data, uint32_t len) {
 }
 
 void DispatchLog::Get(uint32_t& position, uint8_t* data, uint32_t len) const {
-    if (len == 0)
+    if (len == 0) {
         return;
+    }
     const uint32_t first = std::min(len, size_ - position);
     std::memcpy(data, ring_.data() + position, first);
     std::memcpy(data + first, ring_.data(), len - first);
@@ -135,16 +144,20 @@ void DispatchLog::DropOldest() {
 
 bool DispatchLog::Add(LogKind kind, LogSubKind subkind, uint32_t timeMs, uint32_t dataWord, const void* bytes,
                       uint32_t len) {
-    if (!on_)
+    if (!on_) {
         return false;
-    if (bytes == nullptr)
+    }
+    if (bytes == nullptr) {
         len = 0;
+    }
     // Refused whole: storing the header alone would leave an entry that cannot be read back.
     const uint64_t total = uint64_t{kHeaderSize} + len;
-    if (total >= size_)
+    if (total >= size_) {
         return false;
-    while (free_ < total)
+    }
+    while (free_ < total) {
         DropOldest();
+    }
 
     uint8_t raw[kHeaderSize];
     raw[0] = static_cast<uint8_t>(kind);
@@ -153,8 +166,9 @@ bool DispatchLog::Add(LogKind kind, LogSubKind subkind, uint32_t timeMs, uint32_
     std::memcpy(raw + 6, &dataWord, 4);
     std::memcpy(raw + 10, &len, 4);
     Put(raw, kHeaderSize);
-    if (len > 0)
+    if (len > 0) {
         Put(static_cast<const uint8_t*>(bytes), len);
+    }
     ++count_;
     return true;
 }
@@ -193,11 +207,14 @@ std::string DispatchLog::FormatEntry(const Header& header, const uint8_t* bytes,
         }
         if (subkind == LogSubKind::ModemStatus) {
             std::string names;
-            for (size_t bit = 0; bit < kModemBitNames.size(); ++bit)
-                if (header.dataWord & (1u << bit))
+            for (size_t bit = 0; bit < kModemBitNames.size(); ++bit) {
+                if (header.dataWord & (1u << bit)) {
                     names += kModemBitNames[bit];
-            if (!names.empty())
+                }
+            }
+            if (!names.empty()) {
                 names.pop_back();
+            }
             out += " (" + names + ")";
         }
     }
@@ -215,14 +232,15 @@ int32_t DispatchLog::Write(const std::string& fileName, bool append, bool allHex
     on_ = false;
     DiagnosticFile file;
     const int opened = file.Open(fileName, append);
-    if (opened != 0)
+    if (opened != 0) {
         return opened;
+    }
 
-    for (const std::string& line : {std::string("SERIAL ") + kComponentVersion, std::string("Compiler : Unknown"),
-                                    "Operating System : " + osDescription, "Device: " + deviceName,
-                                    "Date/time: " + localTime,
-                                    std::string("Time      Type      SubType       Data      OtherData"),
-                                    std::string("--------  --------  ------------  --------  ---------")}) {
+    for (const std::string& line :
+         {std::string("SERIAL ") + kComponentVersion, std::string("Compiler : Unknown"),
+          "Operating System : " + osDescription, "Device: " + deviceName, "Date/time: " + localTime,
+          std::string("Time      Type      SubType       Data      OtherData"),
+          std::string("--------  --------  ------------  --------  ---------")}) {
         file.Write(line);
         file.Write(kLineBreak);
     }
@@ -231,8 +249,9 @@ int32_t DispatchLog::Write(const std::string& fileName, bool append, bool allHex
     for (uint32_t n = 0; n < count_; ++n) {
         const Header header = GetHeader(position);
         // The scratch buffer grows for entries larger than expected rather than overrunning.
-        if (scratch_.size() < header.length)
+        if (scratch_.size() < header.length) {
             scratch_.resize(header.length);
+        }
         Get(position, scratch_.data(), header.length);
         file.Write(FormatEntry(header, scratch_.data(), allHex, hex));
     }

@@ -7,8 +7,7 @@
 
 namespace hydrix::comm {
 
-BaseDispatcher::BaseDispatcher(CustomComPort* owner, platform::Clock& clock)
-    : owner_(owner), clock_(clock) {
+BaseDispatcher::BaseDispatcher(CustomComPort* owner, platform::Clock& clock) : owner_(owner), clock_(clock) {
     registryIndex_ = DispatcherRegistry::Register(this);
 }
 
@@ -20,7 +19,9 @@ BaseDispatcher::~BaseDispatcher() {
 }
 
 void BaseDispatcher::ShutdownDispatcher() {
-    if (shutDown_) return;
+    if (shutDown_) {
+        return;
+    }
     shutDown_ = true;
     if (signals_.ClosePending) {
         ReleaseBuffers();
@@ -31,10 +32,14 @@ void BaseDispatcher::ShutdownDispatcher() {
     JoinFinishedThreads();
 }
 
-int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t options,
-                               int outSize, int inSize, int stopBits, int dataBits, int parity) {
-    if (outSize <= 0 || inSize < 0) return ecBadArgument;
-    if (deviceOpen_ || signals_.ThreadsRunning) return ecAlreadyOpen;
+int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t options, int outSize, int inSize,
+                               int stopBits, int dataBits, int parity) {
+    if (outSize <= 0 || inSize < 0) {
+        return ecBadArgument;
+    }
+    if (deviceOpen_ || signals_.ThreadsRunning) {
+        return ecAlreadyOpen;
+    }
     signals_.RingSeen = false;
     inDispatch_ = false;
     signals_.ClosePending = false;
@@ -75,8 +80,12 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
         line_.DtrFlow = (options & kOpenDtrFlow) != 0;
         line_.RtsFlow = (options & kOpenRtsFlow) != 0;
     }
-    if (!line_.DtrFlow) SetDtrLine(line_.DtrOn);
-    if (!line_.RtsFlow) SetRtsLine(line_.RtsOn);
+    if (!line_.DtrFlow) {
+        SetDtrLine(line_.DtrOn);
+    }
+    if (!line_.RtsFlow) {
+        SetRtsLine(line_.RtsOn);
+    }
 
     RemoveAllTriggers();
     {
@@ -109,7 +118,9 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
 
 int BaseDispatcher::CloseDevice() {
     // A notification handled while the close waits for the threads may ask again.
-    if (closing_.exchange(true)) return 0;
+    if (closing_.exchange(true)) {
+        return 0;
+    }
     int result = 0;
     if (deviceOpen_) {
         PurgeOutput();
@@ -127,7 +138,9 @@ int BaseDispatcher::CloseDevice() {
 }
 
 void BaseDispatcher::ReleaseBuffers() {
-    if (signals_.ThreadsRunning) StopThreads();
+    if (signals_.ThreadsRunning) {
+        StopThreads();
+    }
     {
         std::lock_guard guard(inputLock_);
         inRing_.Release();
@@ -143,14 +156,18 @@ bool BaseDispatcher::IsWorkerThread() const {
     return current != nullptr && &current->Signals() == &signals_;
 }
 
-DispatcherThread* BaseDispatcher::DispThreadObject() { return threads_.Get(WorkerThreads::kDispatcher); }
+DispatcherThread* BaseDispatcher::DispThreadObject() {
+    return threads_.Get(WorkerThreads::kDispatcher);
+}
 
 void BaseDispatcher::RunOnGuiThread(const std::function<void()>& fn) {
     platform::MessageLoop::Instance().RunOnOwnerThread(fn);
 }
 
 void BaseDispatcher::JoinFinishedThreads() {
-    if (!IsWorkerThread()) threads_.JoinAll();
+    if (!IsWorkerThread()) {
+        threads_.JoinAll();
+    }
 }
 
 int BaseDispatcher::YieldSlice() {
@@ -167,17 +184,27 @@ void BaseDispatcher::ApplyThreadBoost(uint8_t boost) {
 // Data -----------------------------------------------------------------------------
 
 int BaseDispatcher::QueueBytes(const void* buffer, int count) {
-    if (count == 0) return 0;
-    if (count < 0 || buffer == nullptr) return ecBadArgument;
+    if (count == 0) {
+        return 0;
+    }
+    if (count < 0 || buffer == nullptr) {
+        return ecBadArgument;
+    }
     int result = 0;
     {
         std::lock_guard guard(outputLock_);
-        if (!outRing_.Allocated()) return ecNotOpen;
+        if (!outRing_.Allocated()) {
+            return ecNotOpen;
+        }
         DeviceStatus status;
         RefreshDeviceStatus(status);
         const int room = outQueueSize_ - static_cast<int>(status.OutQueue);
-        if (room < count) return ecOutputBufferTooSmall;
-        if (count == room) outRing_.SetFull(true);
+        if (room < count) {
+            return ecOutputBufferTooSmall;
+        }
+        if (count == room) {
+            outRing_.SetFull(true);
+        }
         result = DeviceWrite(buffer, count);
         if (result <= 0) {
             RefreshDeviceStatus(status);
@@ -188,20 +215,24 @@ int BaseDispatcher::QueueBytes(const void* buffer, int count) {
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     std::lock_guard guard(dispatcherLock_);
     recorders_.Log(LogKind::Dispatch, LogSubKind::WriteCom, static_cast<uint32_t>(count), bytes,
-        static_cast<uint32_t>(count));
+                   static_cast<uint32_t>(count));
     recorders_.TraceBytes('T', bytes, static_cast<uint32_t>(count));
     return result < 0 ? result : 0;
 }
 
 int BaseDispatcher::ReadBytes(void* buffer, int count) {
-    if (count < 0 || (count > 0 && buffer == nullptr)) return ecBadArgument;
+    if (count < 0 || (count > 0 && buffer == nullptr)) {
+        return ecBadArgument;
+    }
     auto* out = static_cast<uint8_t*>(buffer);
     {
         std::lock_guard guard(inputLock_);
         if (!inRing_.Allocated() || !inRing_.Read(out, static_cast<uint32_t>(count))) {
             return ecBufferIsEmpty;
         }
-        if (count == 0) return 0;
+        if (count == 0) {
+            return 0;
+        }
     }
     std::lock_guard guard(dispatcherLock_);
     recorders_.TraceBytes('R', out, static_cast<uint32_t>(count));
@@ -230,7 +261,9 @@ int BaseDispatcher::OutputRoom() {
     return outQueueSize_ - static_cast<int>(status.OutQueue);
 }
 
-int BaseDispatcher::PurgeOutput() { return PurgeDeviceQueue(0); }
+int BaseDispatcher::PurgeOutput() {
+    return PurgeDeviceQueue(0);
+}
 
 int BaseDispatcher::PurgeInput() {
     std::lock_guard guard(inputLock_);
@@ -238,7 +271,9 @@ int BaseDispatcher::PurgeInput() {
     inRing_.Purge();
     std::lock_guard dguard(dispatcherLock_);
     // Purged bytes must not fire triggers: the scan resumes at the new head.
-    if (!inRing_.InOffer()) triggers_.RestartScan(inRing_.Head(), inRing_.Received());
+    if (!inRing_.InOffer()) {
+        triggers_.RestartScan(inRing_.Head(), inRing_.Received());
+    }
     triggers_.ResetPartialMatches();
     return result;
 }
@@ -252,10 +287,14 @@ void BaseDispatcher::RefreshDeviceStatus(DeviceStatus& status) {
 
 uint32_t BaseDispatcher::FillInputRing() {
     std::lock_guard guard(inputLock_);
-    if (!inRing_.Allocated() || inRing_.Full()) return 0;
+    if (!inRing_.Allocated() || inRing_.Full()) {
+        return 0;
+    }
     DeviceStatus status;
     RefreshDeviceStatus(status);
-    if (status.InQueue == 0) return 0;
+    if (status.InQueue == 0) {
+        return 0;
+    }
     uint32_t room = inRing_.Free();
     {
         // Bytes a reader took before the scan reached them stay in place until scanned.
@@ -265,7 +304,9 @@ uint32_t BaseDispatcher::FillInputRing() {
     }
     // Never more than the driver reported: a tty read may return more than its count.
     const uint32_t wanted = std::min(room, status.InQueue);
-    if (wanted == 0) return 0;
+    if (wanted == 0) {
+        return 0;
+    }
     const uint32_t first = std::min(inRing_.ContiguousRoom(), wanted);
 
     auto readPart = [this](uint32_t count) -> uint32_t {
@@ -285,7 +326,9 @@ uint32_t BaseDispatcher::FillInputRing() {
     };
 
     uint32_t moved = readPart(first);
-    if (moved == first && wanted > first) moved += readPart(wanted - first);
+    if (moved == first && wanted > first) {
+        moved += readPart(wanted - first);
+    }
     return moved;
 }
 
@@ -300,15 +343,18 @@ void BaseDispatcher::RefreshModemStatus() {
     const int signals = ReadModemStatus();
     std::lock_guard guard(dispatcherLock_);
     const uint8_t old = modemStatus_;
-    const uint8_t now = signals < 0 ? static_cast<uint8_t>(old & 0xF0)
-                                    : static_cast<uint8_t>(signals & 0xF0);
+    const uint8_t now = signals < 0 ? static_cast<uint8_t>(old & 0xF0) : static_cast<uint8_t>(signals & 0xF0);
     auto changed = static_cast<uint8_t>(((old ^ now) >> 4) & 0x0F);
-    if (signals_.RingSeen.exchange(false)) changed |= 0x04;
+    if (signals_.RingSeen.exchange(false)) {
+        changed |= 0x04;
+    }
     modemStatus_ = static_cast<uint8_t>(now | (old & 0x0F) | changed);
 }
 
 void BaseDispatcher::ReportDeviceLoss() {
-    if (deviceLossReported_ || !DeviceLost()) return;
+    if (deviceLossReported_ || !DeviceLost()) {
+        return;
+    }
     deviceLossReported_ = true;
     std::vector<platform::WindowHandle> windows;
     {
@@ -343,7 +389,9 @@ int BaseDispatcher::TakeLineError() {
     } else if (bits & platform::kCeBreak) {
         result = 9;
     }
-    if (result != 0) errorBits_.fetch_and(~0x0Fu);
+    if (result != 0) {
+        errorBits_.fetch_and(~0x0Fu);
+    }
     return result;
 }
 
@@ -357,9 +405,13 @@ void BaseDispatcher::SetRs485Mode(bool on) {
     // toggles RTS itself (RTS toggle in the device state), so the mode reaches the device
     // at once, not only with the next flow-control change.
     std::lock_guard guard(dispatcherLock_);
-    if (line_.Rs485 == on) return;
+    if (line_.Rs485 == on) {
+        return;
+    }
     line_.Rs485 = on;
-    if (!deviceOpen_) return;
+    if (!deviceOpen_) {
+        return;
+    }
     using platform::DeviceState;
     DeviceState state = line_.State;
     if (on) {

@@ -97,8 +97,8 @@ public:
     void SetDeviceName(const std::string& name) { deviceName_ = name; }
 
     // Lifetime ------------------------------------------------------------------
-    int OpenDevice(const std::string& name, int32_t baud, uint32_t options, int outSize,
-                   int inSize, int stopBits, int dataBits, int parity);
+    int OpenDevice(const std::string& name, int32_t baud, uint32_t options, int outSize, int inSize, int stopBits,
+                   int dataBits, int parity);
     // Purges and closes; the release is left to the dispatcher thread (close
     // pending) when a notification is being delivered.
     int CloseDevice();
@@ -169,8 +169,7 @@ public:
     // A method handler is known by its object; detaching removes that object's record.
     // Joined with kFromNow, it is offered only bytes received after it joined: what is
     // already waiting in the input ring counts as read by it.
-    void AttachMethodHandler(const void* object, TriggerMethod method,
-                             HandlerStart start = HandlerStart::kAllWaiting);
+    void AttachMethodHandler(const void* object, TriggerMethod method, HandlerStart start = HandlerStart::kAllWaiting);
     void DetachMethodHandler(const void* object);
     bool HandlersNeedService();
     // Delivers one notification to every handler; false when aborted by a close or
@@ -240,7 +239,7 @@ protected:
     mutable std::recursive_mutex outputLock_;
     mutable std::recursive_mutex inputLock_;
 
-    Ring outRing_;     // output lock
+    Ring outRing_;      // output lock
     InputRing inRing_;  // input lock; the dispatcher thread alone moves the head
 
     // Dispatcher lock.

@@ -34,15 +34,21 @@ int DispatcherRegistry::Register(BaseDispatcher* dispatcher) {
 void DispatcherRegistry::Unregister(int index) {
     std::lock_guard guard(Lock());
     auto& slots = Slots();
-    if (index < 0 || index >= static_cast<int>(slots.size())) return;
+    if (index < 0 || index >= static_cast<int>(slots.size())) {
+        return;
+    }
     slots[static_cast<size_t>(index)] = nullptr;
-    while (!slots.empty() && slots.back() == nullptr) slots.pop_back();
+    while (!slots.empty() && slots.back() == nullptr) {
+        slots.pop_back();
+    }
 }
 
 BaseDispatcher* DispatcherRegistry::At(int index) {
     std::lock_guard guard(Lock());
     auto& slots = Slots();
-    if (index < 0 || index >= static_cast<int>(slots.size())) return nullptr;
+    if (index < 0 || index >= static_cast<int>(slots.size())) {
+        return nullptr;
+    }
     return slots[static_cast<size_t>(index)];
 }
 

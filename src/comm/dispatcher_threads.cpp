@@ -19,7 +19,9 @@ constexpr uint32_t kCycleTimeoutMs = 50;
 
 bool WaitProcessingMessages(const std::function<bool()>& done, uint32_t timeoutMs) {
     auto& loop = platform::MessageLoop::Instance();
-    if (loop.IsOwnerThread()) return loop.ProcessUntil(done, timeoutMs);
+    if (loop.IsOwnerThread()) {
+        return loop.ProcessUntil(done, timeoutMs);
+    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!done()) {
         if (timeoutMs != platform::kInfinite && std::chrono::steady_clock::now() >= deadline) {
@@ -37,17 +39,20 @@ void ReportThreadException(const std::string& text) {
 void WorkerSignals::ResetEvents(bool ack) {
     DeviceEventReady.Reset();
     CycleDone.Reset();
-    if (ack) ThreadAck.Reset();
+    if (ack) {
+        ThreadAck.Reset();
+    }
     OutputReady.Reset();
     FlushRequest.Reset();
 }
 
 // DispatcherThread ------------------------------------------------------------------
 
-DispatcherThread::DispatcherThread(WorkerHost& host, WorkerSignals& shared)
-    : host_(host), signals_(shared) {}
+DispatcherThread::DispatcherThread(WorkerHost& host, WorkerSignals& shared) : host_(host), signals_(shared) {}
 
-DispatcherThread::~DispatcherThread() { Join(); }
+DispatcherThread::~DispatcherThread() {
+    Join();
+}
 
 void DispatcherThread::Start() {
     // Counted here rather than in the new thread, so that the count never reads 0
@@ -57,16 +62,22 @@ void DispatcherThread::Start() {
         thread_ = std::thread([this] { Main(); });
     } catch (...) {
         finished_ = true;
-        if (signals_.RunningThreads.fetch_sub(1) == 1) signals_.ThreadsRunning = false;
+        if (signals_.RunningThreads.fetch_sub(1) == 1) {
+            signals_.ThreadsRunning = false;
+        }
         throw;
     }
 }
 
 void DispatcherThread::Join() {
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) {
+        thread_.join();
+    }
 }
 
-DispatcherThread* DispatcherThread::Current() { return currentWorker; }
+DispatcherThread* DispatcherThread::Current() {
+    return currentWorker;
+}
 
 void DispatcherThread::Main() {
     currentWorker = this;
@@ -79,7 +90,9 @@ void DispatcherThread::Main() {
     }
     ExitStep();
     finished_ = true;
-    if (signals_.RunningThreads.fetch_sub(1) == 1) signals_.ThreadsRunning = false;
+    if (signals_.RunningThreads.fetch_sub(1) == 1) {
+        signals_.ThreadsRunning = false;
+    }
     currentWorker = nullptr;
 }
 
@@ -91,9 +104,15 @@ void ComThread::Execute() {
     s.ThreadAck.Set();
     while (!s.StopThreads) {
         uint32_t events = 0;
-        if (host_.WaitDeviceEvent(events) < 0) break;
-        if (events & platform::kEvRing) s.RingSeen = true;
-        if (s.StopThreads) break;
+        if (host_.WaitDeviceEvent(events) < 0) {
+            break;
+        }
+        if (events & platform::kEvRing) {
+            s.RingSeen = true;
+        }
+        if (s.StopThreads) {
+            break;
+        }
         s.EventMask.fetch_or(events);
         // A time-out cycle that ran while this thread was in its wait has left cycle
         // done set; only the cycle this event starts may release the next wait.
@@ -111,7 +130,9 @@ void DispThread::Execute() {
     s.ThreadAck.Set();
     do {
         s.DeviceEventReady.Wait(kCycleTimeoutMs);
-        if (s.StopThreads) break;
+        if (s.StopThreads) {
+            break;
+        }
         host_.RunDeviceCycle();
         host_.RunTimerCycle();
     } while (!s.Stopping());
@@ -120,7 +141,9 @@ void DispThread::Execute() {
 }
 
 void DispThread::ExitStep() {
-    if (releaseOnExit_) host_.ReleaseBuffers();
+    if (releaseOnExit_) {
+        host_.ReleaseBuffers();
+    }
 }
 
 // Output thread ----------------------------------------------------------------------
@@ -131,7 +154,9 @@ void OutThread::Execute() {
     do {
         const int which = platform::Event::WaitAny({&s.OutputReady, &s.FlushRequest});
         if (which == 0) {
-            if (s.StopThreads) break;
+            if (s.StopThreads) {
+                break;
+            }
             host_.DrainOutput();
         } else if (which == 1) {
             s.ThreadAck.Set();
@@ -165,10 +190,14 @@ void WorkerThreads::JoinAll() {
     std::unique_ptr<DispatcherThread> threads[3];
     {
         std::lock_guard guard(mutex_);
-        for (int i = 0; i < 3; ++i) threads[i] = std::move(threads_[i]);
+        for (int i = 0; i < 3; ++i) {
+            threads[i] = std::move(threads_[i]);
+        }
     }
     for (auto& thread : threads) {
-        if (!thread) continue;
+        if (!thread) {
+            continue;
+        }
         // A thread still running here would use freed memory later: wait for it.
         WaitProcessingMessages([&] { return thread->Finished(); }, platform::kInfinite);
         thread->Join();

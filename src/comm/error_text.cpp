@@ -88,8 +88,9 @@ constexpr MessageEntry kMessages[] = {
 constexpr int32_t kMessageCount = static_cast<int32_t>(std::size(kMessages));
 
 std::string Cut(std::string text) {
-    if (text.size() > kMaxErrorTextLength)
+    if (text.size() > kMaxErrorTextLength) {
         text.resize(kMaxErrorTextLength);
+    }
     return text;
 }
 
@@ -100,15 +101,18 @@ const char* FindMessage(int32_t k) {
         // (low + high) / 2 with a half rounded to the even neighbour.
         const int32_t sum = low + high;
         int32_t middle = sum / 2;
-        if (sum % 2 != 0 && middle % 2 != 0)
+        if (sum % 2 != 0 && middle % 2 != 0) {
             ++middle;
+        }
         const int32_t entry = std::abs(kMessages[middle].code);
-        if (k == entry)
+        if (k == entry) {
             return kMessages[middle].text;
-        if (k < entry)
+        }
+        if (k < entry) {
             high = middle - 1;
-        else
+        } else {
             low = middle + 1;
+        }
     }
     return nullptr;
 }
@@ -117,10 +121,12 @@ const char* FindMessage(int32_t k) {
 std::string SystemText(int32_t k) {
     std::string text;
     for (char c : platform::ErrorTextForErrno(k)) {
-        if (static_cast<unsigned char>(c) < 32)
+        if (static_cast<unsigned char>(c) < 32) {
             c = ' ';
-        if (c == ' ' && !text.empty() && text.back() == ' ')
+        }
+        if (c == ' ' && !text.empty() && text.back() == ' ') {
             continue;
+        }
         text += c;
     }
     return text;
@@ -131,8 +137,9 @@ std::string SystemText(int32_t k) {
 std::string ErrorText(int32_t code) {
     const int32_t k = std::abs(static_cast<int32_t>(static_cast<int16_t>(static_cast<uint16_t>(code & 0xFFFF))));
     const char* message = FindMessage(k);
-    if (message != nullptr && *message != '\0')
+    if (message != nullptr && *message != '\0') {
         return Cut(message);
+    }
     return Cut(SystemText(k));
 }
 

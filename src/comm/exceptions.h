@@ -153,7 +153,9 @@ HYDRIX_COMM_EXCEPTION(ERasLoadFail, ERas);
 // (component may be null: never loading). Otherwise throws the exception mapped from
 // the code and does not return.
 int32_t CheckError(const Component* component, int32_t code);
-inline int32_t CheckError(const Component& component, int32_t code) { return CheckError(&component, code); }
+inline int32_t CheckError(const Component& component, int32_t code) {
+    return CheckError(&component, code);
+}
 
 // Throws the exception of a negative code as CheckError does, loading or not.
 [[noreturn]] void RaiseError(int32_t code);

@@ -18,8 +18,7 @@ void HandlerLists::Add(HandlerKind kind, HandlerRec rec) {
     needService_ = true;
 }
 
-bool HandlerLists::Remove(HandlerKind kind, bool deferred,
-                          const std::function<bool(const HandlerRec&)>& matches) {
+bool HandlerLists::Remove(HandlerKind kind, bool deferred, const std::function<bool(const HandlerRec&)>& matches) {
     Records& list = List(kind);
     bool found = false;
     for (auto& rec : list) {
@@ -37,15 +36,21 @@ bool HandlerLists::Remove(HandlerKind kind, bool deferred,
 }
 
 bool HandlerLists::RemoveDeferred() {
-    if (!deletionsPending_) return false;
-    for (auto& list : lists_) EraseDeleted(list);
+    if (!deletionsPending_) {
+        return false;
+    }
+    for (auto& list : lists_) {
+        EraseDeleted(list);
+    }
     deletionsPending_ = false;
     return true;
 }
 
 std::shared_ptr<HandlerRec> HandlerLists::At(HandlerKind kind, size_t index, bool& deleted) const {
     const Records& list = List(kind);
-    if (index >= list.size()) return nullptr;
+    if (index >= list.size()) {
+        return nullptr;
+    }
     deleted = list[index]->Deleted;
     return list[index];
 }
@@ -53,7 +58,9 @@ std::shared_ptr<HandlerRec> HandlerLists::At(HandlerKind kind, size_t index, boo
 std::vector<platform::WindowHandle> HandlerLists::LiveWindows() const {
     std::vector<platform::WindowHandle> windows;
     for (const auto& rec : List(HandlerKind::kWindow)) {
-        if (!rec->Deleted) windows.push_back(rec->Window);
+        if (!rec->Deleted) {
+            windows.push_back(rec->Window);
+        }
     }
     return windows;
 }
@@ -66,17 +73,17 @@ void HandlerLists::SetFlags(HandlerFlagsMode mode) {
     const bool others =
         live(HandlerKind::kWindow) > 1 || live(HandlerKind::kProcedure) > 0 || live(HandlerKind::kMethod) > 0;
     switch (mode) {
-        case HandlerFlagsMode::kPortEvents:
-            portEventsAssigned_ = true;
-            needService_ = true;
-            break;
-        case HandlerFlagsMode::kNoPortEvents:
-            portEventsAssigned_ = false;
-            needService_ = others;
-            break;
-        case HandlerFlagsMode::kRecompute:
-            needService_ = others || portEventsAssigned_;
-            break;
+    case HandlerFlagsMode::kPortEvents:
+        portEventsAssigned_ = true;
+        needService_ = true;
+        break;
+    case HandlerFlagsMode::kNoPortEvents:
+        portEventsAssigned_ = false;
+        needService_ = others;
+        break;
+    case HandlerFlagsMode::kRecompute:
+        needService_ = others || portEventsAssigned_;
+        break;
     }
 }
 

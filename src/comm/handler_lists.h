@@ -16,8 +16,7 @@ namespace hydrix::comm {
 
 // The lists in the order a notification reaches them.
 enum class HandlerKind : uint8_t { kMethod, kProcedure, kWindow };
-constexpr HandlerKind kDeliveryOrder[] = {HandlerKind::kMethod, HandlerKind::kProcedure,
-                                          HandlerKind::kWindow};
+constexpr HandlerKind kDeliveryOrder[] = {HandlerKind::kMethod, HandlerKind::kProcedure, HandlerKind::kWindow};
 
 // What the port tells SetHandlerFlags.
 enum class HandlerFlagsMode : uint8_t {

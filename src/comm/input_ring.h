@@ -52,8 +52,12 @@ public:
     // Copies n bytes out; false (nothing taken) when fewer are available. Outside an offer
     // the bytes leave the ring; inside one they count as read by the current handler.
     bool Read(uint8_t* dst, uint32_t n) {
-        if (n > Available()) return false;
-        if (n == 0) return true;
+        if (n > Available()) {
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
         ring_.Peek(Skip(), dst, n);
         if (inOffer_) {
             handlerRead_ += n;
@@ -87,9 +91,13 @@ public:
     // that joined at stream place from. Bytes that came before it joined count as read.
     uint32_t StartHandler(uint64_t from, bool availability, uint32_t offered) {
         handlerRead_ = 0;
-        if (!availability || !ring_.Allocated()) return offered;
+        if (!availability || !ring_.Allocated()) {
+            return offered;
+        }
         const uint64_t tailAt = TailAt();
-        if (from <= tailAt) return offered;
+        if (from <= tailAt) {
+            return offered;
+        }
         handlerRead_ = static_cast<uint32_t>(std::min<uint64_t>(from - tailAt, offered));
         return offered - handlerRead_;
     }
@@ -99,7 +107,9 @@ public:
     uint32_t EndOffer(bool drop) {
         if (inOffer_) {
             inOffer_ = false;
-            if (drop && largestRead_ > 0 && ring_.Allocated()) ring_.Consume(largestRead_);
+            if (drop && largestRead_ > 0 && ring_.Allocated()) {
+                ring_.Consume(largestRead_);
+            }
         }
         handlerRead_ = 0;
         return largestRead_;

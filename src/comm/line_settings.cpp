@@ -10,8 +10,7 @@ namespace hydrix::comm {
 
 using platform::DeviceState;
 
-LineValues NormalizeLineSettings(const DeviceState& current, int32_t baud, int parity,
-                                 int stopBits, int dataBits) {
+LineValues NormalizeLineSettings(const DeviceState& current, int32_t baud, int parity, int stopBits, int dataBits) {
     LineValues v;
     v.Baud = static_cast<uint32_t>(baud);
     v.Parity = parity == 5 ? current.Parity : static_cast<uint8_t>(parity);
@@ -19,10 +18,16 @@ LineValues NormalizeLineSettings(const DeviceState& current, int32_t baud, int p
     if (stopBits == 3) {
         v.StopBits = current.StopBits;
     } else {
-        if (stopBits < 1) stopBits = 1;
-        if (stopBits > 2) stopBits = 2;
+        if (stopBits < 1) {
+            stopBits = 1;
+        }
+        if (stopBits > 2) {
+            stopBits = 2;
+        }
         v.StopBits = stopBits == 1 ? DeviceState::OneStopBit : DeviceState::TwoStopBits;
-        if (v.ByteSize == 5) v.StopBits = DeviceState::One5StopBits;
+        if (v.ByteSize == 5) {
+            v.StopBits = DeviceState::One5StopBits;
+        }
     }
     return v;
 }
@@ -32,10 +37,11 @@ LineValues CurrentLineValues(const DeviceState& state) {
 }
 
 int32_t TranslateBaud(uint32_t raw) {
-    static constexpr int32_t kLegacyRates[] = {110,   300,   600, 1200, 2400,   4800, 9600, 14400,
-                                               19200, 0,     0,   38400, 0,     0,    0,    56000,
-                                               0,     0,     0,   128000, 0,    0,    0,    256000};
-    if (raw == 0xFEFF) return 115200;
+    static constexpr int32_t kLegacyRates[] = {110, 300, 600, 1200,  2400, 4800, 9600, 14400,  19200, 0, 0, 38400,
+                                               0,   0,   0,   56000, 0,    0,    0,    128000, 0,     0, 0, 256000};
+    if (raw == 0xFEFF) {
+        return 115200;
+    }
     if (raw >= 0xFF10 && raw <= 0xFF27) {
         const int32_t rate = kLegacyRates[raw - 0xFF10];
         return rate != 0 ? rate : static_cast<int32_t>(raw);
@@ -45,11 +51,15 @@ int32_t TranslateBaud(uint32_t raw) {
 
 uint32_t DrainSleepMs(int32_t baud, const DeviceState& state) {
     const int32_t rate = TranslateBaud(static_cast<uint32_t>(baud));
-    if (rate <= 0) return 0;
+    if (rate <= 0) {
+        return 0;
+    }
     const uint64_t bits = 1u + state.ByteSize + (state.Parity != DeviceState::NoParity ? 1u : 0u) +
                           (state.StopBits == DeviceState::OneStopBit ? 1u : 2u);
     uint64_t time100ns = static_cast<uint64_t>(10000000 / rate) * bits * 18;
-    if (rate < 10000) time100ns *= 2;
+    if (rate < 10000) {
+        time100ns *= 2;
+    }
     return static_cast<uint32_t>((time100ns + 9999) / 10000);
 }
 
@@ -66,7 +76,9 @@ int BaseDispatcher::ApplyLineSettings(int32_t baud, int parity, int stopBits, in
         line_.State.TxContinueOnXoff = true;
         line_.State.Null = false;
         wanted = NormalizeLineSettings(line_.State, baud, parity, stopBits, dataBits);
-        if (wanted == CurrentLineValues(line_.State)) return 0;
+        if (wanted == CurrentLineValues(line_.State)) {
+            return 0;
+        }
     }
     WaitForDrain();
     std::lock_guard guard(dispatcherLock_);
@@ -94,13 +106,21 @@ void BaseDispatcher::WaitForDrain() {
 
 int BaseDispatcher::CommonApplyState(DeviceState& state) {
     std::lock_guard guard(dispatcherLock_);
-    if (!line_.DtrFlow) state.DtrControl = line_.DtrOn ? DeviceState::DtrEnable : DeviceState::DtrDisable;
-    if (!line_.RtsFlow) state.RtsControl = line_.RtsOn ? DeviceState::RtsEnable : DeviceState::RtsDisable;
+    if (!line_.DtrFlow) {
+        state.DtrControl = line_.DtrOn ? DeviceState::DtrEnable : DeviceState::DtrDisable;
+    }
+    if (!line_.RtsFlow) {
+        state.RtsControl = line_.RtsOn ? DeviceState::RtsEnable : DeviceState::RtsDisable;
+    }
     const int result = WriteDeviceState(state);
-    if (result >= 0) line_.State = state;
+    if (result >= 0) {
+        line_.State = state;
+    }
     line_.LastBaud = static_cast<int32_t>(state.BaudRate);
     SetDtrLine(line_.DtrOn);
-    if (!line_.Rs485) SetRtsLine(line_.RtsOn);
+    if (!line_.Rs485) {
+        SetRtsLine(line_.RtsOn);
+    }
     return result;
 }
 
@@ -118,7 +138,9 @@ LineSettings BaseDispatcher::QueryLineSettings() {
 
 int BaseDispatcher::SetDtrLine(bool on) {
     std::lock_guard guard(dispatcherLock_);
-    if (line_.DtrFlow) return 1;
+    if (line_.DtrFlow) {
+        return 1;
+    }
     const int result = EscapeLineFunction(on ? platform::kSetDtr : platform::kClrDtr);
     line_.DtrOn = on;
     return result < 0 ? ecBadArgument : 0;
@@ -126,7 +148,9 @@ int BaseDispatcher::SetDtrLine(bool on) {
 
 int BaseDispatcher::SetRtsLine(bool on) {
     std::lock_guard guard(dispatcherLock_);
-    if (line_.RtsFlow) return 1;
+    if (line_.RtsFlow) {
+        return 1;
+    }
     const int result = EscapeLineFunction(on ? platform::kSetRts : platform::kClrRts);
     line_.RtsOn = on;
     return result < 0 ? ecBadArgument : 0;
@@ -134,16 +158,17 @@ int BaseDispatcher::SetRtsLine(bool on) {
 
 int BaseDispatcher::SendLineBreak(int ticks, bool yield) {
     const bool rs485 = Rs485Mode();
-    if (rs485) EscapeLineFunction(platform::kSetRts);
+    if (rs485) {
+        EscapeLineFunction(platform::kSetRts);
+    }
     EscapeLineFunction(kSetBreak);
     if (ticks > 0) {
         platform::EventTimer timer;
         platform::NewTimer(clock_, timer, ticks);
         auto& loop = platform::MessageLoop::Instance();
         if (yield && loop.IsOwnerThread()) {
-            loop.ProcessUntil(
-                [&] { return platform::TimerExpired(clock_, timer) || loop.QuitRequested(); },
-                platform::kInfinite);
+            loop.ProcessUntil([&] { return platform::TimerExpired(clock_, timer) || loop.QuitRequested(); },
+                              platform::kInfinite);
         } else {
             while (!platform::TimerExpired(clock_, timer)) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -151,7 +176,9 @@ int BaseDispatcher::SendLineBreak(int ticks, bool yield) {
         }
     }
     EscapeLineFunction(kClrBreak);
-    if (rs485 && OutputPending() == 0) EscapeLineFunction(platform::kClrRts);
+    if (rs485 && OutputPending() == 0) {
+        EscapeLineFunction(platform::kClrRts);
+    }
     return 0;
 }
 
@@ -160,7 +187,9 @@ bool BaseDispatcher::CheckFlowLimits(int bufferFull, int bufferResume) const {
 }
 
 int BaseDispatcher::ConfigureHardwareFlow(int bufferFull, int bufferResume, uint32_t options) {
-    if (!CheckFlowLimits(bufferFull, bufferResume)) return ecBadArgument;
+    if (!CheckFlowLimits(bufferFull, bufferResume)) {
+        return ecBadArgument;
+    }
     std::lock_guard guard(dispatcherLock_);
     DeviceState state = line_.State;
     state.OutxCtsFlow = false;
@@ -188,13 +217,19 @@ int BaseDispatcher::ConfigureHardwareFlow(int bufferFull, int bufferResume, uint
     }
     state.XoffLim = static_cast<uint16_t>(inQueueSize_ - bufferFull);
     state.XonLim = static_cast<uint16_t>(bufferResume);
-    if (options & 4) state.OutxDsrFlow = true;
-    if (options & 8) state.OutxCtsFlow = true;
+    if (options & 4) {
+        state.OutxDsrFlow = true;
+    }
+    if (options & 8) {
+        state.OutxCtsFlow = true;
+    }
     return CommonApplyState(state);
 }
 
 int BaseDispatcher::ConfigureSoftwareFlow(int bufferFull, int bufferResume, uint32_t options) {
-    if (!CheckFlowLimits(bufferFull, bufferResume)) return ecBadArgument;
+    if (!CheckFlowLimits(bufferFull, bufferResume)) {
+        return ecBadArgument;
+    }
     std::lock_guard guard(dispatcherLock_);
     DeviceState state = line_.State;
     if (options & 2) {
@@ -202,7 +237,9 @@ int BaseDispatcher::ConfigureSoftwareFlow(int bufferFull, int bufferResume, uint
         state.XoffLim = static_cast<uint16_t>(inQueueSize_ - bufferFull);
         state.XonLim = static_cast<uint16_t>(bufferResume);
     }
-    if (options & 1) state.OutX = true;
+    if (options & 1) {
+        state.OutX = true;
+    }
     if (options & 3) {
         state.XonChar = 17;
         state.XoffChar = 19;
@@ -231,12 +268,24 @@ FlowSettings BaseDispatcher::QueryFlowSettings() {
     DeviceState state;
     ReadDeviceState(state);
     FlowSettings flow;
-    if (state.DtrControl == DeviceState::DtrHandshake) flow.HardwareOptions |= 1;
-    if (state.RtsControl == DeviceState::RtsHandshake) flow.HardwareOptions |= 2;
-    if (state.OutxDsrFlow) flow.HardwareOptions |= 4;
-    if (state.OutxCtsFlow) flow.HardwareOptions |= 8;
-    if (state.OutX) flow.SoftwareOptions |= 1;
-    if (state.InX) flow.SoftwareOptions |= 2;
+    if (state.DtrControl == DeviceState::DtrHandshake) {
+        flow.HardwareOptions |= 1;
+    }
+    if (state.RtsControl == DeviceState::RtsHandshake) {
+        flow.HardwareOptions |= 2;
+    }
+    if (state.OutxDsrFlow) {
+        flow.HardwareOptions |= 4;
+    }
+    if (state.OutxCtsFlow) {
+        flow.HardwareOptions |= 8;
+    }
+    if (state.OutX) {
+        flow.SoftwareOptions |= 1;
+    }
+    if (state.InX) {
+        flow.SoftwareOptions |= 2;
+    }
     flow.XOnChar = state.XonChar;
     flow.XOffChar = state.XoffChar;
     return flow;

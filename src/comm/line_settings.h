@@ -34,8 +34,8 @@ struct LineControl {
 
 // Parity 5, data bits 9 and stop bits 3 keep the current setting; stop bits 0 is one,
 // other values above 2 are two, and 5 data bits always get one and a half.
-LineValues NormalizeLineSettings(const platform::DeviceState& current, int32_t baud, int parity,
-                                 int stopBits, int dataBits);
+LineValues NormalizeLineSettings(const platform::DeviceState& current, int32_t baud, int parity, int stopBits,
+                                 int dataBits);
 
 LineValues CurrentLineValues(const platform::DeviceState& state);
 

@@ -19,7 +19,9 @@ std::shared_ptr<PortChooser>& Installed() {
 }  // namespace
 
 std::shared_ptr<PortChooser> SetPortChooser(std::shared_ptr<PortChooser> chooser) {
-    if (!chooser) chooser = std::make_shared<CancelPortChooser>();
+    if (!chooser) {
+        chooser = std::make_shared<CancelPortChooser>();
+    }
     std::lock_guard guard(ChooserLock());
     std::swap(Installed(), chooser);
     return chooser;

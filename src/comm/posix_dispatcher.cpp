@@ -17,16 +17,16 @@ constexpr int32_t kDispatcherStopTicks = 36;
 // How often a stopping wait repeats its wake-ups, in case one came before the wait.
 constexpr uint32_t kStopPokeMs = 10;
 constexpr uint32_t kWritableSliceMs = 50;
-constexpr uint32_t kComEventMask = platform::kEvRxChar | platform::kEvCts | platform::kEvDsr |
-                                   platform::kEvRlsd | platform::kEvBreak | platform::kEvErr |
-                                   platform::kEvRing;
+constexpr uint32_t kComEventMask = platform::kEvRxChar | platform::kEvCts | platform::kEvDsr | platform::kEvRlsd |
+                                   platform::kEvBreak | platform::kEvErr | platform::kEvRing;
 
 }  // namespace
 
-PosixDispatcher::PosixDispatcher(CustomComPort* owner, platform::Clock& clock)
-    : BaseDispatcher(owner, clock) {}
+PosixDispatcher::PosixDispatcher(CustomComPort* owner, platform::Clock& clock) : BaseDispatcher(owner, clock) {}
 
-PosixDispatcher::~PosixDispatcher() { ShutdownDispatcher(); }
+PosixDispatcher::~PosixDispatcher() {
+    ShutdownDispatcher();
+}
 
 int PosixDispatcher::DeviceOpen(const std::string& name, int /*inSize*/, int /*outSize*/) {
     return device_.Open(name);
@@ -56,18 +56,29 @@ int PosixDispatcher::DeviceClose() {
 int PosixDispatcher::EscapeLineFunction(int code) {
     int result = 0;
     switch (code) {
-        case kSetBreak: result = device_.SetBreak(true); break;
-        case kClrBreak: result = device_.SetBreak(false); break;
-        case kGetBaseIrq: return 0;
-        default: result = device_.EscapeFunction(code); break;
+    case kSetBreak:
+        result = device_.SetBreak(true);
+        break;
+    case kClrBreak:
+        result = device_.SetBreak(false);
+        break;
+    case kGetBaseIrq:
+        return 0;
+    default:
+        result = device_.EscapeFunction(code);
+        break;
     }
     // Pseudo-terminals and some adapters have no modem lines or break: not an error.
-    if (result == -EINVAL || result == -ENOTTY || result == -ENOTSUP) return 0;
+    if (result == -EINVAL || result == -ENOTTY || result == -ENOTSUP) {
+        return 0;
+    }
     return result;
 }
 
 int PosixDispatcher::PurgeDeviceQueue(int which) {
-    if (which == 1) return device_.Purge(true, false);
+    if (which == 1) {
+        return device_.Purge(true, false);
+    }
     if (threads_.OtherAlive(WorkerThreads::kOutput)) {
         signals_.ThreadAck.Reset();
         signals_.FlushRequest.Set();
@@ -112,22 +123,38 @@ int PosixDispatcher::DeviceWrite(const void* buffer, int count) {
     return count;
 }
 
-void PosixDispatcher::StartDeviceWaits() { device_.SetEventMask(kComEventMask); }
+void PosixDispatcher::StartDeviceWaits() {
+    device_.SetEventMask(kComEventMask);
+}
 
-int PosixDispatcher::WaitDeviceEvent(uint32_t& mask) { return device_.WaitEvent(mask); }
+int PosixDispatcher::WaitDeviceEvent(uint32_t& mask) {
+    return device_.WaitEvent(mask);
+}
 
-int PosixDispatcher::ReadModemStatus() { return device_.ModemStatus(); }
+int PosixDispatcher::ReadModemStatus() {
+    return device_.ModemStatus();
+}
 
 uint32_t PosixDispatcher::PollDeviceEvents() {
     const int signals = device_.ModemStatus();
-    if (signals < 0) return 0;
+    if (signals < 0) {
+        return 0;
+    }
     const int changed = signals ^ lastPolledSignals_;
     lastPolledSignals_ = signals;
     uint32_t events = 0;
-    if (changed & platform::kModemCts) events |= platform::kEvCts;
-    if (changed & platform::kModemDsr) events |= platform::kEvDsr;
-    if (changed & platform::kModemDcd) events |= platform::kEvRlsd;
-    if (changed & platform::kModemRing) events |= platform::kEvRing;
+    if (changed & platform::kModemCts) {
+        events |= platform::kEvCts;
+    }
+    if (changed & platform::kModemDsr) {
+        events |= platform::kEvDsr;
+    }
+    if (changed & platform::kModemDcd) {
+        events |= platform::kEvRlsd;
+    }
+    if (changed & platform::kModemRing) {
+        events |= platform::kEvRing;
+    }
     return events;
 }
 
@@ -136,7 +163,9 @@ uint32_t PosixDispatcher::PollDeviceEvents() {
 void PosixDispatcher::StartThreads() {
     {
         std::lock_guard guard(dispatcherLock_);
-        if (signals_.ThreadsRunning) throw ECommException("Dispatcher already started");
+        if (signals_.ThreadsRunning) {
+            throw ECommException("Dispatcher already started");
+        }
         signals_.ThreadsRunning = true;
         signals_.StopThreads = false;
     }
@@ -183,7 +212,9 @@ void PosixDispatcher::StopThreads() {
     // lock to finish its cycle, and it is always waited for to the end.
     {
         std::lock_guard guard(dispatcherLock_);
-        if (!signals_.ThreadsRunning) return;
+        if (!signals_.ThreadsRunning) {
+            return;
+        }
         signals_.StopThreads = true;
     }
     StopIoThreads();
@@ -194,7 +225,9 @@ void PosixDispatcher::StopThreads() {
         auto waitTicks = [&](int32_t ticks) {
             const int32_t start = platform::TicksNow(Clock());
             while (!gone()) {
-                if (platform::TicksNow(Clock()) - start > ticks) return false;
+                if (platform::TicksNow(Clock()) - start > ticks) {
+                    return false;
+                }
                 WaitProcessingMessages(gone, kStopPokeMs);
             }
             return true;
@@ -209,17 +242,23 @@ void PosixDispatcher::StopThreads() {
     }
 
     signals_.ResetEvents(false);
-    if (!IsWorkerThread()) JoinFinishedThreads();
+    if (!IsWorkerThread()) {
+        JoinFinishedThreads();
+    }
 }
 
 // Output draining (output thread) ----------------------------------------------------------
 
 void PosixDispatcher::AdvanceOutTail(uint32_t count, uint32_t generation) {
     std::lock_guard guard(outputLock_);
-    if (generation != purgeGeneration_ || !outRing_.Allocated()) return;
+    if (generation != purgeGeneration_ || !outRing_.Allocated()) {
+        return;
+    }
     outRing_.Consume(count);
     // Once empty the ring starts again at 0, so that the next block is one piece.
-    if (outRing_.Count() == 0) outRing_.Clear();
+    if (outRing_.Count() == 0) {
+        outRing_.Clear();
+    }
 }
 
 void PosixDispatcher::DrainOutput() {
@@ -231,7 +270,9 @@ void PosixDispatcher::DrainOutput() {
             // Writers only add behind the head, so the block stays put while written.
             std::lock_guard guard(outputLock_);
             block = outRing_.OldestBlock(length);
-            if (block == nullptr) return;
+            if (block == nullptr) {
+                return;
+            }
             generation = purgeGeneration_;
         }
 
@@ -252,7 +293,9 @@ void PosixDispatcher::DrainOutput() {
                 return;
             }
             const int ready = device_.WaitWritable(kWritableSliceMs);
-            if (ready > 0) break;
+            if (ready > 0) {
+                break;
+            }
             if (ready < 0) {
                 AdvanceOutTail(length, generation);
                 break;

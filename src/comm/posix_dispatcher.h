@@ -49,8 +49,8 @@ private:
     void AdvanceOutTail(uint32_t count, uint32_t generation);
 
     platform::SerialDevice device_;
-    uint32_t purgeGeneration_ = 0;      // output lock; a purge invalidates a block in flight
-    int lastPolledSignals_ = 0;         // dispatcher thread only
+    uint32_t purgeGeneration_ = 0;  // output lock; a purge invalidates a block in flight
+    int lastPolledSignals_ = 0;     // dispatcher thread only
 };
 
 }  // namespace hydrix::comm

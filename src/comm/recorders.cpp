@@ -13,14 +13,19 @@ void DispatchRecorders::Restart() {
 
 void DispatchRecorders::TraceBytes(uint8_t kind, const uint8_t* bytes, uint32_t count) {
     std::lock_guard guard(lock_);
-    if (!trace_.On()) return;
-    for (uint32_t i = 0; i < count; ++i) trace_.Add(kind, bytes[i]);
+    if (!trace_.On()) {
+        return;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        trace_.Add(kind, bytes[i]);
+    }
 }
 
-void DispatchRecorders::Log(LogKind kind, LogSubKind subKind, uint32_t data, const void* bytes,
-                            uint32_t length) {
+void DispatchRecorders::Log(LogKind kind, LogSubKind subKind, uint32_t data, const void* bytes, uint32_t length) {
     std::lock_guard guard(lock_);
-    if (!log_.On()) return;
+    if (!log_.On()) {
+        return;
+    }
     log_.Add(kind, subKind, clock_.NowMs() - logStartMs_, data, bytes, length);
 }
 

@@ -31,31 +31,52 @@ public:
     int TraceStart(uint32_t capacity) {
         return Locked([&] { return trace_.Start(static_cast<int32_t>(capacity)); });
     }
-    void TracePause() { Locked([&] { trace_.Pause(); }); }
-    void TraceResume() { Locked([&] { trace_.Resume(); }); }
-    int TraceReset() { return Locked([&] { return trace_.Reset(); }); }
-    void TraceStop() { Locked([&] { trace_.Stop(); }); }
-    void AddTraceByte(uint8_t kind, uint8_t value) { Locked([&] { trace_.Add(kind, value); }); }
+    void TracePause() {
+        Locked([&] { trace_.Pause(); });
+    }
+    void TraceResume() {
+        Locked([&] { trace_.Resume(); });
+    }
+    int TraceReset() {
+        return Locked([&] { return trace_.Reset(); });
+    }
+    void TraceStop() {
+        Locked([&] { trace_.Stop(); });
+    }
+    void AddTraceByte(uint8_t kind, uint8_t value) {
+        Locked([&] { trace_.Add(kind, value); });
+    }
     // Each byte as one entry, while tracing is on.
     void TraceBytes(uint8_t kind, const uint8_t* bytes, uint32_t count);
     int TraceWrite(const std::string& fileName, bool append, bool allHex, bool hex) {
         return Locked([&] { return trace_.Write(fileName, append, allHex, hex); });
     }
-    bool Tracing() const { return Locked([&] { return trace_.On(); }); }
+    bool Tracing() const {
+        return Locked([&] { return trace_.On(); });
+    }
 
     int LogStart(uint32_t size) {
         Locked([&] { log_.Start(size, logScratchSize_); });
         return 0;
     }
-    void LogPause() { Locked([&] { log_.Pause(); }); }
-    void LogResume() { Locked([&] { log_.Resume(); }); }
-    void LogReset() { Locked([&] { log_.Reset(); }); }
-    void LogStop() { Locked([&] { log_.Stop(); }); }
+    void LogPause() {
+        Locked([&] { log_.Pause(); });
+    }
+    void LogResume() {
+        Locked([&] { log_.Resume(); });
+    }
+    void LogReset() {
+        Locked([&] { log_.Reset(); });
+    }
+    void LogStop() {
+        Locked([&] { log_.Stop(); });
+    }
     // Stamps the entry with the time since open, while logging is on.
-    void Log(LogKind kind, LogSubKind subKind, uint32_t data, const void* bytes = nullptr,
-             uint32_t length = 0);
+    void Log(LogKind kind, LogSubKind subKind, uint32_t data, const void* bytes = nullptr, uint32_t length = 0);
     int LogWrite(const std::string& fileName, bool append, bool allHex, bool hex);
-    bool Logging() const { return Locked([&] { return log_.On(); }); }
+    bool Logging() const {
+        return Locked([&] { return log_.On(); });
+    }
 
 private:
     template <typename Fn>

@@ -19,7 +19,9 @@ void Ring::Release() {
 void Ring::Put(const uint8_t* src, uint32_t n) {
     const uint32_t first = std::min(n, Size() - head_);
     std::memcpy(bytes_.data() + head_, src, first);
-    if (n > first) std::memcpy(bytes_.data(), src + first, n - first);
+    if (n > first) {
+        std::memcpy(bytes_.data(), src + first, n - first);
+    }
     Commit(n);
 }
 
@@ -27,12 +29,16 @@ void Ring::Peek(uint32_t offset, uint8_t* dst, uint32_t n) const {
     const uint32_t from = RingAdvance(tail_, offset, Size());
     const uint32_t first = std::min(n, Size() - from);
     std::memcpy(dst, bytes_.data() + from, first);
-    if (n > first) std::memcpy(dst + first, bytes_.data(), n - first);
+    if (n > first) {
+        std::memcpy(dst + first, bytes_.data(), n - first);
+    }
 }
 
 const uint8_t* Ring::OldestBlock(uint32_t& length) {
     const uint32_t size = Size();
-    if (size == 0 || (!full_ && head_ == tail_)) return nullptr;
+    if (size == 0 || (!full_ && head_ == tail_)) {
+        return nullptr;
+    }
     if (tail_ < head_) {
         length = head_ - tail_;
         return bytes_.data() + tail_;

@@ -14,8 +14,12 @@ constexpr uint32_t kInputRingSize = 8192;
 // Bytes held: head == tail is empty unless the full flag says the writer caught up
 // with the reader.
 constexpr uint32_t RingCount(uint32_t head, uint32_t tail, uint32_t size, bool full) {
-    if (head > tail) return head - tail;
-    if (head < tail) return head + size - tail;
+    if (head > tail) {
+        return head - tail;
+    }
+    if (head < tail) {
+        return head + size - tail;
+    }
     return full ? size : 0;
 }
 
@@ -52,7 +56,9 @@ public:
     // n bytes were written at the head; the ring is full when the head meets the tail.
     void Commit(uint32_t n) {
         head_ = RingAdvance(head_, n, Size());
-        if (n > 0 && head_ == tail_) full_ = true;
+        if (n > 0 && head_ == tail_) {
+            full_ = true;
+        }
     }
     // Copies n bytes in at the head and commits them; the caller has checked the room.
     void Put(const uint8_t* src, uint32_t n);

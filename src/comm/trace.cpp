@@ -14,10 +14,12 @@ constexpr std::string_view kLineBreak = "\r\n";
 constexpr size_t kFlushSize = 64 * 1024;
 
 std::string Heading(uint8_t kind) {
-    if (kind == kTraceTransmit)
+    if (kind == kTraceTransmit) {
         return "Transmit: ";
-    if (kind == kTraceReceive)
+    }
+    if (kind == kTraceReceive) {
         return "Receive: ";
+    }
     return std::string("Special-") + static_cast<char>(kind) + ": ";
 }
 
@@ -27,22 +29,25 @@ int DiagnosticFile::Open(const std::string& fileName, bool append) {
     pending_.clear();
     error_ = 0;
     int result = append ? file_.OpenForAppend(fileName) : -ENOENT;
-    if (result == -ENOENT)
+    if (result == -ENOENT) {
         result = file_.Create(fileName);
+    }
     return result;
 }
 
 void DiagnosticFile::Write(std::string_view text) {
     pending_ += text;
-    if (pending_.size() >= kFlushSize)
+    if (pending_.size() >= kFlushSize) {
         Flush();
+    }
 }
 
 void DiagnosticFile::Flush() {
     if (error_ == 0 && !pending_.empty()) {
         const long written = file_.Write(pending_);
-        if (written < 0)
+        if (written < 0) {
             error_ = static_cast<int>(-written);
+        }
     }
     pending_.clear();
 }
@@ -56,18 +61,21 @@ int DiagnosticFile::Close() {
 std::string TraceItem(uint8_t byte, bool allHex, bool hex) {
     char text[8];
     const uint8_t firstPrintable = hex ? 0x21 : 0x20;
-    if (!allHex && byte >= firstPrintable && byte <= 0x7E)
+    if (!allHex && byte >= firstPrintable && byte <= 0x7E) {
         return std::string(1, static_cast<char>(byte));
-    if (allHex || hex)
+    }
+    if (allHex || hex) {
         std::snprintf(text, sizeof text, "[%02X]", byte);
-    else
+    } else {
         std::snprintf(text, sizeof text, "[%u]", byte);
+    }
     return text;
 }
 
 int32_t Trace::Start(int32_t capacity) {
-    if (capacity < 0 || capacity > kMaxCapacity)
+    if (capacity < 0 || capacity > kMaxCapacity) {
         return kBadArgument;
+    }
     if (!present_) {
         try {
             buffer_.assign(static_cast<size_t>(capacity) * 2, 0);
@@ -84,9 +92,13 @@ int32_t Trace::Start(int32_t capacity) {
     return 0;
 }
 
-void Trace::Pause() { on_ = false; }
+void Trace::Pause() {
+    on_ = false;
+}
 
-void Trace::Resume() { on_ = present_; }
+void Trace::Resume() {
+    on_ = present_;
+}
 
 int32_t Trace::Reset() {
     position_ = 0;
@@ -105,8 +117,9 @@ void Trace::Stop() {
 
 void Trace::Add(uint8_t kind, uint8_t byte) {
     // A zero capacity holds nothing.
-    if (!present_ || capacity_ == 0)
+    if (!present_ || capacity_ == 0) {
         return;
+    }
     buffer_[static_cast<size_t>(position_) * 2] = kind;
     buffer_[static_cast<size_t>(position_) * 2 + 1] = byte;
     if (++position_ >= capacity_) {
@@ -116,8 +129,9 @@ void Trace::Add(uint8_t kind, uint8_t byte) {
 }
 
 int32_t Trace::Write(const std::string& fileName, bool append, bool allHex, bool hex) {
-    if (!present_)
+    if (!present_) {
         return 0;
+    }
     on_ = false;
     if (!wrapped_ && position_ == 0) {
         Stop();

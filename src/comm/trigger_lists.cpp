@@ -11,16 +11,22 @@ namespace {
 constexpr int32_t kHandleCounterLimit = 4096;
 constexpr int kHighestSearchedHandle = 4096;
 
-bool HandleHeld(int handle, const std::vector<TimerTrigger>& timers,
-                const std::vector<DataTrigger>& datas, const std::vector<StatusTrigger>& statuses) {
+bool HandleHeld(int handle, const std::vector<TimerTrigger>& timers, const std::vector<DataTrigger>& datas,
+                const std::vector<StatusTrigger>& statuses) {
     for (const auto& t : timers) {
-        if (t.Handle == handle) return true;
+        if (t.Handle == handle) {
+            return true;
+        }
     }
     for (const auto& t : datas) {
-        if (t.Handle == handle) return true;
+        if (t.Handle == handle) {
+            return true;
+        }
     }
     for (const auto& t : statuses) {
-        if ((t.Handle & ~7) == handle) return true;
+        if ((t.Handle & ~7) == handle) {
+            return true;
+        }
     }
     return false;
 }
@@ -28,30 +34,40 @@ bool HandleHeld(int handle, const std::vector<TimerTrigger>& timers,
 template <typename Records>
 bool EraseHandle(Records& list, int handle) {
     auto it = std::find_if(list.begin(), list.end(), [handle](const auto& t) { return t.Handle == handle; });
-    if (it == list.end()) return false;
+    if (it == list.end()) {
+        return false;
+    }
     list.erase(it);
     return true;
 }
 
 }  // namespace
 
-int IssueTriggerHandle(int32_t& counter, const std::vector<TimerTrigger>& timers,
-                       const std::vector<DataTrigger>& datas,
+int IssueTriggerHandle(int32_t& counter, const std::vector<TimerTrigger>& timers, const std::vector<DataTrigger>& datas,
                        const std::vector<StatusTrigger>& statuses) {
-    if (counter < kHandleCounterLimit) return (counter++) * 8;
+    if (counter < kHandleCounterLimit) {
+        return (counter++) * 8;
+    }
     for (int handle = 8; handle <= kHighestSearchedHandle; handle += 8) {
-        if (!HandleHeld(handle, timers, datas, statuses)) return handle;
+        if (!HandleHeld(handle, timers, datas, statuses)) {
+            return handle;
+        }
     }
     return 0;
 }
 
 int32_t CounterPastHandles(int32_t counter, const std::vector<TimerTrigger>& timers,
-                           const std::vector<DataTrigger>& datas,
-                           const std::vector<StatusTrigger>& statuses) {
+                           const std::vector<DataTrigger>& datas, const std::vector<StatusTrigger>& statuses) {
     int32_t highest = 0;
-    for (const auto& t : timers) highest = std::max(highest, t.Handle);
-    for (const auto& t : datas) highest = std::max(highest, t.Handle);
-    for (const auto& t : statuses) highest = std::max(highest, t.Handle & ~7);
+    for (const auto& t : timers) {
+        highest = std::max(highest, t.Handle);
+    }
+    for (const auto& t : datas) {
+        highest = std::max(highest, t.Handle);
+    }
+    for (const auto& t : statuses) {
+        highest = std::max(highest, t.Handle & ~7);
+    }
     return std::max(counter, highest / 8 + 1);
 }
 
@@ -59,7 +75,9 @@ int32_t CounterPastHandles(int32_t counter, const std::vector<TimerTrigger>& tim
 
 int TriggerLists::AddTimer() {
     const int handle = IssueTriggerHandle(handleCounter_, timers_, datas_, statuses_);
-    if (handle == 0) return 0;
+    if (handle == 0) {
+        return 0;
+    }
     TimerTrigger trigger;
     trigger.Handle = handle;
     timers_.push_back(trigger);
@@ -68,7 +86,9 @@ int TriggerLists::AddTimer() {
 
 int TriggerLists::AddData(const uint8_t* data, int length, bool ignoreCase) {
     const int handle = IssueTriggerHandle(handleCounter_, timers_, datas_, statuses_);
-    if (handle == 0) return 0;
+    if (handle == 0) {
+        return 0;
+    }
     DataTrigger trigger;
     trigger.Handle = handle;
     InitDataTrigger(trigger, data, length, ignoreCase);
@@ -77,15 +97,21 @@ int TriggerLists::AddData(const uint8_t* data, int length, bool ignoreCase) {
 }
 
 TimerTrigger* TriggerLists::FindTimer(int handle) {
-    auto it = std::find_if(timers_.begin(), timers_.end(),
-                           [handle](const TimerTrigger& t) { return t.Handle == handle; });
+    auto it =
+        std::find_if(timers_.begin(), timers_.end(), [handle](const TimerTrigger& t) { return t.Handle == handle; });
     return it == timers_.end() ? nullptr : &*it;
 }
 
 TriggerKind TriggerLists::Remove(int handle) {
-    if (EraseHandle(timers_, handle)) return TriggerKind::kTimer;
-    if (EraseHandle(statuses_, handle)) return TriggerKind::kStatus;
-    if (EraseHandle(datas_, handle)) return TriggerKind::kData;
+    if (EraseHandle(timers_, handle)) {
+        return TriggerKind::kTimer;
+    }
+    if (EraseHandle(statuses_, handle)) {
+        return TriggerKind::kStatus;
+    }
+    if (EraseHandle(datas_, handle)) {
+        return TriggerKind::kData;
+    }
     return TriggerKind::kNone;
 }
 
@@ -149,7 +175,9 @@ uint64_t TriggerLists::ScanData(const uint8_t* ring, uint32_t head, uint64_t rec
 }
 
 void TriggerLists::ResetPartialMatches() {
-    for (auto& trigger : datas_) ResetPartialMatch(trigger);
+    for (auto& trigger : datas_) {
+        ResetPartialMatch(trigger);
+    }
 }
 
 int TriggerLists::TakeExpiredTimer(const platform::Clock& clock) {
@@ -164,38 +192,40 @@ int TriggerLists::TakeExpiredTimer(const platform::Clock& clock) {
 
 int TriggerLists::FireStatus(const StatusInputs& inputs, std::atomic<bool>& outputSent, uint32_t& data) {
     for (auto& trigger : statuses_) {
-        if (!trigger.Armed || trigger.Fired) continue;
+        if (!trigger.Armed || trigger.Fired) {
+            continue;
+        }
         bool fire = false;
         switch (trigger.Handle & 7) {
-            case kStatusModem: {
-                const auto expected = static_cast<uint8_t>(trigger.Value & 0xFF);
-                const auto mask = static_cast<uint8_t>(trigger.Value >> 8);
-                fire = ((inputs.ModemStatus ^ expected) & mask) != 0;
-                break;
+        case kStatusModem: {
+            const auto expected = static_cast<uint8_t>(trigger.Value & 0xFF);
+            const auto mask = static_cast<uint8_t>(trigger.Value >> 8);
+            fire = ((inputs.ModemStatus ^ expected) & mask) != 0;
+            break;
+        }
+        case kStatusLine:
+            if (inputs.ErrorBits & trigger.Value) {
+                trigger.Value = static_cast<uint16_t>(inputs.ErrorBits);
+                fire = true;
             }
-            case kStatusLine:
-                if (inputs.ErrorBits & trigger.Value) {
-                    trigger.Value = static_cast<uint16_t>(inputs.ErrorBits);
-                    fire = true;
-                }
-                break;
-            case kStatusOutBuffFree:
-                if (inputs.OutputRoom >= trigger.Value) {
-                    fire = true;
-                    data = static_cast<uint32_t>(inputs.OutputRoom);
-                }
-                break;
-            case kStatusOutBuffUsed:
-                if (inputs.OutputPending <= trigger.Value) {
-                    fire = true;
-                    data = static_cast<uint32_t>(inputs.OutputPending);
-                }
-                break;
-            case kStatusOutSent:
-                fire = outputSent.exchange(false);
-                break;
-            default:
-                break;
+            break;
+        case kStatusOutBuffFree:
+            if (inputs.OutputRoom >= trigger.Value) {
+                fire = true;
+                data = static_cast<uint32_t>(inputs.OutputRoom);
+            }
+            break;
+        case kStatusOutBuffUsed:
+            if (inputs.OutputPending <= trigger.Value) {
+                fire = true;
+                data = static_cast<uint32_t>(inputs.OutputPending);
+            }
+            break;
+        case kStatusOutSent:
+            fire = outputSent.exchange(false);
+            break;
+        default:
+            break;
         }
         if (fire) {
             trigger.Armed = false;
@@ -208,8 +238,12 @@ int TriggerLists::FireStatus(const StatusInputs& inputs, std::atomic<bool>& outp
 }
 
 void TriggerLists::ClearStatusFired() {
-    if (!statusHit_) return;
-    for (auto& trigger : statuses_) trigger.Fired = false;
+    if (!statusHit_) {
+        return;
+    }
+    for (auto& trigger : statuses_) {
+        trigger.Fired = false;
+    }
     statusHit_ = false;
 }
 

@@ -16,15 +16,13 @@ namespace hydrix::comm {
 
 // Handle issue: counter * 8 while the counter is below 4096; after that the
 // lowest multiple of 8 up to 4096 that no trigger holds, else 0 (no handle).
-int IssueTriggerHandle(int32_t& counter, const std::vector<TimerTrigger>& timers,
-                       const std::vector<DataTrigger>& datas,
+int IssueTriggerHandle(int32_t& counter, const std::vector<TimerTrigger>& timers, const std::vector<DataTrigger>& datas,
                        const std::vector<StatusTrigger>& statuses);
 
 // The first counter value whose handle lies above every handle held, so that
 // handles issued after a reinstated snapshot never collide with it.
 int32_t CounterPastHandles(int32_t counter, const std::vector<TimerTrigger>& timers,
-                           const std::vector<DataTrigger>& datas,
-                           const std::vector<StatusTrigger>& statuses);
+                           const std::vector<DataTrigger>& datas, const std::vector<StatusTrigger>& statuses);
 
 // Which list a removed trigger was in.
 enum class TriggerKind : uint8_t { kNone, kTimer, kStatus, kData };

@@ -12,9 +12,9 @@ constexpr int kMaxTriggerLength = 21;
 
 struct DataTrigger {
     int32_t Handle = 0;
-    int32_t Length = 0;                  // L, 0..21
-    std::array<int32_t, 22> Partial{};   // characters matched so far, one per partial match
-    int32_t Matched = 0;                 // matched in this scan pass
+    int32_t Length = 0;                 // L, 0..21
+    std::array<int32_t, 22> Partial{};  // characters matched so far, one per partial match
+    int32_t Matched = 0;                // matched in this scan pass
     int32_t IgnoreCase = 0;
     std::array<uint8_t, kMaxTriggerLength> Data{};  // upper case when IgnoreCase
 

@@ -32,13 +32,17 @@ bool BaseDispatcher::OfferAvailable(uint64_t at, uint32_t count) {
 }
 
 bool BaseDispatcher::ScanDataTriggers() {
-    if (inDispatch_) return false;
+    if (inDispatch_) {
+        return false;
+    }
     uint32_t head;
     uint64_t received;
     const uint8_t* ring;
     {
         std::lock_guard guard(inputLock_);
-        if (!inRing_.Allocated()) return false;
+        if (!inRing_.Allocated()) {
+            return false;
+        }
         head = inRing_.Head();
         received = inRing_.Received();
         // Only this thread writes ring bytes or reallocates the ring while it runs.
@@ -68,17 +72,20 @@ bool BaseDispatcher::ScanDataTriggers() {
         }
         bool result = false;
         for (const auto& [handle, length] : fired) {
-            if (signals_.ClosePending) return false;
+            if (signals_.ClosePending) {
+                return false;
+            }
             recorders_.Log(LogKind::Trigger, LogSubKind::Data, static_cast<uint32_t>(handle));
-            result = NotifyHandlers(kTriggerDataMsg, static_cast<uint32_t>(handle),
-                                    static_cast<uint32_t>(length));
+            result = NotifyHandlers(kTriggerDataMsg, static_cast<uint32_t>(handle), static_cast<uint32_t>(length));
         }
         return result;
     }
 
     if (threshold != 0 && at != lastAvail) {
         const auto unread = static_cast<uint32_t>(BytesAvailable());
-        if (unread >= threshold) return OfferAvailable(at, unread);
+        if (unread >= threshold) {
+            return OfferAvailable(at, unread);
+        }
     }
     return false;
 }
@@ -89,7 +96,9 @@ bool BaseDispatcher::ScanTimerTriggers() {
         std::lock_guard guard(dispatcherLock_);
         handle = triggers_.TakeExpiredTimer(clock_);
     }
-    if (handle == 0) return false;
+    if (handle == 0) {
+        return false;
+    }
     recorders_.Log(LogKind::Trigger, LogSubKind::Timer, static_cast<uint32_t>(handle));
     return NotifyHandlers(kTriggerTimerMsg, static_cast<uint32_t>(handle), 0);
 }
@@ -97,7 +106,9 @@ bool BaseDispatcher::ScanTimerTriggers() {
 bool BaseDispatcher::ScanStatusTriggers() {
     {
         std::lock_guard guard(dispatcherLock_);
-        if (!triggers_.HasStatusTriggers()) return false;
+        if (!triggers_.HasStatusTriggers()) {
+            return false;
+        }
     }
     // The output lock may not be taken under the dispatcher lock: measure first.
     StatusInputs inputs;
@@ -111,7 +122,9 @@ bool BaseDispatcher::ScanStatusTriggers() {
         inputs.ModemStatus = modemStatus_;
         handle = triggers_.FireStatus(inputs, outputSent_, data);
     }
-    if (handle == 0) return false;
+    if (handle == 0) {
+        return false;
+    }
     recorders_.Log(LogKind::Trigger, LogSubKind::Status, static_cast<uint32_t>(handle));
     return NotifyHandlers(kTriggerStatusMsg, static_cast<uint32_t>(handle), data);
 }
@@ -152,14 +165,18 @@ void BaseDispatcher::RunDeviceCycle() {
             while (!stopping() && ScanDataTriggers()) {
             }
         }
-        if (moved == 0 || InputRingFull()) break;
+        if (moved == 0 || InputRingFull()) {
+            break;
+        }
     }
     ClearStatusFired();
     signals_.CycleDone.Set();
 }
 
 void BaseDispatcher::RunTimerCycle() {
-    if (signals_.ClosePending || inDispatch_) return;
+    if (signals_.ClosePending || inDispatch_) {
+        return;
+    }
     {
         std::lock_guard guard(dispatcherLock_);
         triggers_.ClearStatusHit();
@@ -168,8 +185,12 @@ void BaseDispatcher::RunTimerCycle() {
     bool fired;
     do {
         fired = false;
-        if (!stopping() && ScanStatusTriggers()) fired = true;
-        if (!stopping() && ScanTimerTriggers()) fired = true;
+        if (!stopping() && ScanStatusTriggers()) {
+            fired = true;
+        }
+        if (!stopping() && ScanTimerTriggers()) {
+            fired = true;
+        }
     } while (fired && !stopping());
     ClearStatusFired();
 }

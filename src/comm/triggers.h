@@ -37,22 +37,22 @@ constexpr uint32_t kWindowNotifyTimeoutMs = 3000;
 struct TimerTrigger {
     int32_t Handle = 0;
     platform::EventTimer Timer;
-    int32_t Ticks = 0;      // interval last given
+    int32_t Ticks = 0;  // interval last given
     int32_t Reserved = -1;
-    int32_t Active = 0;     // armed
+    int32_t Active = 0;  // armed
 
     bool operator==(const TimerTrigger& o) const {
         return Handle == o.Handle && Timer.StartTicks == o.Timer.StartTicks &&
-               Timer.ExpireTicks == o.Timer.ExpireTicks && Ticks == o.Ticks &&
-               Reserved == o.Reserved && Active == o.Active;
+               Timer.ExpireTicks == o.Timer.ExpireTicks && Ticks == o.Ticks && Reserved == o.Reserved &&
+               Active == o.Active;
     }
 };
 
 struct StatusTrigger {
-    int32_t Handle = 0;     // issued value + type
-    uint16_t Value = 0;     // condition
+    int32_t Handle = 0;  // issued value + type
+    uint16_t Value = 0;  // condition
     bool Armed = false;
-    bool Fired = false;     // fired in this pass
+    bool Fired = false;  // fired in this pass
 
     bool operator==(const StatusTrigger&) const = default;
 };

@@ -24,11 +24,11 @@ CommandLine ParseCommandLine(const QStringList& args) {
     CommandLine cl;
     const QString name = args.isEmpty() ? QStringLiteral("hydrix") : args.first();
     cl.helpText = "Usage: " + name.toStdString() + " [--headless] [--report FILE]\n\n" +
-                  parser.applicationDescription().toStdString() + "\n\nOptions:\n" +
-                  "  -h, --help       " + help.description().toStdString() + "\n" +
-                  "  -v, --version    " + version.description().toStdString() + "\n" +
-                  "  --headless       " + headless.description().toStdString() + "\n" +
-                  "  --report FILE    " + report.description().toStdString() + "\n";
+                  parser.applicationDescription().toStdString() + "\n\nOptions:\n" + "  -h, --help       " +
+                  help.description().toStdString() + "\n" + "  -v, --version    " +
+                  version.description().toStdString() + "\n" + "  --headless       " +
+                  headless.description().toStdString() + "\n" + "  --report FILE    " +
+                  report.description().toStdString() + "\n";
     if (!parser.parse(args)) {
         cl.error = parser.errorText().toStdString();
         return cl;
@@ -42,7 +42,9 @@ CommandLine ParseCommandLine(const QStringList& args) {
     cl.headless = parser.isSet(headless);
     if (parser.isSet(report)) {
         cl.reportFile = parser.value(report).toStdString();
-        if (cl.reportFile.empty()) cl.error = "The report file name is empty.";
+        if (cl.reportFile.empty()) {
+            cl.error = "The report file name is empty.";
+        }
     }
     return cl;
 }

@@ -54,7 +54,9 @@ public:
         ::sigaction(SIGTERM, &action, nullptr);
     }
     ~SignalWatcher() {
-        if (!thread_.joinable()) return;
+        if (!thread_.joinable()) {
+            return;
+        }
         std::signal(SIGINT, SIG_DFL);
         std::signal(SIGTERM, SIG_DFL);
         const char stop = 0;
@@ -74,15 +76,23 @@ private:
         for (;;) {
             pollfd p{g_signalPipe[0], POLLIN, 0};
             if (::poll(&p, 1, -1) < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR) {
+                    continue;
+                }
                 return;
             }
             char bytes[16];
             const ssize_t n = ::read(g_signalPipe[0], bytes, sizeof bytes);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            if (n <= 0) return;
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+                continue;
+            }
+            if (n <= 0) {
+                return;
+            }
             for (ssize_t i = 0; i < n; ++i) {
-                if (bytes[i] == 0) return;
+                if (bytes[i] == 0) {
+                    return;
+                }
                 cancel_();
             }
         }
@@ -115,9 +125,14 @@ int RunWindow(int& argc, char** argv, const hydrix::gui::CommandLine& cl) {
         qtInterface->SetParentWindow(&window);
         // Pressing Cancel from the watcher's thread: queued to the window's thread.
         SignalWatcher watcher([&window] {
-            QMetaObject::invokeMethod(&window, [&window] {
-                if (!window.Station().Closed()) window.Button1()->click();
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &window,
+                [&window] {
+                    if (!window.Station().Closed()) {
+                        window.Button1()->click();
+                    }
+                },
+                Qt::QueuedConnection);
         });
         application.exec();
         session.End(window.Station());
@@ -133,7 +148,9 @@ int RunWindow(int& argc, char** argv, const hydrix::gui::CommandLine& cl) {
 
 int main(int argc, char** argv) {
     QStringList args;
-    for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    for (int i = 0; i < argc; ++i) {
+        args << QString::fromLocal8Bit(argv[i]);
+    }
     const hydrix::gui::CommandLine cl = hydrix::gui::ParseCommandLine(args);
     if (!cl.error.empty()) {
         std::fprintf(stderr, "hydrix: %s\n\n%s", cl.error.c_str(), cl.helpText.c_str());
@@ -147,13 +164,16 @@ int main(int argc, char** argv) {
         std::printf("%s\n", hydrix::gui::kVersionText);
         return 0;
     }
-    if (cl.headless) return RunHeadless(cl);
+    if (cl.headless) {
+        return RunHeadless(cl);
+    }
     // Qt would abort without a display; say what to do instead.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        std::fputs("hydrix: no display to show the window on (DISPLAY and WAYLAND_DISPLAY are unset); "
-                   "use --headless\n",
-                   stderr);
+        std::fputs(
+            "hydrix: no display to show the window on (DISPLAY and WAYLAND_DISPLAY are unset); "
+            "use --headless\n",
+            stderr);
         return hydrix::app::kExitError;
     }
     return RunWindow(argc, argv, cl);

@@ -111,18 +111,29 @@ void MainWindow::FormCreate() {
 QLabel* MainWindow::Label(app::FormItem item) const {
     using F = app::FormItem;
     switch (item) {
-    case F::Label4: return label4_;
-    case F::Label5: return label5_;
-    case F::Label7: return label7_;
-    case F::Label8: return label8_;
-    case F::Label9: return label9_;
-    case F::Label10: return label10_;
-    case F::lblPass: return lblPass_;
-    case F::lblFail: return lblFail_;
-    case F::lblSerial: return lblSerial_;
-    case F::lblDateTime: return lblDateTime_;
+    case F::Label4:
+        return label4_;
+    case F::Label5:
+        return label5_;
+    case F::Label7:
+        return label7_;
+    case F::Label8:
+        return label8_;
+    case F::Label9:
+        return label9_;
+    case F::Label10:
+        return label10_;
+    case F::lblPass:
+        return lblPass_;
+    case F::lblFail:
+        return lblFail_;
+    case F::lblSerial:
+        return lblSerial_;
+    case F::lblDateTime:
+        return lblDateTime_;
     case F::Caption:
-    case F::Button1: break;
+    case F::Button1:
+        break;
     }
     return nullptr;
 }
@@ -131,18 +142,42 @@ void MainWindow::FormChanged(app::FormItem item) {
     const app::StationForm& form = station_->Form();
     using F = app::FormItem;
     switch (item) {
-    case F::Caption: setWindowTitle(Text(form.Caption)); return;
-    case F::Button1: button1_->setText(Text(form.Button1)); return;
-    case F::Label4: label4_->setText(Text(form.Label4)); break;
-    case F::Label5: label5_->setText(Text(form.Label5)); break;
-    case F::Label7: label7_->setText(Text(form.Label7)); break;
-    case F::Label8: label8_->setText(Text(form.Label8)); break;
-    case F::Label9: label9_->setText(Text(form.Label9)); break;
-    case F::Label10: label10_->setText(Text(form.Label10)); break;
-    case F::lblPass: lblPass_->setText(Text(form.lblPass)); break;
-    case F::lblFail: lblFail_->setText(Text(form.lblFail)); break;
-    case F::lblSerial: lblSerial_->setText(Text(form.lblSerial)); break;
-    case F::lblDateTime: lblDateTime_->setText(Text(form.lblDateTime)); break;
+    case F::Caption:
+        setWindowTitle(Text(form.Caption));
+        return;
+    case F::Button1:
+        button1_->setText(Text(form.Button1));
+        return;
+    case F::Label4:
+        label4_->setText(Text(form.Label4));
+        break;
+    case F::Label5:
+        label5_->setText(Text(form.Label5));
+        break;
+    case F::Label7:
+        label7_->setText(Text(form.Label7));
+        break;
+    case F::Label8:
+        label8_->setText(Text(form.Label8));
+        break;
+    case F::Label9:
+        label9_->setText(Text(form.Label9));
+        break;
+    case F::Label10:
+        label10_->setText(Text(form.Label10));
+        break;
+    case F::lblPass:
+        lblPass_->setText(Text(form.lblPass));
+        break;
+    case F::lblFail:
+        lblFail_->setText(Text(form.lblFail));
+        break;
+    case F::lblSerial:
+        lblSerial_->setText(Text(form.lblSerial));
+        break;
+    case F::lblDateTime:
+        lblDateTime_->setText(Text(form.lblDateTime));
+        break;
     }
     Label(item)->adjustSize();
 }
@@ -158,13 +193,17 @@ void MainWindow::SetFocus(app::FocusTarget target) {
 void MainWindow::CloseWindow() {
     // Closed once the handler that asked has returned: the port must not close under the
     // notification that is running it.
-    if (closeQueued_) return;
+    if (closeQueued_) {
+        return;
+    }
     closeQueued_ = true;
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void MainWindow::StepFailed(const std::string&) {
-    if (session_) session_->NoteStepFailed();
+    if (session_) {
+        session_->NoteStepFailed();
+    }
 }
 
 void MainWindow::Button1Clicked() {
@@ -177,7 +216,9 @@ void MainWindow::Button1Clicked() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     // A close the station did not ask for is the operator's: the title bar's.
-    if (session_ && !station_->Closed()) session_->NoteOperatorEnd();
+    if (session_ && !station_->Closed()) {
+        session_->NoteOperatorEnd();
+    }
     try {
         station_->FormDestroy();
     } catch (const std::exception& e) {
@@ -198,7 +239,9 @@ void MainWindow::LayoutChildren() {
 
 void MainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (centred_) return;
+    if (centred_) {
+        return;
+    }
     centred_ = true;
     if (const QScreen* s = screen()) {
         QRect frame = frameGeometry();
@@ -214,7 +257,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             // While a selection is dragged Escape is the terminal's: it ends the drag and
             // nothing else. Otherwise it is kept from the terminal, left unaccepted, and the
             // window's shortcut takes it.
-            if (station_->Terminal1().Selecting()) event->accept();
+            if (station_->Terminal1().Selecting()) {
+                event->accept();
+            }
             return true;
         }
     }

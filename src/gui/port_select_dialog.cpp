@@ -11,12 +11,10 @@
 
 namespace hydrix::gui {
 
-PortSelectDialog::PortSelectDialog(comm::ComSelectModel& model, QWidget* parent)
-    : QDialog(parent), model_(model) {
+PortSelectDialog::PortSelectDialog(comm::ComSelectModel& model, QWidget* parent) : QDialog(parent), model_(model) {
     setWindowTitle(QString::fromLatin1(comm::ComSelectModel::kCaption));
     // A dialog frame with only the close box.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(220, 131);
 
     auto* bevel = new QFrame(this);
@@ -46,8 +44,7 @@ PortSelectDialog::PortSelectDialog(comm::ComSelectModel& model, QWidget* parent)
         portsComboBox_->addItem(QString::fromStdString(entry));
     }
     portsComboBox_->setCurrentIndex(model_.ItemIndex());
-    connect(portsComboBox_, &QComboBox::currentIndexChanged, this,
-            [this](int index) { model_.SetItemIndex(index); });
+    connect(portsComboBox_, &QComboBox::currentIndexChanged, this, [this](int index) { model_.SetItemIndex(index); });
 }
 
 void PortSelectDialog::done(int result) {
@@ -60,8 +57,7 @@ void PortSelectDialog::done(int result) {
     QDialog::done(result);
 }
 
-DialogPortChooser::DialogPortChooser(QWidget* parent,
-                                     comm::ComSelectModel::AvailabilityTest available)
+DialogPortChooser::DialogPortChooser(QWidget* parent, comm::ComSelectModel::AvailabilityTest available)
     : parent_(parent), available_(std::move(available)) {}
 
 std::optional<int> DialogPortChooser::Choose() {

@@ -43,8 +43,7 @@ private:
 class DialogPortChooser : public comm::PortChooser {
 public:
     explicit DialogPortChooser(QWidget* parent = nullptr,
-                               comm::ComSelectModel::AvailabilityTest available =
-                                   comm::IsPortAvailable);
+                               comm::ComSelectModel::AvailabilityTest available = comm::IsPortAvailable);
     std::optional<int> Choose() override;
 
 private:

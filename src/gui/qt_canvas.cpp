@@ -18,7 +18,9 @@ QRect ToQRect(const terminal::PixelRect& r) {
     return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
 
-int Sign(int v) { return (v > 0) - (v < 0); }
+int Sign(int v) {
+    return (v > 0) - (v < 0);
+}
 
 }  // namespace
 
@@ -33,26 +35,30 @@ CanvasFont::CanvasFont(const QFont& font)
       Ascent(QFontMetrics(font).ascent()),
       Height(QFontMetrics(font).height()) {}
 
-QPainterCanvas::QPainterCanvas(QPainter& painter, const CanvasFont& font,
-                               const terminal::PixelRect& clip)
+QPainterCanvas::QPainterCanvas(QPainter& painter, const CanvasFont& font, const terminal::PixelRect& clip)
     : painter_(painter), font_(font) {
     painter_.setFont(font_.Font);
     SetClip(clip);
 }
 
-void QPainterCanvas::Touch(const QRect& rect) { touched_ |= rect & ToQRect(clip_); }
+void QPainterCanvas::Touch(const QRect& rect) {
+    touched_ |= rect & ToQRect(clip_);
+}
 
 void QPainterCanvas::FillRect(const terminal::PixelRect& rect, uint32_t color) {
-    if (rect.right <= rect.left || rect.bottom <= rect.top) return;
+    if (rect.right <= rect.left || rect.bottom <= rect.top) {
+        return;
+    }
     painter_.fillRect(ToQRect(rect), ColorFromRgbValue(color));
     Touch(ToQRect(rect));
 }
 
-void QPainterCanvas::DrawTextRun(int x, int y, const terminal::PixelRect& opaque,
-                                 const char* text, int n, const int* advances,
-                                 uint32_t textColor, uint32_t fill) {
+void QPainterCanvas::DrawTextRun(int x, int y, const terminal::PixelRect& opaque, const char* text, int n,
+                                 const int* advances, uint32_t textColor, uint32_t fill) {
     FillRect(opaque, fill);
-    if (n <= 0) return;
+    if (n <= 0) {
+        return;
+    }
     // Each glyph at its cell's own position: a font whose advance is fractional would
     // otherwise drift away from the columns along a row.
     const QString chars = CodePage437Text(text, n);
@@ -85,7 +91,9 @@ void QPainterCanvas::DrawTextRun(int x, int y, const terminal::PixelRect& opaque
 }
 
 void QPainterCanvas::DrawLine(int x1, int y1, int x2, int y2, uint32_t color) {
-    if (x1 == x2 && y1 == y2) return;
+    if (x1 == x2 && y1 == y2) {
+        return;
+    }
     painter_.setPen(QPen(ColorFromRgbValue(color), 0));
     // Step back one pixel along the longer axis to leave out the end point.
     const int dx = x2 - x1;

@@ -29,8 +29,8 @@ public:
     QPainterCanvas(QPainter& painter, const CanvasFont& font, const terminal::PixelRect& clip);
 
     void FillRect(const terminal::PixelRect& rect, uint32_t color) override;
-    void DrawTextRun(int x, int y, const terminal::PixelRect& opaque, const char* text, int n,
-                     const int* advances, uint32_t textColor, uint32_t fill) override;
+    void DrawTextRun(int x, int y, const terminal::PixelRect& opaque, const char* text, int n, const int* advances,
+                     uint32_t textColor, uint32_t fill) override;
     // Like the system's line drawing the end point itself is left out, so a line to the
     // right edge of a cell stays inside it.
     void DrawLine(int x1, int y1, int x2, int y2, uint32_t color) override;

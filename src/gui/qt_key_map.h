@@ -19,8 +19,7 @@ struct TranslatedKey {
     std::optional<uint8_t> Char;  // the typed byte, nothing for non-character keys
 };
 
-TranslatedKey TranslateKey(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text,
-                           bool autoRepeat);
+TranslatedKey TranslateKey(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text, bool autoRepeat);
 TranslatedKey TranslateKey(const QKeyEvent& event);
 
 }  // namespace hydrix::gui

@@ -14,17 +14,16 @@ namespace {
 
 int MakeWakeFd() {
     const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+    if (fd < 0) {
+        throw std::system_error(errno, std::generic_category(), "eventfd");
+    }
     return fd;
 }
 
 }  // namespace
 
 QtLoopDriver::QtLoopDriver(platform::MessageLoop& loop, QObject* parent)
-    : QObject(parent),
-      loop_(loop),
-      wakeFd_(MakeWakeFd()),
-      notifier_(wakeFd_, QSocketNotifier::Read, this) {
+    : QObject(parent), loop_(loop), wakeFd_(MakeWakeFd()), notifier_(wakeFd_, QSocketNotifier::Read, this) {
     connect(&notifier_, &QSocketNotifier::activated, this, &QtLoopDriver::Woken);
     timer_.setSingleShot(true);
     // Window timers of 55 and 100 ms: Qt's coarse timers may be 5% late, which the tick
@@ -40,14 +39,18 @@ QtLoopDriver::~QtLoopDriver() {
 }
 
 void QtLoopDriver::Install() {
-    if (installed_) return;
+    if (installed_) {
+        return;
+    }
     loop_.AttachToCurrentThread();
     installed_ = true;
     loop_.SetDriver(this);  // wakes at once, so anything queued before is served
 }
 
 void QtLoopDriver::Uninstall() {
-    if (!installed_) return;
+    if (!installed_) {
+        return;
+    }
     // After SetDriver returns no thread is inside Wake any more; drains already queued
     // die with this object.
     loop_.SetDriver(nullptr);
@@ -56,7 +59,9 @@ void QtLoopDriver::Uninstall() {
 }
 
 void QtLoopDriver::Wake() {
-    if (wakePending_.exchange(true)) return;
+    if (wakePending_.exchange(true)) {
+        return;
+    }
     const uint64_t one = 1;
     while (::write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
     }
@@ -73,7 +78,9 @@ void QtLoopDriver::Woken() {
 }
 
 void QtLoopDriver::Drain() {
-    if (!installed_) return;
+    if (!installed_) {
+        return;
+    }
     // Armed before processing as well: a handler may open a modal dialog and not return
     // for a long time, and the timers must go on firing inside the dialog's loop.
     ArmTimer();
@@ -88,7 +95,9 @@ void QtLoopDriver::Drain() {
 }
 
 void QtLoopDriver::ArmTimer() {
-    if (!installed_) return;
+    if (!installed_) {
+        return;
+    }
     const int64_t delay = loop_.NextTimerDelayMs();
     if (delay < 0) {
         timer_.stop();

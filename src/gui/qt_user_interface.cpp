@@ -15,8 +15,7 @@ QString FromBytes(const std::string& text) {
 
 }  // namespace
 
-QtUserInterface::QtUserInterface(platform::MessageLoop& loop)
-    : loop_(loop), throughLoop_(loop.IsOwnerThread()) {}
+QtUserInterface::QtUserInterface(platform::MessageLoop& loop) : loop_(loop), throughLoop_(loop.IsOwnerThread()) {}
 
 void QtUserInterface::OnGuiThread(const std::function<void()>& fn) {
     QCoreApplication* app = QCoreApplication::instance();
@@ -29,11 +28,9 @@ void QtUserInterface::OnGuiThread(const std::function<void()>& fn) {
     }
 }
 
-void QtUserInterface::ShowMessage(const std::string& text, const std::string& caption,
-                                  platform::MessageIcon icon) {
+void QtUserInterface::ShowMessage(const std::string& text, const std::string& caption, platform::MessageIcon icon) {
     OnGuiThread([&] {
-        QMessageBox box(icon == platform::MessageIcon::Error ? QMessageBox::Critical
-                                                             : QMessageBox::Information,
+        QMessageBox box(icon == platform::MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
                         FromBytes(caption), FromBytes(text), QMessageBox::Ok, parent_);
         box.exec();
     });
@@ -43,9 +40,11 @@ void QtUserInterface::ShowException(const std::string& text) {
     OnGuiThread([&] {
         // The report ends its sentence, as the usual application exception box does.
         QString message = FromBytes(text);
-        if (!message.isEmpty() && message.back() > QLatin1Char('.')) message += QLatin1Char('.');
-        QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), message,
-                        QMessageBox::Ok, parent_);
+        if (!message.isEmpty() && message.back() > QLatin1Char('.')) {
+            message += QLatin1Char('.');
+        }
+        QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), message, QMessageBox::Ok,
+                        parent_);
         box.exec();
     });
 }
@@ -57,8 +56,7 @@ void QtUserInterface::Beep() {
 void QtUserInterface::SetClipboardText(const std::string& text) {
     // Terminal text is bytes: Latin-1 carries every byte value through unchanged.
     OnGuiThread([&] {
-        QGuiApplication::clipboard()->setText(
-            QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+        QGuiApplication::clipboard()->setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
     });
 }
 

@@ -25,8 +25,7 @@ public:
     // The window the boxes are modal to; nullptr (the default) centres them on the screen.
     void SetParentWindow(QWidget* parent) { parent_ = parent; }
 
-    void ShowMessage(const std::string& text, const std::string& caption,
-                     platform::MessageIcon icon) override;
+    void ShowMessage(const std::string& text, const std::string& caption, platform::MessageIcon icon) override;
     void ShowException(const std::string& text) override;
     void Beep() override;
     void SetClipboardText(const std::string& text) override;

@@ -27,32 +27,54 @@ using terminal::ScrollBarKind;
 
 namespace {
 
-QRect ToQRect(const PixelRect& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
+QRect ToQRect(const PixelRect& r) {
+    return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
 
-PixelRect ToPixelRect(const QRect& r) { return PixelRect{r.left(), r.top(), r.right() + 1, r.bottom() + 1}; }
+PixelRect ToPixelRect(const QRect& r) {
+    return PixelRect{r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+}
 
 terminal::ShiftState ShiftOf(Qt::KeyboardModifiers mods) {
     terminal::ShiftState shift = 0;
-    if (mods & Qt::ShiftModifier) shift |= terminal::ssShift;
-    if (mods & Qt::ControlModifier) shift |= terminal::ssCtrl;
-    if (mods & Qt::AltModifier) shift |= terminal::ssAlt;
+    if (mods & Qt::ShiftModifier) {
+        shift |= terminal::ssShift;
+    }
+    if (mods & Qt::ControlModifier) {
+        shift |= terminal::ssCtrl;
+    }
+    if (mods & Qt::AltModifier) {
+        shift |= terminal::ssAlt;
+    }
     return shift;
 }
 
 std::optional<terminal::MouseButton> ButtonOf(Qt::MouseButton button) {
     switch (button) {
-    case Qt::LeftButton: return terminal::MouseButton::mbLeft;
-    case Qt::RightButton: return terminal::MouseButton::mbRight;
-    case Qt::MiddleButton: return terminal::MouseButton::mbMiddle;
-    default: return std::nullopt;
+    case Qt::LeftButton:
+        return terminal::MouseButton::mbLeft;
+    case Qt::RightButton:
+        return terminal::MouseButton::mbRight;
+    case Qt::MiddleButton:
+        return terminal::MouseButton::mbMiddle;
+    default:
+        return std::nullopt;
     }
 }
 
 bool IsKeypadNavigation(int key) {
     switch (key) {
-    case Qt::Key_Home: case Qt::Key_End: case Qt::Key_PageUp: case Qt::Key_PageDown:
-    case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Up: case Qt::Key_Down:
-    case Qt::Key_Insert: case Qt::Key_Delete: case Qt::Key_Clear:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Insert:
+    case Qt::Key_Delete:
+    case Qt::Key_Clear:
         return true;
     default:
         return false;
@@ -115,7 +137,9 @@ TerminalWidget::TerminalWidget(terminal::CustomTerminal& terminal, QWidget* pare
         });
         // A value set without an action (the bar's "Scroll here") moves the view as well.
         connect(bar, &QScrollBar::valueChanged, this, [this, kind](int value) {
-            if (value != barInfo_[static_cast<int>(kind)].Pos) ScrollRequest(kind, terminal::SB_THUMBPOSITION, value);
+            if (value != barInfo_[static_cast<int>(kind)].Pos) {
+                ScrollRequest(kind, terminal::SB_THUMBPOSITION, value);
+            }
         });
         bars_[i] = bar;
     }
@@ -142,12 +166,18 @@ TerminalWidget::~TerminalWidget() {
     // area goes before the base class would delete it, since its events come here.
     viewport_->clearFocus();
     drawCanvas_.reset();
-    if (drawPainter_.isActive()) drawPainter_.end();
-    if (terminal_.Host() == this) Forward([this] { terminal_.SetHost(nullptr); });
+    if (drawPainter_.isActive()) {
+        drawPainter_.end();
+    }
+    if (terminal_.Host() == this) {
+        Forward([this] { terminal_.SetHost(nullptr); });
+    }
     delete viewport_;
 }
 
-QWidget* TerminalWidget::Viewport() const { return viewport_; }
+QWidget* TerminalWidget::Viewport() const {
+    return viewport_;
+}
 
 template <typename Fn>
 void TerminalWidget::Forward(Fn fn) {
@@ -161,8 +191,8 @@ void TerminalWidget::Forward(Fn fn) {
         error = "Unknown exception";
     }
     // Reported from the event loop, not from inside this event (perhaps a paint).
-    QMetaObject::invokeMethod(qApp, [error] { platform::ShowExceptionReport(error); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [error] { platform::ShowExceptionReport(error); }, Qt::QueuedConnection);
 }
 
 QSize TerminalWidget::sizeHint() const {
@@ -194,7 +224,9 @@ void TerminalWidget::Layout(bool deferReport) {
     corner_->setGeometry(area.x() + clientW, area.y() + clientH, barW, barH);
     corner_->setVisible(barShown_[0] && barShown_[1]);
     EnsureBacking();
-    if (viewport_->size() == reportedSize_) return;
+    if (viewport_->size() == reportedSize_) {
+        return;
+    }
     if (deferReport) {
         DeferReportSize();
     } else {
@@ -203,24 +235,33 @@ void TerminalWidget::Layout(bool deferReport) {
 }
 
 void TerminalWidget::DeferReportSize() {
-    if (reportQueued_) return;
+    if (reportQueued_) {
+        return;
+    }
     reportQueued_ = true;
-    QMetaObject::invokeMethod(this, [this] {
-        reportQueued_ = false;
-        ReportSize();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            reportQueued_ = false;
+            ReportSize();
+        },
+        Qt::QueuedConnection);
 }
 
 void TerminalWidget::ReportSize() {
     const QSize size = viewport_->size();
-    if (size == reportedSize_) return;
+    if (size == reportedSize_) {
+        return;
+    }
     reportedSize_ = size;
     Forward([&] { terminal_.Resize(size.width(), size.height()); });
 }
 
 void TerminalWidget::EnsureBacking() {
     const QSize size = viewport_->size();
-    if (!backing_.isNull() && backing_.deviceIndependentSize().toSize() == size) return;
+    if (!backing_.isNull() && backing_.deviceIndependentSize().toSize() == size) {
+        return;
+    }
     if (size.isEmpty()) {
         backing_ = QPixmap();
         dirty_ = QRegion();
@@ -254,7 +295,9 @@ QFont TerminalWidget::ResolveFont(const terminal::TerminalFont& spec, QSize maxC
     } else if (spec.Size > 0) {
         font.setPointSize(spec.Size);
     }
-    if (!maxCell.isValid()) return font;
+    if (!maxCell.isValid()) {
+        return font;
+    }
     // The size asked for is the nominal one of the font the form names; another family
     // at that size may well take a taller or wider cell.
     constexpr int kSmallestPixelSize = 4;
@@ -276,7 +319,9 @@ terminal::CellSize TerminalWidget::CellOf(const QFont& font) {
 }
 
 QSize TerminalWidget::CellBudget() const {
-    if (!fitSize_.isValid()) return QSize();
+    if (!fitSize_.isValid()) {
+        return QSize();
+    }
     const int w = fitSize_.width() - 2 * frameWidth() - bars_[1]->sizeHint().width();
     const int h = fitSize_.height() - 2 * frameWidth();
     return QSize(std::max(w / std::max(terminal_.Columns(), 1), 1), std::max(h / std::max(terminal_.Rows(), 1), 1));
@@ -290,7 +335,9 @@ terminal::CellSize TerminalWidget::MeasureFont(const terminal::TerminalFont& spe
 
 void TerminalWidget::ShowScrollBar(ScrollBarKind bar, bool visible) {
     const int i = static_cast<int>(bar);
-    if (barShown_[i] == visible) return;
+    if (barShown_[i] == visible) {
+        return;
+    }
     barShown_[i] = visible;
     bars_[i]->setVisible(visible);
     updateGeometry();
@@ -305,8 +352,12 @@ void TerminalWidget::SetScrollInfo(ScrollBarKind bar, const terminal::ScrollInfo
         kept.Min = info.Min;
         kept.Max = info.Max;
     }
-    if (info.Mask & terminal::SIF_PAGE) kept.Page = info.Page;
-    if (info.Mask & terminal::SIF_POS) kept.Pos = info.Pos;
+    if (info.Mask & terminal::SIF_PAGE) {
+        kept.Page = info.Page;
+    }
+    if (info.Mask & terminal::SIF_POS) {
+        kept.Pos = info.Pos;
+    }
     kept.Mask |= info.Mask;
 
     QScrollBar* sb = bars_[i];
@@ -325,14 +376,18 @@ void TerminalWidget::SetScrollInfo(ScrollBarKind bar, const terminal::ScrollInfo
 void TerminalWidget::InvalidateRect(const PixelRect* rect, bool) {
     const QRect all(QPoint(0, 0), viewport_->size());
     const QRect r = rect != nullptr ? ToQRect(*rect) & all : all;
-    if (r.isEmpty()) return;
+    if (r.isEmpty()) {
+        return;
+    }
     dirty_ += r;
     viewport_->update(r);
 }
 
 void TerminalWidget::ScrollWindow(int dx, int dy) {
     const QRect all(QPoint(0, 0), viewport_->size());
-    if (backing_.isNull() || (dx == 0 && dy == 0)) return;
+    if (backing_.isNull() || (dx == 0 && dy == 0)) {
+        return;
+    }
     const qreal ratio = backing_.devicePixelRatio();
     backing_.scroll(qRound(dx * ratio), qRound(dy * ratio), backing_.rect());
     // Pending repaints move with the pixels; the uncovered band is repainted.
@@ -344,7 +399,9 @@ void TerminalWidget::ScrollWindow(int dx, int dy) {
 
 terminal::Canvas* TerminalWidget::BeginDraw() {
     EnsureBacking();
-    if (backing_.isNull() || drawPainter_.isActive()) return nullptr;
+    if (backing_.isNull() || drawPainter_.isActive()) {
+        return nullptr;
+    }
     drawPainter_.begin(&backing_);
     const QSize size = viewport_->size();
     drawCanvas_.emplace(drawPainter_, font_, PixelRect{0, 0, size.width(), size.height()});
@@ -352,11 +409,15 @@ terminal::Canvas* TerminalWidget::BeginDraw() {
 }
 
 void TerminalWidget::EndDraw() {
-    if (!drawCanvas_) return;
+    if (!drawCanvas_) {
+        return;
+    }
     const QRect touched = drawCanvas_->Touched();
     drawCanvas_.reset();
     drawPainter_.end();
-    if (!touched.isEmpty()) viewport_->update(touched);
+    if (!touched.isEmpty()) {
+        viewport_->update(touched);
+    }
 }
 
 QRect TerminalWidget::CaretRect() const {
@@ -364,7 +425,9 @@ QRect TerminalWidget::CaretRect() const {
 }
 
 void TerminalWidget::SetCaret(const terminal::CaretState& caret) {
-    if (caret == caret_) return;
+    if (caret == caret_) {
+        return;
+    }
     const QRect old = CaretRect();
     caret_ = caret;
     // A moved caret shows at once and blinks from there.
@@ -380,9 +443,13 @@ void TerminalWidget::SetCaret(const terminal::CaretState& caret) {
     }
 }
 
-bool TerminalWidget::HasFocus() const { return viewport_->hasFocus(); }
+bool TerminalWidget::HasFocus() const {
+    return viewport_->hasFocus();
+}
 
-void TerminalWidget::SetFocus() { viewport_->setFocus(Qt::MouseFocusReason); }
+void TerminalWidget::SetFocus() {
+    viewport_->setFocus(Qt::MouseFocusReason);
+}
 
 terminal::ClientPoint TerminalWidget::CursorPos() const {
     const QPoint p = viewport_->mapFromGlobal(QCursor::pos());
@@ -398,7 +465,9 @@ void TerminalWidget::SetBorder(bool single) {
 
 void TerminalWidget::PaintClient(QPaintEvent* event) {
     EnsureBacking();
-    if (backing_.isNull()) return;
+    if (backing_.isNull()) {
+        return;
+    }
     const terminal::CaretState caretBefore = caret_;
     if (!dirty_.isEmpty()) {
         const QRegion todo = dirty_;
@@ -421,7 +490,9 @@ void TerminalWidget::PaintClient(QPaintEvent* event) {
         painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
         painter.fillRect(CaretRect(), Qt::white);
     }
-    if (caret_ != caretBefore) viewport_->update(CaretRect());
+    if (caret_ != caretBefore) {
+        viewport_->update(CaretRect());
+    }
 }
 
 void TerminalWidget::KeyPressed(QKeyEvent* event) {
@@ -437,7 +508,9 @@ void TerminalWidget::KeyPressed(QKeyEvent* event) {
     }
     Forward([&] {
         if (key.Key != 0) {
-            if (terminal_.PreviewKeyDown(key.Key, key.KeyData, key.Shift)) return;
+            if (terminal_.PreviewKeyDown(key.Key, key.KeyData, key.Shift)) {
+                return;
+            }
             uint16_t vk = key.Key;
             terminal_.KeyDown(vk, key.Shift);
         }
@@ -450,7 +523,9 @@ void TerminalWidget::KeyPressed(QKeyEvent* event) {
 
 void TerminalWidget::MousePressed(QMouseEvent* event) {
     const auto button = ButtonOf(event->button());
-    if (!button) return;
+    if (!button) {
+        return;
+    }
     const QPoint p = event->position().toPoint();
     Forward([&] { terminal_.MouseDown(*button, ShiftOf(event->modifiers()), p.x(), p.y()); });
 }
@@ -462,7 +537,9 @@ void TerminalWidget::MouseMoved(QMouseEvent* event) {
 
 void TerminalWidget::MouseReleased(QMouseEvent* event) {
     const auto button = ButtonOf(event->button());
-    if (!button) return;
+    if (!button) {
+        return;
+    }
     const QPoint p = event->position().toPoint();
     Forward([&] { terminal_.MouseUp(*button, ShiftOf(event->modifiers()), p.x(), p.y()); });
 }
@@ -476,7 +553,9 @@ void TerminalWidget::Wheel(QWheelEvent* event) {
     const int lines = std::abs(notches) * std::max(QApplication::wheelScrollLines(), 1);
     const int code = notches > 0 ? terminal::SB_LINEUP : terminal::SB_LINEDOWN;
     Forward([&] {
-        for (int i = 0; i < lines; ++i) terminal_.VScroll(code, 0);
+        for (int i = 0; i < lines; ++i) {
+            terminal_.VScroll(code, 0);
+        }
     });
 }
 
@@ -492,14 +571,30 @@ void TerminalWidget::ScrollAction(ScrollBarKind bar, int action) {
     // ends of the range, which the control cuts to the rows it can show. (Qt's maximum
     // comes from the page, and a view in the scrollback may hold a row more.)
     switch (action) {
-    case QAbstractSlider::SliderSingleStepSub: ScrollRequest(bar, terminal::SB_LINEUP, 0); break;
-    case QAbstractSlider::SliderSingleStepAdd: ScrollRequest(bar, terminal::SB_LINEDOWN, 0); break;
-    case QAbstractSlider::SliderPageStepSub: ScrollRequest(bar, terminal::SB_PAGEUP, 0); break;
-    case QAbstractSlider::SliderPageStepAdd: ScrollRequest(bar, terminal::SB_PAGEDOWN, 0); break;
-    case QAbstractSlider::SliderToMinimum: ScrollRequest(bar, terminal::SB_THUMBPOSITION, info.Min); break;
-    case QAbstractSlider::SliderToMaximum: ScrollRequest(bar, terminal::SB_THUMBPOSITION, info.Max); break;
-    case QAbstractSlider::SliderMove: ScrollRequest(bar, terminal::SB_THUMBTRACK, sb->sliderPosition()); break;
-    default: ShowControlPosition(bar); break;
+    case QAbstractSlider::SliderSingleStepSub:
+        ScrollRequest(bar, terminal::SB_LINEUP, 0);
+        break;
+    case QAbstractSlider::SliderSingleStepAdd:
+        ScrollRequest(bar, terminal::SB_LINEDOWN, 0);
+        break;
+    case QAbstractSlider::SliderPageStepSub:
+        ScrollRequest(bar, terminal::SB_PAGEUP, 0);
+        break;
+    case QAbstractSlider::SliderPageStepAdd:
+        ScrollRequest(bar, terminal::SB_PAGEDOWN, 0);
+        break;
+    case QAbstractSlider::SliderToMinimum:
+        ScrollRequest(bar, terminal::SB_THUMBPOSITION, info.Min);
+        break;
+    case QAbstractSlider::SliderToMaximum:
+        ScrollRequest(bar, terminal::SB_THUMBPOSITION, info.Max);
+        break;
+    case QAbstractSlider::SliderMove:
+        ScrollRequest(bar, terminal::SB_THUMBTRACK, sb->sliderPosition());
+        break;
+    default:
+        ShowControlPosition(bar);
+        break;
     }
 }
 

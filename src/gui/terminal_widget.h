@@ -30,8 +30,7 @@ public:
     // terminal must outlive the widget; the widget becomes its host until destroyed. With
     // a fitSize the font is chosen so that the whole screen fits a widget of that size
     // (the form's design), beside the vertical scroll bar.
-    explicit TerminalWidget(terminal::CustomTerminal& terminal, QWidget* parent = nullptr,
-                            QSize fitSize = QSize());
+    explicit TerminalWidget(terminal::CustomTerminal& terminal, QWidget* parent = nullptr, QSize fitSize = QSize());
     ~TerminalWidget() override;
 
     terminal::CustomTerminal& Terminal() const { return terminal_; }

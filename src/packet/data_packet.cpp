@@ -23,9 +23,12 @@ constexpr int32_t ecZeroSizePacket = -5505;
 
 LogSubKind StateSubKind(PacketState state) {
     switch (state) {
-        case PacketState::Idle: return LogSubKind::Idle;
-        case PacketState::Waiting: return LogSubKind::Waiting;
-        case PacketState::Collecting: return LogSubKind::Collecting;
+    case PacketState::Idle:
+        return LogSubKind::Idle;
+    case PacketState::Waiting:
+        return LogSubKind::Waiting;
+    case PacketState::Collecting:
+        return LogSubKind::Collecting;
     }
     return LogSubKind::Idle;
 }
@@ -35,7 +38,9 @@ LogSubKind StateSubKind(PacketState state) {
 DataPacket::DataPacket(std::string name) : name_(std::move(name)) {}
 
 DataPacket::~DataPacket() {
-    if (manager_) manager_->RemovePacket(*this);
+    if (manager_) {
+        manager_->RemovePacket(*this);
+    }
     comPort_ = nullptr;
 }
 
@@ -91,7 +96,9 @@ void DataPacket::SetEndCond(PacketEndConds value) {
     const bool was = enabled_;
     ApplyEnabled(false);
     endCond_ = value;
-    if (was) ApplyEnabled(true);
+    if (was) {
+        ApplyEnabled(true);
+    }
 }
 
 void DataPacket::SetEndString(const std::string& value) {
@@ -99,7 +106,9 @@ void DataPacket::SetEndString(const std::string& value) {
     const bool was = enabled_;
     ApplyEnabled(false);
     endString_ = value;
-    if (was) ApplyEnabled(true);
+    if (was) {
+        ApplyEnabled(true);
+    }
 }
 
 void DataPacket::SetEnabled(bool value) {
@@ -113,28 +122,44 @@ void DataPacket::ApplyEnabled(bool value) {
         Disarm();
         return;
     }
-    if (enabled_ && (state_ != PacketState::Idle || pendingStart_ || pendingEnable_)) return;
+    if (enabled_ && (state_ != PacketState::Idle || pendingStart_ || pendingEnable_)) {
+        return;
+    }
     enabled_ = true;
-    if (manager_ && manager_->Enabled()) EnableOrDefer();
+    if (manager_ && manager_->Enabled()) {
+        EnableOrDefer();
+    }
 }
 
 void DataPacket::SetComPort(comm::CustomComPort* port) {
-    if (port == comPort_ && (port == nullptr || manager_)) return;
-    if (manager_) manager_->RemovePacket(*this);
+    if (port == comPort_ && (port == nullptr || manager_)) {
+        return;
+    }
+    if (manager_) {
+        manager_->RemovePacket(*this);
+    }
     comPort_ = port;
-    if (port) PacketManagers().Obtain(port).AddPacket(*this);
+    if (port) {
+        PacketManagers().Obtain(port).AddPacket(*this);
+    }
 }
 
 void DataPacket::Loaded() {
     SetLoading(false);
-    if (!manager_) return;
+    if (!manager_) {
+        return;
+    }
     if (!manager_->Enabled()) {
         // The port was marked open while loading: the manager starts now.
-        if (comPort_ && comPort_->Open() && !comPort_->Loading()) manager_->Enable();
+        if (comPort_ && comPort_->Open() && !comPort_->Loading()) {
+            manager_->Enable();
+        }
         return;
     }
     DataPacketManager::Lock lock(manager_);
-    if (enabled_ && (pendingEnable_ || state_ == PacketState::Idle)) Rearm();
+    if (enabled_ && (pendingEnable_ || state_ == PacketState::Idle)) {
+        Rearm();
+    }
 }
 
 // Arming and disarming --------------------------------------------------------------------
@@ -165,17 +190,22 @@ void DataPacket::EnableSteps() {
     PacketPattern end;
     if (startCond_ == PacketStartCond::scString) {
         LogData(LogSubKind::StartStr, startString_.data(), startString_.size());
-        if (startString_.empty()) comm::RaiseError(ecStartStringEmpty);
-        if (endCond_.Contains(PacketEndCond::ecPacketSize) &&
-            static_cast<int64_t>(startString_.size()) > packetSize_) {
+        if (startString_.empty()) {
+            comm::RaiseError(ecStartStringEmpty);
+        }
+        if (endCond_.Contains(PacketEndCond::ecPacketSize) && static_cast<int64_t>(startString_.size()) > packetSize_) {
             comm::RaiseError(ecPacketTooSmall);
         }
         start = PreparePattern(startString_, ignoreCase_);
         // A lone backslash leaves nothing to match.
-        if (start.Pattern.empty()) comm::RaiseError(ecStartStringEmpty);
+        if (start.Pattern.empty()) {
+            comm::RaiseError(ecStartStringEmpty);
+        }
         SetState(PacketState::Waiting);
     } else {
-        if (endCond_.Empty()) comm::RaiseError(ecNoEndCharCount);
+        if (endCond_.Empty()) {
+            comm::RaiseError(ecNoEndCharCount);
+        }
         if (manager_->CurrentPacket() && manager_->CurrentPacket() != this) {
             pendingStart_ = true;
         } else {
@@ -183,18 +213,26 @@ void DataPacket::EnableSteps() {
         }
     }
     if (endCond_.Contains(PacketEndCond::ecString)) {
-        if (endString_.empty()) comm::RaiseError(ecEmptyEndString);
+        if (endString_.empty()) {
+            comm::RaiseError(ecEmptyEndString);
+        }
         LogData(LogSubKind::EndStr, endString_.data(), endString_.size());
         end = PreparePattern(endString_, ignoreCase_);
-        if (end.Pattern.empty()) comm::RaiseError(ecEmptyEndString);
+        if (end.Pattern.empty()) {
+            comm::RaiseError(ecEmptyEndString);
+        }
     }
-    if (endCond_.Contains(PacketEndCond::ecPacketSize) && packetSize_ == 0) comm::RaiseError(ecZeroSizePacket);
+    if (endCond_.Contains(PacketEndCond::ecPacketSize) && packetSize_ == 0) {
+        comm::RaiseError(ecZeroSizePacket);
+    }
     matcher_ = PacketMatcher(std::move(start), std::move(end), endCond_, packetSize_, ignoreCase_);
 }
 
 void DataPacket::Rearm() {
     Disarm();
-    if (!enabled_ || !manager_ || !manager_->Enabled()) return;
+    if (!enabled_ || !manager_ || !manager_->Enabled()) {
+        return;
+    }
     try {
         EnableOrDefer();
     } catch (const std::exception& e) {
@@ -203,7 +241,9 @@ void DataPacket::Rearm() {
 }
 
 void DataPacket::Disarm() {
-    if (state_ == PacketState::Idle && !pendingStart_ && !pendingEnable_) return;
+    if (state_ == PacketState::Idle && !pendingStart_ && !pendingEnable_) {
+        return;
+    }
     pendingStart_ = false;
     pendingEnable_ = false;
     SetState(PacketState::Idle);
@@ -211,11 +251,15 @@ void DataPacket::Disarm() {
 }
 
 void DataPacket::SetState(PacketState state) {
-    if (state == state_) return;
+    if (state == state_) {
+        return;
+    }
     const PacketState old = state_;
     state_ = state;
     Log(StateSubKind(state));
-    if (!manager_) return;
+    if (!manager_) {
+        return;
+    }
     if (state == PacketState::Collecting) {
         manager_->BeginCollecting(*this);
     } else if (old == PacketState::Collecting) {
@@ -231,7 +275,9 @@ void DataPacket::Log(LogSubKind sub) {
 }
 
 void DataPacket::LogData(LogSubKind sub, const void* bytes, size_t length) {
-    if (manager_) manager_->Log(sub, bytes, static_cast<uint32_t>(length));
+    if (manager_) {
+        manager_->Log(sub, bytes, static_cast<uint32_t>(length));
+    }
 }
 
 }  // namespace hydrix::packet

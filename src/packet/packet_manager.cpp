@@ -17,11 +17,15 @@ DataPacketManager::Lock::Lock(const DataPacketManager* manager)
     : Lock(manager ? manager->shared_ : std::shared_ptr<Shared>()) {}
 
 DataPacketManager::Lock::Lock(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {
-    if (shared_) shared_->mutex.lock();
+    if (shared_) {
+        shared_->mutex.lock();
+    }
 }
 
 DataPacketManager::Lock::~Lock() {
-    if (shared_) shared_->mutex.unlock();
+    if (shared_) {
+        shared_->mutex.unlock();
+    }
 }
 
 DataPacketManager::DataPacketManager() : shared_(std::make_shared<Lock::Shared>()) {
@@ -29,26 +33,40 @@ DataPacketManager::DataPacketManager() : shared_(std::make_shared<Lock::Shared>(
 }
 
 void DataPacketManager::AddPacket(DataPacket& packet) {
-    if (packet.manager_ == this) return;
-    if (packet.manager_) packet.manager_->RemovePacket(packet);
+    if (packet.manager_ == this) {
+        return;
+    }
+    if (packet.manager_) {
+        packet.manager_->RemovePacket(packet);
+    }
     Lock lock(this);
     packets_.push_back(&packet);
     packet.manager_ = this;
-    if (packet.enabled_ && enabled_) packet.Rearm();
+    if (packet.enabled_ && enabled_) {
+        packet.Rearm();
+    }
 }
 
 void DataPacketManager::RemovePacket(DataPacket& packet) {
     Lock lock(this);
-    if (std::ranges::find(packets_, &packet) == packets_.end()) return;
+    if (std::ranges::find(packets_, &packet) == packets_.end()) {
+        return;
+    }
     // A packet leaving while collecting must not stay the current packet.
     packet.Disarm();
-    if (&packet == eventPacket_) eventPacketGone_ = true;
+    if (&packet == eventPacket_) {
+        eventPacketGone_ = true;
+    }
     // Disarming may have rescanned and run events that changed the list.
     std::erase(packets_, &packet);
     packet.manager_ = nullptr;
-    if (!packets_.empty() || destroying_ || !port_) return;
+    if (!packets_.empty() || destroying_ || !port_) {
+        return;
+    }
     // While an event runs the manager is still in use; its message lets go of the port.
-    if (!inEvent_) LeavePort();
+    if (!inEvent_) {
+        LeavePort();
+    }
     PostFree();
 }
 
@@ -57,7 +75,9 @@ void DataPacketManager::RemovePacket(DataPacket& packet) {
 uint8_t* DataPacketManager::Reserve(int count) {
     if (used_ + count >= static_cast<int>(buffer_.size())) {
         size_t capacity = buffer_.size() + kPacketBufferStep;
-        while (static_cast<size_t>(used_ + count) >= capacity) capacity += kPacketBufferStep;
+        while (static_cast<size_t>(used_ + count) >= capacity) {
+            capacity += kPacketBufferStep;
+        }
         buffer_.resize(capacity);
     }
     return buffer_.data() + used_;
@@ -65,7 +85,9 @@ uint8_t* DataPacketManager::Reserve(int count) {
 
 void DataPacketManager::BytesReceived(const void* data, int count) {
     Lock lock(this);
-    if (count <= 0) return;
+    if (count <= 0) {
+        return;
+    }
     const int from = used_;
     std::memcpy(Reserve(count), data, static_cast<size_t>(count));
     Appended(from, count);
@@ -100,7 +122,9 @@ void DataPacketManager::Scan(int from) {
 }
 
 void DataPacketManager::ScanOnce(int from) {
-    if (used_ == 0) return;
+    if (used_ == 0) {
+        return;
+    }
     if (current_) {
         Follow(*current_, from);
         return;
@@ -116,7 +140,9 @@ void DataPacketManager::ScanOnce(int from) {
         }
     }
     // Bytes that no packet has begun to match are of no further use.
-    if (!AnyPartialMatch()) FreeBuffer();
+    if (!AnyPartialMatch()) {
+        FreeBuffer();
+    }
 }
 
 DataPacket* DataPacketManager::Claimant(int from) const {
@@ -136,35 +162,50 @@ DataPacket* DataPacketManager::Claimant(int from) const {
 }
 
 int DataPacketManager::ClaimAt(const DataPacket& packet, int from) const {
-    if (!packet.enabled_) return -1;
+    if (!packet.enabled_) {
+        return -1;
+    }
     switch (packet.state_.load()) {
-        case PacketState::Idle: return (packet.pendingStart_ && from < used_) ? from : -1;
-        case PacketState::Waiting: return packet.matcher_.SeekAnswerAt(Bytes(), from);
-        case PacketState::Collecting: break;
+    case PacketState::Idle:
+        return (packet.pendingStart_ && from < used_) ? from : -1;
+    case PacketState::Waiting:
+        return packet.matcher_.SeekAnswerAt(Bytes(), from);
+    case PacketState::Collecting:
+        break;
     }
     return -1;
 }
 
 void DataPacketManager::Follow(DataPacket& packet, int from) {
-    if (!packet.enabled_ || from >= used_) return;
+    if (!packet.enabled_ || from >= used_) {
+        return;
+    }
     if (packet.state_ == PacketState::Idle) {
-        if (!packet.pendingStart_) return;
+        if (!packet.pendingStart_) {
+            return;
+        }
         packet.pendingStart_ = false;
         packet.SetState(PacketState::Collecting);
     }
     if (packet.state_ == PacketState::Waiting) {
         const MatchResult start = packet.matcher_.Seek(Bytes(), from);
-        if (start.Answer == MatchAnswer::Nothing) return;
+        if (start.Answer == MatchAnswer::Nothing) {
+            return;
+        }
         if (start.Answer == MatchAnswer::Completes) {
             Complete(packet, start);
             return;
         }
         packet.SetState(PacketState::Collecting);
-        if (used_ == 0) return;
+        if (used_ == 0) {
+            return;
+        }
         from = start.At + 1;
     }
     const MatchResult end = packet.matcher_.Collect(Bytes(), from);
-    if (end.Answer == MatchAnswer::Completes) Complete(packet, end);
+    if (end.Answer == MatchAnswer::Completes) {
+        Complete(packet, end);
+    }
 }
 
 bool DataPacketManager::AnyPartialMatch() const {
@@ -177,10 +218,14 @@ void DataPacketManager::Remove(int count) {
     // Only while an event runs: every packet is disarmed then and searches the buffer
     // afresh afterwards, so no match refers to the removed bytes.
     count = std::clamp(count, 0, used_);
-    if (count == 0) return;
+    if (count == 0) {
+        return;
+    }
     std::memmove(buffer_.data(), buffer_.data() + count, static_cast<size_t>(used_ - count));
     used_ -= count;
-    if (used_ == 0) FreeBuffer();
+    if (used_ == 0) {
+        FreeBuffer();
+    }
 }
 
 void DataPacketManager::FreeBuffer() {
@@ -203,18 +248,26 @@ void DataPacketManager::Complete(DataPacket& packet, const MatchResult& end) {
         offset += packet.matcher_.StartLength();
         length -= packet.matcher_.StartLength();
     }
-    if (end.ByEndString && !packet.includeStrings_) length -= packet.matcher_.EndLength();
+    if (end.ByEndString && !packet.includeStrings_) {
+        length -= packet.matcher_.EndLength();
+    }
     // The handlers get a copy: the buffer may change while they run on the GUI thread.
     const std::string data(reinterpret_cast<const char*>(buffer_.data()) + offset,
                            static_cast<size_t>(std::max(length, 0)));
     packet.Log(LogSubKind::StringPacket);
     packet.LogData(end.ByEndString ? LogSubKind::StringPacket : LogSubKind::SizePacket, data.data(), data.size());
     const bool stillHere = RunEvent(packet, [&packet, &data] {
-        if (packet.OnPacket) packet.OnPacket(packet, data.data(), static_cast<int32_t>(data.size()));
-        if (packet.OnStringPacket) packet.OnStringPacket(packet, data);
+        if (packet.OnPacket) {
+            packet.OnPacket(packet, data.data(), static_cast<int32_t>(data.size()));
+        }
+        if (packet.OnStringPacket) {
+            packet.OnStringPacket(packet, data);
+        }
     });
     Remove(consumed);
-    if (stillHere && packet.autoEnable_) packet.ApplyEnabled(true);
+    if (stillHere && packet.autoEnable_) {
+        packet.ApplyEnabled(true);
+    }
     // The bytes after the packet are searched afresh by every packet.
     dataPending_ = true;
     pendingStartIndex_ = 0;
@@ -223,16 +276,22 @@ void DataPacketManager::Complete(DataPacket& packet, const MatchResult& end) {
 
 void DataPacketManager::TimeOut() {
     DataPacket* packet = current_;
-    if (!packet) return;
+    if (!packet) {
+        return;
+    }
     timerArmedTicks_ = 0;
     BeginEvent();
     packet->Log(LogSubKind::PcktTimeout);
     packet->enabled_ = false;
     const bool flush = packet->flushOnTimeout_;
     RunEvent(*packet, [packet] {
-        if (packet->OnTimeout) packet->OnTimeout(*packet);
+        if (packet->OnTimeout) {
+            packet->OnTimeout(*packet);
+        }
     });
-    if (flush) Remove(used_);
+    if (flush) {
+        Remove(used_);
+    }
     EndEvent();
 }
 
@@ -243,7 +302,9 @@ void DataPacketManager::TimerExpired() {
 
 void DataPacketManager::BeginEvent() {
     inEvent_ = true;
-    for (DataPacket* packet : packets_) packet->Disarm();
+    for (DataPacket* packet : packets_) {
+        packet->Disarm();
+    }
 }
 
 void DataPacketManager::EndEvent() {
@@ -258,8 +319,12 @@ void DataPacketManager::EndEvent() {
 void DataPacketManager::RearmPackets(const DataPacket* except) {
     const std::vector<DataPacket*> packets = packets_;
     for (DataPacket* packet : packets) {
-        if (packet == except || std::ranges::find(packets_, packet) == packets_.end()) continue;
-        if (packet->enabled_) packet->Rearm();
+        if (packet == except || std::ranges::find(packets_, packet) == packets_.end()) {
+            continue;
+        }
+        if (packet->enabled_) {
+            packet->Rearm();
+        }
     }
 }
 
@@ -302,7 +367,9 @@ void DataPacketManager::BeginCollecting(DataPacket& packet) {
     current_ = &packet;
     if (packet.timeOut_ != 0) {
         timerArmedTicks_ = packet.timeOut_;
-        if (dispatcher_ && timerHandle_ > 0) dispatcher_->ArmTimerTrigger(timerHandle_, packet.timeOut_, true);
+        if (dispatcher_ && timerHandle_ > 0) {
+            dispatcher_->ArmTimerTrigger(timerHandle_, packet.timeOut_, true);
+        }
     }
     // Partial matches of the others are dropped: this packet owns the buffer now.
     RearmPackets(&packet);
@@ -310,13 +377,17 @@ void DataPacketManager::BeginCollecting(DataPacket& packet) {
 
 void DataPacketManager::EndCollecting(DataPacket& packet) {
     DisarmTimer();
-    if (current_ == &packet) current_ = nullptr;
+    if (current_ == &packet) {
+        current_ = nullptr;
+    }
     Scan(0);
 }
 
 void DataPacketManager::DisarmTimer() {
     timerArmedTicks_ = 0;
-    if (dispatcher_ && timerHandle_ > 0) comm::CheckError(nullptr, dispatcher_->ArmTimerTrigger(timerHandle_, 0, false));
+    if (dispatcher_ && timerHandle_ > 0) {
+        comm::CheckError(nullptr, dispatcher_->ArmTimerTrigger(timerHandle_, 0, false));
+    }
 }
 
 bool DataPacketManager::HasDispatcherThread() const {
@@ -324,7 +395,9 @@ bool DataPacketManager::HasDispatcherThread() const {
 }
 
 void DataPacketManager::Log(LogSubKind sub, const void* bytes, uint32_t length) {
-    if (dispatcher_) dispatcher_->Recorders().Log(comm::LogKind::Packet, sub, 0, bytes, length);
+    if (dispatcher_) {
+        dispatcher_->Recorders().Log(comm::LogKind::Packet, sub, 0, bytes, length);
+    }
 }
 
 }  // namespace hydrix::packet

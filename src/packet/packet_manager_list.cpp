@@ -16,7 +16,9 @@ DataPacketManager* DataPacketManagerList::ManagerFor(const comm::CustomComPort* 
 }
 
 DataPacketManager& DataPacketManagerList::Obtain(comm::CustomComPort* port) {
-    if (DataPacketManager* manager = ManagerFor(port)) return *manager;
+    if (DataPacketManager* manager = ManagerFor(port)) {
+        return *manager;
+    }
     // Made outside the list's lock: a new manager may enable itself on the port at once.
     std::unique_ptr<DataPacketManager> made(new DataPacketManager(port));
     DataPacketManager& manager = *made;
@@ -30,7 +32,9 @@ void DataPacketManagerList::Free(DataPacketManager* manager) {
     {
         std::lock_guard guard(mutex_);
         auto it = std::ranges::find_if(managers_, [manager](const auto& m) { return m.get() == manager; });
-        if (it == managers_.end()) return;
+        if (it == managers_.end()) {
+            return;
+        }
         freed = std::move(*it);
         managers_.erase(it);
     }

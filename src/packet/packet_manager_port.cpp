@@ -14,7 +14,9 @@ DataPacketManager::DataPacketManager(comm::CustomComPort* port) : DataPacketMana
     port_->RegisterCallbackUser(this, [shared](comm::CustomComPort&, comm::PortCallbackKind kind) {
         Lock lock(shared);
         DataPacketManager* manager = shared->manager;
-        if (!manager) return;
+        if (!manager) {
+            return;
+        }
         if (kind == comm::PortCallbackKind::PortOpened) {
             manager->EnableLocked();
         } else {
@@ -23,7 +25,9 @@ DataPacketManager::DataPacketManager(comm::CustomComPort* port) : DataPacketMana
     });
     window_ = platform::MessageLoop::Instance().CreateWindow(
         [this](uint32_t msg, platform::WParam w, platform::LParam l) { return WindowProc(msg, w, l); });
-    if (port_->Open() && !port_->Loading()) Enable();
+    if (port_->Open() && !port_->Loading()) {
+        Enable();
+    }
 }
 
 DataPacketManager::~DataPacketManager() {
@@ -38,7 +42,9 @@ DataPacketManager::~DataPacketManager() {
         packets_.clear();
         shared_->manager = nullptr;
     }
-    if (window_) platform::MessageLoop::Instance().DestroyWindow(window_);
+    if (window_) {
+        platform::MessageLoop::Instance().DestroyWindow(window_);
+    }
 }
 
 void DataPacketManager::Enable() {
@@ -62,20 +68,28 @@ void DataPacketManager::Disable() {
 void DataPacketManager::DisableLocked() {
     // The buffer goes first, so that disarming a collecting packet scans nothing.
     FreeBuffer();
-    for (DataPacket* packet : packets_) packet->Disarm();
+    for (DataPacket* packet : packets_) {
+        packet->Disarm();
+    }
     Detach();
     enabled_ = false;
     dataPending_ = false;
 }
 
 void DataPacketManager::Attach() {
-    if (!port_) return;
+    if (!port_) {
+        return;
+    }
     dispatcher_ = port_->ActiveDispatcher();
-    if (!dispatcher_) return;
+    if (!dispatcher_) {
+        return;
+    }
     const std::shared_ptr<Lock::Shared> shared = shared_;
     dispatcher_->AttachMethodHandler(this, [shared](uint32_t msg, uint32_t triggerHandle, int32_t) {
         Lock lock(shared);
-        if (shared->manager) shared->manager->Notify(msg, triggerHandle);
+        if (shared->manager) {
+            shared->manager->Notify(msg, triggerHandle);
+        }
     });
     registered_ = true;
     timerHandle_ = dispatcher_->NewTimerTrigger();
@@ -84,8 +98,12 @@ void DataPacketManager::Attach() {
 void DataPacketManager::Detach() {
     // The dispatcher is touched only while the port still holds it.
     if (dispatcher_ && port_ && port_->Dispatcher() == dispatcher_) {
-        if (timerHandle_ > 0) dispatcher_->DeleteTrigger(timerHandle_);
-        if (registered_) dispatcher_->DetachMethodHandler(this);
+        if (timerHandle_ > 0) {
+            dispatcher_->DeleteTrigger(timerHandle_);
+        }
+        if (registered_) {
+            dispatcher_->DetachMethodHandler(this);
+        }
     }
     dispatcher_ = nullptr;
     registered_ = false;
@@ -95,29 +113,43 @@ void DataPacketManager::Detach() {
 
 void DataPacketManager::Notify(uint32_t msg, uint32_t triggerHandle) {
     if (msg == comm::kTriggerAvailMsg) {
-        if (!dispatcher_) return;
+        if (!dispatcher_) {
+            return;
+        }
         const int count = static_cast<int>(triggerHandle);
-        if (count <= 0) return;
+        if (count <= 0) {
+            return;
+        }
         const int from = used_;
         streamEnd_ = dispatcher_->ReadPosition();
         Appended(from, dispatcher_->ReadBytes(Reserve(count), count));
     } else if (msg == comm::kTriggerTimerMsg) {
-        if (current_ && timerHandle_ > 0 && static_cast<int>(triggerHandle) == timerHandle_) TimeOut();
+        if (current_ && timerHandle_ > 0 && static_cast<int>(triggerHandle) == timerHandle_) {
+            TimeOut();
+        }
     }
 }
 
 void DataPacketManager::LeavePort() {
-    if (enabled_) DisableLocked();
-    if (port_) port_->DeregisterCallbackUser(this);
+    if (enabled_) {
+        DisableLocked();
+    }
+    if (port_) {
+        port_->DeregisterCallbackUser(this);
+    }
     port_ = nullptr;
 }
 
 void DataPacketManager::PostFree() {
-    if (window_) platform::MessageLoop::Instance().PostMessage(window_, ManagerFreeMessage, 0, 0);
+    if (window_) {
+        platform::MessageLoop::Instance().PostMessage(window_, ManagerFreeMessage, 0, 0);
+    }
 }
 
 platform::LResult DataPacketManager::WindowProc(uint32_t msg, platform::WParam, platform::LParam) {
-    if (msg != ManagerFreeMessage) return 0;
+    if (msg != ManagerFreeMessage) {
+        return 0;
+    }
     {
         Lock lock(this);
         if (inEvent_) {
@@ -125,7 +157,9 @@ platform::LResult DataPacketManager::WindowProc(uint32_t msg, platform::WParam, 
             return 0;
         }
         // A packet may have joined since the message was posted.
-        if (!packets_.empty()) return 0;
+        if (!packets_.empty()) {
+            return 0;
+        }
     }
     // This manager is gone when Free returns.
     PacketManagers().Free(this);

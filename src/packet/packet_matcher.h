@@ -19,7 +19,9 @@ class PacketEndConds {
 public:
     constexpr PacketEndConds() = default;
     constexpr PacketEndConds(std::initializer_list<PacketEndCond> conds) {
-        for (PacketEndCond c : conds) bits_ |= static_cast<uint8_t>(c);
+        for (PacketEndCond c : conds) {
+            bits_ |= static_cast<uint8_t>(c);
+        }
     }
     constexpr bool Contains(PacketEndCond c) const { return (bits_ & static_cast<uint8_t>(c)) != 0; }
     constexpr bool Empty() const { return bits_ == 0; }
@@ -33,7 +35,7 @@ enum class MatchAnswer { Nothing, Claims, Completes };
 
 struct MatchResult {
     MatchAnswer Answer = MatchAnswer::Nothing;
-    int At = -1;             // index of the byte that claimed or completed
+    int At = -1;               // index of the byte that claimed or completed
     bool ByEndString = false;  // completed by the end string: a string packet
 };
 

@@ -35,7 +35,9 @@ constexpr int32_t kMaxTimerTicks = 39045157;
 // Tick numbers in one lap of the 32-bit millisecond clock (the last tick of a lap is short).
 constexpr int32_t kTicksPerClockWrap = static_cast<int32_t>(0xFFFFFFFFu / kMsPerTick) + 1;
 
-inline int32_t TicksNow(const Clock& clock) { return static_cast<int32_t>(clock.NowMs() / kMsPerTick); }
+inline int32_t TicksNow(const Clock& clock) {
+    return static_cast<int32_t>(clock.NowMs() / kMsPerTick);
+}
 
 // A tick timer: start tick and expiry tick.
 struct EventTimer {

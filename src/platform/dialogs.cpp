@@ -10,7 +10,9 @@ void HeadlessUserInterface::WriteLine(const std::string& line) {
     std::string flat;
     for (size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
-        if (c == '\r' && i + 1 < line.size() && line[i + 1] == '\n') continue;
+        if (c == '\r' && i + 1 < line.size() && line[i + 1] == '\n') {
+            continue;
+        }
         flat += (c == '\r' || c == '\n') ? ' ' : c;
     }
     std::lock_guard<std::mutex> guard(lock_);
@@ -19,8 +21,7 @@ void HeadlessUserInterface::WriteLine(const std::string& line) {
     std::fflush(out_);
 }
 
-void HeadlessUserInterface::ShowMessage(const std::string& text, const std::string& caption,
-                                        MessageIcon icon) {
+void HeadlessUserInterface::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
     const char* kind = icon == MessageIcon::Error ? "Error" : "Information";
     WriteLine(std::string(kind) + (caption.empty() ? "" : " (" + caption + ")") + ": " + text);
 }
@@ -55,7 +56,9 @@ Installed& TheInstalled() {
 }  // namespace
 
 std::shared_ptr<UserInterface> SetUserInterface(std::shared_ptr<UserInterface> ui) {
-    if (!ui) ui = std::make_shared<HeadlessUserInterface>();
+    if (!ui) {
+        ui = std::make_shared<HeadlessUserInterface>();
+    }
     Installed& installed = TheInstalled();
     std::lock_guard<std::mutex> guard(installed.lock);
     return std::exchange(installed.ui, std::move(ui));
@@ -71,12 +74,20 @@ void ShowMessageBox(const std::string& text, const std::string& caption, Message
     CurrentUserInterface()->ShowMessage(text, caption, icon);
 }
 
-void ShowExceptionReport(const std::string& text) { CurrentUserInterface()->ShowException(text); }
+void ShowExceptionReport(const std::string& text) {
+    CurrentUserInterface()->ShowException(text);
+}
 
-void MessageBeep() { CurrentUserInterface()->Beep(); }
+void MessageBeep() {
+    CurrentUserInterface()->Beep();
+}
 
-void SetClipboardText(const std::string& text) { CurrentUserInterface()->SetClipboardText(text); }
+void SetClipboardText(const std::string& text) {
+    CurrentUserInterface()->SetClipboardText(text);
+}
 
-std::string ClipboardText() { return CurrentUserInterface()->ClipboardText(); }
+std::string ClipboardText() {
+    return CurrentUserInterface()->ClipboardText();
+}
 
 }  // namespace hydrix::platform

@@ -18,8 +18,7 @@ class UserInterface {
 public:
     virtual ~UserInterface() = default;
     // A modal box with the icon, the text and one OK button; returns when it is closed.
-    virtual void ShowMessage(const std::string& text, const std::string& caption,
-                             MessageIcon icon) = 0;
+    virtual void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) = 0;
     // The application's report of an exception that escaped an event handler.
     virtual void ShowException(const std::string& text) = 0;
     virtual void Beep() = 0;
@@ -32,8 +31,7 @@ public:
 class HeadlessUserInterface : public UserInterface {
 public:
     explicit HeadlessUserInterface(std::FILE* out = stderr) : out_(out) {}
-    void ShowMessage(const std::string& text, const std::string& caption,
-                     MessageIcon icon) override;
+    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
     void ShowException(const std::string& text) override;
     void Beep() override {}
     void SetClipboardText(const std::string& text) override;

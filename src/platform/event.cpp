@@ -33,10 +33,11 @@ struct Event::Impl {
     std::vector<std::shared_ptr<Waiter>> waiters;
 };
 
-Event::Event(bool manualReset, bool initiallySet)
-    : impl_(new Impl{manualReset, initiallySet, {}}) {}
+Event::Event(bool manualReset, bool initiallySet) : impl_(new Impl{manualReset, initiallySet, {}}) {}
 
-Event::~Event() { delete impl_; }
+Event::~Event() {
+    delete impl_;
+}
 
 void Event::Set() {
     // Nearly always one waiter at most (a worker thread); more take the slow path.
@@ -51,8 +52,12 @@ void Event::Set() {
             more = impl_->waiters;
         }
     }
-    if (one) one->cv.notify_one();
-    for (const auto& w : more) w->cv.notify_one();
+    if (one) {
+        one->cv.notify_one();
+    }
+    for (const auto& w : more) {
+        w->cv.notify_one();
+    }
 }
 
 void Event::Reset() {
@@ -60,7 +65,9 @@ void Event::Reset() {
     impl_->signalled = false;
 }
 
-bool Event::Wait(uint32_t timeoutMs) { return WaitAny({this}, timeoutMs) == 0; }
+bool Event::Wait(uint32_t timeoutMs) {
+    return WaitAny({this}, timeoutMs) == 0;
+}
 
 int Event::WaitAny(std::initializer_list<Event*> events, uint32_t timeoutMs) {
     using Clock = std::chrono::steady_clock;
@@ -71,7 +78,9 @@ int Event::WaitAny(std::initializer_list<Event*> events, uint32_t timeoutMs) {
         int index = 0;
         for (Event* e : events) {
             if (e->impl_->signalled) {
-                if (!e->impl_->manualReset) e->impl_->signalled = false;
+                if (!e->impl_->manualReset) {
+                    e->impl_->signalled = false;
+                }
                 return index;
             }
             ++index;
@@ -80,10 +89,14 @@ int Event::WaitAny(std::initializer_list<Event*> events, uint32_t timeoutMs) {
     };
 
     int result = takeSignalled();
-    if (result != kWaitTimeout || timeoutMs == 0) return result;
+    if (result != kWaitTimeout || timeoutMs == 0) {
+        return result;
+    }
 
     const auto waiter = std::make_shared<Waiter>();
-    for (Event* e : events) e->impl_->waiters.push_back(waiter);
+    for (Event* e : events) {
+        e->impl_->waiters.push_back(waiter);
+    }
     while (result == kWaitTimeout) {
         if (timeoutMs == kInfinite) {
             waiter->cv.wait(lock);

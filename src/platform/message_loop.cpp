@@ -95,15 +95,21 @@ struct MessageLoop::Impl {
     bool ClaimOrIsOwner(bool anyThread) {
         const std::thread::id self = std::this_thread::get_id();
         std::thread::id current = owner.load();
-        if (current == self) return true;
-        if (current != std::thread::id{} || !(anyThread || ::gettid() == ::getpid())) return false;
+        if (current == self) {
+            return true;
+        }
+        if (current != std::thread::id{} || !(anyThread || ::gettid() == ::getpid())) {
+            return false;
+        }
         return owner.compare_exchange_strong(current, self) || current == self;
     }
 
     void Wake() {
         queueChanged.notify_all();
         std::lock_guard<std::mutex> guard(driverLock);
-        if (driver) driver->Wake();
+        if (driver) {
+            driver->Wake();
+        }
     }
 
     std::shared_ptr<WindowProc> FindProc(WindowHandle window) const {
@@ -126,7 +132,9 @@ struct MessageLoop::Impl {
                 ++it;
                 continue;
             }
-            if (it->completion) Complete(*it->completion, 0, true);
+            if (it->completion) {
+                Complete(*it->completion, 0, true);
+            }
             it = queue.erase(it);
         }
     }
@@ -139,11 +147,12 @@ struct MessageLoop::Impl {
 
     void QueueDueTimers(SteadyTime now) {
         for (auto& [key, timer] : timers) {
-            if (timer.queued || timer.due > now) continue;
+            if (timer.queued || timer.due > now) {
+                continue;
+            }
             timer.queued = true;
             timer.due = now + milliseconds(timer.intervalMs);
-            queue.push_back(Item{nextSeq++, ItemKind::Timer, key.first, WM_TIMER, key.second, 0,
-                                 nullptr, nullptr});
+            queue.push_back(Item{nextSeq++, ItemKind::Timer, key.first, WM_TIMER, key.second, 0, nullptr, nullptr});
         }
     }
 
@@ -151,18 +160,22 @@ struct MessageLoop::Impl {
         std::optional<SteadyTime> next;
         for (const auto& entry : timers) {
             const TimerState& timer = entry.second;
-            if (!timer.queued && (!next || timer.due < *next)) next = timer.due;
+            if (!timer.queued && (!next || timer.due < *next)) {
+                next = timer.due;
+            }
         }
         return next;
     }
 
     // Queues a sent message or a call; nullptr when the window does not exist.
-    std::shared_ptr<Completion> Enqueue(ItemKind kind, WindowHandle window, uint32_t msg, WParam w,
-                                        LParam l, std::function<void()> fn) {
+    std::shared_ptr<Completion> Enqueue(ItemKind kind, WindowHandle window, uint32_t msg, WParam w, LParam l,
+                                        std::function<void()> fn) {
         auto completion = std::make_shared<Completion>();
         {
             std::lock_guard<std::mutex> guard(lock);
-            if (kind != ItemKind::Call && !windows.count(window)) return nullptr;
+            if (kind != ItemKind::Call && !windows.count(window)) {
+                return nullptr;
+            }
             queue.push_back(Item{nextSeq++, kind, window, msg, w, l, completion, std::move(fn)});
         }
         Wake();
@@ -186,17 +199,23 @@ struct MessageLoop::Impl {
         }
         if (item.kind == ItemKind::Timer) {
             auto it = timers.find({item.window, static_cast<uint32_t>(item.w)});
-            if (it != timers.end()) it->second.queued = false;
+            if (it != timers.end()) {
+                it->second.queued = false;
+            }
         }
         std::shared_ptr<WindowProc> proc = FindProc(item.window);
         if (!proc) {
-            if (item.completion) Complete(*item.completion, 0, true);
+            if (item.completion) {
+                Complete(*item.completion, 0, true);
+            }
             return;
         }
         held.unlock();
         const LResult result = InvokeProc(*proc, item.msg, item.w, item.l);
         held.lock();
-        if (item.completion) Complete(*item.completion, result, false);
+        if (item.completion) {
+            Complete(*item.completion, result, false);
+        }
     }
 };
 
@@ -208,9 +227,13 @@ MessageLoop& MessageLoop::Instance() {
 
 MessageLoop::MessageLoop() : impl_(new Impl) {}
 
-MessageLoop::~MessageLoop() { delete impl_; }
+MessageLoop::~MessageLoop() {
+    delete impl_;
+}
 
-void MessageLoop::AttachToCurrentThread() { impl_->owner.store(std::this_thread::get_id()); }
+void MessageLoop::AttachToCurrentThread() {
+    impl_->owner.store(std::this_thread::get_id());
+}
 
 bool MessageLoop::IsOwnerThread() const {
     return impl_->owner.load() == std::this_thread::get_id();
@@ -237,12 +260,11 @@ WindowHandle MessageLoop::CreateWindow(WindowProc proc) {
 void MessageLoop::DestroyWindow(WindowHandle window) {
     {
         std::lock_guard<std::mutex> guard(impl_->lock);
-        if (impl_->windows.erase(window) == 0) return;
-        std::erase_if(impl_->timers,
-                      [&](const auto& entry) { return entry.first.first == window; });
-        impl_->DropQueued([&](const Item& item) {
-            return item.kind != ItemKind::Call && item.window == window;
-        });
+        if (impl_->windows.erase(window) == 0) {
+            return;
+        }
+        std::erase_if(impl_->timers, [&](const auto& entry) { return entry.first.first == window; });
+        impl_->DropQueued([&](const Item& item) { return item.kind != ItemKind::Call && item.window == window; });
     }
     impl_->Wake();
 }
@@ -255,9 +277,10 @@ bool MessageLoop::IsWindow(WindowHandle window) const {
 bool MessageLoop::PostMessage(WindowHandle window, uint32_t msg, WParam w, LParam l) {
     {
         std::lock_guard<std::mutex> guard(impl_->lock);
-        if (!impl_->windows.count(window)) return false;
-        impl_->queue.push_back(
-            Item{impl_->nextSeq++, ItemKind::Post, window, msg, w, l, nullptr, nullptr});
+        if (!impl_->windows.count(window)) {
+            return false;
+        }
+        impl_->queue.push_back(Item{impl_->nextSeq++, ItemKind::Post, window, msg, w, l, nullptr, nullptr});
     }
     impl_->Wake();
     return true;
@@ -269,22 +292,30 @@ LResult MessageLoop::SendMessage(WindowHandle window, uint32_t msg, WParam w, LP
     return result;
 }
 
-bool MessageLoop::SendMessageTimeout(WindowHandle window, uint32_t msg, WParam w, LParam l,
-                                     uint32_t timeoutMs, LResult* result) {
-    if (result) *result = 0;
+bool MessageLoop::SendMessageTimeout(WindowHandle window, uint32_t msg, WParam w, LParam l, uint32_t timeoutMs,
+                                     LResult* result) {
+    if (result) {
+        *result = 0;
+    }
     if (IsOwnerThread()) {
         std::shared_ptr<WindowProc> proc;
         {
             std::lock_guard<std::mutex> guard(impl_->lock);
             proc = impl_->FindProc(window);
         }
-        if (!proc) return false;
+        if (!proc) {
+            return false;
+        }
         const LResult r = InvokeProc(*proc, msg, w, l);
-        if (result) *result = r;
+        if (result) {
+            *result = r;
+        }
         return true;
     }
     std::shared_ptr<Completion> c = impl_->Enqueue(ItemKind::Send, window, msg, w, l, nullptr);
-    if (!c) return false;
+    if (!c) {
+        return false;
+    }
     std::unique_lock<std::mutex> held(impl_->lock);
     auto done = [&] { return c->done; };
     if (timeoutMs == kInfinite) {
@@ -292,7 +323,9 @@ bool MessageLoop::SendMessageTimeout(WindowHandle window, uint32_t msg, WParam w
     } else if (!impl_->completed.wait_for(held, milliseconds(timeoutMs), done)) {
         return false;  // still queued: it is handled later, nobody waits for the result
     }
-    if (result) *result = c->result;
+    if (result) {
+        *result = c->result;
+    }
     return !c->dropped;
 }
 
@@ -304,11 +337,15 @@ void MessageLoop::RunOnOwnerThread(const std::function<void()>& fn) {
     std::shared_ptr<Completion> c = impl_->Enqueue(ItemKind::Call, 0, 0, 0, 0, fn);
     std::unique_lock<std::mutex> held(impl_->lock);
     impl_->completed.wait(held, [&] { return c->done; });
-    if (c->error) std::rethrow_exception(c->error);
+    if (c->error) {
+        std::rethrow_exception(c->error);
+    }
 }
 
 bool MessageLoop::ProcessMessages() {
-    if (!impl_->ClaimOrIsOwner(false)) return !QuitRequested();
+    if (!impl_->ClaimOrIsOwner(false)) {
+        return !QuitRequested();
+    }
     std::unique_lock<std::mutex> held(impl_->lock);
     impl_->QueueDueTimers(steady_clock::now());
     // Only what is queued now: a handler that posts again is served by the next call.
@@ -326,21 +363,30 @@ bool MessageLoop::ProcessUntil(const std::function<bool()>& pred, uint32_t timeo
     const bool limited = timeoutMs != kInfinite;
     const SteadyTime deadline = steady_clock::now() + milliseconds(limited ? timeoutMs : 0);
     for (;;) {
-        if (pred()) return true;
+        if (pred()) {
+            return true;
+        }
         if (owner) {
             ProcessMessages();
-            if (pred()) return true;
+            if (pred()) {
+                return true;
+            }
         }
         std::unique_lock<std::mutex> held(impl_->lock);
         const auto now = steady_clock::now();
-        if (limited && now >= deadline) break;
-        SteadyTime wakeAt = now + kPollInterval;
-        if (limited) wakeAt = std::min(wakeAt, deadline);
-        if (owner) {
-            if (auto due = impl_->NextTimerDue()) wakeAt = std::min(wakeAt, *due);
+        if (limited && now >= deadline) {
+            break;
         }
-        impl_->queueChanged.wait_until(held, wakeAt,
-                                       [&] { return owner && !impl_->queue.empty(); });
+        SteadyTime wakeAt = now + kPollInterval;
+        if (limited) {
+            wakeAt = std::min(wakeAt, deadline);
+        }
+        if (owner) {
+            if (auto due = impl_->NextTimerDue()) {
+                wakeAt = std::min(wakeAt, *due);
+            }
+        }
+        impl_->queueChanged.wait_until(held, wakeAt, [&] { return owner && !impl_->queue.empty(); });
     }
     return pred();
 }
@@ -376,14 +422,18 @@ int MessageLoop::Run() {
         } else {
             impl_->queueChanged.wait(held, ready);
         }
-        if (impl_->quit) return impl_->exitCode;
+        if (impl_->quit) {
+            return impl_->exitCode;
+        }
     }
 }
 
 bool MessageLoop::SetTimer(WindowHandle window, uint32_t id, uint32_t intervalMs) {
     {
         std::lock_guard<std::mutex> guard(impl_->lock);
-        if (!impl_->windows.count(window)) return false;
+        if (!impl_->windows.count(window)) {
+            return false;
+        }
         const TimerKey key{window, id};
         // A restart also withdraws a tick that was due under the old interval.
         impl_->DropQueuedTimer(key);
@@ -399,7 +449,9 @@ bool MessageLoop::KillTimer(WindowHandle window, uint32_t id) {
     {
         std::lock_guard<std::mutex> guard(impl_->lock);
         const TimerKey key{window, id};
-        if (impl_->timers.erase(key) == 0) return false;
+        if (impl_->timers.erase(key) == 0) {
+            return false;
+        }
         impl_->DropQueuedTimer(key);
     }
     impl_->Wake();
@@ -409,9 +461,13 @@ bool MessageLoop::KillTimer(WindowHandle window, uint32_t id) {
 int64_t MessageLoop::NextTimerDelayMs() const {
     std::lock_guard<std::mutex> guard(impl_->lock);
     const std::optional<SteadyTime> due = impl_->NextTimerDue();
-    if (!due) return -1;
+    if (!due) {
+        return -1;
+    }
     const auto now = steady_clock::now();
-    if (*due <= now) return 0;
+    if (*due <= now) {
+        return 0;
+    }
     // Rounded up, so that a driver sleeping this long finds the timer due.
     return std::chrono::ceil<milliseconds>(*due - now).count();
 }

@@ -54,8 +54,8 @@ public:
     // As SendMessage, waiting at most timeoutMs (kInfinite: no limit) from another thread.
     // On time-out only the wait ends (false): the message is still delivered later. Also
     // false when the window does not exist or is destroyed before handling the message.
-    bool SendMessageTimeout(WindowHandle window, uint32_t msg, WParam w, LParam l,
-                            uint32_t timeoutMs, LResult* result = nullptr);
+    bool SendMessageTimeout(WindowHandle window, uint32_t msg, WParam w, LParam l, uint32_t timeoutMs,
+                            LResult* result = nullptr);
     // Runs fn on the owner thread and waits for it (the worker threads' synchronise).
     // An exception thrown by fn is rethrown in the calling thread.
     void RunOnOwnerThread(const std::function<void()>& fn);

@@ -16,9 +16,15 @@ constexpr std::string_view kSignature = "WINE REGISTRY Version 2";
 constexpr std::size_t kMaxDiagnostics = 200;
 
 int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
     return -1;
 }
 
@@ -91,9 +97,10 @@ std::string Utf16ToUtf8(const std::u16string& units) {
     std::string out;
     for (std::size_t i = 0; i < units.size(); ++i) {
         char32_t cp = units[i];
-        if (cp == 0) break;
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
+        if (cp == 0) {
+            break;
+        }
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
@@ -117,8 +124,12 @@ std::vector<uint8_t> Utf16Bytes(const std::u16string& units) {
 }
 
 std::string NormalizeKeyPath(std::string_view path) {
-    while (!path.empty() && path.front() == '\\') path.remove_prefix(1);
-    while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+    while (!path.empty() && path.front() == '\\') {
+        path.remove_prefix(1);
+    }
+    while (!path.empty() && path.back() == '\\') {
+        path.remove_suffix(1);
+    }
     return FoldRegName(path);
 }
 
@@ -131,20 +142,34 @@ public:
     // Returns false when the signature line is missing.
     bool Run() {
         std::string_view line;
-        if (!NextLine(line)) return false;
-        if (line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
-        if (line != kSignature) return false;
-        while (NextLine(line)) ParseLine(line);
+        if (!NextLine(line)) {
+            return false;
+        }
+        if (line.starts_with("\xEF\xBB\xBF")) {
+            line.remove_prefix(3);
+        }
+        if (line != kSignature) {
+            return false;
+        }
+        while (NextLine(line)) {
+            ParseLine(line);
+        }
         return true;
     }
 
 private:
     bool NextLine(std::string_view& line) {
-        if (pos_ >= text_.size()) return false;
+        if (pos_ >= text_.size()) {
+            return false;
+        }
         std::size_t end = text_.find('\n', pos_);
-        if (end == std::string_view::npos) end = text_.size();
+        if (end == std::string_view::npos) {
+            end = text_.size();
+        }
         line = text_.substr(pos_, end - pos_);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
         pos_ = end + 1;
         ++lineNo_;
         return true;
@@ -159,13 +184,17 @@ private:
     }
 
     static std::string_view TrimLeft(std::string_view s) {
-        while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+        while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
+            s.remove_prefix(1);
+        }
         return s;
     }
 
     void ParseLine(std::string_view line) {
         line = TrimLeft(line);
-        if (line.empty() || line.front() == ';' || line.front() == '#') return;
+        if (line.empty() || line.front() == ';' || line.front() == '#') {
+            return;
+        }
         if (line.front() == '[') {
             ParseSection(line);
         } else if (line.front() == '"' || line.front() == '@') {
@@ -186,7 +215,9 @@ private:
         }
         std::string utf8 = Utf16ToUtf8(name);
         RegKey& key = keys_[NormalizeKeyPath(utf8)];
-        if (key.name.empty()) key.name = utf8;
+        if (key.name.empty()) {
+            key.name = utf8;
+        }
         current_ = &key;
     }
 
@@ -223,7 +254,9 @@ private:
     }
 
     bool ParseData(std::string_view data, RegValue& value, std::string& error) {
-        if (data.starts_with("\"")) return ParseStringData(data, 0, kRegSz, value, error);
+        if (data.starts_with("\"")) {
+            return ParseStringData(data, 0, kRegSz, value, error);
+        }
         if (data.starts_with("str(")) {
             std::size_t pos = 4;
             uint32_t type = 0;
@@ -233,7 +266,9 @@ private:
             }
             return ParseStringData(data, pos + 1, type, value, error);
         }
-        if (data.starts_with("dword:")) return ParseDword(data.substr(6), value, error);
+        if (data.starts_with("dword:")) {
+            return ParseDword(data.substr(6), value, error);
+        }
         if (data.starts_with("hex:")) {
             value.type = kRegBinary;
             return ParseHex(data.substr(4), value, error);
@@ -258,17 +293,20 @@ private:
             n = n * 16 + static_cast<uint64_t>(HexDigit(data[pos++]));
             ++digits;
         }
-        if (digits == 0 || pos >= data.size() || data[pos] != ')') return false;
+        if (digits == 0 || pos >= data.size() || data[pos] != ')') {
+            return false;
+        }
         ++pos;
         type = static_cast<uint32_t>(n);
         return true;
     }
 
-    bool ParseStringData(std::string_view data, std::size_t quote, uint32_t type, RegValue& value,
-                         std::string& error) {
+    bool ParseStringData(std::string_view data, std::size_t quote, uint32_t type, RegValue& value, std::string& error) {
         std::size_t pos = quote + 1;
         std::u16string units;
-        if (!ParseQuoted(data, pos, '"', units, error)) return false;
+        if (!ParseQuoted(data, pos, '"', units, error)) {
+            return false;
+        }
         if (!TrimLeft(data.substr(pos)).empty()) {
             error = "text after the closing quote";
             return false;
@@ -279,7 +317,9 @@ private:
     }
 
     static bool ParseDword(std::string_view digits, RegValue& value, std::string& error) {
-        while (!digits.empty() && (digits.back() == ' ' || digits.back() == '\t')) digits.remove_suffix(1);
+        while (!digits.empty() && (digits.back() == ' ' || digits.back() == '\t')) {
+            digits.remove_suffix(1);
+        }
         if (digits.empty() || digits.size() > 8) {
             error = "dword needs 1 to 8 hex digits";
             return false;
@@ -317,10 +357,14 @@ private:
                 } else if (HexDigit(c) >= 0) {
                     int byte = HexDigit(c);
                     ++pos;
-                    if (pos < rest.size() && HexDigit(rest[pos]) >= 0) byte = byte * 16 + HexDigit(rest[pos++]);
+                    if (pos < rest.size() && HexDigit(rest[pos]) >= 0) {
+                        byte = byte * 16 + HexDigit(rest[pos++]);
+                    }
                     if (pos < rest.size() && rest[pos] != ',' && rest[pos] != ' ' && rest[pos] != '\t' &&
                         rest[pos] != '\\') {
-                        if (ok) error = "bad hex byte";
+                        if (ok) {
+                            error = "bad hex byte";
+                        }
                         ok = false;
                         break;
                     }
@@ -329,19 +373,27 @@ private:
                         ok = false;
                         value.data.clear();
                     }
-                    if (ok) value.data.push_back(static_cast<uint8_t>(byte));
+                    if (ok) {
+                        value.data.push_back(static_cast<uint8_t>(byte));
+                    }
                 } else {
-                    if (ok) error = "bad hex byte";
+                    if (ok) {
+                        error = "bad hex byte";
+                    }
                     ok = false;
                     break;
                 }
             }
-            if (!continued) break;
+            if (!continued) {
+                break;
+            }
             const std::size_t linePos = pos_;
             const int lineNo = lineNo_;
             std::string_view next;
             if (!NextLine(next)) {
-                if (ok) error = "file ends inside continued hex data";
+                if (ok) {
+                    error = "file ends inside continued hex data";
+                }
                 return false;
             }
             // A header or value line after a dangling backslash means the hex data was cut
@@ -350,12 +402,16 @@ private:
             if (!trimmed.empty() && (trimmed.front() == '[' || trimmed.front() == '"' || trimmed.front() == '@')) {
                 pos_ = linePos;
                 lineNo_ = lineNo;
-                if (ok) error = "continued hex data cut short";
+                if (ok) {
+                    error = "continued hex data cut short";
+                }
                 return false;
             }
             rest = next;
         }
-        if (!ok) value.data = {};
+        if (!ok) {
+            value.data = {};
+        }
         return ok;
     }
 
@@ -384,40 +440,56 @@ private:
             }
             const char e = line[pos++];
             switch (e) {
-                case 'a': out.push_back(7); break;
-                case 'b': out.push_back(8); break;
-                case 'e': out.push_back(27); break;
-                case 'f': out.push_back(12); break;
-                case 'n': out.push_back(10); break;
-                case 'r': out.push_back(13); break;
-                case 't': out.push_back(9); break;
-                case 'v': out.push_back(11); break;
-                case 'x': {
-                    unsigned n = 0;
-                    int digits = 0;
-                    while (digits < 4 && pos < line.size() && HexDigit(line[pos]) >= 0) {
-                        n = n * 16 + static_cast<unsigned>(HexDigit(line[pos++]));
-                        ++digits;
-                    }
-                    if (digits == 0) {
-                        error = "\\x without hex digits";
-                        return false;
+            case 'a':
+                out.push_back(7);
+                break;
+            case 'b':
+                out.push_back(8);
+                break;
+            case 'e':
+                out.push_back(27);
+                break;
+            case 'f':
+                out.push_back(12);
+                break;
+            case 'n':
+                out.push_back(10);
+                break;
+            case 'r':
+                out.push_back(13);
+                break;
+            case 't':
+                out.push_back(9);
+                break;
+            case 'v':
+                out.push_back(11);
+                break;
+            case 'x': {
+                unsigned n = 0;
+                int digits = 0;
+                while (digits < 4 && pos < line.size() && HexDigit(line[pos]) >= 0) {
+                    n = n * 16 + static_cast<unsigned>(HexDigit(line[pos++]));
+                    ++digits;
+                }
+                if (digits == 0) {
+                    error = "\\x without hex digits";
+                    return false;
+                }
+                out.push_back(static_cast<char16_t>(n));
+                break;
+            }
+            default:
+                if (e >= '0' && e <= '7') {
+                    unsigned n = static_cast<unsigned>(e - '0');
+                    for (int i = 0; i < 2 && pos < line.size() && line[pos] >= '0' && line[pos] <= '7'; ++i) {
+                        n = n * 8 + static_cast<unsigned>(line[pos++] - '0');
                     }
                     out.push_back(static_cast<char16_t>(n));
-                    break;
+                } else {
+                    // \\, \", \[ and \] and any other escaped character stand for themselves.
+                    --pos;
+                    AppendUtf16(DecodeUtf8(line, pos), out);
                 }
-                default:
-                    if (e >= '0' && e <= '7') {
-                        unsigned n = static_cast<unsigned>(e - '0');
-                        for (int i = 0; i < 2 && pos < line.size() && line[pos] >= '0' && line[pos] <= '7'; ++i) {
-                            n = n * 8 + static_cast<unsigned>(line[pos++] - '0');
-                        }
-                        out.push_back(static_cast<char16_t>(n));
-                    } else {
-                        // \\, \", \[ and \] and any other escaped character stand for themselves.
-                        --pos;
-                        AppendUtf16(DecodeUtf8(line, pos), out);
-                    }
             }
         }
         error = std::string("closing ") + terminator + " missing";
@@ -437,7 +509,9 @@ private:
 std::string FoldRegName(std::string_view name) {
     std::string out(name);
     for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
     }
     return out;
 }
@@ -487,7 +561,9 @@ int RegFile::Load(const std::string& path) {
                 err = errno;
                 break;
             }
-            if (n == 0) break;
+            if (n == 0) {
+                break;
+            }
             if (text.size() + static_cast<std::size_t>(n) > kMaxFileBytes) {
                 err = EFBIG;
                 break;
@@ -505,7 +581,9 @@ int RegFile::Load(const std::string& path) {
         return -err;
     }
     const int rc = Parse(text);
-    if (rc != 0) error_ = path + ": " + error_;
+    if (rc != 0) {
+        error_ = path + ": " + error_;
+    }
     return rc;
 }
 

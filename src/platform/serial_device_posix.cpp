@@ -42,30 +42,42 @@ constexpr int kRecheckMs = 20;
 // else may read as -5 (EIO is 5).
 int OpenErrorCode(int err) {
     switch (err) {
-        case EACCES:
-        case EPERM: return -EACCES;
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-        case EIO: return -2;
-        case EBUSY:
-        case EWOULDBLOCK: return -5;
-        default: return -err;
+    case EACCES:
+    case EPERM:
+        return -EACCES;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+        return -2;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return -5;
+    default:
+        return -err;
     }
 }
 
 // An open device's failure: one that went away under the port (a pulled adapter) reads
 // as "does not exist", never as -5.
-int DeviceErrorCode(int err) { return err == EIO || err == ENXIO || err == ENODEV ? -2 : -err; }
+int DeviceErrorCode(int err) {
+    return err == EIO || err == ENXIO || err == ENODEV ? -2 : -err;
+}
 
 // ioctls a driver does not have (modem lines on a pseudo-terminal) fail with these.
-bool NotSupported(int err) { return err == ENOTTY || err == EINVAL; }
+bool NotSupported(int err) {
+    return err == ENOTTY || err == EINVAL;
+}
 
 // A failed ioctl's code: 0 for one the driver does not have, which is no failure.
-int IoctlFailure(int err) { return NotSupported(err) ? 0 : DeviceErrorCode(err); }
+int IoctlFailure(int err) {
+    return NotSupported(err) ? 0 : DeviceErrorCode(err);
+}
 
 void Signal(int eventFd) {
-    if (eventFd < 0) return;
+    if (eventFd < 0) {
+        return;
+    }
     const uint64_t one = 1;
     // EAGAIN means the counter is already set, which is all a signal needs.
     sys::Call(Op::EventFd, [&] { return ::write(eventFd, &one, sizeof one); });
@@ -79,7 +91,9 @@ bool Drain(int eventFd) {
 // The kernel's RS-485 mode as this port left it.
 enum class Rs485Kind : uint8_t { Off, On, Unsupported };
 
-int NewEventFd() { return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+int NewEventFd() {
+    return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
 
 }  // namespace
 
@@ -143,7 +157,9 @@ struct SerialDevice::Impl {
     }
 
     void MarkHungUp(bool wakeWaiter) {
-        if (!hungUp.exchange(true) && wakeWaiter) Signal(wakeFd);
+        if (!hungUp.exchange(true) && wakeWaiter) {
+            Signal(wakeFd);
+        }
     }
 
     int ModemBits(int fdNow, unsigned long request, int bits) {
@@ -157,7 +173,9 @@ struct SerialDevice::Impl {
     // it (ENOTTY or EINVAL: pseudo-terminals, most USB adapters) is noted and left alone:
     // the mode is then recorded and ignored.
     int ApplyRs485(int fdNow, bool on) {
-        if (rs485 == Rs485Kind::Unsupported) return 0;
+        if (rs485 == Rs485Kind::Unsupported) {
+            return 0;
+        }
         serial_rs485 config{};
         if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, TIOCGRS485, &config); }) == 0) {
             config = Rs485Config(on, config);
@@ -181,14 +199,26 @@ struct SerialDevice::Impl {
     uint32_t CounterEvents(int fdNow) {
         std::lock_guard lock(countMutex);
         serial_icounter_struct now{};
-        if (!haveCounters || !ReadCounters(fdNow, now)) return 0;
+        if (!haveCounters || !ReadCounters(fdNow, now)) {
+            return 0;
+        }
         const serial_icounter_struct& was = eventCounts;
         uint32_t events = 0;
-        if (now.cts != was.cts) events |= kEvCts;
-        if (now.dsr != was.dsr) events |= kEvDsr;
-        if (now.dcd != was.dcd) events |= kEvRlsd;
-        if (now.rng != was.rng) events |= kEvRing;
-        if (now.brk != was.brk) events |= kEvBreak;
+        if (now.cts != was.cts) {
+            events |= kEvCts;
+        }
+        if (now.dsr != was.dsr) {
+            events |= kEvDsr;
+        }
+        if (now.dcd != was.dcd) {
+            events |= kEvRlsd;
+        }
+        if (now.rng != was.rng) {
+            events |= kEvRing;
+        }
+        if (now.brk != was.brk) {
+            events |= kEvBreak;
+        }
         if (now.frame != was.frame || now.parity != was.parity || now.overrun != was.overrun ||
             now.buf_overrun != was.buf_overrun) {
             events |= kEvErr;
@@ -200,7 +230,9 @@ struct SerialDevice::Impl {
     // Blocks until the wake descriptor is signalled; 0 or -errno.
     int WaitForWake() {
         pollfd p{wakeFd, POLLIN, 0};
-        if (BlockingPoll(&p, 1, -1) < 0) return -errno;
+        if (BlockingPoll(&p, 1, -1) < 0) {
+            return -errno;
+        }
         Drain(wakeFd);
         return 0;
     }
@@ -210,8 +242,12 @@ SerialDevice::SerialDevice() : impl_(new Impl) {}
 
 SerialDevice::~SerialDevice() {
     Close();
-    if (impl_->wakeFd >= 0) sys::Close(impl_->wakeFd);
-    if (impl_->writeCancelFd >= 0) sys::Close(impl_->writeCancelFd);
+    if (impl_->wakeFd >= 0) {
+        sys::Close(impl_->wakeFd);
+    }
+    if (impl_->writeCancelFd >= 0) {
+        sys::Close(impl_->writeCancelFd);
+    }
     delete impl_;
 }
 
@@ -232,31 +268,46 @@ int SerialDevice::Open(const std::string& name) {
                 holder = FindOtherOpener(info.st_rdev);
             }
         }
-        if (exclusive) ::ioctl(fd, TIOCNXCL);
-        if (fd >= 0) sys::Close(fd);
+        if (exclusive) {
+            ::ioctl(fd, TIOCNXCL);
+        }
+        if (fd >= 0) {
+            sys::Close(fd);
+        }
         d.lock.Release();
         switch (code) {
-            case -2: d.lastError = "Cannot open " + what + ": the device does not exist"; break;
-            case -5:
-                d.holder = holder ? holder->Describe() : std::string();
-                d.lastError = "Cannot open " + what + ": the device is in use by another program" +
-                              (holder ? ", " + d.holder : std::string());
-                break;
-            case -EACCES:
-                d.lastError = "Cannot open " + what + ": permission denied; the user needs read and write access to " +
-                              path + " (membership of the dialout group)";
-                break;
-            default: d.lastError = "Cannot open " + what + ": " + std::strerror(err); break;
+        case -2:
+            d.lastError = "Cannot open " + what + ": the device does not exist";
+            break;
+        case -5:
+            d.holder = holder ? holder->Describe() : std::string();
+            d.lastError = "Cannot open " + what + ": the device is in use by another program" +
+                          (holder ? ", " + d.holder : std::string());
+            break;
+        case -EACCES:
+            d.lastError = "Cannot open " + what + ": permission denied; the user needs read and write access to " +
+                          path + " (membership of the dialout group)";
+            break;
+        default:
+            d.lastError = "Cannot open " + what + ": " + std::strerror(err);
+            break;
         }
         return code;
     };
 
-    if (d.eventFdError) return fail(-1, d.eventFdError, -d.eventFdError);
+    if (d.eventFdError) {
+        return fail(-1, d.eventFdError, -d.eventFdError);
+    }
 
-    const int fd = sys::Call(Op::Open, [&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
-    if (fd < 0) return fail(-1, errno, OpenErrorCode(errno));
+    const int fd =
+        sys::Call(Op::Open, [&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0) {
+        return fail(-1, errno, OpenErrorCode(errno));
+    }
     termios t{};
-    if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return fail(fd, errno, OpenErrorCode(errno));
+    if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) {
+        return fail(fd, errno, OpenErrorCode(errno));
+    }
 
     // flock keeps out a second opener that checks it (this program's other ports, root);
     // programs that take no lock are found through /proc and their lock files.
@@ -265,10 +316,16 @@ int SerialDevice::Open(const std::string& name) {
     }
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode)) {
-        if (auto holder = FindOtherOpener(info.st_rdev)) return fail(fd, EBUSY, -5, holder);
+        if (auto holder = FindOtherOpener(info.st_rdev)) {
+            return fail(fd, EBUSY, -5, holder);
+        }
     }
-    if (auto holder = d.lock.Acquire(LockFileName(path))) return fail(fd, EBUSY, -5, holder);
-    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCEXCL); }) < 0) return fail(fd, errno, OpenErrorCode(errno));
+    if (auto holder = d.lock.Acquire(LockFileName(path))) {
+        return fail(fd, EBUSY, -5, holder);
+    }
+    if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCEXCL); }) < 0) {
+        return fail(fd, errno, OpenErrorCode(errno));
+    }
     exclusive = true;
 
     MakeRaw(t);
@@ -306,7 +363,9 @@ int SerialDevice::Open(const std::string& name) {
 
 int SerialDevice::Close() {
     Impl& d = *impl_;
-    if (d.fd.load() < 0) return 0;
+    if (d.fd.load() < 0) {
+        return 0;
+    }
     // Release the waits before taking the descriptor away from under them.
     d.closing = true;
     d.generation.fetch_add(1);
@@ -320,8 +379,12 @@ int SerialDevice::Close() {
     if (fd >= 0) {
         ::ioctl(fd, TIOCNXCL);
         // RS-485 that this port turned on is turned off again for the next program.
-        if (d.rs485 == Rs485Kind::On) d.ApplyRs485(fd, false);
-        if (sys::Close(fd) < 0) result = -errno;
+        if (d.rs485 == Rs485Kind::On) {
+            d.ApplyRs485(fd, false);
+        }
+        if (sys::Close(fd) < 0) {
+            result = -errno;
+        }
     }
     d.lock.Release();
     Drain(d.wakeFd);
@@ -331,17 +394,25 @@ int SerialDevice::Close() {
     return result;
 }
 
-bool SerialDevice::IsOpen() const { return impl_->fd.load() >= 0; }
+bool SerialDevice::IsOpen() const {
+    return impl_->fd.load() >= 0;
+}
 
-const std::string& SerialDevice::LastErrorText() const { return impl_->lastError; }
+const std::string& SerialDevice::LastErrorText() const {
+    return impl_->lastError;
+}
 
-const std::string& SerialDevice::LastHolder() const { return impl_->holder; }
+const std::string& SerialDevice::LastHolder() const {
+    return impl_->holder;
+}
 
 int SerialDevice::GetState(DeviceState& state) const {
     Impl& d = *impl_;
     return d.WithFd([&](int fd) {
         termios t{};
-        if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return DeviceErrorCode(errno);
+        if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) {
+            return DeviceErrorCode(errno);
+        }
         DeviceState result;
         {
             std::lock_guard stateLock(d.stateMutex);
@@ -350,8 +421,12 @@ int SerialDevice::GetState(DeviceState& state) const {
         TermiosToState(t, result);
         if (SpeedToBaud(cfgetospeed(&t)) == 0) {
             uint32_t baud = 0;
-            if (int r = GetActualBaud(fd, baud); r < 0) return DeviceErrorCode(-r);
-            if (baud) result.BaudRate = baud;
+            if (int r = GetActualBaud(fd, baud); r < 0) {
+                return DeviceErrorCode(-r);
+            }
+            if (baud) {
+                result.BaudRate = baud;
+            }
         }
         state = result;
         return 0;
@@ -363,27 +438,47 @@ int SerialDevice::SetState(const DeviceState& state) {
     return d.WithFd([&](int fd) {
         std::lock_guard stateLock(d.stateMutex);
         termios t{};
-        if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) return DeviceErrorCode(errno);
+        if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) {
+            return DeviceErrorCode(errno);
+        }
         const int baudKind = StateToTermios(state, t);
-        if (baudKind < 0) return baudKind;
-        if (sys::Call(Op::TcSetAttr, [&] { return ::tcsetattr(fd, TCSANOW, &t); }) < 0) return DeviceErrorCode(errno);
+        if (baudKind < 0) {
+            return baudKind;
+        }
+        if (sys::Call(Op::TcSetAttr, [&] { return ::tcsetattr(fd, TCSANOW, &t); }) < 0) {
+            return DeviceErrorCode(errno);
+        }
         if (baudKind == kCustomBaud) {
-            if (int r = SetCustomBaud(fd, state.BaudRate); r < 0) return DeviceErrorCode(-r);
+            if (int r = SetCustomBaud(fd, state.BaudRate); r < 0) {
+                return DeviceErrorCode(-r);
+            }
         }
         d.state = state;
         const bool rtsToggle = state.RtsControl == DeviceState::RtsToggle;
         if (rtsToggle || d.rs485 == Rs485Kind::On) {
-            if (int r = d.ApplyRs485(fd, rtsToggle); r < 0) return r;
+            if (int r = d.ApplyRs485(fd, rtsToggle); r < 0) {
+                return r;
+            }
         }
 
         // Enabled or disabled lines take their level now; handshake and toggle modes are the
         // driver's.
         int r = 0;
-        if (state.DtrControl == DeviceState::DtrEnable) r = d.ModemBits(fd, TIOCMBIS, TIOCM_DTR);
-        if (state.DtrControl == DeviceState::DtrDisable) r = d.ModemBits(fd, TIOCMBIC, TIOCM_DTR);
-        if (r < 0) return r;
-        if (state.RtsControl == DeviceState::RtsEnable) r = d.ModemBits(fd, TIOCMBIS, TIOCM_RTS);
-        if (state.RtsControl == DeviceState::RtsDisable) r = d.ModemBits(fd, TIOCMBIC, TIOCM_RTS);
+        if (state.DtrControl == DeviceState::DtrEnable) {
+            r = d.ModemBits(fd, TIOCMBIS, TIOCM_DTR);
+        }
+        if (state.DtrControl == DeviceState::DtrDisable) {
+            r = d.ModemBits(fd, TIOCMBIC, TIOCM_DTR);
+        }
+        if (r < 0) {
+            return r;
+        }
+        if (state.RtsControl == DeviceState::RtsEnable) {
+            r = d.ModemBits(fd, TIOCMBIS, TIOCM_RTS);
+        }
+        if (state.RtsControl == DeviceState::RtsDisable) {
+            r = d.ModemBits(fd, TIOCMBIC, TIOCM_RTS);
+        }
         return r;
     });
 }
@@ -391,17 +486,25 @@ int SerialDevice::SetState(const DeviceState& state) {
 int SerialDevice::Read(void* buffer, size_t count) {
     Impl& d = *impl_;
     return d.WithFd([&](int fd) {
-        if (count == 0) return 0;
-        if (count > INT_MAX) count = INT_MAX;
+        if (count == 0) {
+            return 0;
+        }
+        if (count > INT_MAX) {
+            count = INT_MAX;
+        }
         std::lock_guard rxLock(d.rxMutex);
         const ssize_t n = sys::Call(Op::Read, [&] { return ::read(fd, buffer, count); });
         if (n > 0) {
             const bool tookOld = d.rxSeen > 0;
             d.rxSeen = n >= d.rxSeen ? 0 : d.rxSeen - static_cast<int>(n);
-            if (tookOld && d.parkedOnOld.exchange(false)) Signal(d.wakeFd);
+            if (tookOld && d.parkedOnOld.exchange(false)) {
+                Signal(d.wakeFd);
+            }
             return static_cast<int>(n);
         }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return 0;
+        }
         // A tty reads end-of-file only after a hang-up (pseudo-terminal master closed).
         if (n == 0 || errno == EIO) {
             d.MarkHungUp(true);
@@ -414,8 +517,12 @@ int SerialDevice::Read(void* buffer, size_t count) {
 int SerialDevice::Write(const void* buffer, size_t count) {
     Impl& d = *impl_;
     return d.WithFd([&](int fd) {
-        if (count == 0) return 0;
-        if (count > INT_MAX) count = INT_MAX;
+        if (count == 0) {
+            return 0;
+        }
+        if (count > INT_MAX) {
+            count = INT_MAX;
+        }
         const ssize_t n = sys::Call(Op::Write, [&] { return ::write(fd, buffer, count); });
         if (n >= 0) {
             d.writeBlocked = false;
@@ -425,7 +532,9 @@ int SerialDevice::Write(const void* buffer, size_t count) {
             d.writeBlocked = true;
             return 0;
         }
-        if (errno == EIO) d.MarkHungUp(true);
+        if (errno == EIO) {
+            d.MarkHungUp(true);
+        }
         return -errno;
     });
 }
@@ -433,13 +542,19 @@ int SerialDevice::Write(const void* buffer, size_t count) {
 int SerialDevice::WaitWritable(uint32_t timeoutMs) {
     Impl& d = *impl_;
     return d.WithFd([&](int fd) {
-        if (d.closing) return 0;
+        if (d.closing) {
+            return 0;
+        }
         pollfd p[2] = {{d.writeCancelFd, POLLIN, 0}, {fd, POLLOUT, 0}};
         const int timeout = timeoutMs > static_cast<uint32_t>(INT_MAX) ? -1 : static_cast<int>(timeoutMs);
         int r = sys::Poll(p, 2, 0);
         const bool atOnce = r > 0;
-        if (r == 0) r = d.BlockingPoll(p, 2, timeout);
-        if (r < 0) return -errno;
+        if (r == 0) {
+            r = d.BlockingPoll(p, 2, timeout);
+        }
+        if (r < 0) {
+            return -errno;
+        }
         if (p[0].revents & POLLIN) {
             Drain(d.writeCancelFd);
             return 0;
@@ -448,14 +563,18 @@ int SerialDevice::WaitWritable(uint32_t timeoutMs) {
             d.MarkHungUp(true);
             return -EIO;
         }
-        if (!(p[1].revents & POLLOUT)) return 0;
+        if (!(p[1].revents & POLLOUT)) {
+            return 0;
+        }
         // A pseudo-terminal reports POLLOUT while its writes still fail with EAGAIN. Writable
         // at once right after a refused write is taken as that, and answered only after a short
         // pause, so that a writer whose far end reads nothing does not spin.
         if (atOnce && d.writeBlocked) {
             pollfd cancel{d.writeCancelFd, POLLIN, 0};
             const int pause = timeout < 0 ? kRecheckMs : std::min(timeout, kRecheckMs);
-            if (sys::Poll(&cancel, 1, pause) < 0) return -errno;
+            if (sys::Poll(&cancel, 1, pause) < 0) {
+                return -errno;
+            }
             if (cancel.revents & POLLIN) {
                 Drain(d.writeCancelFd);
                 return 0;
@@ -465,17 +584,24 @@ int SerialDevice::WaitWritable(uint32_t timeoutMs) {
     });
 }
 
-void SerialDevice::CancelWriteWait() { Signal(impl_->writeCancelFd); }
+void SerialDevice::CancelWriteWait() {
+    Signal(impl_->writeCancelFd);
+}
 
 int SerialDevice::EscapeFunction(int code) {
     Impl& d = *impl_;
     return d.WithFd([&](int fd) {
         switch (code) {
-            case kSetRts: return d.ModemBits(fd, TIOCMBIS, TIOCM_RTS);
-            case kClrRts: return d.ModemBits(fd, TIOCMBIC, TIOCM_RTS);
-            case kSetDtr: return d.ModemBits(fd, TIOCMBIS, TIOCM_DTR);
-            case kClrDtr: return d.ModemBits(fd, TIOCMBIC, TIOCM_DTR);
-            default: return -EINVAL;
+        case kSetRts:
+            return d.ModemBits(fd, TIOCMBIS, TIOCM_RTS);
+        case kClrRts:
+            return d.ModemBits(fd, TIOCMBIC, TIOCM_RTS);
+        case kSetDtr:
+            return d.ModemBits(fd, TIOCMBIS, TIOCM_DTR);
+        case kClrDtr:
+            return d.ModemBits(fd, TIOCMBIC, TIOCM_DTR);
+        default:
+            return -EINVAL;
         }
     });
 }
@@ -484,17 +610,29 @@ int SerialDevice::ModemStatus() const {
     Impl& d = *impl_;
     return d.WithFd([&](int fd) {
         // Asked on every dispatcher cycle: a driver without modem lines is not asked again.
-        if (d.noModemLines) return 0;
+        if (d.noModemLines) {
+            return 0;
+        }
         int bits = 0;
         if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCMGET, &bits); }) < 0) {
-            if (errno == ENOTTY) d.noModemLines = true;
+            if (errno == ENOTTY) {
+                d.noModemLines = true;
+            }
             return IoctlFailure(errno);
         }
         int status = 0;
-        if (bits & TIOCM_CTS) status |= kModemCts;
-        if (bits & TIOCM_DSR) status |= kModemDsr;
-        if (bits & TIOCM_RI) status |= kModemRing;
-        if (bits & TIOCM_CD) status |= kModemDcd;
+        if (bits & TIOCM_CTS) {
+            status |= kModemCts;
+        }
+        if (bits & TIOCM_DSR) {
+            status |= kModemDsr;
+        }
+        if (bits & TIOCM_RI) {
+            status |= kModemRing;
+        }
+        if (bits & TIOCM_CD) {
+            status |= kModemDcd;
+        }
         return status;
     });
 }
@@ -511,11 +649,17 @@ int SerialDevice::SetBreak(bool on) {
 int SerialDevice::Purge(bool input, bool output) {
     Impl& d = *impl_;
     return d.WithFd([&](int fd) {
-        if (!input && !output) return 0;
+        if (!input && !output) {
+            return 0;
+        }
         const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
         std::lock_guard rxLock(d.rxMutex);
-        if (sys::Call(Op::TcFlush, [&] { return ::tcflush(fd, which); }) < 0) return DeviceErrorCode(errno);
-        if (input) d.rxSeen = 0;
+        if (sys::Call(Op::TcFlush, [&] { return ::tcflush(fd, which); }) < 0) {
+            return DeviceErrorCode(errno);
+        }
+        if (input) {
+            d.rxSeen = 0;
+        }
         return 0;
     });
 }
@@ -523,35 +667,59 @@ int SerialDevice::Purge(bool input, bool output) {
 int SerialDevice::QueueCount(unsigned long request) const {
     return impl_->WithFd([&](int fd) {
         int count = 0;
-        if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, request, &count); }) < 0) return DeviceErrorCode(errno);
+        if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, request, &count); }) < 0) {
+            return DeviceErrorCode(errno);
+        }
         return count;
     });
 }
 
-int SerialDevice::InQueue() const { return QueueCount(FIONREAD); }
+int SerialDevice::InQueue() const {
+    return QueueCount(FIONREAD);
+}
 
-int SerialDevice::OutQueue() const { return QueueCount(TIOCOUTQ); }
+int SerialDevice::OutQueue() const {
+    return QueueCount(TIOCOUTQ);
+}
 
-bool SerialDevice::HungUp() const { return impl_->hungUp.load(); }
+bool SerialDevice::HungUp() const {
+    return impl_->hungUp.load();
+}
 
-int SerialDevice::BlockedWaits() const { return impl_->blockedWaits.load(); }
+int SerialDevice::BlockedWaits() const {
+    return impl_->blockedWaits.load();
+}
 
 uint32_t SerialDevice::TakeLineErrors() {
     Impl& d = *impl_;
-    return d.WithFd([&](int fd) -> uint32_t {
-        std::lock_guard countLock(d.countMutex);
-        serial_icounter_struct now{};
-        if (!d.haveCounters || !d.ReadCounters(fd, now)) return 0;
-        const serial_icounter_struct& was = d.errorCounts;
-        uint32_t errors = 0;
-        if (now.buf_overrun != was.buf_overrun) errors |= kCeRxOver;
-        if (now.overrun != was.overrun) errors |= kCeOverrun;
-        if (now.parity != was.parity) errors |= kCeRxParity;
-        if (now.frame != was.frame) errors |= kCeFrame;
-        if (now.brk != was.brk) errors |= kCeBreak;
-        d.errorCounts = now;
-        return errors;
-    }, 0u);
+    return d.WithFd(
+        [&](int fd) -> uint32_t {
+            std::lock_guard countLock(d.countMutex);
+            serial_icounter_struct now{};
+            if (!d.haveCounters || !d.ReadCounters(fd, now)) {
+                return 0;
+            }
+            const serial_icounter_struct& was = d.errorCounts;
+            uint32_t errors = 0;
+            if (now.buf_overrun != was.buf_overrun) {
+                errors |= kCeRxOver;
+            }
+            if (now.overrun != was.overrun) {
+                errors |= kCeOverrun;
+            }
+            if (now.parity != was.parity) {
+                errors |= kCeRxParity;
+            }
+            if (now.frame != was.frame) {
+                errors |= kCeFrame;
+            }
+            if (now.brk != was.brk) {
+                errors |= kCeBreak;
+            }
+            d.errorCounts = now;
+            return errors;
+        },
+        0u);
 }
 
 void SerialDevice::SetEventMask(uint32_t mask) {
@@ -569,9 +737,13 @@ int SerialDevice::WaitEvent(uint32_t& events) {
         // more pass of the loop, so the wake descriptor is drained only when poll reports it.
         const uint64_t generation = d.generation.load();
         for (;;) {
-            if (d.closing || d.generation.load() != generation) return 0;
+            if (d.closing || d.generation.load() != generation) {
+                return 0;
+            }
             const uint32_t mask = d.mask.load();
-            if (mask == 0) return 0;
+            if (mask == 0) {
+                return 0;
+            }
 
             if (d.hungUp) {
                 if (!d.hangupReported.exchange(true) && (mask & kEvErr)) {
@@ -579,7 +751,9 @@ int SerialDevice::WaitEvent(uint32_t& events) {
                     return static_cast<int>(events);
                 }
                 // Nothing more will come from this line: sleep until the wait is ended.
-                if (int r = d.WaitForWake(); r < 0) return r;
+                if (int r = d.WaitForWake(); r < 0) {
+                    return r;
+                }
                 continue;
             }
 
@@ -589,11 +763,15 @@ int SerialDevice::WaitEvent(uint32_t& events) {
                 std::lock_guard rxLock(d.rxMutex);
                 int count = 0;
                 if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, FIONREAD, &count); }) < 0) {
-                    if (errno != EIO) return -errno;
+                    if (errno != EIO) {
+                        return -errno;
+                    }
                     d.MarkHungUp(false);
                     continue;
                 }
-                if (count > d.rxSeen) found |= kEvRxChar;
+                if (count > d.rxSeen) {
+                    found |= kEvRxChar;
+                }
                 d.rxSeen = count;
                 oldBytesWaiting = count > 0 && !(found & kEvRxChar);
                 d.parkedOnOld = oldBytesWaiting;
@@ -609,9 +787,15 @@ int SerialDevice::WaitEvent(uint32_t& events) {
             // Unread bytes keep POLLIN set, so then only hang-ups are polled for (they are
             // reported whatever the requested events) and the count is re-checked shortly.
             pollfd p[2] = {{d.wakeFd, POLLIN, 0}, {fd, static_cast<short>(oldBytesWaiting ? 0 : POLLIN), 0}};
-            if (d.BlockingPoll(p, 2, oldBytesWaiting ? kRecheckMs : -1) < 0) return -errno;
-            if (p[0].revents & POLLIN) Drain(d.wakeFd);
-            if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) d.MarkHungUp(false);
+            if (d.BlockingPoll(p, 2, oldBytesWaiting ? kRecheckMs : -1) < 0) {
+                return -errno;
+            }
+            if (p[0].revents & POLLIN) {
+                Drain(d.wakeFd);
+            }
+            if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+                d.MarkHungUp(false);
+            }
         }
     });
 }

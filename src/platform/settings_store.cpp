@@ -10,8 +10,12 @@ namespace hydrix::platform {
 namespace {
 
 std::string HomeDirectory() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+    if (const char* home = std::getenv("HOME"); home && *home) {
+        return home;
+    }
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
+        return pw->pw_dir;
+    }
     return "/";
 }
 
@@ -20,8 +24,12 @@ std::vector<std::string> SplitComponents(std::string_view path) {
     std::size_t start = 0;
     while (start <= path.size()) {
         std::size_t end = path.find_first_of("\\/", start);
-        if (end == std::string_view::npos) end = path.size();
-        if (end > start) parts.emplace_back(path.substr(start, end - start));
+        if (end == std::string_view::npos) {
+            end = path.size();
+        }
+        if (end > start) {
+            parts.emplace_back(path.substr(start, end - start));
+        }
         start = end + 1;
     }
     return parts;
@@ -53,7 +61,9 @@ std::filesystem::path AppendMatching(std::filesystem::path base, const std::vect
 }  // namespace
 
 std::filesystem::path SettingsStore::DefaultPrefix() {
-    if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) return prefix;
+    if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) {
+        return prefix;
+    }
     return std::filesystem::path(HomeDirectory()) / ".wine";
 }
 
@@ -86,10 +96,14 @@ bool SettingsStore::ValueExists(std::string_view name) const {
 
 std::optional<SettingValue> SettingsStore::ReadValue(std::string_view name) const {
     const RegValue* value = key_ ? key_->Find(name) : nullptr;
-    if (!value) return std::nullopt;
+    if (!value) {
+        return std::nullopt;
+    }
     SettingValue out;
     out.type = value->type;
-    if (out.IsString()) out.text = RegValueText(*value);
+    if (out.IsString()) {
+        out.text = RegValueText(*value);
+    }
     return out;
 }
 
@@ -98,8 +112,12 @@ std::filesystem::path SettingsStore::ResolvePath(std::string_view path) const {
 }
 
 std::filesystem::path ResolveWinePath(const std::filesystem::path& prefix, std::string_view path) {
-    if (path.starts_with("/")) return std::filesystem::path(path);
-    if (path.starts_with("\\\\?\\") || path.starts_with("\\??\\")) path.remove_prefix(4);
+    if (path.starts_with("/")) {
+        return std::filesystem::path(path);
+    }
+    if (path.starts_with("\\\\?\\") || path.starts_with("\\??\\")) {
+        path.remove_prefix(4);
+    }
     const std::filesystem::path devices = prefix / "dosdevices";
 
     if (path.starts_with("\\\\")) {
@@ -113,11 +131,15 @@ std::filesystem::path ResolveWinePath(const std::filesystem::path& prefix, std::
         // is the drive's root.
         return AppendMatching(devices / (std::string(1, letter) + ":"), SplitComponents(path.substr(2)));
     }
-    if (path.starts_with("\\")) return AppendMatching(devices / "c:", SplitComponents(path));
+    if (path.starts_with("\\")) {
+        return AppendMatching(devices / "c:", SplitComponents(path));
+    }
 
     std::string relative(path);
     for (char& c : relative) {
-        if (c == '\\') c = '/';
+        if (c == '\\') {
+            c = '/';
+        }
     }
     return std::filesystem::path(relative);
 }

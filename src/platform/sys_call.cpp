@@ -11,7 +11,9 @@ namespace {
 std::atomic<FaultHook> g_hook{nullptr};
 }
 
-FaultHook SetFaultHook(FaultHook hook) { return g_hook.exchange(hook, std::memory_order_acq_rel); }
+FaultHook SetFaultHook(FaultHook hook) {
+    return g_hook.exchange(hook, std::memory_order_acq_rel);
+}
 
 int InjectedFault(Op op) {
     FaultHook hook = g_hook.load(std::memory_order_acquire);
@@ -30,7 +32,9 @@ int Poll(pollfd* fds, nfds_t count, int timeoutMs) {
         } else {
             result = ::poll(fds, count, left);
         }
-        if (result != -1 || errno != EINTR) return result;
+        if (result != -1 || errno != EINTR) {
+            return result;
+        }
         if (timeoutMs >= 0) {
             auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
             left = remaining > 0 ? static_cast<int>(remaining) : 0;
@@ -38,6 +42,8 @@ int Poll(pollfd* fds, nfds_t count, int timeoutMs) {
     }
 }
 
-int Close(int fd) { return ::close(fd); }
+int Close(int fd) {
+    return ::close(fd);
+}
 
 }  // namespace hydrix::platform::sys

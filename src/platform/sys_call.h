@@ -27,11 +27,15 @@ auto Call(Op op, F&& call) -> decltype(call()) {
     for (;;) {
         if (int err = InjectedFault(op)) {
             errno = err;
-            if (err == EINTR) continue;
+            if (err == EINTR) {
+                continue;
+            }
             return -1;
         }
         auto result = call();
-        if (result == -1 && errno == EINTR) continue;
+        if (result == -1 && errno == EINTR) {
+            continue;
+        }
         return result;
     }
 }

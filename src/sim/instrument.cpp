@@ -16,14 +16,18 @@ constexpr int kFloodBatch = 16;
 std::string Upper(std::string_view text) {
     std::string out(text);
     for (char& c : out) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
     }
     return out;
 }
 
 std::string Trim(const std::string& text) {
     const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
+    if (first == std::string::npos) {
+        return {};
+    }
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
@@ -49,13 +53,14 @@ std::string Instrument::HostClockText() {
 const std::vector<std::string>& Instrument::SelfTests(std::string_view command) {
     static const std::vector<std::string> pt200 = {"Receive Path",      "Transmit",         "Electronics",
                                                    "Receive Bandwidth", "RSSI Noise Floor", "Correlation Magnitude"};
-    static const std::vector<std::string> pa = {"RAM",    "ROM",    "Recorder",       "DSP",
-                                                "System", "Sensor", "Beam Continuity"};
+    static const std::vector<std::string> pa = {"RAM", "ROM", "Recorder", "DSP", "System", "Sensor", "Beam Continuity"};
     return command == "PA" ? pa : pt200;
 }
 
 std::vector<Emission> Instrument::LineOpened() {
-    if (!options_.wakeOnOpen || silent_) return {};
+    if (!options_.wakeOnOpen || silent_) {
+        return {};
+    }
     awake_ = true;
     return {{kWakeAfterOpenMs + options_.delayMs, WakeBanner()}};
 }
@@ -70,7 +75,9 @@ void Instrument::LineClosed() {
 std::vector<Emission> Instrument::Receive(std::string_view bytes) {
     std::vector<Emission> out;
     for (char c : bytes) {
-        if (silent_) break;
+        if (silent_) {
+            break;
+        }
         if (streaming_) {
             // Any key stops the data display, as on the instrument.
             streaming_ = false;
@@ -82,7 +89,9 @@ std::vector<Emission> Instrument::Receive(std::string_view bytes) {
             auto replies = HandleLine(line);
             out.insert(out.end(), replies.begin(), replies.end());
         } else if (c == '\b' || c == 0x7f) {
-            if (!line_.empty()) line_.pop_back();
+            if (!line_.empty()) {
+                line_.pop_back();
+            }
         } else if (c != '\n' && line_.size() < kMaxLine) {
             line_.push_back(c);
         }
@@ -95,20 +104,38 @@ std::vector<Emission> Instrument::HandleLine(const std::string& line) {
     const bool interrupted = streamInterrupted_;
     streamInterrupted_ = false;
     if (isBreak) {
-        if (GoesSilentOn("BREAK")) return {};
+        if (GoesSilentOn("BREAK")) {
+            return {};
+        }
         awake_ = true;
         return {{options_.delayMs, WakeBanner()}};
     }
-    if (!awake_) return {};
-    if (interrupted) return {{0, "\r\n>"}};
+    if (!awake_) {
+        return {};
+    }
+    if (interrupted) {
+        return {{0, "\r\n>"}};
+    }
 
     const std::string command = Upper(Trim(line));
-    if (GoesSilentOn(command)) return {{0, line + "\r\n"}};
-    if (command == "CR1") return Reply(line, "[Parameters set to FACTORY defaults]\r\n");
-    if (command == "TS?") return Reply(line, ClockReport());
-    if (command == "PS0") return Reply(line, ConfigurationListing());
-    if (command == "PS3") return Reply(line, BeamListing());
-    if (command == "PT200" || command == "PA") return Reply(line, SelfTestReport(command));
+    if (GoesSilentOn(command)) {
+        return {{0, line + "\r\n"}};
+    }
+    if (command == "CR1") {
+        return Reply(line, "[Parameters set to FACTORY defaults]\r\n");
+    }
+    if (command == "TS?") {
+        return Reply(line, ClockReport());
+    }
+    if (command == "PS0") {
+        return Reply(line, ConfigurationListing());
+    }
+    if (command == "PS3") {
+        return Reply(line, BeamListing());
+    }
+    if (command == "PT200" || command == "PA") {
+        return Reply(line, SelfTestReport(command));
+    }
     if (command == "PC2") {
         streaming_ = true;
         recordsSent_ = 0;
@@ -117,7 +144,9 @@ std::vector<Emission> Instrument::HandleLine(const std::string& line) {
                  "Sensor data display, press any key to stop\r\n"
                  "Heading   Pitch    Roll  Up/Down  Attitude Temp  Ambient Temp  Pressure\r\n"}};
     }
-    if (command.empty()) return Reply(line, "");
+    if (command.empty()) {
+        return Reply(line, "");
+    }
     return Reply(line, "ERR 002:  NOT RECOGNIZED\r\n");
 }
 
@@ -127,8 +156,12 @@ std::vector<Emission> Instrument::Reply(const std::string& echo, std::string bod
 }
 
 bool Instrument::GoesSilentOn(const std::string& name) {
-    if (options_.silentAfter.empty() || name != options_.silentAfter) return false;
-    if (++silentCommandSeen_ != options_.silentOccurrence) return false;
+    if (options_.silentAfter.empty() || name != options_.silentAfter) {
+        return false;
+    }
+    if (++silentCommandSeen_ != options_.silentOccurrence) {
+        return false;
+    }
     silent_ = true;
     streaming_ = false;
     return true;
@@ -144,14 +177,17 @@ std::string Instrument::WakeBanner() const {
 }
 
 std::string Instrument::ClockReport() {
-    if (options_.noClock) return "ERR 015:  Real time clock not responding\r\n";
+    if (options_.noClock) {
+        return "ERR 015:  Real time clock not responding\r\n";
+    }
     const std::string text = options_.clock ? *options_.clock : clock_();
     return "TS = " + text + " --- Time Stamp (yy/mm/dd,hh:mm:ss.ff)\r\n";
 }
 
 std::string Instrument::ConfigurationListing() const {
-    std::string text = options_.noSerial ? "                        Frequency: 614400 HZ\r\n"
-                                         : "    Instrument S/N:  " + options_.serial + "       Frequency: 614400 HZ\r\n";
+    std::string text = options_.noSerial
+                           ? "                        Frequency: 614400 HZ\r\n"
+                           : "    Instrument S/N:  " + options_.serial + "       Frequency: 614400 HZ\r\n";
     text +=
         "     Configuration:  4 BEAM, JANUS\r\n"
         "       Match Layer:  10\r\n"
@@ -197,8 +233,12 @@ bool Instrument::TestFails(const std::string& command, int index) const {
     const int inPa = static_cast<int>(SelfTests("PA").size());
     const int failPt200 = std::min(options_.failCount, inPt200);
     const int failPa = std::min(options_.failCount - failPt200, inPa);
-    if (command == "PT200" && index > inPt200 - failPt200) return true;
-    if (command == "PA" && index > inPa - failPa) return true;
+    if (command == "PT200" && index > inPt200 - failPt200) {
+        return true;
+    }
+    if (command == "PA" && index > inPa - failPa) {
+        return true;
+    }
     return std::find(options_.fails.begin(), options_.fails.end(), FailingTest{command, index}) != options_.fails.end();
 }
 
@@ -223,23 +263,29 @@ std::string Instrument::DataRecord() {
     const double pitch = static_cast<double>(k % 21 - 10) / 10.0;
     const double roll = static_cast<double>(k % 13 - 6) / 10.0;
     char text[96];
-    std::snprintf(text, sizeof text, "%7.2f %7.2f %7.2f  Down        23.97          22.75      0.0\r\n", heading,
-                  pitch, roll);
+    std::snprintf(text, sizeof text, "%7.2f %7.2f %7.2f  Down        23.97          22.75      0.0\r\n", heading, pitch,
+                  roll);
     return text;
 }
 
 Emission Instrument::NextStreamPart(int64_t elapsedMs) {
-    if (!streaming_) return {};
+    if (!streaming_) {
+        return {};
+    }
     if (options_.floodSeconds > 0) {
         if (static_cast<double>(elapsedMs) < options_.floodSeconds * 1000.0) {
             std::string batch;
-            for (int i = 0; i < kFloodBatch; ++i) batch += DataRecord();
+            for (int i = 0; i < kFloodBatch; ++i) {
+                batch += DataRecord();
+            }
             return {0, std::move(batch)};
         }
         streaming_ = false;
         return {0, ">"};
     }
-    if (recordsSent_ < options_.pc2Records) return {options_.pc2IntervalMs, DataRecord()};
+    if (recordsSent_ < options_.pc2Records) {
+        return {options_.pc2IntervalMs, DataRecord()};
+    }
     streaming_ = false;
     return {options_.pc2IntervalMs, ">"};
 }

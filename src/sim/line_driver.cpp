@@ -17,7 +17,9 @@ constexpr int kOpenerPollMs = 20;
 int PollRetry(pollfd* fds, nfds_t count, int timeoutMs) {
     for (;;) {
         const int n = ::poll(fds, count, timeoutMs);
-        if (n >= 0 || errno != EINTR) return n;
+        if (n >= 0 || errno != EINTR) {
+            return n;
+        }
     }
 }
 
@@ -48,7 +50,9 @@ LineDriver::LineDriver(Instrument& instrument, int masterFd, const SimOptions& o
 }
 
 LineDriver::~LineDriver() {
-    if (stopFd_ >= 0) ::close(stopFd_);
+    if (stopFd_ >= 0) {
+        ::close(stopFd_);
+    }
 }
 
 void LineDriver::Stop() {
@@ -59,7 +63,9 @@ void LineDriver::Stop() {
 }
 
 void LineDriver::Log(const char* direction, std::string_view bytes) const {
-    if (options_.verbose) std::fprintf(stderr, "adcp-sim %s %s\n", direction, Escaped(bytes).c_str());
+    if (options_.verbose) {
+        std::fprintf(stderr, "adcp-sim %s %s\n", direction, Escaped(bytes).c_str());
+    }
 }
 
 int LineDriver::Run() {
@@ -85,15 +91,21 @@ int LineDriver::Run() {
             Queue(instrument_.LineOpened());
             outcome = Serve();
         }
-        if (outcome == Outcome::Stopped) return 0;
-        if (outcome == Outcome::Failed) return -EIO;
+        if (outcome == Outcome::Stopped) {
+            return 0;
+        }
+        if (outcome == Outcome::Failed) {
+            return -EIO;
+        }
         Log("--", "line hung up");
         instrument_.LineClosed();
         queue_.clear();
         frontWritten_ = 0;
         streaming_ = false;
         ++hangUps_;
-        if (!options_.keepOpen) return 0;
+        if (!options_.keepOpen) {
+            return 0;
+        }
     }
 }
 
@@ -106,9 +118,13 @@ LineDriver::Outcome LineDriver::WaitForOpener() {
             error_ = std::string("poll: ") + std::strerror(errno);
             return Outcome::Failed;
         }
-        if (!(master.revents & POLLHUP)) return Outcome::Continue;
+        if (!(master.revents & POLLHUP)) {
+            return Outcome::Continue;
+        }
         pollfd stop{stopFd_, POLLIN, 0};
-        if (PollRetry(&stop, 1, kOpenerPollMs) > 0) return Outcome::Stopped;
+        if (PollRetry(&stop, 1, kOpenerPollMs) > 0) {
+            return Outcome::Stopped;
+        }
     }
 }
 
@@ -132,7 +148,9 @@ LineDriver::Outcome LineDriver::Serve() {
             const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - streamStart_);
             Queue({instrument_.NextStreamPart(elapsed.count())});
         }
-        if (!instrument_.Streaming() && queue_.empty()) streaming_ = false;
+        if (!instrument_.Streaming() && queue_.empty()) {
+            streaming_ = false;
+        }
 
         int timeoutMs = -1;
         bool wantWrite = false;
@@ -144,20 +162,25 @@ LineDriver::Outcome LineDriver::Serve() {
                 timeoutMs = static_cast<int>(wait);
             }
         }
-        pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
-                         {stopFd_, POLLIN, 0}};
+        pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0}, {stopFd_, POLLIN, 0}};
         if (PollRetry(fds, 2, timeoutMs) < 0) {
             error_ = std::string("poll: ") + std::strerror(errno);
             return Outcome::Failed;
         }
-        if (fds[1].revents & POLLIN) return Outcome::Stopped;
+        if (fds[1].revents & POLLIN) {
+            return Outcome::Stopped;
+        }
         if (fds[0].revents & POLLIN) {
-            if (Outcome o = ReadInput(); o != Outcome::Continue) return o;
+            if (Outcome o = ReadInput(); o != Outcome::Continue) {
+                return o;
+            }
         } else if (fds[0].revents & (POLLHUP | POLLERR)) {
             return Outcome::HungUp;
         }
         if (wantWrite && (fds[0].revents & POLLOUT)) {
-            if (Outcome o = WriteFront(); o != Outcome::Continue) return o;
+            if (Outcome o = WriteFront(); o != Outcome::Continue) {
+                return o;
+            }
         }
     }
 }
@@ -171,7 +194,9 @@ LineDriver::Outcome LineDriver::ReadInput() {
         Queue(instrument_.Receive(bytes));
         return Outcome::Continue;
     }
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return Outcome::Continue;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        return Outcome::Continue;
+    }
     // EIO (or end of file) from a pty master: the last slave descriptor was closed.
     return Outcome::HungUp;
 }
@@ -183,7 +208,9 @@ LineDriver::Outcome LineDriver::WriteFront() {
         const std::size_t chunk = options_.byteWrites ? 1 : left;
         const ssize_t n = ::write(master_, bytes.data() + frontWritten_, chunk);
         if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR) return Outcome::Continue;
+            if (errno == EAGAIN || errno == EINTR) {
+                return Outcome::Continue;
+            }
             return Outcome::HungUp;
         }
         const std::string_view sent(bytes.data() + frontWritten_, static_cast<std::size_t>(n));
@@ -198,7 +225,9 @@ LineDriver::Outcome LineDriver::WriteFront() {
     if (frontWritten_ == bytes.size()) {
         queue_.pop_front();
         frontWritten_ = 0;
-        if (!queue_.empty()) frontDue_ = Clock::now() + std::chrono::milliseconds(queue_.front().delayMs);
+        if (!queue_.empty()) {
+            frontDue_ = Clock::now() + std::chrono::milliseconds(queue_.front().delayMs);
+        }
     }
     return Outcome::Continue;
 }

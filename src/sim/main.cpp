@@ -18,7 +18,9 @@ namespace {
 std::atomic<hydrix::sim::LineDriver*> g_driver{nullptr};
 
 void OnSignal(int) {
-    if (auto* driver = g_driver.load()) driver->Stop();
+    if (auto* driver = g_driver.load()) {
+        driver->Stop();
+    }
 }
 
 }  // namespace

@@ -10,16 +10,22 @@ bool ParseInt(const std::string& text, int low, int high, int& out) {
     int value = 0;
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end || value < low || value > high) return false;
+    if (ec != std::errc() || ptr != end || value < low || value > high) {
+        return false;
+    }
     out = value;
     return true;
 }
 
 bool ParseSeconds(const std::string& text, double& out) {
-    if (text.empty()) return false;
+    if (text.empty()) {
+        return false;
+    }
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || !(value >= 0) || value > 86400) return false;
+    if (end != text.c_str() + text.size() || !(value >= 0) || value > 86400) {
+        return false;
+    }
     out = value;
     return true;
 }
@@ -30,7 +36,9 @@ bool IsDigits(const std::string& text) {
 
 std::string Upper(std::string text) {
     for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
     }
     return text;
 }
@@ -40,10 +48,14 @@ bool ParseFailList(const std::string& text, std::vector<FailingTest>& out) {
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t end = text.find(',', start);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos) {
+            end = text.size();
+        }
         const std::string item = text.substr(start, end - start);
         const std::size_t colon = item.find(':');
-        if (colon == std::string::npos) return false;
+        if (colon == std::string::npos) {
+            return false;
+        }
         FailingTest entry{Upper(item.substr(0, colon)), 0};
         if ((entry.command != "PT200" && entry.command != "PA") ||
             !ParseInt(item.substr(colon + 1), 1, 1000, entry.index)) {
@@ -95,7 +107,9 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
                 out = *inlineValue;
                 return true;
             }
-            if (i + 1 >= args.size()) return false;
+            if (i + 1 >= args.size()) {
+                return false;
+            }
             out = args[++i];
             return true;
         };
@@ -107,7 +121,9 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
         const bool takesValue = name == "--serial" || name == "--clock" || name == "--record" || name == "--fail" ||
                                 name == "--silent-after" || name == "--delay-ms" || name == "--pc2-records" ||
                                 name == "--pc2-interval-ms" || name == "--flood-seconds" || name == "--link-com";
-        if (inlineValue && !takesValue) return fail("takes no value");
+        if (inlineValue && !takesValue) {
+            return fail("takes no value");
+        }
         if (name == "--help" || name == "-h") {
             result.help = true;
         } else if (name == "--no-serial") {
@@ -123,38 +139,58 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
         } else if (name == "--verbose") {
             o.verbose = true;
         } else if (takesValue) {
-            if (!value(v)) return fail("value missing");
+            if (!value(v)) {
+                return fail("value missing");
+            }
             if (name == "--serial") {
                 o.serial = v;
             } else if (name == "--clock") {
                 o.clock = v;
             } else if (name == "--record") {
-                if (v.empty()) return fail("file name missing");
+                if (v.empty()) {
+                    return fail("file name missing");
+                }
                 o.recordFile = v;
             } else if (name == "--fail") {
                 if (IsDigits(v)) {
-                    if (!ParseInt(v, 0, 1000, o.failCount)) return fail("count out of range");
+                    if (!ParseInt(v, 0, 1000, o.failCount)) {
+                        return fail("count out of range");
+                    }
                 } else if (!ParseFailList(v, o.fails)) {
                     return fail("expected a count or a list like PT200:2,PA:1");
                 }
             } else if (name == "--silent-after") {
                 const std::size_t colon = v.rfind(':');
                 if (colon != std::string::npos && IsDigits(v.substr(colon + 1))) {
-                    if (!ParseInt(v.substr(colon + 1), 1, 1000, o.silentOccurrence)) return fail("bad occurrence");
+                    if (!ParseInt(v.substr(colon + 1), 1, 1000, o.silentOccurrence)) {
+                        return fail("bad occurrence");
+                    }
                     v.resize(colon);
                 }
-                if (v.empty()) return fail("command missing");
+                if (v.empty()) {
+                    return fail("command missing");
+                }
                 o.silentAfter = v;
             } else if (name == "--delay-ms") {
-                if (!ParseInt(v, 0, 600000, o.delayMs)) return fail("expected 0..600000");
+                if (!ParseInt(v, 0, 600000, o.delayMs)) {
+                    return fail("expected 0..600000");
+                }
             } else if (name == "--pc2-records") {
-                if (!ParseInt(v, 0, 10000000, o.pc2Records)) return fail("expected 0..10000000");
+                if (!ParseInt(v, 0, 10000000, o.pc2Records)) {
+                    return fail("expected 0..10000000");
+                }
             } else if (name == "--pc2-interval-ms") {
-                if (!ParseInt(v, 0, 600000, o.pc2IntervalMs)) return fail("expected 0..600000");
+                if (!ParseInt(v, 0, 600000, o.pc2IntervalMs)) {
+                    return fail("expected 0..600000");
+                }
             } else if (name == "--flood-seconds") {
-                if (!ParseSeconds(v, o.floodSeconds)) return fail("expected seconds, 0..86400");
+                if (!ParseSeconds(v, o.floodSeconds)) {
+                    return fail("expected seconds, 0..86400");
+                }
             } else if (name == "--link-com") {
-                if (!ParseInt(v, 1, 255, o.linkCom)) return fail("expected a port number 1..255");
+                if (!ParseInt(v, 1, 255, o.linkCom)) {
+                    return fail("expected a port number 1..255");
+                }
             }
         } else {
             return fail("unknown option");

@@ -35,12 +35,12 @@ struct SimOptions {
     bool byteWrites = false;  // one byte per write to the line
     int pc2Records = 10;      // PC2 data records, one every pc2IntervalMs
     int pc2IntervalMs = 100;
-    double floodSeconds = 0;   // > 0: PC2 streams records as fast as the line takes, this long
-    bool wakeOnOpen = false;   // answer the opening of the line as a wake-up (hardware break)
-    bool keepOpen = false;     // after a hang-up wait for the next opener instead of exiting
-    std::string recordFile;    // every byte sent to the line is also written here
-    int linkCom = 0;           // > 0: $WINEPREFIX/dosdevices/com<n> links to the pty
-    bool verbose = false;      // what comes and goes on the line, on standard error
+    double floodSeconds = 0;  // > 0: PC2 streams records as fast as the line takes, this long
+    bool wakeOnOpen = false;  // answer the opening of the line as a wake-up (hardware break)
+    bool keepOpen = false;    // after a hang-up wait for the next opener instead of exiting
+    std::string recordFile;   // every byte sent to the line is also written here
+    int linkCom = 0;          // > 0: $WINEPREFIX/dosdevices/com<n> links to the pty
+    bool verbose = false;     // what comes and goes on the line, on standard error
 };
 
 struct ParseResult {

@@ -12,7 +12,9 @@
 namespace hydrix::sim {
 
 SimPty::~SimPty() {
-    if (master_ >= 0) ::close(master_);
+    if (master_ >= 0) {
+        ::close(master_);
+    }
 }
 
 int SimPty::Open() {
@@ -43,7 +45,9 @@ int SimPty::Open() {
 }
 
 ComLink::~ComLink() {
-    if (path_.empty()) return;
+    if (path_.empty()) {
+        return;
+    }
     std::error_code ec;
     if (std::filesystem::is_symlink(path_, ec) && std::filesystem::read_symlink(path_, ec) == target_) {
         std::filesystem::remove(path_, ec);

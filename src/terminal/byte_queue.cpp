@@ -18,7 +18,9 @@ void CheckCount(int n, const char* what) {
 
 }  // namespace
 
-ByteQueue::ByteQueue() { SetCapacity(64); }
+ByteQueue::ByteQueue() {
+    SetCapacity(64);
+}
 
 void ByteQueue::SetCapacity(int n) {
     const int count = Count();
@@ -80,8 +82,7 @@ void ByteQueue::CheckRead(int n) const {
     CheckCount(n, "read");
     if (n > Count()) {
         throw comm::Exception("Not enough data in queue (" + std::to_string(Count()) +
-                                 " bytes) to satisfy read request (" + std::to_string(n) +
-                                 " bytes)");
+                              " bytes) to satisfy read request (" + std::to_string(n) + " bytes)");
     }
 }
 

@@ -24,8 +24,8 @@ public:
     // Fills `opaque` with `fill`, then draws the n bytes of text in the terminal's font
     // from (x, y) (the top of the cell) in `textColor`; character i advances by
     // advances[i] pixels, so the font's own widths never shift the columns.
-    virtual void DrawTextRun(int x, int y, const PixelRect& opaque, const char* text, int n,
-                             const int* advances, uint32_t textColor, uint32_t fill) = 0;
+    virtual void DrawTextRun(int x, int y, const PixelRect& opaque, const char* text, int n, const int* advances,
+                             uint32_t textColor, uint32_t fill) = 0;
     virtual void DrawLine(int x1, int y1, int x2, int y2, uint32_t color) = 0;
     // Limits later drawing to rect; ClipRect reports the current limit.
     virtual void SetClip(const PixelRect& rect) = 0;

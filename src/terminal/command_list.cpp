@@ -108,8 +108,7 @@ uint32_t EmuCommandParams::GetColorParam(const std::string& name, int index, uin
     return static_cast<uint32_t>(GetIntParam(name, index, static_cast<int32_t>(def)));
 }
 
-std::string EmuCommandParams::GetStrParam(const std::string& name, int index,
-                                          const std::string& def) const {
+std::string EmuCommandParams::GetStrParam(const std::string& name, int index, const std::string& def) const {
     const EmuCommandParamsItem* item = Find(name, index);
     return item == nullptr ? def : item->Value();
 }

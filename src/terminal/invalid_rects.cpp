@@ -13,7 +13,9 @@ InvalidRectNode* InvalidRectPool::Acquire() {
     std::lock_guard lock(mutex_);
     if (!free_) {
         auto block = std::make_unique<InvalidRectNode[]>(BlockSize);
-        for (int i = 0; i < BlockSize; ++i) block[i].Next = i + 1 < BlockSize ? &block[i + 1] : nullptr;
+        for (int i = 0; i < BlockSize; ++i) {
+            block[i].Next = i + 1 < BlockSize ? &block[i + 1] : nullptr;
+        }
         free_ = block.get();
         freeCount_ += BlockSize;
         blocks_.push_back(std::move(block));
@@ -25,7 +27,9 @@ InvalidRectNode* InvalidRectPool::Acquire() {
 }
 
 void InvalidRectPool::Release(InvalidRectNode* first, InvalidRectNode* last, size_t count) {
-    if (!first) return;
+    if (!first) {
+        return;
+    }
     std::lock_guard lock(mutex_);
     last->Next = free_;
     free_ = first;
@@ -66,12 +70,16 @@ void InvalidRectList::Add(const CellRect& rect) {
     node->Rect = rect;
     node->Next = head_;
     head_ = node;
-    if (!tail_) tail_ = node;
+    if (!tail_) {
+        tail_ = node;
+    }
     ++count_;
 }
 
 bool InvalidRectList::Take(CellRect& rect) {
-    if (!head_) return false;
+    if (!head_) {
+        return false;
+    }
     CellRect box = head_->Rect;
     for (InvalidRectNode* p = head_->Next; p; p = p->Next) {
         box.Left = std::min(box.Left, p->Rect.Left);

@@ -2,7 +2,9 @@
 
 namespace hydrix::terminal {
 
-bool PortLink::Open() const { return port_ != nullptr && port_->Open(); }
+bool PortLink::Open() const {
+    return port_ != nullptr && port_->Open();
+}
 
 void PortLink::SendChar(uint8_t ch) {
     if (port_ != nullptr) {

@@ -58,7 +58,9 @@ public:
         return const_cast<void*>(static_cast<const TerminalArray*>(this)->GetItemPtr(row, col));
     }
     const void* GetItemPtr(int row, int col) const {
-        if (!data_ || row < 0 || row >= rowCount_ || col < 0 || col >= colCount_) return nullptr;
+        if (!data_ || row < 0 || row >= rowCount_ || col < 0 || col >= colCount_) {
+            return nullptr;
+        }
         return RowPtr(row) + static_cast<size_t>(col) * itemSize_;
     }
     // The item's value (zero-extended); 0 out of range.
@@ -67,7 +69,9 @@ public:
 private:
     std::byte* RowPtr(int row) const {
         int physical = row + first_;
-        if (physical >= rowCount_) physical -= rowCount_;
+        if (physical >= rowCount_) {
+            physical -= rowCount_;
+        }
         return data_.get() + static_cast<size_t>(physical) * stride_ * itemSize_;
     }
     void Fill(std::byte* p, int count) const;

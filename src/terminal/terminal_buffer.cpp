@@ -14,12 +14,7 @@ int Clamp(long long value, int low, int high) {
 }  // namespace
 
 TerminalBuffer::TerminalBuffer(bool wideChars)
-    : wideChars_(wideChars),
-      chars_(wideChars ? 2 : 1),
-      charSets_(1),
-      attrs_(1),
-      foreColors_(4),
-      backColors_(4) {
+    : wideChars_(wideChars), chars_(wideChars ? 2 : 1), charSets_(1), attrs_(1), foreColors_(4), backColors_(4) {
     chars_.SetDefaultItem(defaultChar_);
     charSets_.SetDefaultItem(charSet_);
     attrs_.SetDefaultItem(charAttrs_);
@@ -65,7 +60,9 @@ void TerminalBuffer::UpdateRegion() {
 }
 
 void TerminalBuffer::Notify() {
-    if (OnCursorMoved && cursorMoved_) OnCursorMoved(this, CursorRow(), CursorCol());
+    if (OnCursorMoved && cursorMoved_) {
+        OnCursorMoved(this, CursorRow(), CursorCol());
+    }
 }
 
 void TerminalBuffer::MoveTo(int row, int col) {
@@ -79,17 +76,23 @@ void TerminalBuffer::MoveTo(int row, int col) {
 
 void TerminalBuffer::ScrollBufferRows(int count, int top, int bottom) {
     ForEachPlane([&](TerminalArray& plane) { plane.ScrollRows(count, top, bottom); });
-    if (OnScrollRows) OnScrollRows(this, count, top - ScreenTop() + 1, bottom - ScreenTop() + 1);
+    if (OnScrollRows) {
+        OnScrollRows(this, count, top - ScreenTop() + 1, bottom - ScreenTop() + 1);
+    }
 }
 
 void TerminalBuffer::Invalidate(int top, int left, int right, int bottom) {
-    if (top > bottom) std::swap(top, bottom);
+    if (top > bottom) {
+        std::swap(top, bottom);
+    }
     int offset = ScreenTop() - 1;
     // One notice per batch: the painter takes every queued rectangle at once, so a
     // notice is only needed when the queue stops being empty.
     const bool wasEmpty = invalid_.Empty();
     invalid_.Add(CellRect{left + 1, top - offset, right + 1, bottom - offset});
-    if (wasEmpty && notifyWindow_ != 0) platform::PostMessage(notifyWindow_, AM_TERMPAINT, 0, 0);
+    if (wasEmpty && notifyWindow_ != 0) {
+        platform::PostMessage(notifyWindow_, AM_TERMPAINT, 0, 0);
+    }
 }
 
 void TerminalBuffer::ClearCells(int row, int fromCol, int toCol) {
@@ -107,8 +110,12 @@ bool TerminalBuffer::TakeCursorMoved() {
 // ---- sizes ----
 
 void TerminalBuffer::tbSetColCount(int n) {
-    if (n == colCount_) return;
-    if (n < 2) throw ETerminalError("TTerminalBuffer.tbSetColCount: new count too small");
+    if (n == colCount_) {
+        return;
+    }
+    if (n < 2) {
+        throw ETerminalError("TTerminalBuffer.tbSetColCount: new count too small");
+    }
     horzTabs_.resize(static_cast<size_t>(n), false);
     ForEachPlane([n](TerminalArray& plane) { plane.SetColCount(n); });
     colCount_ = n;
@@ -118,15 +125,21 @@ void TerminalBuffer::tbSetColCount(int n) {
         SetScrollRegionActive(false);
     } else {
         wrapPending_ = false;
-        if (curRow_ != ScreenTop() || curCol_ != 0) cursorMoved_ = true;
+        if (curRow_ != ScreenTop() || curCol_ != 0) {
+            cursorMoved_ = true;
+        }
         curRow_ = ScreenTop();
         curCol_ = 0;
     }
 }
 
 void TerminalBuffer::tbSetRowCount(int n) {
-    if (n == rowCount_ || n > svRowCount_) return;
-    if (n < 2) throw ETerminalError("TTerminalBuffer.tbSetRowCount: new count too small");
+    if (n == rowCount_ || n > svRowCount_) {
+        return;
+    }
+    if (n < 2) {
+        throw ETerminalError("TTerminalBuffer.tbSetRowCount: new count too small");
+    }
     SetScrollRegionActive(false);
     vertTabs_.resize(static_cast<size_t>(n), false);
     rowCount_ = n;
@@ -140,8 +153,12 @@ void TerminalBuffer::tbSetRowCount(int n) {
 }
 
 void TerminalBuffer::tbSetSVRowCount(int n) {
-    if (n == svRowCount_) return;
-    if (n < 2) throw ETerminalError("TTerminalBuffer.tbSetSVRowCount: new count too small");
+    if (n == svRowCount_) {
+        return;
+    }
+    if (n < 2) {
+        throw ETerminalError("TTerminalBuffer.tbSetSVRowCount: new count too small");
+    }
     int delta = n - svRowCount_;
     if (n < rowCount_) {
         rowCount_ = n;
@@ -168,7 +185,9 @@ int TerminalBuffer::CursorCol() const {
 
 void TerminalBuffer::SetCursorRow(int row) {
     wrapPending_ = false;
-    if (row == CursorRow()) return;
+    if (row == CursorRow()) {
+        return;
+    }
     long long base = absAddress_ ? ScreenTop() : region_.Top;
     curRow_ = Clamp(row + base - 1, 0, svRowCount_ - 1);
     cursorMoved_ = true;
@@ -177,7 +196,9 @@ void TerminalBuffer::SetCursorRow(int row) {
 
 void TerminalBuffer::SetCursorCol(int col) {
     wrapPending_ = false;
-    if (col == CursorCol()) return;
+    if (col == CursorCol()) {
+        return;
+    }
     long long base = absAddress_ ? 0 : region_.Left;
     curCol_ = Clamp(col + base - 1, 0, colCount_ - 1);
     cursorMoved_ = true;
@@ -244,7 +265,9 @@ void TerminalBuffer::CursorDown(bool scroll) {
 
 void TerminalBuffer::Backspace() {
     wrapPending_ = false;
-    if (curCol_ > region_.Left) MoveTo(curRow_, curCol_ - 1);
+    if (curCol_ > region_.Left) {
+        MoveTo(curRow_, curCol_ - 1);
+    }
 }
 
 void TerminalBuffer::CarriageReturn() {
@@ -254,7 +277,9 @@ void TerminalBuffer::CarriageReturn() {
 
 void TerminalBuffer::LineFeed() {
     wrapPending_ = false;
-    if (newLineMode_) CarriageReturn();
+    if (newLineMode_) {
+        CarriageReturn();
+    }
     CursorDown(true);
 }
 
@@ -309,7 +334,9 @@ void TerminalBuffer::BackTabVert() {
 }
 
 void TerminalBuffer::SetHomeTabStops() {
-    for (int c = 0; c < colCount_; c += 8) horzTabs_[static_cast<size_t>(c)] = true;
+    for (int c = 0; c < colCount_; c += 8) {
+        horzTabs_[static_cast<size_t>(c)] = true;
+    }
 }
 
 void TerminalBuffer::SetHorzTabStop() {
@@ -322,12 +349,16 @@ void TerminalBuffer::ClearHorzTabStop() {
 
 void TerminalBuffer::SetVertTabStop() {
     int row = curRow_ - ScreenTop();
-    if (row >= 0 && row < rowCount_) vertTabs_[static_cast<size_t>(row)] = true;
+    if (row >= 0 && row < rowCount_) {
+        vertTabs_[static_cast<size_t>(row)] = true;
+    }
 }
 
 void TerminalBuffer::ClearVertTabStop() {
     int row = curRow_ - ScreenTop();
-    if (row >= 0 && row < rowCount_) vertTabs_[static_cast<size_t>(row)] = false;
+    if (row >= 0 && row < rowCount_) {
+        vertTabs_[static_cast<size_t>(row)] = false;
+    }
 }
 
 void TerminalBuffer::ClearAllHorzTabStops() {
@@ -353,30 +384,38 @@ void TerminalBuffer::WriteChar(uint8_t ch) {
         wrapPending_ = false;
         CursorRight(autoWrap_, true);
     }
-    if (insertMode_) ForEachPlane([this](TerminalArray& plane) { plane.InsertItems(1, curRow_, curCol_); });
-    if (wideChars_)
+    if (insertMode_) {
+        ForEachPlane([this](TerminalArray& plane) { plane.InsertItems(1, curRow_, curCol_); });
+    }
+    if (wideChars_) {
         *static_cast<uint16_t*>(chars_.GetItemPtr(curRow_, curCol_)) = ch;
-    else
+    } else {
         *static_cast<uint8_t*>(chars_.GetItemPtr(curRow_, curCol_)) = ch;
+    }
     *static_cast<uint8_t*>(charSets_.GetItemPtr(curRow_, curCol_)) = charSet_;
     *static_cast<uint8_t*>(attrs_.GetItemPtr(curRow_, curCol_)) = charAttrs_;
     *static_cast<uint32_t*>(foreColors_.GetItemPtr(curRow_, curCol_)) = foreColor_;
     *static_cast<uint32_t*>(backColors_.GetItemPtr(curRow_, curCol_)) = backColor_;
     Invalidate(curRow_, curCol_, curCol_, curRow_);
-    if (autoWrapDelay_ && curCol_ == RightEdge())
+    if (autoWrapDelay_ && curCol_ == RightEdge()) {
         wrapPending_ = true;
-    else
+    } else {
         CursorRight(autoWrap_, true);
+    }
 }
 
 void TerminalBuffer::WriteString(std::string_view s) {
-    for (char ch : s) WriteChar(static_cast<uint8_t>(ch));
+    for (char ch : s) {
+        WriteChar(static_cast<uint8_t>(ch));
+    }
 }
 
 void TerminalBuffer::InsertChars(int count) {
     wrapPending_ = false;
     int k = std::min(count, RightEdge() + 1 - curCol_);
-    if (k <= 0) return;
+    if (k <= 0) {
+        return;
+    }
     ForEachPlane([&](TerminalArray& plane) { plane.InsertItems(k, curRow_, curCol_); });
     Invalidate(curRow_, curCol_, RightEdge(), curRow_);
 }
@@ -384,7 +423,9 @@ void TerminalBuffer::InsertChars(int count) {
 void TerminalBuffer::DeleteChars(int count) {
     wrapPending_ = false;
     int k = std::min(count, RightEdge() + 1 - curCol_);
-    if (k <= 0) return;
+    if (k <= 0) {
+        return;
+    }
     ForEachPlane([&](TerminalArray& plane) { plane.DeleteItems(k, curRow_, curCol_); });
     Invalidate(curRow_, curCol_, RightEdge(), curRow_);
 }
@@ -415,7 +456,9 @@ void TerminalBuffer::EraseChars(int count) {
         remaining -= end - col + 1;
         ++row;
         col = region_.Left;
-        if (row > BottomEdge() || row >= svRowCount_) break;
+        if (row > BottomEdge() || row >= svRowCount_) {
+            break;
+        }
     }
 }
 
@@ -477,15 +520,21 @@ void TerminalBuffer::EraseAll() {
 
 void TerminalBuffer::SetScrollRegion(int top, int bottom) {
     wrapPending_ = false;
-    if (top > bottom) std::swap(top, bottom);
+    if (top > bottom) {
+        std::swap(top, bottom);
+    }
     scrollTop_ = std::clamp(top, 1, rowCount_);
     scrollBottom_ = std::clamp(bottom, 1, rowCount_);
     SetScrollRegionActive(false);
-    if (scrollTop_ != 1 || scrollBottom_ != rowCount_) SetScrollRegionActive(true);
+    if (scrollTop_ != 1 || scrollBottom_ != rowCount_) {
+        SetScrollRegionActive(true);
+    }
 }
 
 void TerminalBuffer::SetScrollRegionActive(bool on) {
-    if (on == scrollRegionActive_) return;
+    if (on == scrollRegionActive_) {
+        return;
+    }
     wrapPending_ = false;
     scrollRegionActive_ = on;
     UpdateRegion();
@@ -547,13 +596,17 @@ void TerminalBuffer::SetCharSet(uint8_t charSet) {
 }
 
 void TerminalBuffer::SetDefaultForeColor(uint32_t color) {
-    if (color == defaultForeColor_) return;
+    if (color == defaultForeColor_) {
+        return;
+    }
     foreColors_.ReplaceItem(defaultForeColor_, color);
     defaultForeColor_ = color;
 }
 
 void TerminalBuffer::SetDefaultBackColor(uint32_t color) {
-    if (color == defaultBackColor_) return;
+    if (color == defaultBackColor_) {
+        return;
+    }
     backColors_.ReplaceItem(defaultBackColor_, color);
     defaultBackColor_ = color;
 }

@@ -22,8 +22,7 @@ void TerminalCapture::SetMode(CaptureMode mode) {
     if (mode == CaptureMode::cmOn) {
         const int rc = file_.Create(fileName_);
         if (rc < 0) {
-            throw EFCreateError("Cannot create file \"" + fileName_ + "\". " +
-                                platform::ErrorTextForErrno(rc));
+            throw EFCreateError("Cannot create file \"" + fileName_ + "\". " + platform::ErrorTextForErrno(rc));
         }
         return;
     }
@@ -59,9 +58,9 @@ void TerminalCapture::Write(const void* data, std::size_t size) {
     // Reported once per file: a full disk would otherwise raise a report per chunk.
     if (!incomplete_) {
         incomplete_ = true;
-        const std::string reason = written < 0
-            ? platform::ErrorTextForErrno(static_cast<int>(written))
-            : "Only " + std::to_string(written) + " of " + std::to_string(size) + " bytes were written.";
+        const std::string reason =
+            written < 0 ? platform::ErrorTextForErrno(static_cast<int>(written))
+                        : "Only " + std::to_string(written) + " of " + std::to_string(size) + " bytes were written.";
         platform::ShowExceptionReport("Cannot write to file \"" + fileName_ + "\". " + reason +
                                       " The capture file is incomplete.");
     }

@@ -77,9 +77,9 @@ void CustomTerminal::CreateWnd() {
         // Bytes that arrived while there was no window are picked up now.
         std::lock_guard guard(receive_->Lock);
         receive_->Window = handle_;
-        receive_->Posted = receive_->Queue.Count() > 0 &&
-                           platform::PostMessage(handle_, AM_TERMDATA,
-                                                 static_cast<platform::WParam>(CharSource::csPort), 0);
+        receive_->Posted =
+            receive_->Queue.Count() > 0 &&
+            platform::PostMessage(handle_, AM_TERMDATA, static_cast<platform::WParam>(CharSource::csPort), 0);
     }
     hasHScroll_ = HorzBarWanted();
     hasVScroll_ = VertBarWanted();
@@ -231,11 +231,17 @@ TerminalBuffer* CustomTerminal::Buffer() const {
     return emulator_ == nullptr ? nullptr : emulator_->Buffer();
 }
 
-int CustomTerminal::Columns() const { return Buffer() == nullptr ? 0 : Buffer()->ColCount(); }
+int CustomTerminal::Columns() const {
+    return Buffer() == nullptr ? 0 : Buffer()->ColCount();
+}
 
-int CustomTerminal::Rows() const { return Buffer() == nullptr ? 0 : Buffer()->RowCount(); }
+int CustomTerminal::Rows() const {
+    return Buffer() == nullptr ? 0 : Buffer()->RowCount();
+}
 
-int CustomTerminal::ScrollbackRows() const { return Buffer() == nullptr ? 0 : Buffer()->SVRowCount(); }
+int CustomTerminal::ScrollbackRows() const {
+    return Buffer() == nullptr ? 0 : Buffer()->SVRowCount();
+}
 
 void CustomTerminal::SetColumns(int value) {
     if (Buffer() == nullptr || value <= 0 || value == Columns()) {
@@ -368,7 +374,9 @@ void CustomTerminal::SetFontColor(uint32_t value) {
     }
 }
 
-TerminalPort* CustomTerminal::PortSink() { return comPort_ == nullptr ? nullptr : &portLink_; }
+TerminalPort* CustomTerminal::PortSink() {
+    return comPort_ == nullptr ? nullptr : &portLink_;
+}
 
 void CustomTerminal::CursorMoved(TerminalBuffer* sender, int row, int col) {
     if (OnCursorMoved) {
@@ -377,7 +385,9 @@ void CustomTerminal::CursorMoved(TerminalBuffer* sender, int row, int col) {
     }
 }
 
-TerminalEmulator* CustomTerminal::Emulator() const { return explicitEmulator_; }
+TerminalEmulator* CustomTerminal::Emulator() const {
+    return explicitEmulator_;
+}
 
 void CustomTerminal::SetEmulator(TerminalEmulator* emulator) {
     if (Buffer() == nullptr || emulator == explicitEmulator_) {
@@ -433,7 +443,9 @@ void CustomTerminal::ComponentRemoved(const void* component) {
 
 // Operations ---------------------------------------------------------------------------
 
-void CustomTerminal::ClearAll() { emulator_->ClearAll(); }
+void CustomTerminal::ClearAll() {
+    emulator_->ClearAll();
+}
 
 void CustomTerminal::Loaded() {
     MeasureCell();

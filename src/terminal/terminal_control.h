@@ -17,12 +17,12 @@
 #include "terminal/byte_queue.h"
 #include "terminal/canvas.h"
 #include "terminal/emulator_terminal.h"
+#include "terminal/port_link.h"
 #include "terminal/terminal_buffer.h"
 #include "terminal/terminal_capture.h"
 #include "terminal/terminal_emulator.h"
 #include "terminal/terminal_host.h"
 #include "terminal/terminal_keys.h"
-#include "terminal/port_link.h"
 
 namespace hydrix::terminal {
 
@@ -71,8 +71,7 @@ class CustomTerminal : public comm::BaseWinControl, public TerminalEmulatorSide 
 public:
     using KeyEvent = std::function<void(CustomTerminal& sender, uint16_t& key, ShiftState shift)>;
     using KeyPressEvent = std::function<void(CustomTerminal& sender, uint8_t& key)>;
-    using MouseEvent = std::function<void(CustomTerminal& sender, MouseButton button,
-                                          ShiftState shift, int x, int y)>;
+    using MouseEvent = std::function<void(CustomTerminal& sender, MouseButton button, ShiftState shift, int x, int y)>;
     using MouseMoveEvent = std::function<void(CustomTerminal& sender, ShiftState shift, int x, int y)>;
 
     CustomTerminal();

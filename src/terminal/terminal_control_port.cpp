@@ -112,8 +112,8 @@ void CustomTerminal::Hook(comm::BaseDispatcher& dispatcher) {
             // Posted under the lock, so the GUI thread's "queue empty, nothing
             // posted" and this post cannot cross.
             if (!rx->Posted && rx->Queue.Count() > 0) {
-                rx->Posted = platform::PostMessage(
-                    rx->Window, AM_TERMDATA, static_cast<platform::WParam>(CharSource::csPort), 0);
+                rx->Posted = platform::PostMessage(rx->Window, AM_TERMDATA,
+                                                   static_cast<platform::WParam>(CharSource::csPort), 0);
             }
         },
         comm::HandlerStart::kFromNow);
@@ -172,8 +172,7 @@ void CustomTerminal::ProcessReceived(platform::WParam source) {
             more = takenPos_ < taken_.Count() || receive_->Queue.Count() > 0;
             // The rest is handled on a message of its own; without a window to post to,
             // it is handled here so no byte is left behind.
-            receive_->Posted = more && handle_ != 0 &&
-                               platform::PostMessage(handle_, AM_TERMDATA, source, 0);
+            receive_->Posted = more && handle_ != 0 && platform::PostMessage(handle_, AM_TERMDATA, source, 0);
             if (receive_->Posted) {
                 more = false;
             }

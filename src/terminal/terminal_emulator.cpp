@@ -103,7 +103,9 @@ TerminalEmulator* FindTerminalLink(const EmulatorTerminal* terminal) {
     return node == nullptr ? nullptr : node->emulator;
 }
 
-int TerminalLinkCount() { return Links().Count(); }
+int TerminalLinkCount() {
+    return Links().Count();
+}
 
 TerminalEmulator::TerminalEmulator() : commands_(this) {}
 

@@ -28,9 +28,8 @@ public:
     // Called for every processed byte before it takes effect. replaceWith holds the byte;
     // the handler may change it to any text (empty swallows the byte). Commands added to
     // the (empty) list run before replaceWith is processed.
-    using ProcessCharEvent =
-        std::function<void(TerminalEmulator* sender, uint8_t character, std::string& replaceWith,
-                           EmuCommandList& commands, CharSource charSource)>;
+    using ProcessCharEvent = std::function<void(TerminalEmulator* sender, uint8_t character, std::string& replaceWith,
+                                                EmuCommandList& commands, CharSource charSource)>;
 
     // What ecSaveCursorPos keeps; all zero until the first save.
     struct SavedCursorState {

@@ -236,8 +236,7 @@ void ChangeAttr(const Target& t) {
 }
 
 template <CharAttrSet Flag>
-constexpr void AddAttr(ActionTable& a, EmuCommand add, EmuCommand only, EmuCommand remove,
-                       EmuCommand invert) {
+constexpr void AddAttr(ActionTable& a, EmuCommand add, EmuCommand only, EmuCommand remove, EmuCommand invert) {
     Set(a, add, ChangeAttr<Flag, AttrChange::Add>);
     Set(a, only, ChangeAttr<Flag, AttrChange::Only>);
     Set(a, remove, ChangeAttr<Flag, AttrChange::Remove>);
@@ -249,8 +248,8 @@ void SetCharAttr(const Target& t) {
     static constexpr struct {
         const char* name;
         CharAttrSet flag;
-    } kAttrs[] = {{"Bold", tcaBold},       {"Underline", tcaUnderline}, {"Strikethrough", tcaStrikethrough},
-                  {"Blink", tcaBlink},     {"Reverse", tcaReverse},     {"Invisible", tcaInvisible},
+    } kAttrs[] = {{"Bold", tcaBold},        {"Underline", tcaUnderline}, {"Strikethrough", tcaStrikethrough},
+                  {"Blink", tcaBlink},      {"Reverse", tcaReverse},     {"Invisible", tcaInvisible},
                   {"Selected", tcaSelected}};
     CharAttrSet attrs = 0;
     for (int i = 0; i < 7; ++i) {
@@ -265,16 +264,14 @@ constexpr void AddAttributes(ActionTable& a) {
     using enum EmuCommand;
     AddAttr<tcaBold>(a, ecAddBold, ecBoldOnly, ecRemoveBold, ecInvertBold);
     AddAttr<tcaUnderline>(a, ecAddUnderLine, ecUnderlineOnly, ecRemoveUnderline, ecInvertUnderline);
-    AddAttr<tcaStrikethrough>(a, ecAddStrikethrough, ecStrikethroughOnly, ecRemoveStrikethrough,
-                              ecInvertStrikethrough);
+    AddAttr<tcaStrikethrough>(a, ecAddStrikethrough, ecStrikethroughOnly, ecRemoveStrikethrough, ecInvertStrikethrough);
     AddAttr<tcaBlink>(a, ecAddBlink, ecBlinkOnly, ecRemoveBlink, ecInvertBlink);
     AddAttr<tcaReverse>(a, ecAddReverse, ecReverseOnly, ecRemoveReverse, ecInvertReverse);
     AddAttr<tcaInvisible>(a, ecAddInvisible, ecInvisibleOnly, ecRemoveInvisible, ecInvertInvisible);
     AddAttr<tcaSelected>(a, ecAddSelected, ecSelectedOnly, ecRemoveSelected, ecInvertSelected);
     Set(a, ecSetCharAttr, SetCharAttr);
     Set(a, ecRemoveAllAttr, [](const Target& t) { t.b.SetCharAttrs(0); });
-    Set(a, ecRemoveAllAttrIgnoreSelect,
-        [](const Target& t) { t.b.SetCharAttrs(t.b.CharAttrs() & tcaSelected); });
+    Set(a, ecRemoveAllAttrIgnoreSelect, [](const Target& t) { t.b.SetCharAttrs(t.b.CharAttrs() & tcaSelected); });
 }
 
 // Only the port's linked terminal answers, so two terminals on one port send one report.

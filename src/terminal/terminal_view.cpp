@@ -13,9 +13,13 @@ PixelRect Intersect(const PixelRect& a, const PixelRect& b) {
                      std::min(a.bottom, b.bottom)};
 }
 
-bool IsEmpty(const PixelRect& r) { return r.right <= r.left || r.bottom <= r.top; }
+bool IsEmpty(const PixelRect& r) {
+    return r.right <= r.left || r.bottom <= r.top;
+}
 
-int CeilDiv(int a, int b) { return (a + b - 1) / b; }
+int CeilDiv(int a, int b) {
+    return (a + b - 1) / b;
+}
 
 }  // namespace
 
@@ -106,7 +110,9 @@ void CustomTerminal::ApplyScrollBars() {
     Invalidate();
 }
 
-bool CustomTerminal::HorzBarWanted() const { return needHorz_ && (!hideScrollbars_ || cursorBeyondWidth_); }
+bool CustomTerminal::HorzBarWanted() const {
+    return needHorz_ && (!hideScrollbars_ || cursorBeyondWidth_);
+}
 
 bool CustomTerminal::VertBarWanted() const {
     const bool scrollbackBar = Rows() < ScrollbackRows() && scrollback_;

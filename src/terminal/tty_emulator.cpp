@@ -61,9 +61,13 @@ bool TTYEmulator::NeedsUpdate() {
     return Buffer()->HasInvalidRect() || repaintAll_ || Buffer()->TakeCursorMoved();
 }
 
-void TTYEmulator::ClearScreen() { Buffer()->EraseScreen(); }
+void TTYEmulator::ClearScreen() {
+    Buffer()->EraseScreen();
+}
 
-void TTYEmulator::ClearAll() { Buffer()->EraseAll(); }
+void TTYEmulator::ClearAll() {
+    Buffer()->EraseAll();
+}
 
 void TTYEmulator::KeyPress(uint8_t& ch) {
     if (ch == 0x08) {
@@ -123,8 +127,7 @@ void TTYEmulator::CursorMovedHandler(TerminalBuffer* aSender, int aRow, int aCol
         const ViewGeometry view = t->Geometry();
         const bool beyondHeight = aRow > view.FullRows;
         const bool beyondWidth = aCol > view.FullCols;
-        const bool changed =
-            beyondHeight != t->CursorBeyondHeight() || beyondWidth != t->CursorBeyondWidth();
+        const bool changed = beyondHeight != t->CursorBeyondHeight() || beyondWidth != t->CursorBeyondWidth();
         t->SetCursorBeyond(beyondWidth, beyondHeight);
         if (changed) {
             t->RefreshScrollBars();

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "app/station.h"
+#include "capturing_ui.h"
 #include "platform/dialogs.h"
 #include "platform/message_loop.h"
-#include "capturing_ui.h"
 #include "pty_helper.h"
 
 namespace hydrix::app::test {
@@ -44,10 +44,26 @@ struct RegSettings {
     std::string prefix = "ADCP";
     std::string outputDir;  // empty: the fixture's output directory
 
-    static RegSettings Port(std::string v) { RegSettings r; r.port = std::move(v); return r; }
-    static RegSettings Baud(std::string v) { RegSettings r; r.baud = std::move(v); return r; }
-    static RegSettings Break(std::string v) { RegSettings r; r.softwareBreak = std::move(v); return r; }
-    static RegSettings Dir(std::string v) { RegSettings r; r.outputDir = std::move(v); return r; }
+    static RegSettings Port(std::string v) {
+        RegSettings r;
+        r.port = std::move(v);
+        return r;
+    }
+    static RegSettings Baud(std::string v) {
+        RegSettings r;
+        r.baud = std::move(v);
+        return r;
+    }
+    static RegSettings Break(std::string v) {
+        RegSettings r;
+        r.softwareBreak = std::move(v);
+        return r;
+    }
+    static RegSettings Dir(std::string v) {
+        RegSettings r;
+        r.outputDir = std::move(v);
+        return r;
+    }
 };
 
 class StationFixture : public ::testing::Test {
@@ -72,7 +88,9 @@ protected:
     static std::string Quote(const std::string& s) {
         std::string out;
         for (char c : s) {
-            if (c == '\\' || c == '"') out.push_back('\\');
+            if (c == '\\' || c == '"') {
+                out.push_back('\\');
+            }
             out.push_back(c);
         }
         return out;
@@ -87,8 +105,8 @@ protected:
         const std::string dir = s.outputDir.empty() ? outDir_.string() : s.outputDir;
         WriteUserReg(KeyHeader() + "\"ADCP COM Port\"=\"" + Quote(s.port) + "\"\n\"ADCP Baud Rate\"=\"" +
                      Quote(s.baud) + "\"\n\"Use Software Break\"=\"" + Quote(s.softwareBreak) +
-                     "\"\n\"Current Filename Prefix\"=\"" + Quote(s.prefix) +
-                     "\"\n\"Current Output Directory\"=\"" + Quote(dir) + "\"\n");
+                     "\"\n\"Current Filename Prefix\"=\"" + Quote(s.prefix) + "\"\n\"Current Output Directory\"=\"" +
+                     Quote(dir) + "\"\n");
     }
 
     Station& MakeStation() {
@@ -110,16 +128,20 @@ protected:
     // Whatever the station sent within ms.
     std::string SentWithin(uint32_t ms) {
         std::string out;
-        Pump([&] {
-            out += pty_.ReadMaster(4096, 1);
-            return false;
-        }, ms);
+        Pump(
+            [&] {
+                out += pty_.ReadMaster(4096, 1);
+                return false;
+            },
+            ms);
         return out;
     }
     // The instrument answers; returns once the station has taken `steps` more steps.
     bool Answer(const std::string& text, int steps = 1) {
         const int target = station_->Step() + steps;
-        if (!pty_.WriteMaster(text)) return false;
+        if (!pty_.WriteMaster(text)) {
+            return false;
+        }
         return Pump([&] { return station_->Step() >= target; });
     }
     // FormCreate, then prompts and reports until step 3 (capture start) has run.

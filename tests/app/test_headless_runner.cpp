@@ -38,7 +38,9 @@ private:
         int commands = 0;
         while (!stop_) {
             const std::string in = pty_.ReadMaster(1, 20);
-            if (in.empty()) continue;
+            if (in.empty()) {
+                continue;
+            }
             {
                 std::lock_guard guard(lock_);
                 received_ += in;
@@ -47,17 +49,27 @@ private:
                 line += in;
                 continue;
             }
-            if (silentAfter_ >= 0 && commands >= silentAfter_) continue;
+            if (silentAfter_ >= 0 && commands >= silentAfter_) {
+                continue;
+            }
             ++commands;
             pty_.WriteMaster(line + "\r\n" + Reply(line) + ">");
             line.clear();
         }
     }
     std::string Reply(const std::string& command) const {
-        if (command == "Ts?") return "TS = 07/12/31,23:59:58.99 --- 2 s\r\n";
-        if (command == "PS0") return "Instrument S/N:  1234       Frequency: 614400 Hz\r\n";
-        if (command == "PT200") return ptReply_;
-        if (command == "=====") return "ADCP awake\r\n";
+        if (command == "Ts?") {
+            return "TS = 07/12/31,23:59:58.99 --- 2 s\r\n";
+        }
+        if (command == "PS0") {
+            return "Instrument S/N:  1234       Frequency: 614400 Hz\r\n";
+        }
+        if (command == "PT200") {
+            return ptReply_;
+        }
+        if (command == "=====") {
+            return "ADCP awake\r\n";
+        }
         return "";
     }
 
@@ -78,7 +90,9 @@ protected:
 
 TEST_F(Runner, FinishedRunPressesCloseAndReports) {
     WriteSettings({});
-    ScriptedInstrument instrument(pty_, "RAM ... PASS\r\nROM ... FAIL (0x\x1b\x7f" "4)\r\n");
+    ScriptedInstrument instrument(pty_,
+                                  "RAM ... PASS\r\nROM ... FAIL (0x\x1b\x7f"
+                                  "4)\r\n");
     HeadlessRunner runner(Options());
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(runner.Run(), kExitFailReports);
@@ -190,7 +204,9 @@ TEST(Report, ScrollbackStartsAtTheOldestNonBlankRowAndTextIsMadeValid) {
     Station station;
     terminal::Terminal& t = station.Terminal1();
     std::string text;
-    for (int i = 1; i <= 50; ++i) text += "line " + std::to_string(i) + "   \r\n";
+    for (int i = 1; i <= 50; ++i) {
+        text += "line " + std::to_string(i) + "   \r\n";
+    }
     t.DisplayString(text);
     platform::MessageLoop::Instance().ProcessMessages();
     const std::vector<std::string> screen = ScreenRows(t);

@@ -15,9 +15,13 @@ void Feed(ReceivedLines& lines, uint64_t at, const std::string& text) {
     lines.Feed(at, reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
-const std::string kStream = "banner\r\n  RAM ..... PASS\r\n  ROM ..... FAIL 0x\x1b\x01" "2\r\n>PT200\r\n";
+const std::string kStream =
+    "banner\r\n  RAM ..... PASS\r\n  ROM ..... FAIL 0x\x1b\x01"
+    "2\r\n>PT200\r\n";
 // Places just past each report's packet ("PASS" and "FAIL" with one more byte).
-uint64_t EndOf(const std::string& report) { return kStream.find(report) + report.size() + 1; }
+uint64_t EndOf(const std::string& report) {
+    return kStream.find(report) + report.size() + 1;
+}
 
 const std::vector<ReportResult> kExpected = {{"PASS", "  RAM ..... PASS"}, {"FAIL", "  ROM ..... FAIL 0x2"}};
 
@@ -38,9 +42,13 @@ TEST(ReceivedLines, ReportsCountedBeforeOrAfterTheirBytesGetTheWholeLine) {
                     ++next;
                 }
             };
-            if (countFirst) countDue();
+            if (countFirst) {
+                countDue();
+            }
             Feed(lines, at, kStream.substr(at, n));
-            if (!countFirst) countDue();
+            if (!countFirst) {
+                countDue();
+            }
             at += n;
         }
         ASSERT_EQ(lines.Results(), kExpected) << "trial " << trial;

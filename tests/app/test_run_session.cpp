@@ -34,8 +34,12 @@ TEST(RunSession, HowARunEnds) {
     };
     for (const Case& c : cases) {
         RunSession session(SessionOptions{"", c.headless});
-        if (c.stepFailed) session.NoteStepFailed();
-        if (c.operatorEnded) session.NoteOperatorEnd();
+        if (c.stepFailed) {
+            session.NoteStepFailed();
+        }
+        if (c.operatorEnded) {
+            session.NoteOperatorEnd();
+        }
         EXPECT_EQ(session.Outcome(c.station), c.ends) << c.what;
     }
 }

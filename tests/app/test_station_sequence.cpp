@@ -22,7 +22,9 @@ protected:
     std::string Path(const std::string& name) const { return (outDir_ / name).string(); }
     std::vector<std::string> OutFiles() const {
         std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(outDir_)) names.push_back(e.path().filename());
+        for (const auto& e : std::filesystem::directory_iterator(outDir_)) {
+            names.push_back(e.path().filename());
+        }
         return names;
     }
     // Answers the previous command with body and the prompt, then expects the next one.
@@ -138,18 +140,24 @@ TEST_F(StationSequence, FileNameFromReportsStaysInTheOutputDirectory) {
         {"dash inside the date", kSerialReport, "TS = 07/12-31,23:59 ---", "0712.txt", "1234"},
         {"separators and dots", "Instrument S/N:  ../../evil       Frequency:", "TS = ..\\..\\x -",
          "______evil.______x.txt", "../../evil"},
-        {"control and reserved characters", "Instrument S/N:  a\x01<b|c*       Frequency:",
-         "TS = 07\t12?\"31 -", "a__b_c_.07_12__31.txt", "a\x01<b|c*"},
+        {"control and reserved characters", "Instrument S/N:  a\x01<b|c*       Frequency:", "TS = 07\t12?\"31 -",
+         "a__b_c_.07_12__31.txt", "a\x01<b|c*"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        for (const auto& e : std::filesystem::directory_iterator(outDir_)) std::filesystem::remove(e.path());
+        for (const auto& e : std::filesystem::directory_iterator(outDir_)) {
+            std::filesystem::remove(e.path());
+        }
         WriteSettings({});
         Station& s = MakeStation();
         RunToCapture(c.serialReport, c.clockReport);
-        if (HasFatalFailure()) return;
+        if (HasFatalFailure()) {
+            return;
+        }
         std::string name = c.name;
-        if (std::string(c.what) == "dash inside the date") name = "1234." + c.name;
+        if (std::string(c.what) == "dash inside the date") {
+            name = "1234." + c.name;
+        }
         EXPECT_EQ(s.Form().lblSerial, c.serialCaption) << "the label keeps the data as received";
         EXPECT_EQ(s.Terminal1().CaptureFile(), Path(name));
         EXPECT_EQ(OutFiles(), std::vector<std::string>{name});
@@ -225,8 +233,9 @@ TEST_F(StationSequence, EmptyOutputDirectoryIsTheRootOfDriveC) {
     const std::filesystem::path driveC = prefix_.Path() / "drive_c";
     std::filesystem::create_directories(driveC);
     std::filesystem::create_directory_symlink(driveC, prefix_.Path() / "dosdevices" / "c:");
-    WriteUserReg(KeyHeader() + "\"ADCP COM Port\"=\"COM7\"\n\"ADCP Baud Rate\"=\"115200\"\n"
-                               "\"Current Output Directory\"=\"\"\n");
+    WriteUserReg(KeyHeader() +
+                 "\"ADCP COM Port\"=\"COM7\"\n\"ADCP Baud Rate\"=\"115200\"\n"
+                 "\"Current Output Directory\"=\"\"\n");
     Station& s = MakeStation();
     RunToCapture(kSerialReport, kClockReport);
     EXPECT_EQ(s.OutputDir(), (prefix_.Path() / "dosdevices" / "c:").string() + "/");

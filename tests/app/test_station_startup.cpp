@@ -164,8 +164,7 @@ TEST_F(StationStartup, SoftwareBreakUnlessTheSettingIsExactlyZero) {
         const char* setting;
         bool hardware;
     };
-    for (const Case& c : {Case{"1", false}, Case{"yes", false}, Case{"", false}, Case{"00", false},
-                          Case{"0", true}}) {
+    for (const Case& c : {Case{"1", false}, Case{"yes", false}, Case{"", false}, Case{"00", false}, Case{"0", true}}) {
         SCOPED_TRACE(std::string("Use Software Break=") + c.setting);
         WriteSettings(RegSettings::Break(c.setting));
         Station& s = MakeStation();

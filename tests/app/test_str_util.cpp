@@ -23,7 +23,10 @@ TEST(StrUtil, TrimRemovesBlanksAndControlCharactersAtBothEndsOnly) {
     EXPECT_EQ(Trim("  1234 \r\n"), "1234");
     EXPECT_EQ(Trim("\t\x01 a b \x1f"), "a b");
     EXPECT_EQ(Trim(" \r\n "), "");
-    EXPECT_EQ(Trim("a\x01" "b"), "a\x01" "b");
+    EXPECT_EQ(Trim("a\x01"
+                   "b"),
+              "a\x01"
+              "b");
     EXPECT_EQ(Trim("\xe4\xb8\x80 "), "\xe4\xb8\x80") << "bytes above 0x7F are text";
 }
 
@@ -32,9 +35,9 @@ TEST(StrUtil, StrToIntAcceptsWholeNumbersOnly) {
         const char* text;
         int32_t value;
     };
-    for (const Case& c : {Case{"3", 3}, Case{"12", 12}, Case{"115200", 115200}, Case{"  7", 7}, Case{"-5", -5},
-                          Case{"+9", 9}, Case{"$1F", 31}, Case{"0x10", 16}, Case{"2147483647", 2147483647},
-                          Case{"-2147483648", INT32_MIN}}) {
+    for (const Case& c :
+         {Case{"3", 3}, Case{"12", 12}, Case{"115200", 115200}, Case{"  7", 7}, Case{"-5", -5}, Case{"+9", 9},
+          Case{"$1F", 31}, Case{"0x10", 16}, Case{"2147483647", 2147483647}, Case{"-2147483648", INT32_MIN}}) {
         EXPECT_EQ(StrToInt(c.text), c.value) << c.text;
     }
     for (const char* bad : {"", " ", "-", "$", "12 ", "1.5", "COM3", "2147483648", "-2147483649", "0x", "1e3"}) {
@@ -53,18 +56,15 @@ TEST(StrUtil, SafeFileNamePartKeepsOrdinaryTextAndNeutralisesTheRest) {
         std::string out;
     };
     const Case cases[] = {
-        {"1234", "1234"},
-        {"071231235958.99", "071231235958.99"},
-        {"SN 12-A", "SN 12-A"},
-        {"../../etc/passwd", "______etc_passwd"},
-        {"..", "__"},
-        {"a...b", "a___b"},
-        {"C:\\x", "C__x"},
-        {std::string("a\0b", 3), "a_b"},
-        {"a\rb\x7f", "a_b_"},
-        {"<>:\"|?*", "_______"},
+        {"1234", "1234"},       {"071231235958.99", "071231235958.99"},
+        {"SN 12-A", "SN 12-A"}, {"../../etc/passwd", "______etc_passwd"},
+        {"..", "__"},           {"a...b", "a___b"},
+        {"C:\\x", "C__x"},      {std::string("a\0b", 3), "a_b"},
+        {"a\rb\x7f", "a_b_"},   {"<>:\"|?*", "_______"},
     };
-    for (const Case& c : cases) EXPECT_EQ(SafeFileNamePart(c.in, 100), c.out) << c.in;
+    for (const Case& c : cases) {
+        EXPECT_EQ(SafeFileNamePart(c.in, 100), c.out) << c.in;
+    }
     EXPECT_EQ(SafeFileNamePart(std::string(300, 'x'), 100).size(), 100u);
 }
 

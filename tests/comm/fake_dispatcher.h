@@ -17,8 +17,7 @@ namespace hydrix::comm::test {
 
 class FakeDispatcher : public BaseDispatcher {
 public:
-    explicit FakeDispatcher(platform::Clock& clock = platform::SystemClock())
-        : BaseDispatcher(nullptr, clock) {}
+    explicit FakeDispatcher(platform::Clock& clock = platform::SystemClock()) : BaseDispatcher(nullptr, clock) {}
     ~FakeDispatcher() override { ShutdownDispatcher(); }
 
     int Open(int outSize = 4096, uint32_t options = kOpenDtrOn | kOpenRtsOn, int32_t baud = 19200) {
@@ -50,7 +49,9 @@ public:
         return escapeResult;
     }
     int PurgeDeviceQueue(int which) override {
-        if (which == 1) rx.clear();
+        if (which == 1) {
+            rx.clear();
+        }
         return 0;
     }
     uint32_t ReadDeviceErrors(DeviceStatus& status) override {

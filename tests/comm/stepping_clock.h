@@ -15,7 +15,9 @@ public:
     explicit SteppingClock(uint32_t startMs) : now_(startMs) {}
     uint32_t NowMs() const override {
         const uint32_t step = stepMs_.load();
-        if (step == 0) return now_;
+        if (step == 0) {
+            return now_;
+        }
         ++looks_;
         return now_ += step;
     }

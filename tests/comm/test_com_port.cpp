@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "capturing_ui.h"
 #include "comm/com_port.h"
 #include "comm/exceptions.h"
 #include "comm/port_chooser.h"
@@ -22,7 +23,6 @@
 #include "platform/holder_process.h"
 #include "platform/message_loop.h"
 #include "pty_helper.h"
-#include "capturing_ui.h"
 
 namespace hydrix::comm {
 namespace {
@@ -337,7 +337,9 @@ TEST_F(ComPortTest, ReopenRequestedDuringADeferredCloseOpensAfterIt) {
     int calls = 0;
     bool pendingSeen = false;
     port.SetOnTriggerData([&](CustomComPort& p, uint16_t) {
-        if (++calls > 1) return;
+        if (++calls > 1) {
+            return;
+        }
         p.SetOpen(false);
         p.SetOpen(true);
         pendingSeen = p.ReopenPending();
@@ -433,7 +435,9 @@ TEST_F(ComPortTest, NoPermissionIsNotInUse) {
 }
 
 TEST_F(ComPortTest, NoPermissionNamesTheDeviceAndTheDialoutGroup) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root opens any device";
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root opens any device";
+    }
     std::filesystem::permissions(pty_.SlavePath(), std::filesystem::perms::none);
     ComPort port;
     Configure(port);

@@ -57,8 +57,8 @@ TEST(Ring, CountCoversEveryHeadTailRelation) {
         bool full;
         uint32_t count;
     };
-    for (const Row& r : {Row{5, 2, false, 3}, Row{2, 5, false, 7}, Row{4, 4, false, 0}, Row{4, 4, true, 10},
-                         Row{0, 0, true, 10}}) {
+    for (const Row& r :
+         {Row{5, 2, false, 3}, Row{2, 5, false, 7}, Row{4, 4, false, 0}, Row{4, 4, true, 10}, Row{0, 0, true, 10}}) {
         EXPECT_EQ(RingCount(r.head, r.tail, 10, r.full), r.count) << r.head << "," << r.tail;
     }
     EXPECT_EQ(RingAdvance(9, 1, 10), 0u);
@@ -103,7 +103,9 @@ TEST(DispatcherCore, FullInputRingLeavesTheExcessInTheDriverAndWrapsIntact) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
     std::string sent;
-    for (int i = 0; i < 9000; ++i) sent.push_back(static_cast<char>('A' + i % 26));
+    for (int i = 0; i < 9000; ++i) {
+        sent.push_back(static_cast<char>('A' + i % 26));
+    }
     d.ReceiveAndCycle(sent);
     EXPECT_EQ(d.BytesAvailable(), 8192);
     EXPECT_EQ(d.rx.size(), 9000u - 8192u);
@@ -304,7 +306,9 @@ TEST(TriggerHandles, CounterThenSearchUpTo4096) {
     statuses.push_back(StatusTrigger{16 + kStatusOutSent});
     EXPECT_EQ(IssueTriggerHandle(counter, timers, datas, statuses), 24);
     // The search goes up to 4096 itself.
-    for (int h = 24; h < 4096; h += 8) timers.push_back(timer(h));
+    for (int h = 24; h < 4096; h += 8) {
+        timers.push_back(timer(h));
+    }
     EXPECT_EQ(IssueTriggerHandle(counter, timers, datas, statuses), 4096);
     timers.push_back(timer(4096));
     EXPECT_EQ(IssueTriggerHandle(counter, timers, datas, statuses), 0);
@@ -314,7 +318,9 @@ TEST(TriggerHandles, DispatcherRunsOutOfSlotsPast4096) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
     int last = 0;
-    for (int i = 1; i < 4096; ++i) last = d.NewTimerTrigger();
+    for (int i = 1; i < 4096; ++i) {
+        last = d.NewTimerTrigger();
+    }
     EXPECT_EQ(last, 32760);
     // Every value up to 4096 is held: no handle.
     EXPECT_EQ(d.NewTimerTrigger(), ecNoMoreTriggers);
@@ -404,12 +410,16 @@ TEST(Delivery, TwoHandlersReadTheSameBytesAndTheTailMovesByTheLargerRead) {
     d.SetAvailThreshold(1);
     std::string first, second;
     d.AttachMethodHandler(&first, [&](uint32_t msg, uint32_t, int32_t) {
-        if (msg != kTriggerAvailMsg) return;
+        if (msg != kTriggerAvailMsg) {
+            return;
+        }
         first.resize(5);
         ASSERT_EQ(d.ReadBytes(first.data(), 5), 5);
     });
     d.AttachMethodHandler(&second, [&](uint32_t msg, uint32_t count, int32_t) {
-        if (msg != kTriggerAvailMsg) return;
+        if (msg != kTriggerAvailMsg) {
+            return;
+        }
         EXPECT_EQ(d.BytesAvailable(), 12);
         second.resize(10);
         ASSERT_EQ(d.ReadBytes(second.data(), 10), 10);
@@ -431,7 +441,9 @@ TEST(Delivery, PartlyReadOfferWaitsForNewBytesThenOffersOldAndNew) {
     std::vector<uint32_t> offers;
     std::string got;
     d.AttachMethodHandler(&offers, [&](uint32_t msg, uint32_t count, int32_t) {
-        if (msg != kTriggerAvailMsg) return;
+        if (msg != kTriggerAvailMsg) {
+            return;
+        }
         offers.push_back(count);
         char buf[3];
         ASSERT_EQ(d.ReadBytes(buf, 3), 3);

@@ -15,7 +15,9 @@ using test::FakeDispatcher;
 
 std::string Pattern(size_t count, char first = 'a') {
     std::string s;
-    for (size_t i = 0; i < count; ++i) s.push_back(static_cast<char>(first + i % 26));
+    for (size_t i = 0; i < count; ++i) {
+        s.push_back(static_cast<char>(first + i % 26));
+    }
     return s;
 }
 
@@ -30,7 +32,9 @@ struct Reader {
                 matches.push_back(handle);
                 return;
             }
-            if (msg != kTriggerAvailMsg) return;
+            if (msg != kTriggerAvailMsg) {
+                return;
+            }
             offers.push_back(handle);
             std::string buf(handle, '\0');
             ASSERT_EQ(d.ReadBytes(buf.data(), static_cast<int>(handle)), static_cast<int>(handle));
@@ -41,7 +45,9 @@ struct Reader {
 
 // Moves the ring's head and tail to start by receiving and reading that many bytes.
 void MoveRingTo(FakeDispatcher& d, Reader& reader, uint32_t start) {
-    if (start == 0) return;
+    if (start == 0) {
+        return;
+    }
     d.ReceiveAndCycle(std::string(start, '-'));
     ASSERT_EQ(reader.got.size(), start);
     reader.got.clear();
@@ -78,8 +84,7 @@ TEST_P(FullRing, PromptInsideIsFound) {
     // One prompt in the middle, one as the very last byte of the full ring.
     const std::string block = Pattern(4000) + ">" + Pattern(kInputRingSize - 4002) + ">";
     d.ReceiveAndCycle(block);
-    EXPECT_EQ(reader.matches, (std::vector<uint32_t>{static_cast<uint32_t>(prompt),
-                                                      static_cast<uint32_t>(prompt)}));
+    EXPECT_EQ(reader.matches, (std::vector<uint32_t>{static_cast<uint32_t>(prompt), static_cast<uint32_t>(prompt)}));
     EXPECT_EQ(reader.got, block);
     d.ReceiveAndCycle("next>");
     EXPECT_EQ(reader.matches.size(), 3u);
@@ -105,7 +110,9 @@ TEST(InputFill, DriverHandingOverMoreThanItCountedLosesNothing) {
         d.reportedInQueueLimit = 100;
         d.FillInputRing();
         EXPECT_EQ(d.BytesAvailable(), 100) << "no more asked for than the driver reported";
-        for (int cycle = 0; cycle < 1000 && !d.rx.empty(); ++cycle) d.RunDeviceCycle();
+        for (int cycle = 0; cycle < 1000 && !d.rx.empty(); ++cycle) {
+            d.RunDeviceCycle();
+        }
         d.RunDeviceCycle();
         EXPECT_EQ(reader.got, sent);
     }

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "capturing_ui.h"
 #include "comm/dispatcher_threads.h"
 #include "comm/exceptions.h"
 #include "comm/posix_dispatcher.h"
@@ -19,7 +20,6 @@
 #include "platform/message_loop.h"
 #include "pty_helper.h"
 #include "stepping_clock.h"
-#include "capturing_ui.h"
 
 namespace hydrix::comm {
 namespace {
@@ -28,7 +28,9 @@ constexpr int kCom = 7;
 
 std::string Pattern(size_t size, int seed) {
     std::string s(size, '\0');
-    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + static_cast<size_t>(seed)) % 251);
+    for (size_t i = 0; i < size; ++i) {
+        s[i] = static_cast<char>((i * 7 + static_cast<size_t>(seed)) % 251);
+    }
     return s;
 }
 
@@ -50,8 +52,8 @@ protected:
                             platform::Clock& clock = platform::SystemClock()) {
         auto d = std::make_unique<D>(nullptr, clock);
         d->SetDeviceName("COM" + std::to_string(kCom));
-        const int result = d->OpenDevice("COM" + std::to_string(kCom), baud, kOpenDtrOn | kOpenRtsOn,
-                                         outSize, 4096, 1, 8, 0);
+        const int result =
+            d->OpenDevice("COM" + std::to_string(kCom), baud, kOpenDtrOn | kOpenRtsOn, outSize, 4096, 1, 8, 0);
         EXPECT_EQ(result, 0) << d->LastErrorText();
         return d;
     }
@@ -69,7 +71,9 @@ TEST_P(BothWays, MegabyteEachWayArrivesWholeAndInOrder) {
     std::string received;
     d->SetAvailThreshold(1);
     d->AttachMethodHandler(&received, [&](uint32_t msg, uint32_t count, int32_t) {
-        if (msg != kTriggerAvailMsg) return;
+        if (msg != kTriggerAvailMsg) {
+            return;
+        }
         std::string chunk(count, '\0');
         ASSERT_EQ(d->ReadBytes(chunk.data(), static_cast<int>(count)), static_cast<int>(count));
         std::lock_guard guard(lock);
@@ -97,10 +101,12 @@ TEST_P(BothWays, MegabyteEachWayArrivesWholeAndInOrder) {
     }
     writer.join();
     reader.join();
-    EXPECT_TRUE(PumpUntil([&] {
-        std::lock_guard guard(lock);
-        return received.size() >= size;
-    }, 60000));
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            std::lock_guard guard(lock);
+            return received.size() >= size;
+        },
+        60000));
     std::lock_guard guard(lock);
     EXPECT_TRUE(received == inbound) << "received " << received.size() << " bytes";
     EXPECT_TRUE(atMaster == outbound) << "sent " << atMaster.size() << " bytes";
@@ -126,9 +132,8 @@ TEST_F(PtyDispatcher, DataTriggerReachesAWindowOnTheGuiThread) {
     d->AttachWindowHandler(window);
     d->SetHandlerFlags(HandlerFlagsMode::kPortEvents);
     ASSERT_TRUE(pty_.WriteMaster("PS3 ok\r\n>"));
-    ASSERT_TRUE(PumpUntil([&] {
-        return std::any_of(seen.begin(), seen.end(), [](const Seen& s) { return s.msg == kTriggerDataMsg; });
-    }));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return std::any_of(seen.begin(), seen.end(), [](const Seen& s) { return s.msg == kTriggerDataMsg; }); }));
     const auto it = std::find_if(seen.begin(), seen.end(), [](const Seen& s) { return s.msg == kTriggerDataMsg; });
     EXPECT_EQ(it->w, static_cast<platform::WParam>(prompt));
     EXPECT_EQ(NotifyDataOf(it->l), 1u);
@@ -144,7 +149,9 @@ TEST_F(PtyDispatcher, TimerTriggersFireWithNoTraffic) {
     std::atomic<int> fired{0};
     const int timer = d->NewTimerTrigger();
     d->AttachMethodHandler(&fired, [&](uint32_t msg, uint32_t handle, int32_t) {
-        if (msg == kTriggerTimerMsg && handle == static_cast<uint32_t>(timer)) ++fired;
+        if (msg == kTriggerTimerMsg && handle == static_cast<uint32_t>(timer)) {
+            ++fired;
+        }
     });
     ASSERT_EQ(d->ArmTimerTrigger(timer, 2, true), 0);
     EXPECT_TRUE(PumpUntil([&] { return fired.load() == 1; }, 5000));
@@ -163,7 +170,9 @@ TEST_F(PtyDispatcher, PurgeDuringALongWriteEmptiesTheRingAndOutputGoesOn) {
             queued += 4096;
         } else if (d->OutputPending() > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            if (d->OutputRoom() < 4096) break;  // the write is stuck
+            if (d->OutputRoom() < 4096) {
+                break;  // the write is stuck
+            }
         }
     }
     ASSERT_GT(d->OutputPending(), 0);
@@ -236,7 +245,9 @@ TEST_F(PtyDispatcher, AWorkerEndedByAnExceptionIsReportedAndCloseDoesNotHang) {
     auto d = Open();
     d->SetAvailThreshold(1);
     d->AttachMethodHandler(ui.get(), [](uint32_t msg, uint32_t, int32_t) {
-        if (msg == kTriggerAvailMsg) throw std::runtime_error("handler failed");
+        if (msg == kTriggerAvailMsg) {
+            throw std::runtime_error("handler failed");
+        }
     });
     ASSERT_TRUE(pty_.WriteMaster("x"));
     EXPECT_TRUE(PumpUntil([&] { return d->RunningThreads() == 2; }));
@@ -254,7 +265,9 @@ TEST_F(PtyDispatcher, AStuckDispatcherThreadIsWaitedForAndCanTakeTheLock) {
     std::atomic<bool> entered{false}, release{false}, finished{false};
     d->NewDataTrigger("!", false, 1);
     d->AttachMethodHandler(&entered, [&](uint32_t msg, uint32_t, int32_t) {
-        if (msg != kTriggerDataMsg) return;
+        if (msg != kTriggerDataMsg) {
+            return;
+        }
         entered = true;
         release.wait(false);
         d->NewTimerTrigger();  // needs the dispatcher lock

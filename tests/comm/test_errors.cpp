@@ -26,13 +26,27 @@ TEST(ErrorText, LooksUpByAbsoluteLow16Bits) {
 // The halving search must reach every entry, including both ends and the odd midpoints.
 TEST(ErrorText, FindsEveryCodeOfTheTable) {
     std::vector<int> codes = {0, 2, 3, 4, 5, 6, 8, 15, 18};
-    for (int c = 100; c <= 105; ++c) codes.push_back(c);
-    for (int c = 150; c <= 162; ++c) codes.push_back(c);
-    for (int c = 1001; c <= 1009; ++c) codes.push_back(c);
-    for (int c = 2001; c <= 2012; ++c) codes.push_back(c);
-    for (int c = 3001; c <= 3010; ++c) codes.push_back(c);
-    for (int c = 5001; c <= 5003; ++c) codes.push_back(c);
-    for (int c = 5501; c <= 5506; ++c) codes.push_back(c);
+    for (int c = 100; c <= 105; ++c) {
+        codes.push_back(c);
+    }
+    for (int c = 150; c <= 162; ++c) {
+        codes.push_back(c);
+    }
+    for (int c = 1001; c <= 1009; ++c) {
+        codes.push_back(c);
+    }
+    for (int c = 2001; c <= 2012; ++c) {
+        codes.push_back(c);
+    }
+    for (int c = 3001; c <= 3010; ++c) {
+        codes.push_back(c);
+    }
+    for (int c = 5001; c <= 5003; ++c) {
+        codes.push_back(c);
+    }
+    for (int c = 5501; c <= 5506; ++c) {
+        codes.push_back(c);
+    }
     for (int code : codes) {
         const std::string text = ErrorText(-code);
         EXPECT_FALSE(text.empty()) << code;
@@ -44,7 +58,9 @@ TEST(ErrorText, FallsBackToTheSystemTextOnOneLine) {
     const std::string text = ErrorText(-32);
     EXPECT_EQ(text, platform::ErrorTextForErrno(32));
     EXPECT_EQ(text.find("  "), std::string::npos);
-    for (char c : text) EXPECT_GE(static_cast<unsigned char>(c), 32u);
+    for (char c : text) {
+        EXPECT_GE(static_cast<unsigned char>(c), 32u);
+    }
     EXPECT_EQ(ErrorText(-4009), platform::ErrorTextForErrno(4009));
     EXPECT_LE(ErrorText(-4009).size(), kMaxErrorTextLength);
 }
@@ -91,18 +107,30 @@ TEST(CheckError, RaisesTheClassOfTheCode) {
         int32_t code;
         std::type_index type;
     } cases[] = {
-        {-1002, typeid(EBadArgument)},        {-1009, typeid(ECannotUseWithWinSock)},
-        {-2008, typeid(EAlreadyOpen)},        {-2011, typeid(ENoPortSelected)},
-        {-3001, typeid(ENullApi)},            {-3006, typeid(EOutputBufferTooSmall)},
-        {-3007, typeid(EBufferIsEmpty)},      {-3010, typeid(EBaseAddressNotSet)},
-        {-4001, typeid(EModemNotStarted)},    {-4008, typeid(EModemStatusMismatch)},
-        {-5001, typeid(ENoMoreTriggers)},     {-5003, typeid(EBadTriggerHandle)},
-        {-5501, typeid(EInvalidProperty)},    {-5505, typeid(EInvalidProperty)},
-        {-6008, typeid(EProtocol)},           {-7001, typeid(EKeyTooLong)},
-        {-7003, typeid(EInternal)},           {-7014, typeid(EBadFieldForIndex)},
-        {-8001, typeid(EFax)},                {-8064, typeid(EFaxBusy)},
-        {-8070, typeid(EFax)},                {-13801, typeid(ETapi)},
-        {-13802, typeid(ETapiBadDeviceID)},   {-13942, typeid(ETapi)},
+        {-1002, typeid(EBadArgument)},
+        {-1009, typeid(ECannotUseWithWinSock)},
+        {-2008, typeid(EAlreadyOpen)},
+        {-2011, typeid(ENoPortSelected)},
+        {-3001, typeid(ENullApi)},
+        {-3006, typeid(EOutputBufferTooSmall)},
+        {-3007, typeid(EBufferIsEmpty)},
+        {-3010, typeid(EBaseAddressNotSet)},
+        {-4001, typeid(EModemNotStarted)},
+        {-4008, typeid(EModemStatusMismatch)},
+        {-5001, typeid(ENoMoreTriggers)},
+        {-5003, typeid(EBadTriggerHandle)},
+        {-5501, typeid(EInvalidProperty)},
+        {-5505, typeid(EInvalidProperty)},
+        {-6008, typeid(EProtocol)},
+        {-7001, typeid(EKeyTooLong)},
+        {-7003, typeid(EInternal)},
+        {-7014, typeid(EBadFieldForIndex)},
+        {-8001, typeid(EFax)},
+        {-8064, typeid(EFaxBusy)},
+        {-8070, typeid(EFax)},
+        {-13801, typeid(ETapi)},
+        {-13802, typeid(ETapiBadDeviceID)},
+        {-13942, typeid(ETapi)},
         {-13980, typeid(ERasLoadFail)},
     };
     for (const auto& c : cases) {
@@ -169,14 +197,18 @@ TEST(CheckError, InsufficientMemoryRaisesOutOfMemory) {
 
 TEST(CheckError, GroupCatchesTakeTheirWholeGroupOnly) {
     BaseComponent port;
-    for (int32_t code = -2001; code >= -2012; --code)
+    for (int32_t code = -2001; code >= -2012; --code) {
         EXPECT_THROW(CheckError(port, code), EOpenComm) << code;
-    for (int32_t code = -1002; code >= -1009; --code)
+    }
+    for (int32_t code = -1002; code >= -1009; --code) {
         EXPECT_THROW(CheckError(port, code), EGeneral) << code;
-    for (int32_t code : {-3001, -3003, -3004, -3005, -3006, -3007, -3008, -3009, -3010})
+    }
+    for (int32_t code : {-3001, -3003, -3004, -3005, -3006, -3007, -3008, -3009, -3010}) {
         EXPECT_THROW(CheckError(port, code), ESerialIO) << code;
-    for (int32_t code = -5001; code >= -5003; --code)
+    }
+    for (int32_t code = -5001; code >= -5003; --code) {
         EXPECT_THROW(CheckError(port, code), ETrigger) << code;
+    }
     EXPECT_THROW(CheckError(port, -5502), EPacket);
 
     // A catch of ECommException does not take the runtime's errors.

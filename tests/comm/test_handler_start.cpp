@@ -20,8 +20,12 @@ struct Reader {
         d.AttachMethodHandler(
             this,
             [this, &d](uint32_t msg, uint32_t count, int32_t) {
-                if (msg != kTriggerAvailMsg) return;
-                if (firstAt == UINT64_MAX) firstAt = d.ReadPosition();
+                if (msg != kTriggerAvailMsg) {
+                    return;
+                }
+                if (firstAt == UINT64_MAX) {
+                    firstAt = d.ReadPosition();
+                }
                 std::string buf(count, '\0');
                 ASSERT_EQ(d.ReadBytes(buf.data(), static_cast<int>(count)), static_cast<int>(count));
                 got += buf;
@@ -37,7 +41,9 @@ TEST(HandlerStart, BytesWaitingWhenTheHandlerJoinsAreNotOfferedToIt) {
     // Holds the prompt unread, as the offer before a data trigger does.
     std::string held;
     d.AttachMethodHandler(&held, [&](uint32_t msg, uint32_t count, int32_t) {
-        if (msg != kTriggerAvailMsg || count < 4) return;
+        if (msg != kTriggerAvailMsg || count < 4) {
+            return;
+        }
         held.resize(4);
         ASSERT_EQ(d.ReadBytes(held.data(), 4), 4);
     });
@@ -62,11 +68,15 @@ TEST(HandlerStart, AHandlerJoiningDuringAnOfferIsOfferedNothingOfIt) {
     Reader late;
     std::string first;
     d.AttachMethodHandler(&first, [&](uint32_t msg, uint32_t count, int32_t) {
-        if (msg != kTriggerAvailMsg) return;
+        if (msg != kTriggerAvailMsg) {
+            return;
+        }
         std::string buf(count, '\0');
         ASSERT_EQ(d.ReadBytes(buf.data(), static_cast<int>(count)), static_cast<int>(count));
         first += buf;
-        if (first == "old") late.Attach(d, HandlerStart::kFromNow);
+        if (first == "old") {
+            late.Attach(d, HandlerStart::kFromNow);
+        }
     });
     d.ReceiveAndCycle("old");
     EXPECT_EQ(late.got, "");

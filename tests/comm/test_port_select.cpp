@@ -58,7 +58,9 @@ TEST_F(PortSelectTest, FreeAndHeldPortsAreListedAndNothingAboveFifty) {
         EXPECT_TRUE(Listed(model, "COM9"));
         EXPECT_FALSE(Listed(model, "COM51"));
         std::vector<int> numbers;
-        for (const auto& entry : model.Entries()) numbers.push_back(std::stoi(entry.substr(3)));
+        for (const auto& entry : model.Entries()) {
+            numbers.push_back(std::stoi(entry.substr(3)));
+        }
         EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()));
         EXPECT_LE(numbers.back(), kHighestListedPort);
     }

@@ -41,9 +41,12 @@ protected:
     static std::vector<std::string> Lines(const std::string& text) {
         std::vector<std::string> lines;
         size_t start = 0;
-        for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
             lines.push_back(text.substr(start, end - start));
-        if (start < text.size()) lines.push_back(text.substr(start));
+        }
+        if (start < text.size()) {
+            lines.push_back(text.substr(start));
+        }
         return lines;
     }
 
@@ -54,7 +57,9 @@ using TraceFile = RecorderFiles;
 using LogFile = RecorderFiles;
 
 void AddAll(Trace& trace, uint8_t kind, const std::string& bytes) {
-    for (char c : bytes) trace.Add(kind, static_cast<uint8_t>(c));
+    for (char c : bytes) {
+        trace.Add(kind, static_cast<uint8_t>(c));
+    }
 }
 
 TEST_F(TraceFile, CommandAndReplyWithAndWithoutHex) {
@@ -108,13 +113,13 @@ TEST(TraceItemTest, RendersBytes) {
         bool allHex, hex;
         const char* text;
     } cases[] = {
-        {' ', false, true, "[20]"}, {' ', false, false, " "},   {'A', true, false, "[41]"},
-        {'~', false, true, "~"},    {0x7F, false, true, "[7F]"}, {9, false, false, "[9]"},
-        {10, false, false, "[10]"}, {99, false, false, "c"},     {200, false, false, "[200]"},
-        {0, false, false, "[0]"},   {0xFF, false, true, "[FF]"},
+        {' ', false, true, "[20]"},   {' ', false, false, " "}, {'A', true, false, "[41]"},  {'~', false, true, "~"},
+        {0x7F, false, true, "[7F]"},  {9, false, false, "[9]"}, {10, false, false, "[10]"},  {99, false, false, "c"},
+        {200, false, false, "[200]"}, {0, false, false, "[0]"}, {0xFF, false, true, "[FF]"},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(TraceItem(c.byte, c.allHex, c.hex), c.text) << int(c.byte) << c.allHex << c.hex;
+    }
 }
 
 TEST_F(TraceFile, LinesWrapBeforeColumn79) {
@@ -132,7 +137,9 @@ TEST_F(TraceFile, LinesWrapBeforeColumn79) {
     EXPECT_EQ(lines[4], "Transmit: ");
     // Width 4 each: 19 items make 76 columns, the 20th would make 80.
     std::string nineteen;
-    for (int i = 0; i < 19; ++i) nineteen += "[13]";
+    for (int i = 0; i < 19; ++i) {
+        nineteen += "[13]";
+    }
     EXPECT_EQ(lines[5], nineteen);
     EXPECT_EQ(lines[6], "[13][13]");
     EXPECT_EQ(lines[8], "Receive: ");
@@ -227,8 +234,9 @@ bool Add(DispatchLog& log, LogKind kind, LogSubKind sub, uint32_t time, uint32_t
 std::vector<std::string> Rows(const std::string& text) {
     auto lines = std::vector<std::string>();
     size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
         lines.push_back(text.substr(start, end - start));
+    }
     return std::vector<std::string>(lines.begin() + std::min<size_t>(7, lines.size()), lines.end());
 }
 
@@ -278,16 +286,18 @@ TEST_F(LogFile, StatusTypeNamesOfStatusTriggers) {
                            "(Output buffer free)", "(Output buffer used)", "(Output sent)"};
     DispatchLog log;
     log.Start(1000, 16);
-    for (uint8_t type = 0; type < 6; ++type)
+    for (uint8_t type = 0; type < 6; ++type) {
         Add(log, LogKind::TrigDisp, LogSubKind::StatusTrigger, type, 16 + type, std::string(1, char(type)));
+    }
     Add(log, LogKind::TrigAllc, LogSubKind::StatusTrigger, 6, 0x30, std::string(1, '\x02'));
     // Subkind 15 under another kind is plain data.
     Add(log, LogKind::Trigger, LogSubKind::StatusTrigger, 7, 0x38, std::string(1, '\x02'));
     ASSERT_EQ(WriteLog(log, Path("l")), 0);
     const auto rows = Rows(Read(Path("l")));
     ASSERT_EQ(rows.size(), 8u);
-    for (int type = 0; type < 6; ++type)
+    for (int type = 0; type < 6; ++type) {
         EXPECT_EQ(rows[type].substr(44), names[type]);
+    }
     EXPECT_EQ(rows[0], "0000.000  TrigDisp  Status        00000010  (Not active)");
     EXPECT_EQ(rows[6], "0000.006  TrigAllc  Status        00000030  (Line status)");
     EXPECT_EQ(rows[7], "0000.007  Trigger   Status        00000038  [02]");
@@ -305,7 +315,9 @@ TEST_F(LogFile, LongDataWrapsUnderTheDataColumn) {
     EXPECT_EQ(rows[1], std::string(44, ' ') + std::string(7, 'A'));
     // 45 + 8 * 4 = 77, the ninth item would reach 81.
     std::string eight;
-    for (int i = 0; i < 8; ++i) eight += "[0D]";
+    for (int i = 0; i < 8; ++i) {
+        eight += "[0D]";
+    }
     EXPECT_EQ(rows[2], "0000.000  Dispatch  WriteCom      00000009  " + eight);
     EXPECT_EQ(rows[3], std::string(44, ' ') + "[0D]");
 }
@@ -327,7 +339,9 @@ TEST_F(LogFile, AllHexLeavesUserTextReadable) {
 TEST_F(LogFile, FullRingDropsOldestWholeEntries) {
     DispatchLog log;
     log.Start(100, 16);
-    for (uint32_t n = 1; n <= 4; ++n) ASSERT_TRUE(Add(log, LogKind::User, LogSubKind::None, n, n, std::string(10, char('a' + n))));
+    for (uint32_t n = 1; n <= 4; ++n) {
+        ASSERT_TRUE(Add(log, LogKind::User, LogSubKind::None, n, n, std::string(10, char('a' + n))));
+    }
     EXPECT_EQ(log.Used(), 96u);
     // 24 more bytes: one entry goes.
     ASSERT_TRUE(Add(log, LogKind::User, LogSubKind::None, 5, 5, std::string(10, 'f')));
@@ -366,14 +380,18 @@ TEST_F(LogFile, EntryLargerThanTheScratchReadsBackIntact) {
     DispatchLog log;
     log.Start(100000, 16);
     std::string data;
-    for (int i = 0; i < 5000; ++i) data += char('!' + i % 90);
+    for (int i = 0; i < 5000; ++i) {
+        data += char('!' + i % 90);
+    }
     ASSERT_TRUE(Add(log, LogKind::Dispatch, LogSubKind::ReadCom, 0, 5000, data));
     ASSERT_TRUE(Add(log, LogKind::Dispatch, LogSubKind::ReadCom, 1, 1, "z"));
     ASSERT_EQ(WriteLog(log, Path("l"), false, false), 0);
     const auto rows = Rows(Read(Path("l")));
     ASSERT_FALSE(rows.empty());
     std::string back;
-    for (size_t i = 0; i + 1 < rows.size(); ++i) back += rows[i].substr(44);
+    for (size_t i = 0; i + 1 < rows.size(); ++i) {
+        back += rows[i].substr(44);
+    }
     EXPECT_EQ(back, data);
     EXPECT_EQ(rows.back(), "0000.001  Dispatch  ReadCom       00000001  z");
 }
@@ -451,9 +469,10 @@ TEST(SystemInfo, DescriptionAndLocalTimeFormat) {
     const std::string pattern = "dd/dd/dd, dd:dd:dd";
     const std::string now = platform::LocalTimeText();
     ASSERT_EQ(now.size(), pattern.size()) << now;
-    for (size_t i = 0; i < pattern.size(); ++i)
+    for (size_t i = 0; i < pattern.size(); ++i) {
         EXPECT_TRUE(pattern[i] == 'd' ? std::isdigit(static_cast<unsigned char>(now[i])) != 0 : now[i] == pattern[i])
             << now;
+    }
 }
 
 }  // namespace

@@ -36,12 +36,15 @@ inline void WhenShown(std::function<QWidget*()> find, std::function<void(QWidget
     auto started = std::chrono::steady_clock::now();
     QObject::connect(timer, &QTimer::timeout, [timer, find, fn, started, timeoutMs] {
         QWidget* widget = find();
-        const bool late = std::chrono::steady_clock::now() - started >
-                          std::chrono::milliseconds(timeoutMs);
-        if (widget == nullptr && !late) return;
+        const bool late = std::chrono::steady_clock::now() - started > std::chrono::milliseconds(timeoutMs);
+        if (widget == nullptr && !late) {
+            return;
+        }
         timer->stop();
         timer->deleteLater();
-        if (widget != nullptr) fn(widget);
+        if (widget != nullptr) {
+            fn(widget);
+        }
     });
     timer->start(5);
 }

@@ -67,7 +67,9 @@ private:
 class SimulatedInstrument {
 public:
     explicit SimulatedInstrument(sim::SimOptions options) : instrument_(options) {
-        if (pty_.Open() != 0) throw std::runtime_error(pty_.Error());
+        if (pty_.Open() != 0) {
+            throw std::runtime_error(pty_.Error());
+        }
         line_ = std::make_unique<sim::LineDriver>(instrument_, pty_.MasterFd(), options);
         thread_ = std::thread([this] { line_->Run(); });
     }
@@ -103,8 +105,7 @@ protected:
         std::ofstream(prefix_.Path() / "user.reg")
             << "WINE REGISTRY Version 2\n\n[Software\\\\Velmar Sensors\\\\Tidewise\\\\Settings] 1700000000\n"
             << portLine << "\"ADCP Baud Rate\"=\"115200\"\n\"Use Software Break\"=\"1\"\n"
-            << "\"Current Filename Prefix\"=\"ADCP\"\n\"Current Output Directory\"=\"" << outDir_.string()
-            << "\"\n";
+            << "\"Current Filename Prefix\"=\"ADCP\"\n\"Current Output Directory\"=\"" << outDir_.string() << "\"\n";
     }
 
     MainWindow& Open() {
@@ -169,11 +170,14 @@ TEST_F(MainWindowTest, LaysOutTheFormAsDesigned) {
     window.show();
     const terminal::CustomTerminal& terminal = window.Station().Terminal1();
     // The bars of the first, smaller layout go once the control has seen the pane.
-    EXPECT_TRUE(QTest::qWaitFor([&] {
-        return terminal.FullCols() == 80 && terminal.FullRows() == 45 &&
-               !window.Terminal1()->HorizontalScrollBar()->isVisible();
-    }, 5000)) << terminal.FullCols() << " x " << terminal.FullRows() << " of cell " << terminal.CharWidth() << " x "
-              << terminal.CharHeight();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return terminal.FullCols() == 80 && terminal.FullRows() == 45 &&
+                   !window.Terminal1()->HorizontalScrollBar()->isVisible();
+        },
+        5000))
+        << terminal.FullCols() << " x " << terminal.FullRows() << " of cell " << terminal.CharWidth() << " x "
+        << terminal.CharHeight();
     EXPECT_EQ(terminal.TopRow(), 1);
     EXPECT_TRUE(window.Terminal1()->VerticalScrollBar()->isVisible());
 }

@@ -25,7 +25,9 @@ TEST(PortSelectDialog, ShowsTheFormWithTheAvailablePortsAndTheFirstSelected) {
     EXPECT_EQ(dialog.windowTitle(), "Select Port");
     EXPECT_EQ(dialog.size(), QSize(220, 131));
     QStringList labels;
-    for (QLabel* label : dialog.findChildren<QLabel*>()) labels << label->text();
+    for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        labels << label->text();
+    }
     EXPECT_TRUE(labels.contains("The configured serial port is not valid."));
     EXPECT_TRUE(labels.contains("Please choose another port."));
     QComboBox* combo = dialog.PortsComboBox();
@@ -57,9 +59,15 @@ TEST(PortSelectDialog, ButtonsAndCloseSetTheModalResult) {
         PortSelectDialog dialog(model);
         dialog.PortsComboBox()->setCurrentIndex(c.pick);
         test::WhenModalShown([&](QDialog*) {
-            if (c.how == 0) QTest::mouseClick(dialog.OkBtn(), Qt::LeftButton);
-            if (c.how == 1) QTest::mouseClick(dialog.AbortBtn(), Qt::LeftButton);
-            if (c.how == 2) dialog.close();
+            if (c.how == 0) {
+                QTest::mouseClick(dialog.OkBtn(), Qt::LeftButton);
+            }
+            if (c.how == 1) {
+                QTest::mouseClick(dialog.AbortBtn(), Qt::LeftButton);
+            }
+            if (c.how == 2) {
+                dialog.close();
+            }
         });
         dialog.exec();
         EXPECT_EQ(model.Choice(), c.choice) << c.name;

@@ -21,7 +21,9 @@ namespace {
 
 using terminal::PixelRect;
 
-QRgb At(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFF; }
+QRgb At(const QImage& image, int x, int y) {
+    return image.pixel(x, y) & 0xFFFFFF;
+}
 
 TEST(QPainterCanvas, ColoursLinesAndClip) {
     QImage image(40, 20, QImage::Format_RGB32);
@@ -67,7 +69,9 @@ TEST(QPainterCanvas, GlyphsSitInTheirOwnCells) {
     auto inkIn = [&](int left, int right) {
         int n = 0;
         for (int y = 0; y < 20; ++y) {
-            for (int x = left; x < right; ++x) n += At(image, x, y) != 0xFFFFFFu;
+            for (int x = left; x < right; ++x) {
+                n += At(image, x, y) != 0xFFFFFFu;
+            }
         }
         return n;
     };
@@ -77,7 +81,9 @@ TEST(QPainterCanvas, GlyphsSitInTheirOwnCells) {
 }
 
 TEST(CodePage437, BytesAboveAsciiAreTheTerminalFontsCharacters) {
-    for (int b = 0x20; b < 0x7F; ++b) EXPECT_EQ(CodePage437(static_cast<uint8_t>(b)), b);
+    for (int b = 0x20; b < 0x7F; ++b) {
+        EXPECT_EQ(CodePage437(static_cast<uint8_t>(b)), b);
+    }
     EXPECT_EQ(CodePage437(0x7F), u'\u2302');
     EXPECT_EQ(CodePage437(0x80), u'\u00C7');
     EXPECT_EQ(CodePage437(0xB0), u'\u2591');
@@ -93,7 +99,10 @@ TEST(CodePage437, BytesAboveAsciiAreTheTerminalFontsCharacters) {
         EXPECT_TRUE(QChar(c).isPrint()) << b;
         EXPECT_TRUE(seen.insert(c).second) << b;
     }
-    EXPECT_EQ(CodePage437Text("\xC4\xB0" "A", 3), QString::fromUtf16(u"\u2500\u2591A"));
+    EXPECT_EQ(CodePage437Text("\xC4\xB0"
+                              "A",
+                              3),
+              QString::fromUtf16(u"\u2500\u2591A"));
 }
 
 TEST(QPainterCanvas, CellBytesAreDrawnThroughTheCodePage) {

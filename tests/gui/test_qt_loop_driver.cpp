@@ -30,7 +30,9 @@ constexpr uint32_t kMsgClose = platform::WM_USER + 3;
 class QtLoopDriverTest : public ::testing::Test {
 protected:
     ~QtLoopDriverTest() override {
-        if (window_ != 0) MessageLoop::Instance().DestroyWindow(window_);
+        if (window_ != 0) {
+            MessageLoop::Instance().DestroyWindow(window_);
+        }
     }
     test::InstalledQtDriver installed_;
     platform::WindowHandle window_ = 0;
@@ -43,8 +45,12 @@ TEST_F(QtLoopDriverTest, PostsFromWorkersArriveOnGuiThreadInOrderPerThread) {
     bool offThread = false;
     int total = 0;
     window_ = MessageLoop::Instance().CreateWindow([&](uint32_t msg, WParam w, LParam l) {
-        if (msg != kMsgPost) return LParam{0};
-        if (QThread::currentThread() != qApp->thread()) offThread = true;
+        if (msg != kMsgPost) {
+            return LParam{0};
+        }
+        if (QThread::currentThread() != qApp->thread()) {
+            offThread = true;
+        }
         seen[static_cast<int>(w)].push_back(static_cast<int>(l));
         ++total;
         return LParam{0};
@@ -58,11 +64,15 @@ TEST_F(QtLoopDriverTest, PostsFromWorkersArriveOnGuiThreadInOrderPerThread) {
         });
     }
     EXPECT_TRUE(QTest::qWaitFor([&] { return total == kThreads * kPerThread; }, 10000));
-    for (auto& worker : workers) worker.join();
+    for (auto& worker : workers) {
+        worker.join();
+    }
     EXPECT_FALSE(offThread);
     for (int t = 0; t < kThreads; ++t) {
         ASSERT_EQ(seen[t].size(), static_cast<size_t>(kPerThread));
-        for (int i = 0; i < kPerThread; ++i) ASSERT_EQ(seen[t][i], i) << "thread " << t;
+        for (int i = 0; i < kPerThread; ++i) {
+            ASSERT_EQ(seen[t][i], i) << "thread " << t;
+        }
     }
 }
 
@@ -70,7 +80,9 @@ TEST_F(QtLoopDriverTest, PostsFromWorkersArriveOnGuiThreadInOrderPerThread) {
 class WakeCounter : public QObject {
 public:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::SockAct) ++count;
+        if (event->type() == QEvent::SockAct) {
+            ++count;
+        }
         return false;
     }
     int count = 0;
@@ -79,7 +91,9 @@ public:
 TEST_F(QtLoopDriverTest, FloodOfPostsQueuesOneDrain) {
     int handled = 0;
     window_ = MessageLoop::Instance().CreateWindow([&](uint32_t msg, WParam, LParam) {
-        if (msg == kMsgPost) ++handled;
+        if (msg == kMsgPost) {
+            ++handled;
+        }
         return LParam{0};
     });
     QTest::qWait(10);  // drains queued by the window's creation are done
@@ -89,7 +103,9 @@ TEST_F(QtLoopDriverTest, FloodOfPostsQueuesOneDrain) {
     notifier->installEventFilter(&counter);
     // The GUI thread does not run Qt's loop while the worker posts.
     std::thread worker([this] {
-        for (int i = 0; i < 5000; ++i) platform::PostMessage(window_, kMsgPost, 0, 0);
+        for (int i = 0; i < 5000; ++i) {
+            platform::PostMessage(window_, kMsgPost, 0, 0);
+        }
     });
     worker.join();
     EXPECT_TRUE(QTest::qWaitFor([&] { return handled == 5000; }, 5000));
@@ -126,8 +142,7 @@ TEST_F(QtLoopDriverTest, ModalDialogKeepsServingSendsTimersAndCalls) {
     QTimer::singleShot(0, &dialog, [&] {
         worker = std::thread([&] {
             sendResult = platform::SendMessage(window_, kMsgSend, 21, 0);
-            MessageLoop::Instance().RunOnOwnerThread(
-                [&] { callOnGui = QThread::currentThread() == qApp->thread(); });
+            MessageLoop::Instance().RunOnOwnerThread([&] { callOnGui = QThread::currentThread() == qApp->thread(); });
             // Closed also when the ticks do not come: the count below fails the test.
             const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
             while (timerTicks < 3 && std::chrono::steady_clock::now() < giveUp) {
@@ -161,17 +176,25 @@ TEST_F(QtLoopDriverTest, ModalDialogOpenedByAHandlerKeepsTheLoopRunning) {
                 ++otherTicks;
                 return LParam{0};
             }
-            if (msg == kMsgSend) return LParam{7};
+            if (msg == kMsgSend) {
+                return LParam{7};
+            }
             if (msg == kMsgClose) {
-                if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) d->accept();
+                if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                    d->accept();
+                }
                 return LParam{0};
             }
             if (msg == kMsgPost && inDialog) {
                 ++posts;
                 return LParam{0};
             }
-            if (msg != opener || inDialog || closed) return LParam{0};
-            if (opener == platform::WM_TIMER) MessageLoop::Instance().KillTimer(window_, 1);
+            if (msg != opener || inDialog || closed) {
+                return LParam{0};
+            }
+            if (opener == platform::WM_TIMER) {
+                MessageLoop::Instance().KillTimer(window_, 1);
+            }
             QDialog dialog;
             inDialog = true;
             worker = std::thread([&] {
@@ -181,7 +204,9 @@ TEST_F(QtLoopDriverTest, ModalDialogOpenedByAHandlerKeepsTheLoopRunning) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 }
                 ticksBeforePosts = otherTicks.load();
-                for (int i = 0; i < 10; ++i) platform::PostMessage(window_, kMsgPost, 0, 0);
+                for (int i = 0; i < 10; ++i) {
+                    platform::PostMessage(window_, kMsgPost, 0, 0);
+                }
                 sendResult = platform::SendMessage(window_, kMsgSend, 0, 0);
                 // Closed also when the posts do not come: the count below fails the test.
                 const auto postsDue = std::chrono::steady_clock::now() + std::chrono::seconds(3);
@@ -202,7 +227,9 @@ TEST_F(QtLoopDriverTest, ModalDialogOpenedByAHandlerKeepsTheLoopRunning) {
             std::thread([this] { platform::PostMessage(window_, kMsgPost, 0, 0); }).join();
         }
         EXPECT_TRUE(QTest::qWaitFor([&] { return closed.load(); }, 5000)) << opener;
-        if (worker.joinable()) worker.join();
+        if (worker.joinable()) {
+            worker.join();
+        }
         EXPECT_EQ(posts.load(), 10);
         EXPECT_EQ(sendResult, 7);
         EXPECT_GE(ticksBeforePosts, 3) << opener;
@@ -214,14 +241,14 @@ TEST_F(QtLoopDriverTest, ModalDialogOpenedByAHandlerKeepsTheLoopRunning) {
 TEST_F(QtLoopDriverTest, SendMessageTimeoutStillDeliversLater) {
     int handled = 0;
     window_ = MessageLoop::Instance().CreateWindow([&](uint32_t msg, WParam, LParam) {
-        if (msg == kMsgSend) ++handled;
+        if (msg == kMsgSend) {
+            ++handled;
+        }
         return LParam{0};
     });
     // The GUI thread is busy (not in Qt's loop) while the worker's wait runs out.
     bool delivered = true;
-    std::thread worker([&] {
-        delivered = MessageLoop::Instance().SendMessageTimeout(window_, kMsgSend, 0, 0, 20);
-    });
+    std::thread worker([&] { delivered = MessageLoop::Instance().SendMessageTimeout(window_, kMsgSend, 0, 0, 20); });
     worker.join();
     EXPECT_FALSE(delivered);
     EXPECT_EQ(handled, 0);
@@ -231,7 +258,9 @@ TEST_F(QtLoopDriverTest, SendMessageTimeoutStillDeliversLater) {
 TEST_F(QtLoopDriverTest, TimerFollowsRestartAndKill) {
     int ticks = 0;
     window_ = MessageLoop::Instance().CreateWindow([&](uint32_t msg, WParam, LParam) {
-        if (msg == platform::WM_TIMER) ++ticks;
+        if (msg == platform::WM_TIMER) {
+            ++ticks;
+        }
         return LParam{0};
     });
     // A long interval first, then a short one: the driver's timer must be re-armed.
@@ -259,7 +288,9 @@ TEST_F(QtLoopDriverTest, QuitIsSignalledOnce) {
 TEST_F(QtLoopDriverTest, UninstalledDriverLeavesQueueAlone) {
     int handled = 0;
     window_ = MessageLoop::Instance().CreateWindow([&](uint32_t msg, WParam, LParam) {
-        if (msg == kMsgPost) ++handled;
+        if (msg == kMsgPost) {
+            ++handled;
+        }
         return LParam{0};
     });
     installed_.driver.Uninstall();

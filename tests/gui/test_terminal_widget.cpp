@@ -75,8 +75,8 @@ protected:
     void Mouse(QEvent::Type type, QPoint at, Qt::MouseButtons held) {
         const QPointF local(at);
         const QPointF global(widget_->Viewport()->mapToGlobal(at));
-        QMouseEvent event(type, local, global, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                          held, Qt::NoModifier);
+        QMouseEvent event(type, local, global, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held,
+                          Qt::NoModifier);
         QApplication::sendEvent(widget_->Viewport(), &event);
     }
 
@@ -88,8 +88,8 @@ protected:
 
     void WheelNotches(int notches) {
         const QPointF at(5, 5);
-        QWheelEvent event(at, widget_->Viewport()->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
-                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent event(at, widget_->Viewport()->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(widget_->Viewport(), &event);
     }
 
@@ -105,7 +105,9 @@ protected:
     static int Inked(const QImage& image, QRgb colour) {
         int n = 0;
         for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) n += (image.pixel(x, y) & 0xFFFFFF) != (colour & 0xFFFFFF);
+            for (int x = 0; x < image.width(); ++x) {
+                n += (image.pixel(x, y) & 0xFFFFFF) != (colour & 0xFFFFFF);
+            }
         }
         return n;
     }
@@ -146,7 +148,9 @@ protected:
     // Twenty lines on the six-row screen: fifteen go into the scrollback.
     bool ShowScrollback() {
         std::string lines;
-        for (int i = 1; i <= 20; ++i) lines += "line " + std::to_string(i) + "\r\n";
+        for (int i = 1; i <= 20; ++i) {
+            lines += "line " + std::to_string(i) + "\r\n";
+        }
         return ShowText(lines, 5, "line 20");
     }
 
@@ -194,20 +198,22 @@ TEST_F(TerminalWidgetTest, TypedKeysGoToThePortAndReceivedBytesToTheScreen) {
     QWidget* client = widget_->Viewport();
     QTest::keyClicks(client, "aZ1");
     QTest::keyClick(client, Qt::Key_Return);
-    QTest::keyClick(client, Qt::Key_Backspace);   // DEL with the built-in emulator
+    QTest::keyClick(client, Qt::Key_Backspace);  // DEL with the built-in emulator
     QTest::keyClick(client, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(client, Qt::Key_C, Qt::ControlModifier);  // no selection: byte 3
-    QTest::keyClick(client, Qt::Key_Left);        // types nothing
+    QTest::keyClick(client, Qt::Key_Left);                    // types nothing
     QTest::keyClick(client, Qt::Key_F1);
     QTest::keyClick(client, Qt::Key_Tab);
     QTest::keyClick(client, Qt::Key_Escape);
     const std::string expected = "aZ1\r\x7f\x01\x03\t\x1b";
     // The output thread writes while the test reads.
     std::string sent;
-    EXPECT_TRUE(QTest::qWaitFor([&] {
-        sent += pty.ReadMaster(expected.size() - sent.size(), 10);
-        return sent.size() >= expected.size();
-    }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            sent += pty.ReadMaster(expected.size() - sent.size(), 10);
+            return sent.size() >= expected.size();
+        },
+        5000));
     EXPECT_EQ(sent, expected);
 
     ASSERT_TRUE(pty.WriteMaster("from the line"));
@@ -275,7 +281,9 @@ TEST_F(TerminalWidgetTest, WheelAndScrollBarMoveThroughTheScrollback) {
     EXPECT_EQ(bar->value(), -15);
     EXPECT_EQ(RowText(-14), "line 1");
     // Past the top of the scrollback: clamped by the control.
-    for (int i = 0; i < 10; ++i) bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+    for (int i = 0; i < 10; ++i) {
+        bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+    }
     EXPECT_EQ(terminal_.TopRow(), -43);
     EXPECT_EQ(bar->value(), -44);
 
@@ -344,8 +352,8 @@ TEST_F(TerminalWidgetTest, FontFitsTheWholeScreenIntoTheFormsPane) {
         widget_->resize(pane);
         widget_->show();
     };
-    for (const auto& [name, height] : {std::pair<std::string, int>{"Terminal", -12}, {"No Such Family", -12},
-                                       {"Terminal", -40}}) {
+    for (const auto& [name, height] :
+         {std::pair<std::string, int>{"Terminal", -12}, {"No Such Family", -12}, {"Terminal", -40}}) {
         SCOPED_TRACE(name + " " + std::to_string(height));
         open(name, height);
         EXPECT_TRUE(QTest::qWaitFor([&] { return terminal_.FullCols() == 80 && terminal_.FullRows() == 45; }, 2000))

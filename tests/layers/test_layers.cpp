@@ -36,11 +36,17 @@ struct Include {
 // The "..." or <...> of an include line, or empty.
 std::string IncludeTarget(const std::string& line) {
     size_t at = line.find_first_not_of(" \t");
-    if (at == std::string::npos || line[at] != '#') return "";
+    if (at == std::string::npos || line[at] != '#') {
+        return "";
+    }
     at = line.find_first_not_of(" \t", at + 1);
-    if (at == std::string::npos || line.compare(at, 7, "include") != 0) return "";
+    if (at == std::string::npos || line.compare(at, 7, "include") != 0) {
+        return "";
+    }
     at = line.find_first_of("<\"", at + 7);
-    if (at == std::string::npos) return "";
+    if (at == std::string::npos) {
+        return "";
+    }
     const size_t end = line.find(line[at] == '<' ? '>' : '"', at + 1);
     return end == std::string::npos ? "" : line.substr(at, end - at + 1);
 }
@@ -49,12 +55,16 @@ std::vector<Include> IncludesIn(const fs::path& folder) {
     std::vector<Include> out;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         const std::string ext = entry.path().extension().string();
-        if (ext != ".h" && ext != ".cpp") continue;
+        if (ext != ".h" && ext != ".cpp") {
+            continue;
+        }
         std::ifstream in(entry.path());
         std::string text;
         for (int n = 1; std::getline(in, text); ++n) {
             std::string target = IncludeTarget(text);
-            if (!target.empty()) out.push_back({entry.path().string(), n, std::move(target)});
+            if (!target.empty()) {
+                out.push_back({entry.path().string(), n, std::move(target)});
+            }
         }
     }
     return out;
@@ -64,9 +74,13 @@ std::vector<Include> IncludesIn(const fs::path& folder) {
 std::string Breach(const std::string& folder, const std::string& include) {
     if (include.front() == '"') {
         const size_t slash = include.find('/');
-        if (slash == std::string::npos) return "a project header without its folder";
+        if (slash == std::string::npos) {
+            return "a project header without its folder";
+        }
         const std::string used = include.substr(1, slash - 1);
-        if (!kMaySeeTheSystem.count(folder) && !kMayUse.count(used)) return "an unknown folder";
+        if (!kMaySeeTheSystem.count(folder) && !kMayUse.count(used)) {
+            return "an unknown folder";
+        }
         return kMayUse.at(folder).count(used) ? "" : "a folder it must not use";
     }
     // C and POSIX headers end in ".h"; Qt's begin with Q.

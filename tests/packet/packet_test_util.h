@@ -32,7 +32,9 @@ private:
 
 // Cuts text into reads of random lengths (1..maxRead); seed 0 gives one read.
 inline std::vector<std::string> RandomSplits(const std::string& text, unsigned seed, size_t maxRead = 6) {
-    if (seed == 0) return {text};
+    if (seed == 0) {
+        return {text};
+    }
     std::mt19937 rng(seed);
     std::uniform_int_distribution<size_t> len(1, maxRead);
     std::vector<std::string> reads;
@@ -45,7 +47,9 @@ inline std::vector<std::string> RandomSplits(const std::string& text, unsigned s
 }
 
 inline void Feed(DataPacketManager& manager, const std::vector<std::string>& reads) {
-    for (const std::string& r : reads) manager.BytesReceived(r.data(), static_cast<int>(r.size()));
+    for (const std::string& r : reads) {
+        manager.BytesReceived(r.data(), static_cast<int>(r.size()));
+    }
 }
 
 }  // namespace hydrix::packet::test

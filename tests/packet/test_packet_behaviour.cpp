@@ -4,10 +4,10 @@
 
 #include <stdexcept>
 
+#include "capturing_ui.h"
 #include "comm/exceptions.h"
 #include "packet_test_util.h"
 #include "platform/dialogs.h"
-#include "capturing_ui.h"
 
 namespace hydrix::packet::test {
 namespace {
@@ -148,7 +148,9 @@ TEST_F(PacketFixture, HandlerExceptionIsReportedAndSkipsTheStringEvent) {
     int strings = 0;
     int packets = 0;
     p.OnPacket = [&](DataPacket&, const void*, int32_t) {
-        if (++packets == 1) throw std::runtime_error("handler failed");
+        if (++packets == 1) {
+            throw std::runtime_error("handler failed");
+        }
     };
     p.OnStringPacket = [&](DataPacket&, const std::string&) { ++strings; };
     Feed("OK OK");
@@ -224,7 +226,9 @@ TEST_F(PacketFixture, ManyPacketsInOneReadAllDelivered) {
     manager.AddPacket(p);
     p.SetEnabled(true);
     std::string text;
-    for (int i = 0; i < 100000; ++i) text += "OK;";
+    for (int i = 0; i < 100000; ++i) {
+        text += "OK;";
+    }
     Feed(text);
     EXPECT_EQ(count, 100000);
     EXPECT_EQ(manager.BufferUsed(), 0);

@@ -30,7 +30,9 @@ struct PacketCase {
     std::vector<std::string> Expected;
 };
 
-void PrintTo(const PacketCase& c, std::ostream* os) { *os << c.Title; }
+void PrintTo(const PacketCase& c, std::ostream* os) {
+    *os << c.Title;
+}
 
 const PacketSetup kPass{"PASS", "PASS", {EC::ecPacketSize}, "", 4};
 const PacketSetup kFail{"FAIL", "FAIL", {EC::ecPacketSize}, "", 4};
@@ -41,22 +43,13 @@ const std::vector<PacketCase> kCases = {
     {"size packet holds one byte past the start string", {kPass}, "xxPASS\r\nPASS", {"PASS:PASS\r"}},
     {"partial start match resumes one byte later", {kPass}, "PPASS!", {"PASS:PASS!"}},
     {"start string split by other text is no match", {kPass}, "PAxSS PASPASS. ", {"PASS:PASS."}},
-    {"abandoned partial end match",
-     {{"P", "<", {EC::ecString}, "  F"}},
-     "<x   F",
-     {"P:<x   F"}},
-    {"end string found after repeated prefixes",
-     {{"P", "[", {EC::ecString}, "aab"}},
-     "[aaaab]",
-     {"P:[aaaab"}},
+    {"abandoned partial end match", {{"P", "<", {EC::ecString}, "  F"}}, "<x   F", {"P:<x   F"}},
+    {"end string found after repeated prefixes", {{"P", "[", {EC::ecString}, "aab"}}, "[aaaab]", {"P:[aaaab"}},
     {"include strings false gives the bytes between",
      {{"P", "S/N:", {EC::ecString}, "\r\n", 0, false}},
      "junk S/N:1234\r\nS/N:\r\n",
      {"P:1234", "P:"}},
-    {"escaped question mark is literal",
-     {{"P", "a\\?b", {}, ""}},
-     "axb a?b",
-     {"P:a?b"}},
+    {"escaped question mark is literal", {{"P", "a\\?b", {}, ""}}, "axb a?b", {"P:a?b"}},
     {"unescaped question mark is a wildcard",
      {{"P", "a?b", {}, "", 0, true, false}},
      "axb a?b aab",
@@ -77,18 +70,12 @@ const std::vector<PacketCase> kCases = {
      {{"P", "<", {EC::ecString, EC::ecPacketSize}, ">", 4}},
      "<a><bcdef>",
      {"P:<a>", "P:<bcd"}},
-    {"PASS then FAIL",
-     {kPass, kFail},
-     "test 1 PASS\r\ntest 2 FAIL\r\n",
-     {"PASS:PASS\r", "FAIL:FAIL\r"}},
+    {"PASS then FAIL", {kPass, kFail}, "test 1 PASS\r\ntest 2 FAIL\r\n", {"PASS:PASS\r", "FAIL:FAIL\r"}},
     {"FAIL then PASS in one read both counted in order",
      {kPass, kFail},
      "test 1 FAIL\r\ntest 2 PASS\r\ntest 3 FAIL\r\n",
      {"FAIL:FAIL\r", "PASS:PASS\r", "FAIL:FAIL\r"}},
-    {"the byte after a report belongs to it",
-     {kPass, kFail},
-     "FAILPASSFAILx",
-     {"FAIL:FAILP", "FAIL:FAILx"}},
+    {"the byte after a report belongs to it", {kPass, kFail}, "FAILPASSFAILx", {"FAIL:FAILP", "FAIL:FAILx"}},
     {"the collecting packet hides reports inside it",
      {kPass, kFail, kSerial},
      "Instrument S/N:  PASS 12 FAIL       Frequency: 600 PASS\r\n",
@@ -153,7 +140,9 @@ TEST_P(PacketCaseTest, SameResultInEverySplit) {
 INSTANTIATE_TEST_SUITE_P(Packets, PacketCaseTest, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<PacketCase>& info) {
                              std::string name;
-                             for (char ch : info.param.Title) name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                             for (char ch : info.param.Title) {
+                                 name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                             }
                              return name;
                          });
 

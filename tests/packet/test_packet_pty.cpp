@@ -5,9 +5,9 @@
 
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "comm/com_port.h"
@@ -35,13 +35,14 @@ protected:
         packets_.clear();
         // Each manager frees itself through its own message once its packets are gone.
         EXPECT_TRUE(Pump([] { return PacketManagers().Count() == 0; }));
-        if (port_) port_->SetOpen(false);
+        if (port_) {
+            port_->SetOpen(false);
+        }
         port_.reset();
     }
 
     DataPacket& Make(const std::string& name, const std::string& start, PacketEndConds end,
-                     const std::string& endString, int32_t size, bool include, bool ignoreCase,
-                     int32_t timeOut) {
+                     const std::string& endString, int32_t size, bool include, bool ignoreCase, int32_t timeOut) {
         auto p = std::make_unique<DataPacket>(name);
         p->SetStartString(start);
         p->SetEndCond(end);
@@ -62,7 +63,9 @@ protected:
         return *packets_.back();
     }
     void CheckThread(DataPacket& s) {
-        if (std::this_thread::get_id() != testThread_) wrongThread_.push_back(s.Name());
+        if (std::this_thread::get_id() != testThread_) {
+            wrongThread_.push_back(s.Name());
+        }
     }
     static bool Pump(const std::function<bool()>& done, uint32_t ms = 10000) {
         return platform::MessageLoop::Instance().ProcessUntil(done, ms);
@@ -77,7 +80,9 @@ protected:
             const size_t n = std::min(len(rng), text.size() - at);
             ASSERT_TRUE(pty_.WriteMaster(text.substr(at, n)));
             at += n;
-            if (pause(rng) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            if (pause(rng) == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
         }
     }
 
@@ -107,10 +112,11 @@ TEST_F(PacketPty, StationReportsArriveInOrderOnTheGuiThread) {
         "  0  255  255  255  255\r\nHigh Gain RSSI: 44 43 44 43 PASS\r\n"
         "Low Gain RSSI: 2 60 2 2 FAIL\r\nTransmit Current ... PASS\r\n"
         "Receive Path ... pass\r\nSensor Test ... FAIL\r\nBYPASS check ... Pass\r\n>";
-    const std::vector<std::string> expected = {
-        "DataPacket1:1234", "DataPacketDateTime:07/12/31,23:59:58.99 ", "DataPacketPass:PASS\r",
-        "DataPacketFail:FAIL\r", "DataPacketPass:PASS\r", "DataPacketPass:pass\r",
-        "DataPacketFail:FAIL\r", "DataPacketPass:PASS ", "DataPacketPass:Pass\r"};
+    const std::vector<std::string> expected = {"DataPacket1:1234",      "DataPacketDateTime:07/12/31,23:59:58.99 ",
+                                               "DataPacketPass:PASS\r", "DataPacketFail:FAIL\r",
+                                               "DataPacketPass:PASS\r", "DataPacketPass:pass\r",
+                                               "DataPacketFail:FAIL\r", "DataPacketPass:PASS ",
+                                               "DataPacketPass:Pass\r"};
     unsigned seed = 1;
     for (size_t maxPiece : {1u, 7u, 64u, 4096u}) {
         SCOPED_TRACE("pieces up to " + std::to_string(maxPiece));
@@ -198,12 +204,11 @@ TEST_F(PacketPty, DispatchLogShowsThePacketsSteps) {
     text << file.rdbuf();
     const std::string log = text.str();
     size_t at = 0;
-    for (const char* entry : {"Packet    Collecting    00000000  Packet:DataPacketPass",
-                              "Packet    StringPacket  00000000  Packet:DataPacketPass",
-                              "Packet    SizePacket    00000000  PASS!",
-                              "Packet    Enable        00000000  Packet:DataPacketPass",
-                              "Packet    StartStr      00000000  PASS",
-                              "Packet    Waiting       00000000  Packet:DataPacketPass"}) {
+    for (const char* entry :
+         {"Packet    Collecting    00000000  Packet:DataPacketPass",
+          "Packet    StringPacket  00000000  Packet:DataPacketPass", "Packet    SizePacket    00000000  PASS!",
+          "Packet    Enable        00000000  Packet:DataPacketPass", "Packet    StartStr      00000000  PASS",
+          "Packet    Waiting       00000000  Packet:DataPacketPass"}) {
         const size_t found = log.find(entry, at);
         ASSERT_NE(found, std::string::npos) << entry << "\n" << log;
         at = found;

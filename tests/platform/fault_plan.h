@@ -27,7 +27,9 @@ inline FaultPlan& Plan() {
 inline int PlanHook(platform::sys::Op op) {
     FaultPlan& plan = Plan();
     plan.calls[static_cast<int>(op)].fetch_add(1);
-    if (static_cast<int>(op) == plan.op.load() && plan.remaining.fetch_sub(1) > 0) return plan.err.load();
+    if (static_cast<int>(op) == plan.op.load() && plan.remaining.fetch_sub(1) > 0) {
+        return plan.err.load();
+    }
     return 0;
 }
 
@@ -39,10 +41,14 @@ inline void PlanFault(platform::sys::Op op, int err, int times) {
     plan.remaining = times;
 }
 
-inline int Calls(platform::sys::Op op) { return Plan().calls[static_cast<int>(op)].load(); }
+inline int Calls(platform::sys::Op op) {
+    return Plan().calls[static_cast<int>(op)].load();
+}
 
 inline void ResetCalls() {
-    for (auto& c : Plan().calls) c = 0;
+    for (auto& c : Plan().calls) {
+        c = 0;
+    }
 }
 
 // Installs the plan's hook with nothing planned, for the lifetime of a test.

@@ -47,7 +47,9 @@ public:
         // The child keeps only what it was given: an inherited pty master would make it
         // the far end of the line.
         for (int fd : OpenDescriptors()) {
-            if (fd > 2 && (fd < kFirstHeld || fd >= target)) posix_spawn_file_actions_addclose(&actions, fd);
+            if (fd > 2 && (fd < kFirstHeld || fd >= target)) {
+                posix_spawn_file_actions_addclose(&actions, fd);
+            }
         }
         char arg0[] = "sleep";
         char arg1[] = "60";
@@ -55,7 +57,9 @@ public:
         // posix_spawn returns once the child runs the program, its descriptors open.
         const int rc = ::posix_spawnp(&pid_, "sleep", &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) throw std::system_error(rc, std::generic_category(), "posix_spawnp sleep");
+        if (rc != 0) {
+            throw std::system_error(rc, std::generic_category(), "posix_spawnp sleep");
+        }
     }
     explicit HolderProcess(const Hold& hold) : HolderProcess(std::vector<Hold>{hold}) {}
     ~HolderProcess() { End(); }
@@ -65,7 +69,9 @@ public:
     pid_t Pid() const { return pid_; }
     // Kills and reaps the child: afterwards its PID names no process.
     void End() {
-        if (pid_ <= 0) return;
+        if (pid_ <= 0) {
+            return;
+        }
         ::kill(pid_, SIGKILL);
         int status = 0;
         while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
@@ -79,12 +85,18 @@ private:
     static std::vector<int> OpenDescriptors() {
         std::vector<int> fds;
         DIR* dir = ::opendir("/proc/self/fd");
-        if (dir == nullptr) return fds;
+        if (dir == nullptr) {
+            return fds;
+        }
         const int own = ::dirfd(dir);
         while (dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.') continue;
+            if (entry->d_name[0] == '.') {
+                continue;
+            }
             const int fd = std::atoi(entry->d_name);
-            if (fd != own) fds.push_back(fd);
+            if (fd != own) {
+                fds.push_back(fd);
+            }
         }
         ::closedir(dir);
         return fds;

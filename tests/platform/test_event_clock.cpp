@@ -58,7 +58,9 @@ TEST(EventTest, LockstepHandOverLosesNothing) {
     std::atomic<int> served{0};
     std::thread worker([&] {
         for (;;) {
-            if (Event::WaitAny({&stop, &ready}, kLong) != 1) return;
+            if (Event::WaitAny({&stop, &ready}, kLong) != 1) {
+                return;
+            }
             ++served;
             done.Set();
         }
@@ -106,22 +108,20 @@ TEST_P(TimerExpiryTest, Expiry) {
     EXPECT_EQ(TimerExpired(clock, timer), c.expired);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    TickTimer, TimerExpiryTest,
-    ::testing::Values(
-        ExpiryCase{"AtStart", 5500, 36, 5500, false},
-        ExpiryCase{"OnTheExpiryTick", 5500, 36, 5500 + 36 * 55, false},
-        ExpiryCase{"OneTickLater", 5500, 36, 5500 + 37 * 55, true},
-        ExpiryCase{"ZeroTicksNextTick", 5500, 0, 5555, true},
-        ExpiryCase{"NegativeTicks", 5500, -3, 5500, true},
-        // Started in the last ticks of the clock's lap, expiry beyond the wrap.
-        ExpiryCase{"WrapNotYetDue", kLastTickMs - 10 * 55, 36, 20 * 55, false},
-        ExpiryCase{"WrapDue", kLastTickMs - 10 * 55, 36, 30 * 55, true},
-        // Expiry tick still inside the old lap, clock wrapped before anyone looked.
-        ExpiryCase{"WrapExpiryBeforeWrap", kLastTickMs - 40 * 55, 36, 0, true},
-        ExpiryCase{"WrapRightAfter", kLastTickMs - 10 * 55, 10, 0, true},
-        ExpiryCase{"WrapJustBefore", kLastTickMs - 10 * 55, 10, kLastTickMs, false}),
-    [](const ::testing::TestParamInfo<ExpiryCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(TickTimer, TimerExpiryTest,
+                         ::testing::Values(ExpiryCase{"AtStart", 5500, 36, 5500, false},
+                                           ExpiryCase{"OnTheExpiryTick", 5500, 36, 5500 + 36 * 55, false},
+                                           ExpiryCase{"OneTickLater", 5500, 36, 5500 + 37 * 55, true},
+                                           ExpiryCase{"ZeroTicksNextTick", 5500, 0, 5555, true},
+                                           ExpiryCase{"NegativeTicks", 5500, -3, 5500, true},
+                                           // Started in the last ticks of the clock's lap, expiry beyond the wrap.
+                                           ExpiryCase{"WrapNotYetDue", kLastTickMs - 10 * 55, 36, 20 * 55, false},
+                                           ExpiryCase{"WrapDue", kLastTickMs - 10 * 55, 36, 30 * 55, true},
+                                           // Expiry tick still inside the old lap, clock wrapped before anyone looked.
+                                           ExpiryCase{"WrapExpiryBeforeWrap", kLastTickMs - 40 * 55, 36, 0, true},
+                                           ExpiryCase{"WrapRightAfter", kLastTickMs - 10 * 55, 10, 0, true},
+                                           ExpiryCase{"WrapJustBefore", kLastTickMs - 10 * 55, 10, kLastTickMs, false}),
+                         [](const ::testing::TestParamInfo<ExpiryCase>& info) { return info.param.name; });
 
 TEST(TickTimerTest, ExpiresAcrossTheWrapWhileTheClockRuns) {
     ManualClock clock(kLastTickMs - 5 * 55);

@@ -21,9 +21,8 @@ namespace fs = std::filesystem;
 class FileSystemTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("hydrix_fs_" + std::to_string(::getpid()) +
-                "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() / ("hydrix_fs_" + std::to_string(::getpid()) + "_" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -123,11 +122,16 @@ TEST(UserInterfaceTest, HeadlessWritesOneLinePerReportFromAnyThread) {
                    MessageIcon::Error);
     ShowMessageBox("Done\r\n", "", MessageIcon::Information);
     std::vector<std::thread> threads;
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
         threads.emplace_back([] {
-            for (int j = 0; j < 10; ++j) ShowExceptionReport("boom");
+            for (int j = 0; j < 10; ++j) {
+                ShowExceptionReport("boom");
+            }
         });
-    for (auto& t : threads) t.join();
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
     SetClipboardText("copied");
     EXPECT_EQ(ClipboardText(), "copied");
     MessageBeep();
@@ -136,13 +140,18 @@ TEST(UserInterfaceTest, HeadlessWritesOneLinePerReportFromAnyThread) {
     std::rewind(out);
     std::vector<std::string> lines;
     char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, out)) lines.emplace_back(buffer);
+    while (std::fgets(buffer, sizeof buffer, out)) {
+        lines.emplace_back(buffer);
+    }
     std::fclose(out);
     ASSERT_EQ(lines.size(), 42u);
-    EXPECT_EQ(lines[0], "Error (Hydrix): Output directory does not exist. "
-                        "Check your Tidewise configuration!\n");
+    EXPECT_EQ(lines[0],
+              "Error (Hydrix): Output directory does not exist. "
+              "Check your Tidewise configuration!\n");
     EXPECT_EQ(lines[1], "Information: Done \n");
-    for (size_t i = 2; i < lines.size(); ++i) EXPECT_EQ(lines[i], "Exception: boom\n");
+    for (size_t i = 2; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i], "Exception: boom\n");
+    }
 }
 
 }  // namespace

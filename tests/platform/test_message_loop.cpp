@@ -33,7 +33,9 @@ public:
             EXPECT_TRUE(Loop().IsOwnerThread());
             received_.push_back({msg, w, l});
             count_.store(received_.size());
-            if (onMessage) return onMessage(msg, w, l);
+            if (onMessage) {
+                return onMessage(msg, w, l);
+            }
             return static_cast<LResult>(w) * 2;
         });
     }
@@ -45,7 +47,9 @@ public:
     size_t Count() const { return count_.load(); }
     size_t CountOf(uint32_t msg) const {
         size_t n = 0;
-        for (const auto& r : received_) n += r.msg == msg;
+        for (const auto& r : received_) {
+            n += r.msg == msg;
+        }
         return n;
     }
 
@@ -74,7 +78,9 @@ class CountingDriver : public LoopDriver {
 public:
     explicit CountingDriver(int target) : target_(target) {}
     void Wake() override {
-        if (++wakes_ >= target_) reached.Set();
+        if (++wakes_ >= target_) {
+            reached.Set();
+        }
     }
     Event reached{true};
 
@@ -117,14 +123,17 @@ TEST_F(MessageLoopTest, SentMessagesDoNotOvertakeEarlierPosts) {
                 const WParam seq = static_cast<WParam>(i * 3);
                 PostMessage(window.Handle(), kPostMsg, seq, t);
                 PostMessage(window.Handle(), kPostMsg, seq + 1, t);
-                if (SendMessage(window.Handle(), kSendMsg, seq + 2, t) != LResult(seq + 2) * 2)
+                if (SendMessage(window.Handle(), kSendMsg, seq + 2, t) != LResult(seq + 2) * 2) {
                     ++wrongResults;
+                }
             }
         });
     }
     const size_t expected = kWorkers * kRounds * 3;
     EXPECT_TRUE(loop_.ProcessUntil([&] { return window.Count() == expected; }, kLong));
-    for (auto& w : workers) w.join();
+    for (auto& w : workers) {
+        w.join();
+    }
 
     EXPECT_EQ(wrongResults.load(), 0);
     std::map<LParam, WParam> next;
@@ -140,9 +149,7 @@ TEST_F(MessageLoopTest, SendTimeoutEndsOnlyTheWait) {
     bool delivered = true;
     LResult result = -1;
     // The owner does not pump until the worker gave up.
-    std::thread worker([&] {
-        delivered = loop_.SendMessageTimeout(window.Handle(), kSendMsg, 7, 0, 30, &result);
-    });
+    std::thread worker([&] { delivered = loop_.SendMessageTimeout(window.Handle(), kSendMsg, 7, 0, 30, &result); });
     worker.join();
     EXPECT_FALSE(delivered);
     EXPECT_EQ(window.Count(), 0u);
@@ -180,7 +187,9 @@ TEST_F(MessageLoopTest, DestroyWindowReleasesBlockedSender) {
     auto window = std::make_unique<RecordingWindow>();
     const WindowHandle handle = window->Handle();
     window->onMessage = [&](uint32_t msg, WParam, LParam) -> LResult {
-        if (msg == kPostMsg) loop_.DestroyWindow(handle);
+        if (msg == kPostMsg) {
+            loop_.DestroyWindow(handle);
+        }
         return 99;
     };
     CountingDriver driver(3);  // installing it, then the post and the send queued
@@ -219,13 +228,17 @@ TEST_F(MessageLoopTest, RunOnOwnerThreadFromWorkers) {
             try {
                 loop_.RunOnOwnerThread([] { throw std::runtime_error("from the GUI thread"); });
             } catch (const std::runtime_error& e) {
-                if (std::string(e.what()) == "from the GUI thread") ++rethrown;
+                if (std::string(e.what()) == "from the GUI thread") {
+                    ++rethrown;
+                }
             }
             ++finished;
         });
     }
     EXPECT_TRUE(loop_.ProcessUntil([&] { return finished == 4; }, kLong));
-    for (auto& w : workers) w.join();
+    for (auto& w : workers) {
+        w.join();
+    }
     EXPECT_EQ(calls, 100);
     EXPECT_FALSE(wrongThread);
     EXPECT_EQ(rethrown.load(), 4);
@@ -243,7 +256,9 @@ TEST_F(MessageLoopTest, NestedWaitServesPostsAndBlockedWorkers) {
     std::thread worker;
     bool waited = false;
     window.onMessage = [&](uint32_t msg, WParam w, LParam) -> LResult {
-        if (msg != kPostMsg || w != 1) return 0;
+        if (msg != kPostMsg || w != 1) {
+            return 0;
+        }
         PostMessage(window.Handle(), kPostMsg, 2, 0);
         worker = std::thread([&] {
             SendMessage(window.Handle(), kSendMsg, 3, 0);
@@ -303,7 +318,9 @@ TEST_F(MessageLoopTest, ExceptionFromWindowProcedureIsReportedAndLoopGoesOn) {
     auto previous = SetUserInterface(ui);
     RecordingWindow window;
     window.onMessage = [](uint32_t, WParam w, LParam) -> LResult {
-        if (w == 1) throw std::runtime_error("Cannot create file");
+        if (w == 1) {
+            throw std::runtime_error("Cannot create file");
+        }
         return 5;
     };
     LResult result = -1;
@@ -351,8 +368,11 @@ TEST_F(MessageLoopTest, RestartOrKillWithdrawsQueuedTick) {
         RecordingWindow window;
         window.onMessage = [&](uint32_t msg, WParam, LParam) -> LResult {
             if (msg == kPostMsg) {
-                if (kill) loop_.KillTimer(window.Handle(), 1);
-                else loop_.SetTimer(window.Handle(), 1, 60000);
+                if (kill) {
+                    loop_.KillTimer(window.Handle(), 1);
+                } else {
+                    loop_.SetTimer(window.Handle(), 1, 60000);
+                }
             }
             return 0;
         };
@@ -391,7 +411,9 @@ TEST_F(MessageLoopTest, RunServesTimersAndPostsUntilQuit) {
         return 0;
     };
     std::thread poster([&] {
-        for (WParam i = 0; i < 20; ++i) PostMessage(window.Handle(), kPostMsg, i, 0);
+        for (WParam i = 0; i < 20; ++i) {
+            PostMessage(window.Handle(), kPostMsg, i, 0);
+        }
     });
     ASSERT_TRUE(loop_.SetTimer(window.Handle(), 1, 5));
     EXPECT_EQ(loop_.Run(), 7);

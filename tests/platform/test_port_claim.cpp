@@ -31,7 +31,9 @@ std::string ReadFile(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void WriteFile(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
+void WriteFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
 
 std::string LockText(int pid) {
     char text[16];
@@ -43,7 +45,9 @@ class PortClaimTest : public ::testing::Test {
 protected:
     PortClaimTest() {
         std::string pattern = (fs::temp_directory_path() / "hydrix-lock-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+        if (!::mkdtemp(pattern.data())) {
+            throw std::system_error(errno, std::generic_category(), "mkdtemp");
+        }
         root_ = pattern;
         fs::create_directories(root_ / "a");
         fs::create_directories(root_ / "b");

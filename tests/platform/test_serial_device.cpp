@@ -31,7 +31,9 @@ protected:
     static bool Eventually(Pred pred, std::chrono::milliseconds timeout = 3000ms) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (!pred()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
             std::this_thread::sleep_for(2ms);
         }
         return true;
@@ -73,7 +75,9 @@ private:
                 }
             }
             changed_.notify_all();
-            if (r <= 0) return;
+            if (r <= 0) {
+                return;
+            }
         }
     }
 
@@ -86,7 +90,9 @@ private:
 
 std::string Pattern(size_t size, int seed) {
     std::string s(size, '\0');
-    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + seed) % 251);
+    for (size_t i = 0; i < size; ++i) {
+        s[i] = static_cast<char>((i * 7 + seed) % 251);
+    }
     return s;
 }
 
@@ -158,7 +164,9 @@ TEST_F(SerialDeviceTest, OpenErrorsMapToPortCodes) {
 TEST_F(SerialDeviceTest, OnlyABusyDeviceReadsAsInUse) {
     for (const Op op : {Op::Open, Op::TcGetAttr, Op::TcSetAttr}) {
         for (int err = 1; err < 134; ++err) {
-            if (err == EINTR || err == EBUSY || err == EWOULDBLOCK) continue;
+            if (err == EINTR || err == EBUSY || err == EWOULDBLOCK) {
+                continue;
+            }
             SerialDevice device;
             PlanFault(op, err, 1);
             EXPECT_NE(device.Open(pty_.SlavePath()), -5) << "op " << static_cast<int>(op) << " errno " << err;
@@ -210,17 +218,25 @@ TEST_F(SerialDeviceTest, BytesBothWaysKeepTheirOrder) {
     device.SetEventMask(kEvRxChar);
     std::atomic<bool> done{false};
     std::thread watchdog([&] {
-        for (int i = 0; i < 1000 && !done; ++i) std::this_thread::sleep_for(10ms);
+        for (int i = 0; i < 1000 && !done; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
         device.SetEventMask(0);
     });
     char buffer[1024];
     while (received.size() < toDevice.size()) {
         int n;
-        while ((n = device.Read(buffer, sizeof buffer)) > 0) received.append(buffer, static_cast<size_t>(n));
+        while ((n = device.Read(buffer, sizeof buffer)) > 0) {
+            received.append(buffer, static_cast<size_t>(n));
+        }
         EXPECT_EQ(n, 0);
-        if (n < 0 || received.size() == toDevice.size()) break;
+        if (n < 0 || received.size() == toDevice.size()) {
+            break;
+        }
         uint32_t events = 0;
-        if (device.WaitEvent(events) <= 0) break;
+        if (device.WaitEvent(events) <= 0) {
+            break;
+        }
         EXPECT_EQ(events, kEvRxChar);
     }
     done = true;
@@ -268,9 +284,13 @@ TEST_F(SerialDeviceTest, WriterFacingARefusingDriverDoesNotSpin) {
     auto writer = std::async(std::launch::async, [&] {
         for (;;) {
             const int n = device.Write("data", 4);
-            if (n != 0) return n;
+            if (n != 0) {
+                return n;
+            }
             rounds.fetch_add(1);
-            if (device.WaitWritable(60000) == 0) return 0;
+            if (device.WaitWritable(60000) == 0) {
+                return 0;
+            }
         }
     });
     ASSERT_TRUE(Eventually([&] { return rounds.load() > 0; })) << "the writer never ran";
@@ -509,7 +529,9 @@ TEST_F(SerialDeviceTest, PseudoTerminalHasNoModemLinesOrCounters) {
     SerialDevice device;
     ASSERT_EQ(device.Open(pty_.SlavePath()), 0);
     EXPECT_EQ(device.ModemStatus(), 0);
-    for (int code : {kSetRts, kClrRts, kSetDtr, kClrDtr}) EXPECT_EQ(device.EscapeFunction(code), 0) << code;
+    for (int code : {kSetRts, kClrRts, kSetDtr, kClrDtr}) {
+        EXPECT_EQ(device.EscapeFunction(code), 0) << code;
+    }
     EXPECT_EQ(device.EscapeFunction(99), -EINVAL);
     EXPECT_EQ(device.SetBreak(true), 0);
     EXPECT_EQ(device.SetBreak(false), 0);

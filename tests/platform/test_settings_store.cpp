@@ -116,7 +116,10 @@ TEST_F(SettingsStoreTest, DecodesEscapesAsWineWritesThem) {
         {R"(\xd83d\xde00)", "\xf0\x9f\x98\x80"},
         {R"(\xd83d!)", "\xef\xbf\xbd!"},
         {R"(\[x\])", "[x]"},
-        {"Gr\xc3\xbc\xc3\x9f" "e", "Gr\xc3\xbc\xc3\x9f" "e"},
+        {"Gr\xc3\xbc\xc3\x9f"
+         "e",
+         "Gr\xc3\xbc\xc3\x9f"
+         "e"},
         {"\xff raw", "\xc3\xbf raw"},
     };
     std::string lines;
@@ -169,24 +172,18 @@ TEST_F(SettingsStoreTest, MalformedLinesAreSkippedAndTheRestIsRead) {
     };
     const std::string huge(3 << 20, 'x');
     std::string hugeHex = "\"Huge\"=hex:";
-    for (int i = 0; i < (1 << 20) + 10; ++i) hugeHex += "ab,";
+    for (int i = 0; i < (1 << 20) + 10; ++i) {
+        hugeHex += "ab,";
+    }
     const Case cases[] = {
-        {"bad escape", "\"Bad\"=\"abc\\x\"\n", 1},
-        {"line ends in escape", "\"Bad\"=\"abc\\\n", 1},
-        {"unterminated string", "\"Bad\"=\"abc\n", 1},
-        {"unterminated name", "\"Bad=\"abc\"\n", 1},
-        {"text after the quote", "\"Bad\"=\"abc\"x\n", 1},
-        {"no equals", "\"Bad\" \"abc\"\n", 1},
-        {"unknown form", "\"Bad\"=qword:1\n", 1},
-        {"bad str type", "\"Bad\"=str(z):\"abc\"\n", 1},
-        {"dword too long", "\"Bad\"=dword:123456789\n", 1},
-        {"dword not hex", "\"Bad\"=dword:12g4\n", 1},
-        {"bad hex byte", "\"Bad\"=hex:01,zz\n", 1},
-        {"bad hex in continuation", "\"Bad\"=hex:01,\\\n  0x\n", 1},
-        {"hex(N) unclosed", "\"Bad\"=hex(3:01\n", 1},
-        {"garbage line", "Bad=1\n", 1},
-        {"huge string", "\"Bad\"=\"" + huge + "\"\n", 1},
-        {"huge hex", hugeHex + "\n", 1},
+        {"bad escape", "\"Bad\"=\"abc\\x\"\n", 1},          {"line ends in escape", "\"Bad\"=\"abc\\\n", 1},
+        {"unterminated string", "\"Bad\"=\"abc\n", 1},      {"unterminated name", "\"Bad=\"abc\"\n", 1},
+        {"text after the quote", "\"Bad\"=\"abc\"x\n", 1},  {"no equals", "\"Bad\" \"abc\"\n", 1},
+        {"unknown form", "\"Bad\"=qword:1\n", 1},           {"bad str type", "\"Bad\"=str(z):\"abc\"\n", 1},
+        {"dword too long", "\"Bad\"=dword:123456789\n", 1}, {"dword not hex", "\"Bad\"=dword:12g4\n", 1},
+        {"bad hex byte", "\"Bad\"=hex:01,zz\n", 1},         {"bad hex in continuation", "\"Bad\"=hex:01,\\\n  0x\n", 1},
+        {"hex(N) unclosed", "\"Bad\"=hex(3:01\n", 1},       {"garbage line", "Bad=1\n", 1},
+        {"huge string", "\"Bad\"=\"" + huge + "\"\n", 1},   {"huge hex", hugeHex + "\n", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -203,11 +200,12 @@ TEST_F(SettingsStoreTest, MalformedLinesAreSkippedAndTheRestIsRead) {
 }
 
 TEST_F(SettingsStoreTest, ValuesUnderABrokenSectionHeaderDoNotJoinThePreviousKey) {
-    WriteSettings("\"ADCP COM Port\"=\"COM3\"\n"
-                  "[Software\\\\Velmar Sensors\\\\Tidewise\\\\Settings 1700000000\n"
-                  "\"ADCP Baud Rate\"=\"9600\"\n"
-                  "[Software\\\\Next] 1\n"
-                  "\"Other\"=\"x\"\n");
+    WriteSettings(
+        "\"ADCP COM Port\"=\"COM3\"\n"
+        "[Software\\\\Velmar Sensors\\\\Tidewise\\\\Settings 1700000000\n"
+        "\"ADCP Baud Rate\"=\"9600\"\n"
+        "[Software\\\\Next] 1\n"
+        "\"Other\"=\"x\"\n");
     ASSERT_TRUE(store_.OpenKey(kKey));
     EXPECT_EQ(store_.ReadValue("ADCP COM Port")->text, "COM3");
     EXPECT_FALSE(store_.ValueExists("ADCP Baud Rate"));
@@ -218,9 +216,10 @@ TEST_F(SettingsStoreTest, ValuesUnderABrokenSectionHeaderDoNotJoinThePreviousKey
 }
 
 TEST_F(SettingsStoreTest, CutShortHexDoesNotSwallowTheNextSection) {
-    WriteSettings("\"Bad\"=hex:01,02,\\\n"
-                  "[Software\\\\Next] 1\n"
-                  "\"Other\"=\"x\"\n");
+    WriteSettings(
+        "\"Bad\"=hex:01,02,\\\n"
+        "[Software\\\\Next] 1\n"
+        "\"Other\"=\"x\"\n");
     ASSERT_TRUE(store_.OpenKey(kKey));
     EXPECT_FALSE(store_.ValueExists("Bad"));
     EXPECT_FALSE(store_.ValueExists("Other"));
@@ -238,8 +237,8 @@ TEST_F(SettingsStoreTest, FileEndingInsideContinuedHexKeepsEarlierValues) {
 }
 
 TEST_F(SettingsStoreTest, RejectsFilesThatAreNotWineRegistries) {
-    for (const std::string& text : {std::string(), std::string("REGEDIT4\n") + kSection + "\"A\"=\"1\"\n",
-                                   std::string("\x00\x01\x02", 3)}) {
+    for (const std::string& text :
+         {std::string(), std::string("REGEDIT4\n") + kSection + "\"A\"=\"1\"\n", std::string("\x00\x01\x02", 3)}) {
         WriteUserReg(text);
         EXPECT_FALSE(store_.OpenKey(kKey));
         EXPECT_NE(store_.Error().find("not a Wine registry file"), std::string::npos);
@@ -252,11 +251,15 @@ TEST(RegFileTest, ArbitraryBytesNeverBreakTheParser) {
     for (int round = 0; round < 300; ++round) {
         std::string text = kHeader + kSection;
         const int length = static_cast<int>(rng() % 400);
-        for (int i = 0; i < length; ++i) text += alphabet[rng() % alphabet.size()];
+        for (int i = 0; i < length; ++i) {
+            text += alphabet[rng() % alphabet.size()];
+        }
         RegFile file;
         EXPECT_EQ(file.Parse(text), 0);
         if (const RegKey* key = file.FindKey(kKey)) {
-            for (const auto& [name, value] : key->values) (void)RegValueText(value);
+            for (const auto& [name, value] : key->values) {
+                (void)RegValueText(value);
+            }
         }
     }
 }

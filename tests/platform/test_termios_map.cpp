@@ -40,10 +40,10 @@ struct LineCase {
     const char* name;
     uint32_t baud;
     uint8_t byteSize, parity, stopBits;
-    int kind;                 // StateToTermios result
-    speed_t speed;            // when standard
-    tcflag_t cflagBits;       // CSIZE | PARENB | PARODD | CMSPAR | CSTOPB
-    uint8_t stopBitsReadBack; // what TermiosToState gives
+    int kind;                  // StateToTermios result
+    speed_t speed;             // when standard
+    tcflag_t cflagBits;        // CSIZE | PARENB | PARODD | CMSPAR | CSTOPB
+    uint8_t stopBitsReadBack;  // what TermiosToState gives
 };
 
 class TermiosLine : public ::testing::TestWithParam<LineCase> {};
@@ -77,27 +77,26 @@ TEST_P(TermiosLine, MapsAndReadsBack) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TermiosLine,
-    ::testing::Values(
-        LineCase{"b9600_8N1", 9600, 8, DeviceState::NoParity, DeviceState::OneStopBit, kStandardBaud, B9600, CS8,
-                 DeviceState::OneStopBit},
-        LineCase{"b115200_7E1", 115200, 7, DeviceState::EvenParity, DeviceState::OneStopBit, kStandardBaud, B115200,
-                 CS7 | PARENB, DeviceState::OneStopBit},
-        LineCase{"b1200_7O2", 1200, 7, DeviceState::OddParity, DeviceState::TwoStopBits, kStandardBaud, B1200,
-                 CS7 | PARENB | PARODD | CSTOPB, DeviceState::TwoStopBits},
-        LineCase{"b19200_8M1", 19200, 8, DeviceState::MarkParity, DeviceState::OneStopBit, kStandardBaud, B19200,
-                 CS8 | PARENB | PARODD | CMSPAR, DeviceState::OneStopBit},
-        LineCase{"b4800_8S1", 4800, 8, DeviceState::SpaceParity, DeviceState::OneStopBit, kStandardBaud, B4800,
-                 CS8 | PARENB | CMSPAR, DeviceState::OneStopBit},
-        LineCase{"b110_5N1p5", 110, 5, DeviceState::NoParity, DeviceState::One5StopBits, kStandardBaud, B110,
-                 CS5 | CSTOPB, DeviceState::One5StopBits},
-        LineCase{"b300_6N1p5_is_two", 300, 6, DeviceState::NoParity, DeviceState::One5StopBits, kStandardBaud, B300,
-                 CS6 | CSTOPB, DeviceState::TwoStopBits},
-        LineCase{"b4000000", 4000000, 8, DeviceState::NoParity, DeviceState::OneStopBit, kStandardBaud, B4000000,
-                 CS8, DeviceState::OneStopBit},
-        LineCase{"custom_250000", 250000, 8, DeviceState::NoParity, DeviceState::OneStopBit, kCustomBaud, 0, CS8,
-                 DeviceState::OneStopBit},
-        LineCase{"custom_14400_8E2", 14400, 8, DeviceState::EvenParity, DeviceState::TwoStopBits, kCustomBaud, 0,
-                 CS8 | PARENB | CSTOPB, DeviceState::TwoStopBits}),
+    ::testing::Values(LineCase{"b9600_8N1", 9600, 8, DeviceState::NoParity, DeviceState::OneStopBit, kStandardBaud,
+                               B9600, CS8, DeviceState::OneStopBit},
+                      LineCase{"b115200_7E1", 115200, 7, DeviceState::EvenParity, DeviceState::OneStopBit,
+                               kStandardBaud, B115200, CS7 | PARENB, DeviceState::OneStopBit},
+                      LineCase{"b1200_7O2", 1200, 7, DeviceState::OddParity, DeviceState::TwoStopBits, kStandardBaud,
+                               B1200, CS7 | PARENB | PARODD | CSTOPB, DeviceState::TwoStopBits},
+                      LineCase{"b19200_8M1", 19200, 8, DeviceState::MarkParity, DeviceState::OneStopBit, kStandardBaud,
+                               B19200, CS8 | PARENB | PARODD | CMSPAR, DeviceState::OneStopBit},
+                      LineCase{"b4800_8S1", 4800, 8, DeviceState::SpaceParity, DeviceState::OneStopBit, kStandardBaud,
+                               B4800, CS8 | PARENB | CMSPAR, DeviceState::OneStopBit},
+                      LineCase{"b110_5N1p5", 110, 5, DeviceState::NoParity, DeviceState::One5StopBits, kStandardBaud,
+                               B110, CS5 | CSTOPB, DeviceState::One5StopBits},
+                      LineCase{"b300_6N1p5_is_two", 300, 6, DeviceState::NoParity, DeviceState::One5StopBits,
+                               kStandardBaud, B300, CS6 | CSTOPB, DeviceState::TwoStopBits},
+                      LineCase{"b4000000", 4000000, 8, DeviceState::NoParity, DeviceState::OneStopBit, kStandardBaud,
+                               B4000000, CS8, DeviceState::OneStopBit},
+                      LineCase{"custom_250000", 250000, 8, DeviceState::NoParity, DeviceState::OneStopBit, kCustomBaud,
+                               0, CS8, DeviceState::OneStopBit},
+                      LineCase{"custom_14400_8E2", 14400, 8, DeviceState::EvenParity, DeviceState::TwoStopBits,
+                               kCustomBaud, 0, CS8 | PARENB | CSTOPB, DeviceState::TwoStopBits}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TermiosMap, RejectsValuesNoLineHasAndLeavesStructAlone) {
@@ -105,8 +104,8 @@ TEST(TermiosMap, RejectsValuesNoLineHasAndLeavesStructAlone) {
         uint32_t baud;
         uint8_t byteSize, parity, stopBits;
     };
-    for (const Bad& b : {Bad{0, 8, 0, 0}, Bad{9600, 4, 0, 0}, Bad{9600, 9, 0, 0}, Bad{9600, 8, 5, 0},
-                         Bad{9600, 8, 0, 3}}) {
+    for (const Bad& b :
+         {Bad{0, 8, 0, 0}, Bad{9600, 4, 0, 0}, Bad{9600, 9, 0, 0}, Bad{9600, 8, 5, 0}, Bad{9600, 8, 0, 3}}) {
         DeviceState s;
         s.BaudRate = b.baud;
         s.ByteSize = b.byteSize;
@@ -156,28 +155,26 @@ TEST_P(TermiosFlow, MapsFlowFlagsAndRoundTrips) {
     EXPECT_EQ(back, s);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TermiosFlow,
-    ::testing::Values(
-        FlowCase{"none", false, false, DeviceState::DtrEnable, DeviceState::RtsEnable, false, false, false, false,
-                 false},
-        FlowCase{"cts_out", true, false, DeviceState::DtrEnable, DeviceState::RtsEnable, false, false, true, false,
-                 false},
-        FlowCase{"rts_handshake", false, false, DeviceState::DtrEnable, DeviceState::RtsHandshake, false, false, true,
-                 false, false},
-        FlowCase{"full_hardware", true, false, DeviceState::DtrEnable, DeviceState::RtsHandshake, false, false, true,
-                 false, false},
-        FlowCase{"dtr_dsr_ignored", false, true, DeviceState::DtrHandshake, DeviceState::RtsEnable, false, false,
-                 false, false, false},
-        FlowCase{"rts_toggle_ignored", false, false, DeviceState::DtrDisable, DeviceState::RtsToggle, false, false,
-                 false, false, false},
-        FlowCase{"xon_out", false, false, DeviceState::DtrEnable, DeviceState::RtsEnable, true, false, false, true,
-                 false},
-        FlowCase{"xon_in", false, false, DeviceState::DtrEnable, DeviceState::RtsEnable, false, true, false, false,
-                 true},
-        FlowCase{"xon_both_and_cts", true, false, DeviceState::DtrEnable, DeviceState::RtsEnable, true, true, true,
-                 true, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, TermiosFlow,
+                         ::testing::Values(FlowCase{"none", false, false, DeviceState::DtrEnable,
+                                                    DeviceState::RtsEnable, false, false, false, false, false},
+                                           FlowCase{"cts_out", true, false, DeviceState::DtrEnable,
+                                                    DeviceState::RtsEnable, false, false, true, false, false},
+                                           FlowCase{"rts_handshake", false, false, DeviceState::DtrEnable,
+                                                    DeviceState::RtsHandshake, false, false, true, false, false},
+                                           FlowCase{"full_hardware", true, false, DeviceState::DtrEnable,
+                                                    DeviceState::RtsHandshake, false, false, true, false, false},
+                                           FlowCase{"dtr_dsr_ignored", false, true, DeviceState::DtrHandshake,
+                                                    DeviceState::RtsEnable, false, false, false, false, false},
+                                           FlowCase{"rts_toggle_ignored", false, false, DeviceState::DtrDisable,
+                                                    DeviceState::RtsToggle, false, false, false, false, false},
+                                           FlowCase{"xon_out", false, false, DeviceState::DtrEnable,
+                                                    DeviceState::RtsEnable, true, false, false, true, false},
+                                           FlowCase{"xon_in", false, false, DeviceState::DtrEnable,
+                                                    DeviceState::RtsEnable, false, true, false, false, true},
+                                           FlowCase{"xon_both_and_cts", true, false, DeviceState::DtrEnable,
+                                                    DeviceState::RtsEnable, true, true, true, true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TermiosMap, FlowCharactersGoToStartAndStop) {
     DeviceState s;

@@ -23,7 +23,9 @@ inline std::vector<uintmax_t> PromptOffsets(const std::filesystem::path& path, s
         in.read(block.data(), static_cast<std::streamsize>(block.size()));
         const auto got = static_cast<size_t>(in.gcount());
         for (size_t i = 0; i < got && at.size() < count; ++i) {
-            if (block[i] == '>') at.push_back(base + i);
+            if (block[i] == '>') {
+                at.push_back(base + i);
+            }
         }
         base += got;
     }
@@ -39,7 +41,9 @@ inline bool FileHoldsAt(const std::filesystem::path& a, uintmax_t offset, const 
         inB.read(blockB.data(), static_cast<std::streamsize>(blockB.size()));
         const auto got = inB.gcount();
         inA.read(blockA.data(), got);
-        if (inA.gcount() != got || !std::equal(blockB.begin(), blockB.begin() + got, blockA.begin())) return false;
+        if (inA.gcount() != got || !std::equal(blockB.begin(), blockB.begin() + got, blockA.begin())) {
+            return false;
+        }
     }
     return true;
 }
@@ -48,7 +52,9 @@ inline bool FileHoldsAt(const std::filesystem::path& a, uintmax_t offset, const 
 // (capture stop), neither prompt included.
 inline bool CaptureMatchesRecord(const std::filesystem::path& record, const std::filesystem::path& capture) {
     const std::vector<uintmax_t> prompts = PromptOffsets(record, 12);
-    if (prompts.size() < 12) return false;
+    if (prompts.size() < 12) {
+        return false;
+    }
     const uintmax_t start = prompts[3], end = prompts[11];
     return std::filesystem::file_size(capture) == end - start - 1 && FileHoldsAt(record, start + 1, capture);
 }

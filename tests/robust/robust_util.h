@@ -33,14 +33,18 @@ inline long ResidentKb(pid_t pid = 0) {
     std::ifstream in(pid == 0 ? std::string("/proc/self/status") : "/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
     }
     return 0;
 }
 
 inline int OpenDescriptors() {
     int n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++n;
+    }
     return n;
 }
 
@@ -50,14 +54,20 @@ public:
     SimProcess(const std::filesystem::path& prefix, int com, std::vector<std::string> args) {
         args.insert(args.begin(), {HYDRIX_ADCP_SIM, "--link-com", std::to_string(com)});
         std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
         argv.push_back(nullptr);
         pid_ = ::fork();
-        if (pid_ < 0) throw std::runtime_error("fork failed");
+        if (pid_ < 0) {
+            throw std::runtime_error("fork failed");
+        }
         if (pid_ == 0) {
             // Its pty path line would only clutter the test's output.
             const int null = ::open("/dev/null", O_WRONLY);
-            if (null >= 0) ::dup2(null, STDOUT_FILENO);
+            if (null >= 0) {
+                ::dup2(null, STDOUT_FILENO);
+            }
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
@@ -65,7 +75,9 @@ public:
         for (int i = 0; i < 200 && !std::filesystem::is_symlink(link); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(25));
         }
-        if (!std::filesystem::is_symlink(link)) throw std::runtime_error("the simulator did not come up");
+        if (!std::filesystem::is_symlink(link)) {
+            throw std::runtime_error("the simulator did not come up");
+        }
     }
     ~SimProcess() { Stop(); }
     SimProcess(const SimProcess&) = delete;
@@ -74,7 +86,9 @@ public:
     // Waits up to waitMs for the simulator to end by itself (it does after the hang-up),
     // then terminates it.
     void Stop(int waitMs = 2000) {
-        if (pid_ <= 0) return;
+        if (pid_ <= 0) {
+            return;
+        }
         for (int i = 0; i < waitMs / 20; ++i) {
             if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
                 pid_ = -1;

@@ -14,7 +14,7 @@ namespace {
 
 struct BadReg {
     const char* name;
-    std::string body;     // the file after Wine's signature lines
+    std::string body;  // the file after Wine's signature lines
     int status;
     std::string message;  // the first message starts with this
 
@@ -29,8 +29,7 @@ const std::string kRest =
 std::vector<BadReg> Cases() {
     const std::string huge(2u << 20, '7');
     return {
-        {"BadEscapeInPort", kKey + "\"ADCP COM Port\"=\"COM\\q7\n" + kRest, kExitConfiguration,
-         kTidewiseRequiredText},
+        {"BadEscapeInPort", kKey + "\"ADCP COM Port\"=\"COM\\q7\n" + kRest, kExitConfiguration, kTidewiseRequiredText},
         {"PortAsDword", kKey + "\"ADCP COM Port\"=dword:00000007\n" + kRest, kExitConfiguration,
          "Invalid data type for 'ADCP COM Port'"},
         {"BaudAsHex", kKey + "\"ADCP COM Port\"=\"COM7\"\n\"ADCP Baud Rate\"=hex:31,31\n", kExitConfiguration,
@@ -49,8 +48,7 @@ std::vector<BadReg> Cases() {
          "'65543' is not a valid port number"},
         {"NegativePortNumber", kKey + "\"ADCP COM Port\"=\"COM-65529\"\n" + kRest, kExitConfiguration,
          "'-65529' is not a valid port number"},
-        {"NulBytes", kKey + std::string("\"ADCP COM Port\"=\"CO\0M7\"\n", 24) + kRest, kExitConfiguration,
-         ""},
+        {"NulBytes", kKey + std::string("\"ADCP COM Port\"=\"CO\0M7\"\n", 24) + kRest, kExitConfiguration, ""},
     };
 }
 
@@ -78,7 +76,9 @@ class NoiseFile : public StationFixture {};
 
 TEST_F(NoiseFile, IsAConfigurationError) {
     std::string noise;
-    for (int i = 0; i < 65536; ++i) noise.push_back(static_cast<char>((i * 7919) & 0xFF));
+    for (int i = 0; i < 65536; ++i) {
+        noise.push_back(static_cast<char>((i * 7919) & 0xFF));
+    }
     std::ofstream(prefix_.Path() / "user.reg", std::ios::binary) << noise;
     const std::string reportFile = (prefix_.Path() / "report.json").string();
     HeadlessRunner runner(RunOptions{prefix_.Path(), reportFile});

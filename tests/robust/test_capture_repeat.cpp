@@ -41,20 +41,30 @@ protected:
         const bool same = robust::CaptureMatchesRecord(record, capture);
         const std::string head = ReadFile(capture).substr(0, 8);
         std::filesystem::remove(capture);
-        if (!same) return ::testing::AssertionFailure() << "run " << run << ": capture begins \"" << head << "\"";
+        if (!same) {
+            return ::testing::AssertionFailure() << "run " << run << ": capture begins \"" << head << "\"";
+        }
         return ::testing::AssertionSuccess();
     }
 
     void RunMany(const std::vector<std::string>& extra) {
-        for (int run = 0; run < kRunsPerKind; ++run) ASSERT_TRUE(RunOnce(extra, run));
+        for (int run = 0; run < kRunsPerKind; ++run) {
+            ASSERT_TRUE(RunOnce(extra, run));
+        }
     }
 };
 
-TEST_F(CaptureRepeat, PlainReplies) { RunMany({}); }
+TEST_F(CaptureRepeat, PlainReplies) {
+    RunMany({});
+}
 
-TEST_F(CaptureRepeat, OneByteWrites) { RunMany({"--byte-writes"}); }
+TEST_F(CaptureRepeat, OneByteWrites) {
+    RunMany({"--byte-writes"});
+}
 
-TEST_F(CaptureRepeat, DelayedReplies) { RunMany({"--delay-ms", "3"}); }
+TEST_F(CaptureRepeat, DelayedReplies) {
+    RunMany({"--delay-ms", "3"});
+}
 
 }  // namespace
 }  // namespace hydrix::app::test

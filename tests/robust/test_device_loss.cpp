@@ -16,7 +16,9 @@ class DeviceLoss : public StationFixture {};
 
 std::string Lines(int count) {
     std::string text;
-    for (int i = 0; i < count; ++i) text += "ensemble " + std::to_string(i) + " 0123456789 abcdefghij\r\n";
+    for (int i = 0; i < count; ++i) {
+        text += "ensemble " + std::to_string(i) + " 0123456789 abcdefghij\r\n";
+    }
     return text;
 }
 

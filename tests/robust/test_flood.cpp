@@ -83,7 +83,9 @@ protected:
                         f.rssEndKb = rss;
                         floodEnd = Clock::now();
                     }
-                    if (!ec) lastSize = size;
+                    if (!ec) {
+                        lastSize = size;
+                    }
                     f.rssPeakKb = std::max(f.rssPeakKb, rss);
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -100,17 +102,20 @@ protected:
         report_ = runner.Report();
         for (const auto& [when, gap] : gaps) {
             f.longestPauseMs = std::max(f.longestPauseMs, gap);
-            if (when > floodStart && when <= floodEnd) f.floodPauseMs = std::max(f.floodPauseMs, gap);
+            if (when > floodStart && when <= floodEnd) {
+                f.floodPauseMs = std::max(f.floodPauseMs, gap);
+            }
         }
         f.recordBytes = std::filesystem::file_size(record);
         if (report_.captureFile) {
             f.captureBytes = std::filesystem::file_size(*report_.captureFile);
             captureMatches_ = robust::CaptureMatchesRecord(record, *report_.captureFile);
         }
-        std::printf("[ figures ] flood %.0f s: record %ju bytes, capture %ju bytes, RSS start %ld kB, peak %ld kB, "
-                    "end %ld kB, longest GUI pause %ld ms (%ld ms during the flood)\n",
-                    seconds, f.recordBytes, f.captureBytes, f.rssStartKb, f.rssPeakKb, f.rssEndKb, f.longestPauseMs,
-                    f.floodPauseMs);
+        std::printf(
+            "[ figures ] flood %.0f s: record %ju bytes, capture %ju bytes, RSS start %ld kB, peak %ld kB, "
+            "end %ld kB, longest GUI pause %ld ms (%ld ms during the flood)\n",
+            seconds, f.recordBytes, f.captureBytes, f.rssStartKb, f.rssPeakKb, f.rssEndKb, f.longestPauseMs,
+            f.floodPauseMs);
         RecordProperty("record_bytes", std::to_string(f.recordBytes));
         RecordProperty("rss_start_kb", std::to_string(f.rssStartKb));
         RecordProperty("rss_end_kb", std::to_string(f.rssEndKb));
@@ -159,7 +164,9 @@ TEST_F(Flood, ByteWritesArriveWhole) {
 
 TEST_F(Flood, Soak) {
     const char* seconds = std::getenv("HYDRIX_SOAK_SECONDS");
-    if (seconds == nullptr) GTEST_SKIP() << "set HYDRIX_SOAK_SECONDS to run the soak";
+    if (seconds == nullptr) {
+        GTEST_SKIP() << "set HYDRIX_SOAK_SECONDS to run the soak";
+    }
     const FloodFigures f = Run(std::atof(seconds));
     ExpectCompleteRun(f);
     ExpectFlatMemory(f);

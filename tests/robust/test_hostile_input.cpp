@@ -19,7 +19,8 @@ const std::string kSerial = "Instrument S/N:  4321       Frequency: 600\r\n";
 class HostileInput : public StationFixture {
 protected:
     bool WriteWhilePumping(const std::string& data, int timeoutMs = 30000) {
-        return robust::WriteWhilePumping(pty_.MasterFd(), data, [&] { Pump([] { return false; }, 5); }, timeoutMs);
+        return robust::WriteWhilePumping(
+            pty_.MasterFd(), data, [&] { Pump([] { return false; }, 5); }, timeoutMs);
     }
     // The rest of the sequence from step 4 on, each command answered with its prompt.
     void AnswerToFinish() {
@@ -97,7 +98,9 @@ TEST_F(HostileInput, PromptInEveryLineAdvancesOneStepEach) {
     RunToCapture(kSerial, kClock);
     ASSERT_EQ(s.Step(), 4);
     std::string text;
-    for (int i = 0; i < 20; ++i) text += "line " + std::to_string(i) + " >\r\n";
+    for (int i = 0; i < 20; ++i) {
+        text += "line " + std::to_string(i) + " >\r\n";
+    }
     ASSERT_TRUE(pty_.WriteMaster(text));
     ASSERT_TRUE(Pump([&] { return s.Step() == 24; }));
     EXPECT_EQ(s.Outcome(), RunOutcome::Finished);
@@ -119,16 +122,24 @@ TEST_F(HostileInput, BinaryFloodIsCapturedByteForByte) {
     for (uint32_t i = 0, x = 1; i < (1u << 20); ++i) {
         x = x * 1103515245u + 12345u;
         char c = static_cast<char>(x >> 24);
-        if (i % 97 == 0) c = '\0';
-        if (i % 89 == 0) c = '\xFF';
-        if (c == '>') c = '<';
+        if (i % 97 == 0) {
+            c = '\0';
+        }
+        if (i % 89 == 0) {
+            c = '\xFF';
+        }
+        if (c == '>') {
+            c = '<';
+        }
         noise.push_back(c);
     }
     ASSERT_TRUE(WriteWhilePumping(noise + ">"));
     ASSERT_TRUE(Pump([&] { return s.Step() == 11; }, 20000));
     s.FormDestroy();
     std::string got = ReadFile(s.CaptureFileName());
-    if (got.ends_with(">")) got.pop_back();
+    if (got.ends_with(">")) {
+        got.pop_back();
+    }
     ASSERT_TRUE(got.ends_with(noise)) << got.size() << " bytes captured for " << noise.size();
     got.resize(got.size() - noise.size());
     // Right before the noise: the answer to PA and its prompt.
@@ -142,8 +153,12 @@ TEST_F(HostileInput, BinaryFloodIsCapturedByteForByte) {
 class FullDisk : public HostileInput, public ::testing::WithParamInterface<const char*> {
 protected:
     void TearDown() override {
-        if (limited_) ::setrlimit(RLIMIT_FSIZE, &oldLimit_);
-        if (limited_) ::signal(SIGXFSZ, oldHandler_);
+        if (limited_) {
+            ::setrlimit(RLIMIT_FSIZE, &oldLimit_);
+        }
+        if (limited_) {
+            ::signal(SIGXFSZ, oldHandler_);
+        }
         HostileInput::TearDown();
     }
     void LimitFileSize(rlim_t bytes) {
@@ -162,15 +177,21 @@ protected:
 TEST_P(FullDisk, OperatorIsToldTheCaptureIsIncomplete) {
     const std::string how = GetParam();
     const std::filesystem::path file = outDir_ / "4321.071231235958.99.txt";
-    if (how == "dev-full") std::filesystem::create_symlink("/dev/full", file);
+    if (how == "dev-full") {
+        std::filesystem::create_symlink("/dev/full", file);
+    }
     WriteSettings({});
     Station& s = MakeStation();
     RunToCapture(kSerial, kClock);
     ASSERT_EQ(s.Step(), 4);
     ASSERT_EQ(s.CaptureFileName(), file.string());
-    if (how == "file-size-limit") LimitFileSize(4096);
+    if (how == "file-size-limit") {
+        LimitFileSize(4096);
+    }
     std::string text;
-    for (int i = 0; i < 1000; ++i) text += "ensemble " + std::to_string(i) + "\r\n";
+    for (int i = 0; i < 1000; ++i) {
+        text += "ensemble " + std::to_string(i) + "\r\n";
+    }
     ASSERT_TRUE(WriteWhilePumping(text + ">"));
     ASSERT_TRUE(Pump([&] { return s.Step() == 5; }));
     AnswerToFinish();
@@ -184,12 +205,11 @@ TEST_P(FullDisk, OperatorIsToldTheCaptureIsIncomplete) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Capture, FullDisk, ::testing::Values("dev-full", "file-size-limit"),
-                         [](const auto& info) {
-                             std::string n = info.param;
-                             std::erase(n, '-');
-                             return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Capture, FullDisk, ::testing::Values("dev-full", "file-size-limit"), [](const auto& info) {
+    std::string n = info.param;
+    std::erase(n, '-');
+    return n;
+});
 
 }  // namespace
 }  // namespace hydrix::app::test

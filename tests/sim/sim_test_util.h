@@ -10,13 +10,14 @@
 namespace hydrix::sim::test {
 
 // What the station sends, in order: wake-up, the ten commands, the wake-up after PC2.
-inline const std::vector<std::string> kStationSequence = {"=====\r", "CR1\r", "Ts?\r",   "PS0\r",  "CR1\r",
-                                                          "Ts?\r",   "PS0\r", "PS3\r",   "PT200\r", "PA\r",
-                                                          "PC2\r",   "=====\r"};
+inline const std::vector<std::string> kStationSequence = {"=====\r", "CR1\r", "Ts?\r",   "PS0\r", "CR1\r", "Ts?\r",
+                                                          "PS0\r",   "PS3\r", "PT200\r", "PA\r",  "PC2\r", "=====\r"};
 
 inline std::string Bytes(const std::vector<Emission>& parts) {
     std::string out;
-    for (const Emission& part : parts) out += part.bytes;
+    for (const Emission& part : parts) {
+        out += part.bytes;
+    }
     return out;
 }
 

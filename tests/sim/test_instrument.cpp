@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <cstdio>
+#include <random>
 
 #include "sim_test_util.h"
 
@@ -23,16 +23,22 @@ std::string Lower(std::string text) {
 
 // True when text has the shape of pattern, where '9' stands for any digit.
 bool HasShape(const std::string& text, const std::string& pattern) {
-    if (text.size() != pattern.size()) return false;
+    if (text.size() != pattern.size()) {
+        return false;
+    }
     for (size_t i = 0; i < text.size(); ++i) {
-        if (pattern[i] == '9' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != pattern[i]) return false;
+        if (pattern[i] == '9' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != pattern[i]) {
+            return false;
+        }
     }
     return true;
 }
 
 size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
-    for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
+    for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) {
+        ++n;
+    }
     return n;
 }
 
@@ -40,7 +46,9 @@ size_t Count(const std::string& text, const std::string& what) {
 std::vector<std::string> PlaySequence(const SimOptions& options) {
     Instrument instrument(options);
     std::vector<std::string> replies;
-    for (const std::string& command : kStationSequence) replies.push_back(Answer(instrument, command));
+    for (const std::string& command : kStationSequence) {
+        replies.push_back(Answer(instrument, command));
+    }
     return replies;
 }
 
@@ -121,9 +129,13 @@ TEST(InstrumentTest, ScenariosSetResultsSerialAndClock) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SimOptions options = c.options;
-        if (!options.clock) options.clock = "07/12/31,23:59:58.99";
+        if (!options.clock) {
+            options.clock = "07/12/31,23:59:58.99";
+        }
         std::string all;
-        for (const std::string& reply : PlaySequence(options)) all += reply;
+        for (const std::string& reply : PlaySequence(options)) {
+            all += reply;
+        }
         // Both self-tests are asked once in the station's sequence.
         EXPECT_EQ(Count(all, "PASS\r\n"), c.pass);
         EXPECT_EQ(Count(all, "FAIL\r\n"), c.fail);
@@ -185,7 +197,9 @@ TEST(InstrumentTest, WakeOnOpenAnswersTheOpeningOfTheLine) {
 TEST(InstrumentTest, CommandsInAnyPiecesGiveTheSameReplies) {
     Instrument whole(FixedClock());
     std::string expected;
-    for (const std::string& command : kStationSequence) expected += Answer(whole, command);
+    for (const std::string& command : kStationSequence) {
+        expected += Answer(whole, command);
+    }
 
     std::mt19937 rng(11);
     for (int round = 0; round < 20; ++round) {

@@ -6,11 +6,32 @@ namespace hydrix::sim {
 namespace {
 
 TEST(SimOptionsTest, ParsesEveryOption) {
-    const ParseResult r = ParseSimOptions({"--serial", "A77", "--clock=07/12/31,23:59:58.99", "--no-serial",
-                                           "--no-clock", "--fail", "3", "--fail", "pt200:2,PA:1", "--silent-after",
-                                           "PS0:2", "--delay-ms", "250", "--byte-writes", "--pc2-records=4",
-                                           "--pc2-interval-ms", "0", "--flood-seconds", "1.5", "--wake-on-open",
-                                           "--keep-open", "--record", "/tmp/x.bin", "--link-com", "7", "--verbose"});
+    const ParseResult r = ParseSimOptions({"--serial",
+                                           "A77",
+                                           "--clock=07/12/31,23:59:58.99",
+                                           "--no-serial",
+                                           "--no-clock",
+                                           "--fail",
+                                           "3",
+                                           "--fail",
+                                           "pt200:2,PA:1",
+                                           "--silent-after",
+                                           "PS0:2",
+                                           "--delay-ms",
+                                           "250",
+                                           "--byte-writes",
+                                           "--pc2-records=4",
+                                           "--pc2-interval-ms",
+                                           "0",
+                                           "--flood-seconds",
+                                           "1.5",
+                                           "--wake-on-open",
+                                           "--keep-open",
+                                           "--record",
+                                           "/tmp/x.bin",
+                                           "--link-com",
+                                           "7",
+                                           "--verbose"});
     ASSERT_EQ(r.error, "");
     const SimOptions& o = r.options;
     EXPECT_EQ(o.serial, "A77");
@@ -35,10 +56,22 @@ TEST(SimOptionsTest, ParsesEveryOption) {
 
 TEST(SimOptionsTest, RejectsBadCommandLines) {
     const std::vector<std::vector<std::string>> bad = {
-        {"--bogus"},        {"--serial"},          {"--delay-ms", "-1"},        {"--delay-ms", "12x"},
-        {"--fail", "PS0:1"}, {"--fail", "PT200:0"}, {"--fail", "PT200"},         {"--fail", "PA:1,"},
-        {"--link-com", "0"}, {"--link-com", "256"}, {"--flood-seconds", "nan"},   {"--flood-seconds", "-2"},
-        {"--record", ""},    {"--silent-after", ":2"}, {"--byte-writes=yes"},    {"--pc2-records", ""},
+        {"--bogus"},
+        {"--serial"},
+        {"--delay-ms", "-1"},
+        {"--delay-ms", "12x"},
+        {"--fail", "PS0:1"},
+        {"--fail", "PT200:0"},
+        {"--fail", "PT200"},
+        {"--fail", "PA:1,"},
+        {"--link-com", "0"},
+        {"--link-com", "256"},
+        {"--flood-seconds", "nan"},
+        {"--flood-seconds", "-2"},
+        {"--record", ""},
+        {"--silent-after", ":2"},
+        {"--byte-writes=yes"},
+        {"--pc2-records", ""},
     };
     for (const auto& args : bad) {
         const ParseResult r = ParseSimOptions(args);

@@ -37,7 +37,9 @@ public:
     }
     ~StationEnd() { Close(); }
     void Close() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
         fd_ = -1;
     }
     void Send(const std::string& text) { ASSERT_EQ(::write(fd_, text.data(), text.size()), ssize_t(text.size())); }
@@ -48,12 +50,18 @@ public:
         while (out.empty() || out.back() != '>') {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) break;
+            if (left.count() <= 0) {
+                break;
+            }
             pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+                continue;
+            }
             char buffer[4096];
             const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-            if (n > 0) out.append(buffer, static_cast<size_t>(n));
+            if (n > 0) {
+                out.append(buffer, static_cast<size_t>(n));
+            }
         }
         return out;
     }
@@ -65,10 +73,11 @@ private:
 // LineDriver::Run on its own thread; stopped and joined at the end in any case.
 class DriverThread {
 public:
-    DriverThread(LineDriver& driver) : driver_(driver), thread_([this] {
-        rc_ = driver_.Run();
-        done_ = true;
-    }) {}
+    DriverThread(LineDriver& driver)
+        : driver_(driver), thread_([this] {
+              rc_ = driver_.Run();
+              done_ = true;
+          }) {}
     ~DriverThread() {
         driver_.Stop();
         thread_.join();
@@ -118,7 +127,9 @@ TEST_F(SimPtyTest, StationSequenceOverThePtyMatchesTheScriptAndTheRecord) {
 
         Instrument script(options);
         std::string expected;
-        for (const std::string& command : kStationSequence) expected += Answer(script, command);
+        for (const std::string& command : kStationSequence) {
+            expected += Answer(script, command);
+        }
 
         hydrix::test::PtyPair pty;
         Instrument instrument(options);

@@ -63,8 +63,7 @@ TEST(ByteQueue, ShortReadNamesBothCountsAndChangesNothing) {
             }
             FAIL() << "no short-read error";
         } catch (const comm::Exception& e) {
-            EXPECT_STREQ(e.what(),
-                         "Not enough data in queue (3 bytes) to satisfy read request (5 bytes)");
+            EXPECT_STREQ(e.what(), "Not enough data in queue (3 bytes) to satisfy read request (5 bytes)");
         }
         EXPECT_EQ(q.Count(), 3);
         EXPECT_EQ(std::memcmp(q.Peek(3), "abc", 3), 0);

@@ -39,8 +39,7 @@ TEST(TtyCommands, AttributeCommandsActOnTheirOwnBit) {
     const Group groups[] = {
         {ecAddBold, ecBoldOnly, ecRemoveBold, ecInvertBold, tcaBold},
         {ecAddUnderLine, ecUnderlineOnly, ecRemoveUnderline, ecInvertUnderline, tcaUnderline},
-        {ecAddStrikethrough, ecStrikethroughOnly, ecRemoveStrikethrough, ecInvertStrikethrough,
-         tcaStrikethrough},
+        {ecAddStrikethrough, ecStrikethroughOnly, ecRemoveStrikethrough, ecInvertStrikethrough, tcaStrikethrough},
         {ecAddBlink, ecBlinkOnly, ecRemoveBlink, ecInvertBlink, tcaBlink},
         {ecAddReverse, ecReverseOnly, ecRemoveReverse, ecInvertReverse, tcaReverse},
         {ecAddInvisible, ecInvisibleOnly, ecRemoveInvisible, ecInvertInvisible, tcaInvisible},
@@ -169,7 +168,9 @@ struct BufferCase {
     std::function<void(TerminalBuffer&)> operation;
 };
 
-void PrintTo(const BufferCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const BufferCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 // Words across every row, tab stops and a scroll region, the cursor inside a word, and
 // every mode set one way, so that a command acting on the wrong thing shows.
@@ -200,9 +201,9 @@ std::vector<std::string> State(TerminalBuffer& b) {
     std::ostringstream s;
     s << "cursor " << b.CursorRow() << ',' << b.CursorCol() << " wrap " << b.WrapPending() << " modes "
       << b.AbsAddress() << b.AutoWrap() << b.AutoWrapDelay() << b.InsertMode() << b.NewLineMode()
-      << b.ScrollRegionActive() << " region " << b.ScrollRegionTop() << '-' << b.ScrollRegionBottom()
-      << " attrs " << int(b.CharAttrs()) << " colours " << b.ForeColor() << '/' << b.BackColor()
-      << " default " << int(b.DefaultChar());
+      << b.ScrollRegionActive() << " region " << b.ScrollRegionTop() << '-' << b.ScrollRegionBottom() << " attrs "
+      << int(b.CharAttrs()) << " colours " << b.ForeColor() << '/' << b.BackColor() << " default "
+      << int(b.DefaultChar());
     state.push_back(s.str());
     std::string tabs;
     for (int col = 1; col <= b.ColCount(); ++col) {
@@ -250,10 +251,8 @@ std::vector<BufferCase> BufferCases() {
         {"CursorUp", ecCursorUp, {}, [](B& b) { b.CursorUp(false); }},
         {"CursorUpScrolling", ecCursorUp, {{"", "yes"}}, [](B& b) { b.CursorUp(true); }},
         {"CursorLeft", ecCursorLeft, {}, [](B& b) { b.CursorLeft(false, false); }},
-        {"CursorLeftWrapping", ecCursorLeft, {{"Wrap", "1"}, {"Scroll", "1"}},
-         [](B& b) { b.CursorLeft(true, true); }},
-        {"CursorRightScrolling", ecCursorRight, {{"", "0"}, {"", "1"}},
-         [](B& b) { b.CursorRight(false, true); }},
+        {"CursorLeftWrapping", ecCursorLeft, {{"Wrap", "1"}, {"Scroll", "1"}}, [](B& b) { b.CursorLeft(true, true); }},
+        {"CursorRightScrolling", ecCursorRight, {{"", "0"}, {"", "1"}}, [](B& b) { b.CursorRight(false, true); }},
         {"CursorBOL", ecCursorBOL, {}, [](B& b) { b.SetCursorCol(1); }},
         {"DeleteLine", ecDeleteLines, {}, [](B& b) { b.DeleteLines(1); }},
         {"DeleteLines", ecDeleteLines, {{"Count", "3"}}, [](B& b) { b.DeleteLines(3); }},
@@ -276,8 +275,7 @@ std::vector<BufferCase> BufferCases() {
         {"ClearAllHorzTabStops", ecClearAllHorzTabStops, {}, [](B& b) { b.ClearAllHorzTabStops(); }},
         {"SetVertTabStop", ecSetVertTabStop, {}, [](B& b) { b.SetVertTabStop(); }},
         {"ClearAllVertTabStops", ecClearAllVertTabStops, {}, [](B& b) { b.ClearAllVertTabStops(); }},
-        {"SetScrollRegion", ecSetScrollRegion, {{"Top", "5"}, {"Bottom", "9"}},
-         [](B& b) { b.SetScrollRegion(5, 9); }},
+        {"SetScrollRegion", ecSetScrollRegion, {{"Top", "5"}, {"Bottom", "9"}}, [](B& b) { b.SetScrollRegion(5, 9); }},
         {"SetScrollRegionDefaults", ecSetScrollRegion, {}, [](B& b) { b.SetScrollRegion(1, 1); }},
         {"TabVert", ecTabVert, {}, [](B& b) { b.TabVert(); }},
         {"BackTabVert", ecBackTabVert, {}, [](B& b) { b.BackTabVert(); }},

@@ -25,8 +25,12 @@ TEST(TerminalBuffer, CreationState) {
     EXPECT_FALSE(b.InsertMode() || b.NewLineMode() || b.WrapPending());
     EXPECT_EQ(b.ForeColor(), 0xC0C0C0u);
     EXPECT_EQ(b.BackColor(), 0u);
-    for (int c = 1; c <= 80; ++c) EXPECT_EQ(b.HorzTabStop(c), c % 8 == 1) << c;
-    for (int r = 1; r <= 24; ++r) EXPECT_FALSE(b.VertTabStop(r));
+    for (int c = 1; c <= 80; ++c) {
+        EXPECT_EQ(b.HorzTabStop(c), c % 8 == 1) << c;
+    }
+    for (int r = 1; r <= 24; ++r) {
+        EXPECT_FALSE(b.VertTabStop(r));
+    }
     for (int r = -175; r <= 24; ++r) {
         ASSERT_EQ(RowText(b, r), std::string(80, ' ')) << r;
         EXPECT_EQ(b.RowForeColors(r)[79], 0xC0C0C0u);
@@ -79,7 +83,9 @@ TEST_P(PendingWrap, LastColumnWaitsForNextCharacter) {
     b.WriteChar('A');
     EXPECT_EQ(b.CursorCol(), 80);
     EXPECT_TRUE(b.WrapPending());
-    if (c.carriageReturn) b.CarriageReturn();
+    if (c.carriageReturn) {
+        b.CarriageReturn();
+    }
     b.WriteChar('Z');
     EXPECT_EQ(b.RowChars(c.row)[c.col - 1], 'Z');
     EXPECT_EQ(b.RowChars(1)[79], 'A');
@@ -136,7 +142,9 @@ TEST(TerminalBuffer, LineFeedsFillTheScrollbackOldestFirst) {
     }
     // 100 lines then an empty bottom row: the newest 29 lines are kept.
     EXPECT_EQ(Trimmed(b, 24), "");
-    for (int r = 23; r >= -5; --r) EXPECT_EQ(Trimmed(b, r), "line " + std::to_string(99 - (23 - r))) << r;
+    for (int r = 23; r >= -5; --r) {
+        EXPECT_EQ(Trimmed(b, r), "line " + std::to_string(99 - (23 - r))) << r;
+    }
 }
 
 TEST(TerminalBuffer, BackspaceAndCursorLeftAtTheLeftEdge) {
@@ -196,10 +204,11 @@ class HorizontalTabs : public ::testing::TestWithParam<TabCase> {};
 TEST_P(HorizontalTabs, MovesToStopOrEdge) {
     TerminalBuffer b;
     b.SetCursorCol(GetParam().from);
-    if (GetParam().back)
+    if (GetParam().back) {
         b.BackTabHorz();
-    else
+    } else {
         b.TabHorz();
+    }
     EXPECT_EQ(b.CursorCol(), GetParam().to);
 }
 
@@ -399,7 +408,9 @@ TEST(TerminalBuffer, EraseAllClearsScrollbackAndHomes) {
     b.EraseAll();
     EXPECT_EQ(b.CursorRow(), 1);
     EXPECT_EQ(b.CursorCol(), 1);
-    for (int r = -175; r <= 24; ++r) ASSERT_EQ(Trimmed(b, r), "") << r;
+    for (int r = -175; r <= 24; ++r) {
+        ASSERT_EQ(Trimmed(b, r), "") << r;
+    }
 }
 
 TEST(TerminalBuffer, InsertAndDeleteCharsAndLines) {
@@ -536,7 +547,9 @@ TEST(TerminalBuffer, PaintMessageOnlyWhenTheRectangleQueueFills) {
     loop.AttachToCurrentThread();
     int paints = 0;
     platform::WindowHandle window = loop.CreateWindow([&](uint32_t msg, platform::WParam w, platform::LParam l) {
-        if (msg == AM_TERMPAINT && w == 0 && l == 0) ++paints;
+        if (msg == AM_TERMPAINT && w == 0 && l == 0) {
+            ++paints;
+        }
         return platform::LResult(0);
     });
     {
@@ -552,8 +565,8 @@ TEST(TerminalBuffer, PaintMessageOnlyWhenTheRectangleQueueFills) {
         // Every change is still there for the one painter call.
         CellRect all{1000, 1000, 0, 0};
         while (b.TakeInvalidRect(rect)) {
-            all = CellRect{std::min(all.Left, rect.Left), std::min(all.Top, rect.Top),
-                           std::max(all.Right, rect.Right), std::max(all.Bottom, rect.Bottom)};
+            all = CellRect{std::min(all.Left, rect.Left), std::min(all.Top, rect.Top), std::max(all.Right, rect.Right),
+                           std::max(all.Bottom, rect.Bottom)};
         }
         EXPECT_EQ(all.Left, 1);
         EXPECT_EQ(all.Top, 1);

@@ -25,50 +25,78 @@ public:
     void Set(int r, int c, uint32_t v) { rows_[static_cast<size_t>(r)][static_cast<size_t>(c)] = v & mask_; }
 
     void SetColCount(int n) {
-        for (auto& row : rows_) row.resize(static_cast<size_t>(n), fill_);
+        for (auto& row : rows_) {
+            row.resize(static_cast<size_t>(n), fill_);
+        }
         cols_ = n;
     }
     void SetRowCount(int n) {
         std::vector<std::vector<uint32_t>> rows(static_cast<size_t>(n), Blank());
-        for (int i = 1; i <= std::min(n, Rows()); ++i) rows[static_cast<size_t>(n - i)] = rows_[rows_.size() - i];
+        for (int i = 1; i <= std::min(n, Rows()); ++i) {
+            rows[static_cast<size_t>(n - i)] = rows_[rows_.size() - i];
+        }
         rows_ = std::move(rows);
     }
     void Clear() {
-        for (auto& row : rows_) row = Blank();
+        for (auto& row : rows_) {
+            row = Blank();
+        }
     }
     void ClearItems(int r, int from, int to) {
-        for (int c = std::max(from, 0); c <= std::min(to, cols_ - 1); ++c) Set(r, c, fill_);
+        for (int c = std::max(from, 0); c <= std::min(to, cols_ - 1); ++c) {
+            Set(r, c, fill_);
+        }
     }
     void InsertItems(int n, int r, int col) {
         auto& row = rows_[static_cast<size_t>(r)];
         n = std::min(n, cols_ - col);
-        if (n <= 0) return;
+        if (n <= 0) {
+            return;
+        }
         row.insert(row.begin() + col, static_cast<size_t>(n), fill_);
         row.resize(static_cast<size_t>(cols_));
     }
     void DeleteItems(int n, int r, int col) {
         auto& row = rows_[static_cast<size_t>(r)];
         n = std::min(n, cols_ - col);
-        if (n <= 0) return;
+        if (n <= 0) {
+            return;
+        }
         row.erase(row.begin() + col, row.begin() + col + n);
         row.resize(static_cast<size_t>(cols_), fill_);
     }
     void ReplaceItem(uint32_t from, uint32_t to) {
-        for (auto& row : rows_) std::replace(row.begin(), row.end(), from & mask_, to & mask_);
+        for (auto& row : rows_) {
+            std::replace(row.begin(), row.end(), from & mask_, to & mask_);
+        }
     }
     void ScrollRows(int count, int start, int end) {
-        if (count == 0 || rows_.empty()) return;
-        if (start > end) std::swap(start, end);
+        if (count == 0 || rows_.empty()) {
+            return;
+        }
+        if (start > end) {
+            std::swap(start, end);
+        }
         int span = end - start;
         int k = std::abs(count);
         if (span < k) {
-            for (int r = start; r <= end; ++r) rows_[static_cast<size_t>(r)] = Blank();
+            for (int r = start; r <= end; ++r) {
+                rows_[static_cast<size_t>(r)] = Blank();
+            }
         } else if (count > 0) {
-            for (int i = 0; i <= span - k; ++i) rows_[static_cast<size_t>(start + i)] = rows_[static_cast<size_t>(start + i + k)];
-            for (int r = end - k + 1; r <= end; ++r) rows_[static_cast<size_t>(r)] = Blank();
+            for (int i = 0; i <= span - k; ++i) {
+                rows_[static_cast<size_t>(start + i)] = rows_[static_cast<size_t>(start + i + k)];
+            }
+            for (int r = end - k + 1; r <= end; ++r) {
+                rows_[static_cast<size_t>(r)] = Blank();
+            }
         } else {
-            for (int i = 0; i <= span - k; ++i) rows_[static_cast<size_t>(end - i)] = rows_[static_cast<size_t>(end - i - k)];
-            for (int r = start; r < start + k; ++r) rows_[static_cast<size_t>(r)] = Blank();
+            for (int i = 0; i <= span - k; ++i) {
+                rows_[static_cast<size_t>(end - i)] = rows_[static_cast<size_t>(end - i - k)];
+            }
+            for (int r = start; r < start + k; ++r) {
+                rows_[static_cast<size_t>(r)] = Blank();
+            }
         }
     }
 
@@ -82,14 +110,18 @@ private:
 };
 
 std::string CompareArrays(const TerminalArray& a, const RefArray& ref) {
-    if (a.RowCount() != ref.Rows() || a.ColCount() != ref.Cols()) return "shape differs";
-    for (int r = 0; r < ref.Rows(); ++r)
-        for (int c = 0; c < ref.Cols(); ++c)
+    if (a.RowCount() != ref.Rows() || a.ColCount() != ref.Cols()) {
+        return "shape differs";
+    }
+    for (int r = 0; r < ref.Rows(); ++r) {
+        for (int c = 0; c < ref.Cols(); ++c) {
             if (a.Item(r, c) != ref.At(r, c)) {
                 std::ostringstream s;
                 s << "item (" << r << "," << c << "): " << a.Item(r, c) << " != " << ref.At(r, c);
                 return s.str();
             }
+        }
+    }
     return "";
 }
 
@@ -107,7 +139,9 @@ TEST(TerminalArrayRandom, MatchesRowMovingReference) {
             int rows = ref.Rows(), cols = ref.Cols();
             int op = rnd(0, 11);
             switch (op) {
-            case 0: case 1: case 2: {  // whole-array scrolls, where the ring turns
+            case 0:
+            case 1:
+            case 2: {  // whole-array scrolls, where the ring turns
                 int n = rnd(-rows - 1, rows + 1);
                 a.ScrollRows(n, 0, rows - 1);
                 ref.ScrollRows(n, 0, rows - 1);
@@ -198,13 +232,19 @@ struct RefBuffer {
     int Top() const { return sra ? ScreenTop() + sTop - 1 : ScreenTop(); }
     int Bottom() const { return sra ? ScreenTop() + sBottom - 1 : sv - 1; }
     void Scroll(int n, int s, int e) {
-        for (auto& p : planes) p.ScrollRows(n, s, e);
+        for (auto& p : planes) {
+            p.ScrollRows(n, s, e);
+        }
     }
     void Clear(int r, int from, int to) {
-        for (auto& p : planes) p.ClearItems(r, from, to);
+        for (auto& p : planes) {
+            p.ClearItems(r, from, to);
+        }
     }
     void SetSra(bool on) {
-        if (on == sra) return;
+        if (on == sra) {
+            return;
+        }
         sra = on;
         row = Top();
         col = 0;
@@ -221,16 +261,18 @@ struct RefBuffer {
         }
     }
     void Down() {
-        if (row < Bottom())
+        if (row < Bottom()) {
             ++row;
-        else
+        } else {
             Scroll(1, sra ? Top() : 0, Bottom());
+        }
     }
     void Up() {
-        if (row > Top())
+        if (row > Top()) {
             --row;
-        else
+        } else {
             Scroll(-1, Top(), Bottom());
+        }
     }
     void Write(uint8_t ch) {
         if (pending) {
@@ -238,23 +280,30 @@ struct RefBuffer {
             Right();
         }
         uint32_t values[5] = {ch, charSet, attrs, fore, back};
-        for (int i = 0; i < 5; ++i) planes[i].Set(row, col, values[i]);
-        if (col == cols - 1)
+        for (int i = 0; i < 5; ++i) {
+            planes[i].Set(row, col, values[i]);
+        }
+        if (col == cols - 1) {
             pending = true;
-        else
+        } else {
             Right();
+        }
     }
 };
 
 std::string CompareBuffers(TerminalBuffer& b, const RefBuffer& ref) {
-    if (b.ColCount() != ref.cols || b.RowCount() != ref.rows || b.SVRowCount() != ref.sv) return "size differs";
+    if (b.ColCount() != ref.cols || b.RowCount() != ref.rows || b.SVRowCount() != ref.sv) {
+        return "size differs";
+    }
     if (b.CursorRow() != ref.row - ref.ScreenTop() + 1 || b.CursorCol() != ref.col + 1) {
         std::ostringstream s;
         s << "cursor (" << b.CursorRow() << "," << b.CursorCol() << ") != (" << ref.row - ref.ScreenTop() + 1 << ","
           << ref.col + 1 << ")";
         return s.str();
     }
-    if (b.ScrollRegionActive() != ref.sra || b.WrapPending() != ref.pending) return "mode differs";
+    if (b.ScrollRegionActive() != ref.sra || b.WrapPending() != ref.pending) {
+        return "mode differs";
+    }
     for (int r = 0; r < ref.sv; ++r) {
         int screenRow = r - ref.ScreenTop() + 1;
         const uint8_t* chars = b.RowChars(screenRow);
@@ -264,13 +313,14 @@ std::string CompareBuffers(TerminalBuffer& b, const RefBuffer& ref) {
         const uint32_t* backs = b.RowBackColors(screenRow);
         for (int c = 0; c < ref.cols; ++c) {
             uint32_t got[5] = {chars[c], sets[c], attrs[c], fores[c], backs[c]};
-            for (int p = 0; p < 5; ++p)
+            for (int p = 0; p < 5; ++p) {
                 if (got[p] != ref.planes[p].At(r, c)) {
                     std::ostringstream s;
                     s << "plane " << p << " row " << screenRow << " col " << c + 1 << ": " << got[p]
                       << " != " << ref.planes[p].At(r, c);
                     return s.str();
                 }
+            }
         }
     }
     return "";
@@ -291,12 +341,16 @@ TEST_P(TerminalBufferRandom, MatchesRowMovingReference) {
     sizes(30, 8, 12);
     // The reference takes the same three steps.
     ref.rows = 24;
-    for (auto& p : ref.planes) p.SetRowCount(30);
+    for (auto& p : ref.planes) {
+        p.SetRowCount(30);
+    }
     ref.row += 30 - 200;
     ref.sv = 30;
     ref.rows = 8;
     ref.row = std::max(ref.row, ref.ScreenTop());
-    for (auto& p : ref.planes) p.SetColCount(12);
+    for (auto& p : ref.planes) {
+        p.SetColCount(12);
+    }
     ref.cols = 12;
     ref.row = ref.ScreenTop();
     ref.col = 0;
@@ -306,7 +360,11 @@ TEST_P(TerminalBufferRandom, MatchesRowMovingReference) {
     for (int step = 0; step < 6000; ++step) {
         int op = rnd(0, 24);
         switch (op) {
-        case 0: case 1: case 2: case 3: case 4: {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4: {
             uint8_t ch = static_cast<uint8_t>(rnd(33, 126));
             b.WriteChar(ch);
             ref.Write(ch);
@@ -326,7 +384,8 @@ TEST_P(TerminalBufferRandom, MatchesRowMovingReference) {
             ref.pending = false;
             ref.col = 0;
             break;
-        case 7: case 8:
+        case 7:
+        case 8:
             b.LineFeed();
             ref.pending = false;
             ref.Down();
@@ -334,7 +393,9 @@ TEST_P(TerminalBufferRandom, MatchesRowMovingReference) {
         case 9:
             b.Backspace();
             ref.pending = false;
-            if (ref.col > 0) --ref.col;
+            if (ref.col > 0) {
+                --ref.col;
+            }
             break;
         case 10: {
             int r = rnd(-ref.sv, ref.rows + 2), c = rnd(0, ref.cols + 2);
@@ -351,15 +412,20 @@ TEST_P(TerminalBufferRandom, MatchesRowMovingReference) {
             ref.sTop = std::min(t, bt);
             ref.sBottom = std::max(t, bt);
             ref.SetSra(false);
-            if (ref.sTop != 1 || ref.sBottom != ref.rows) ref.SetSra(true);
+            if (ref.sTop != 1 || ref.sBottom != ref.rows) {
+                ref.SetSra(true);
+            }
             break;
         }
         case 12:
             b.SetScrollRegionActive(false);
-            if (ref.sra) ref.pending = false;
+            if (ref.sra) {
+                ref.pending = false;
+            }
             ref.SetSra(false);
             break;
-        case 13: case 14: {
+        case 13:
+        case 14: {
             int n = rnd(0, ref.rows + 1);
             ref.pending = false;
             if (op == 13) {
@@ -376,7 +442,9 @@ TEST_P(TerminalBufferRandom, MatchesRowMovingReference) {
             bool insert = rnd(0, 1) == 1;
             insert ? b.InsertChars(n) : b.DeleteChars(n);
             ref.pending = false;
-            for (auto& p : ref.planes) insert ? p.InsertItems(k, ref.row, ref.col) : p.DeleteItems(k, ref.row, ref.col);
+            for (auto& p : ref.planes) {
+                insert ? p.InsertItems(k, ref.row, ref.col) : p.DeleteItems(k, ref.row, ref.col);
+            }
             break;
         }
         case 16:
@@ -393,11 +461,15 @@ TEST_P(TerminalBufferRandom, MatchesRowMovingReference) {
             } else if (which == 1) {
                 b.EraseToEOW();
                 ref.Clear(ref.row, ref.col, ref.cols - 1);
-                if (ref.row < ref.sv - 1) ref.Scroll(ref.sv - 1 - ref.row, ref.row + 1, ref.sv - 1);
+                if (ref.row < ref.sv - 1) {
+                    ref.Scroll(ref.sv - 1 - ref.row, ref.row + 1, ref.sv - 1);
+                }
             } else {
                 b.EraseFromBOW();
                 ref.Clear(ref.row, 0, ref.col);
-                if (ref.row > ref.ScreenTop()) ref.Scroll(ref.row - ref.ScreenTop(), ref.ScreenTop(), ref.row - 1);
+                if (ref.row > ref.ScreenTop()) {
+                    ref.Scroll(ref.row - ref.ScreenTop(), ref.ScreenTop(), ref.row - 1);
+                }
             }
             break;
         }
@@ -417,18 +489,24 @@ TEST_P(TerminalBufferRandom, MatchesRowMovingReference) {
             b.SetCharSet(cs);
             ref.fore = f, ref.back = k, ref.attrs = a, ref.charSet = cs;
             uint32_t fills[5] = {' ', cs, a, f, k};
-            for (int p = 0; p < 5; ++p) ref.planes[p].SetDefaultItem(fills[p]);
+            for (int p = 0; p < 5; ++p) {
+                ref.planes[p].SetDefaultItem(fills[p]);
+            }
             break;
         }
         case 20: {
             uint32_t c = static_cast<uint32_t>(rnd(0, 3));
             if (rnd(0, 1)) {
                 b.SetDefaultBackColor(c);
-                if (c != ref.defBack) ref.planes[4].ReplaceItem(ref.defBack, c);
+                if (c != ref.defBack) {
+                    ref.planes[4].ReplaceItem(ref.defBack, c);
+                }
                 ref.defBack = c;
             } else {
                 b.SetDefaultForeColor(c);
-                if (c != ref.defFore) ref.planes[3].ReplaceItem(ref.defFore, c);
+                if (c != ref.defFore) {
+                    ref.planes[3].ReplaceItem(ref.defFore, c);
+                }
                 ref.defFore = c;
             }
             break;
@@ -436,14 +514,18 @@ TEST_P(TerminalBufferRandom, MatchesRowMovingReference) {
         case 21: {
             int n = rnd(2, 40);
             b.tbSetSVRowCount(n);
-            if (n == ref.sv) break;
+            if (n == ref.sv) {
+                break;
+            }
             int delta = n - ref.sv;
             if (n < ref.rows) {
                 ref.rows = n;
                 ref.sTop = std::min(ref.sTop, n);
                 ref.sBottom = std::min(ref.sBottom, n);
             }
-            for (auto& p : ref.planes) p.SetRowCount(n);
+            for (auto& p : ref.planes) {
+                p.SetRowCount(n);
+            }
             ref.sv = n;
             ref.row = std::clamp(ref.row + delta, 0, n - 1);
             break;
@@ -451,8 +533,12 @@ TEST_P(TerminalBufferRandom, MatchesRowMovingReference) {
         case 22: {
             int n = rnd(2, 45);
             b.tbSetRowCount(n);
-            if (n == ref.rows || n > ref.sv) break;
-            if (ref.sra) ref.pending = false;
+            if (n == ref.rows || n > ref.sv) {
+                break;
+            }
+            if (ref.sra) {
+                ref.pending = false;
+            }
             ref.SetSra(false);
             ref.rows = n;
             ref.sTop = std::min(ref.sTop, n);
@@ -463,8 +549,12 @@ TEST_P(TerminalBufferRandom, MatchesRowMovingReference) {
         case 23: {
             int n = rnd(2, 20);
             b.tbSetColCount(n);
-            if (n == ref.cols) break;
-            for (auto& p : ref.planes) p.SetColCount(n);
+            if (n == ref.cols) {
+                break;
+            }
+            for (auto& p : ref.planes) {
+                p.SetColCount(n);
+            }
             ref.cols = n;
             ref.pending = false;
             ref.sra = false;
@@ -475,7 +565,9 @@ TEST_P(TerminalBufferRandom, MatchesRowMovingReference) {
         default:
             b.EraseAll();
             ref.pending = false;
-            for (auto& p : ref.planes) p.Clear();
+            for (auto& p : ref.planes) {
+                p.Clear();
+            }
             ref.row = ref.ScreenTop();
             ref.col = 0;
             break;

@@ -19,7 +19,9 @@ TEST(TerminalBuffer, ScrollbackRowsAfterScreenGrows) {
     b.tbSetSVRowCount(1000);
     EXPECT_EQ(b.SVRowCount(), 1000);
     EXPECT_EQ(b.RowCount(), 45);
-    for (int r = 1; r <= 45; ++r) EXPECT_EQ(Trimmed(b, r), "row " + std::to_string(r));
+    for (int r = 1; r <= 45; ++r) {
+        EXPECT_EQ(Trimmed(b, r), "row " + std::to_string(r));
+    }
     EXPECT_NE(b.RowChars(-954), nullptr);
     EXPECT_EQ(b.RowChars(-955), nullptr);
     EXPECT_EQ(b.CursorRow(), 30);
@@ -47,7 +49,7 @@ TEST(TerminalBuffer, RowCountChangesKeepTheBottomOfTheBuffer) {
     EXPECT_EQ(b.CursorRow(), 1);  // moved down to the new screen top
     EXPECT_EQ(b.CursorCol(), 5);
     EXPECT_FALSE(b.HasInvalidRect());  // the screen just covers other rows
-    b.tbSetRowCount(500);  // above SVRowCount: ignored
+    b.tbSetRowCount(500);              // above SVRowCount: ignored
     EXPECT_EQ(b.RowCount(), 10);
 }
 
@@ -77,15 +79,18 @@ TEST_P(SizeErrors, TooSmallRaisesAndChangesNothing) {
     EXPECT_EQ(b.CursorCol(), 6);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    TerminalBuffer, SizeErrors,
-    ::testing::Values(
-        SizeErrorCase{"Cols1", &TerminalBuffer::tbSetColCount, 1, "TTerminalBuffer.tbSetColCount: new count too small"},
-        SizeErrorCase{"ColsNeg", &TerminalBuffer::tbSetColCount, -3, "TTerminalBuffer.tbSetColCount: new count too small"},
-        SizeErrorCase{"Rows1", &TerminalBuffer::tbSetRowCount, 1, "TTerminalBuffer.tbSetRowCount: new count too small"},
-        SizeErrorCase{"Rows0", &TerminalBuffer::tbSetRowCount, 0, "TTerminalBuffer.tbSetRowCount: new count too small"},
-        SizeErrorCase{"SV1", &TerminalBuffer::tbSetSVRowCount, 1, "TTerminalBuffer.tbSetSVRowCount: new count too small"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(TerminalBuffer, SizeErrors,
+                         ::testing::Values(SizeErrorCase{"Cols1", &TerminalBuffer::tbSetColCount, 1,
+                                                         "TTerminalBuffer.tbSetColCount: new count too small"},
+                                           SizeErrorCase{"ColsNeg", &TerminalBuffer::tbSetColCount, -3,
+                                                         "TTerminalBuffer.tbSetColCount: new count too small"},
+                                           SizeErrorCase{"Rows1", &TerminalBuffer::tbSetRowCount, 1,
+                                                         "TTerminalBuffer.tbSetRowCount: new count too small"},
+                                           SizeErrorCase{"Rows0", &TerminalBuffer::tbSetRowCount, 0,
+                                                         "TTerminalBuffer.tbSetRowCount: new count too small"},
+                                           SizeErrorCase{"SV1", &TerminalBuffer::tbSetSVRowCount, 1,
+                                                         "TTerminalBuffer.tbSetSVRowCount: new count too small"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TerminalBuffer, ColCountChangeBlanksNewColumnsAndHomes) {
     TerminalBuffer b;

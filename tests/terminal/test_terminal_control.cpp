@@ -100,7 +100,9 @@ TEST_F(TerminalControl, DisplayStringIsShownAndCaptured) {
 TEST_F(TerminalControl, PiledUpDataMessagesProcessEverythingOnce) {
     Terminal t;
     t.HandleNeeded();
-    for (int i = 0; i < 5; ++i) t.DisplayChar(static_cast<uint8_t>('a' + i));
+    for (int i = 0; i < 5; ++i) {
+        t.DisplayChar(static_cast<uint8_t>('a' + i));
+    }
     platform::PostMessage(t.Handle(), AM_TERMDATA, 3, 0);
     Pump();
     EXPECT_EQ(RowText(t, 1), "abcde");
@@ -110,7 +112,9 @@ TEST_F(TerminalControl, ClearAllWhileInactiveClearsScreenAndScrollback) {
     Terminal t;
     t.SetActive(false);
     std::string lines;
-    for (int i = 0; i < 30; ++i) lines += "line\r\n";
+    for (int i = 0; i < 30; ++i) {
+        lines += "line\r\n";
+    }
     t.DisplayString(lines);
     Pump();
     ASSERT_EQ(RowText(t, -3), "line");

@@ -28,7 +28,9 @@ protected:
     }
     void TearDown() override {
         t_.reset();
-        if (port_.Open()) port_.SetOpen(false);
+        if (port_.Open()) {
+            port_.SetOpen(false);
+        }
         TerminalFixture::TearDown();
     }
     // Reads every byte offered, as the station's packet manager does.
@@ -36,7 +38,9 @@ protected:
         comm::BaseDispatcher* d = port_.Dispatcher();
         ASSERT_NE(d, nullptr);
         d->AttachMethodHandler(&consumed_, [this, d](uint32_t msg, uint32_t count, int32_t) {
-            if (msg != comm::kTriggerAvailMsg) return;
+            if (msg != comm::kTriggerAvailMsg) {
+                return;
+            }
             std::string buf(count, '\0');
             consumed_ += d->ReadBytes(buf.data(), static_cast<int>(count));
         });
@@ -174,7 +178,9 @@ TEST_F(TerminalPty, KeysGoToThePortExceptCopyAndCancel) {
     t_->DisplayString("text");
     Pump();
     auto type = [&](uint16_t vk, ShiftState shift, uint8_t ch) {
-        if (t_->PreviewKeyDown(vk, 0, shift)) return;
+        if (t_->PreviewKeyDown(vk, 0, shift)) {
+            return;
+        }
         uint16_t key = vk;
         t_->KeyDown(key, shift);
         t_->KeyPress(ch);
@@ -216,7 +222,9 @@ TEST_F(TerminalPty, ABacklogIsHandedOnOneChunkPerMessage) {
     const std::string path = dir_.File("backlog.cap");
     ASSERT_TRUE(CaptureAttached(path));
     std::string sent;
-    for (int i = 0; sent.size() < 5 * kReceiveChunk; ++i) sent += "record " + std::to_string(i) + "\r\n";
+    for (int i = 0; sent.size() < 5 * kReceiveChunk; ++i) {
+        sent += "record " + std::to_string(i) + "\r\n";
+    }
     const int total = static_cast<int>(sent.size());
     // The bytes pile up while the GUI thread is busy elsewhere, in many arrivals.
     ASSERT_TRUE(pty_.WriteMaster(sent, 10000));
@@ -240,7 +248,9 @@ TEST_F(TerminalPty, AStreamOfBytesArrivesWholeAndInOrder) {
     const std::string path = dir_.File("stream.cap");
     ASSERT_TRUE(CaptureAttached(path));
     std::string sent;
-    for (int i = 0; sent.size() < 30000; ++i) sent += "line " + std::to_string(i) + "\r\n";
+    for (int i = 0; sent.size() < 30000; ++i) {
+        sent += "line " + std::to_string(i) + "\r\n";
+    }
     std::thread writer([&] { pty_.WriteMaster(sent, 10000); });
     // Text written by the program meanwhile goes through the same queue.
     for (int i = 0; i < 50; ++i) {

@@ -13,12 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "capturing_ui.h"
 #include "platform/dialogs.h"
 #include "platform/message_loop.h"
 #include "terminal/recording_canvas.h"
 #include "terminal/terminal_buffer.h"
 #include "terminal/terminal_control.h"
-#include "capturing_ui.h"
 
 namespace hydrix::terminal::test {
 
@@ -72,7 +72,9 @@ class TempDir {
 public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "hydrix-term-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp");
+        }
         path_ = pattern;
     }
     ~TempDir() {
@@ -115,7 +117,9 @@ protected:
         if (FILE* f = std::fopen(path.c_str(), "rb")) {
             char buf[4096];
             size_t n;
-            while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+            while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+                out.append(buf, n);
+            }
             std::fclose(f);
         }
         return out;

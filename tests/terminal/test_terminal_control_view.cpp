@@ -27,7 +27,9 @@ protected:
         Settle();
     }
     void Settle() {
-        for (int i = 0; i < 4; ++i) Pump();
+        for (int i = 0; i < 4; ++i) {
+            Pump();
+        }
     }
     void TearDown() override {
         t_.SetHost(nullptr);
@@ -97,7 +99,9 @@ TEST_F(TerminalView, LineUpAtTheTopOfAShortWindowSwitchesScrollbackOn) {
 TEST_F(TerminalView, NewOutputBringsTheViewBackFromTheScrollback) {
     MakeStation();
     std::string lines;
-    for (int i = 0; i < 44; ++i) lines += "\r\n";
+    for (int i = 0; i < 44; ++i) {
+        lines += "\r\n";
+    }
     Display(lines);
     ASSERT_EQ(t_.Buffer()->CursorRow(), 45);
     t_.VScroll(SB_THUMBTRACK, -101);
@@ -112,7 +116,9 @@ TEST_F(TerminalView, CursorBelowTheFullRowsBecomesTheLastFullRow) {
     t_.ClearAll();
     Show(80, 20);
     std::string lines;
-    for (int i = 0; i < 29; ++i) lines += "\r\n";
+    for (int i = 0; i < 29; ++i) {
+        lines += "\r\n";
+    }
     Display(lines + "x");
     ASSERT_EQ(t_.Buffer()->CursorRow(), 30);
     EXPECT_EQ(t_.TopRow(), 11);
@@ -124,7 +130,9 @@ TEST_F(TerminalView, ReceivedLinesWiderThanTheViewScrollItOncePerChunk) {
     ASSERT_EQ(t_.FullCols(), 77);
     host_.scrolls.clear();
     std::string lines;
-    for (int i = 0; i < 60; ++i) lines += std::string(80, static_cast<char>('a' + i % 26)) + "\r\n";
+    for (int i = 0; i < 60; ++i) {
+        lines += std::string(80, static_cast<char>('a' + i % 26)) + "\r\n";
+    }
     // Every line passes column 78 and comes back to column 1: following on each move
     // would scroll the window sideways twice per line.
     Display(lines + std::string(79, 'z'));
@@ -143,7 +151,7 @@ TEST_F(TerminalView, FollowCursorOffLeavesTheViewAlone) {
     ASSERT_EQ(t_.TopRow(), -100);
     Display("\r\nmore");
     EXPECT_EQ(t_.TopRow(), -100);
-    t_.SetFollowCursor(true);  // switching it on runs the check
+    t_.SetFollowCursor(true);            // switching it on runs the check
     EXPECT_EQ(t_.TopRow(), 2 - 45 + 1);  // cursor row 2 is now the last full row
 }
 
@@ -208,7 +216,9 @@ TEST_F(TerminalView, HiddenScrollbarsComeBackWhenTheCursorLeavesTheView) {
     EXPECT_FALSE(t_.VertBarShown());
     t_.SetFollowCursor(false);
     std::string lines;
-    for (int i = 0; i < 14; ++i) lines += "\r\n";
+    for (int i = 0; i < 14; ++i) {
+        lines += "\r\n";
+    }
     Display(lines + std::string(50, 'x'));
     EXPECT_TRUE(t_.CursorBeyondHeight());
     EXPECT_TRUE(t_.CursorBeyondWidth());

@@ -42,9 +42,8 @@ std::vector<ByteCase> ByteCases() {
     for (int i = 17; i < 40; ++i) {
         scrolled.push_back("L" + std::to_string(i));
     }
-    const std::string digits80 = std::string("0123456789") + "0123456789" + "0123456789" +
-                                 "0123456789" + "0123456789" + "0123456789" + "0123456789" +
-                                 "0123456789";
+    const std::string digits80 = std::string("0123456789") + "0123456789" + "0123456789" + "0123456789" + "0123456789" +
+                                 "0123456789" + "0123456789" + "0123456789";
     return {
         {"CrLf", "AB\r\nC", {"AB", "C"}, 2, 2, 0},
         {"LfAlone", "AB\nC", {"AB", "  C"}, 2, 4, 0},
@@ -53,8 +52,7 @@ std::vector<ByteCase> ByteCases() {
         {"BsDoesNotErase", "AB\b\b", {"AB"}, 1, 1, 0},
         {"TabFromColumnOne", "\tX", {"        X"}, 1, 10, 0},
         {"TabFromColumn75", std::string(74, '.') + "\tY", {std::string(74, '.') + "     Y"}, 1, 80, 0},
-        {"EscNulVtFfLeaveNoTrace", std::string("A\x1b[1m", 5) + std::string("\0\x0b\x0c", 3) + "B",
-         {"A[1mB"}, 1, 6, 0},
+        {"EscNulVtFfLeaveNoTrace", std::string("A\x1b[1m", 5) + std::string("\0\x0b\x0c", 3) + "B", {"A[1mB"}, 1, 6, 0},
         {"BellBeepsPerByte", "A\a\aB", {"AB"}, 1, 3, 2},
         {"EightyOneCharacters", digits80 + "X", {digits80, "X"}, 2, 2, 0},
         {"WrapPendingCancelledByCr", digits80 + "\rX", {"X" + digits80.substr(1)}, 1, 2, 0},
@@ -143,8 +141,8 @@ TEST(TtyEmulator, TypedBytesOnAClosedOrMissingPortAreOnlyEchoed) {
 TEST(TtyEmulator, ProcessCharCanSwallowReplaceAndAddCommands) {
     Fixture f;
     std::vector<CharSource> sources;
-    f.tty.OnProcessChar = [&](TerminalEmulator* sender, uint8_t ch, std::string& replaceWith,
-                              EmuCommandList& commands, CharSource source) {
+    f.tty.OnProcessChar = [&](TerminalEmulator* sender, uint8_t ch, std::string& replaceWith, EmuCommandList& commands,
+                              CharSource source) {
         EXPECT_EQ(sender, &f.tty);
         EXPECT_EQ(commands.Count(), 0);
         EXPECT_EQ(replaceWith, std::string(1, static_cast<char>(ch)));

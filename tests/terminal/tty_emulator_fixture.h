@@ -106,8 +106,7 @@ struct Fixture {
     ~Fixture() { platform::SetUserInterface(previousUi); }
 
     void Feed(const std::string& bytes, CharSource source = CharSource::csPort) {
-        tty.ProcessBlock(reinterpret_cast<const uint8_t*>(bytes.data()),
-                         static_cast<int>(bytes.size()), source);
+        tty.ProcessBlock(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int>(bytes.size()), source);
     }
     TerminalBuffer& Buf() { return *tty.Buffer(); }
     std::string Row(int row) {
