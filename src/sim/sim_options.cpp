@@ -92,9 +92,96 @@ std::string SimUsage() {
            "  --verbose              log the line on standard error\n";
 }
 
+namespace {
+
+bool TakesValue(const std::string& name) {
+    return name == "--serial" || name == "--clock" || name == "--record" || name == "--fail" ||
+           name == "--silent-after" || name == "--delay-ms" || name == "--pc2-records" || name == "--pc2-interval-ms" ||
+           name == "--flood-seconds" || name == "--link-com";
+}
+
+// Sets the switch that name stands for; false for a name that is none.
+bool ApplySwitch(const std::string& name, ParseResult& result) {
+    SimOptions& o = result.options;
+    if (name == "--help" || name == "-h") {
+        result.help = true;
+    } else if (name == "--no-serial") {
+        o.noSerial = true;
+    } else if (name == "--no-clock") {
+        o.noClock = true;
+    } else if (name == "--byte-writes") {
+        o.byteWrites = true;
+    } else if (name == "--wake-on-open") {
+        o.wakeOnOpen = true;
+    } else if (name == "--keep-open") {
+        o.keepOpen = true;
+    } else if (name == "--verbose") {
+        o.verbose = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Sets the option that takes a value; what is wrong with v, or empty.
+std::string ApplyValue(const std::string& name, std::string v, SimOptions& o) {
+    if (name == "--serial") {
+        o.serial = v;
+    } else if (name == "--clock") {
+        o.clock = v;
+    } else if (name == "--record") {
+        if (v.empty()) {
+            return "file name missing";
+        }
+        o.recordFile = v;
+    } else if (name == "--fail") {
+        if (IsDigits(v)) {
+            if (!ParseInt(v, 0, 1000, o.failCount)) {
+                return "count out of range";
+            }
+        } else if (!ParseFailList(v, o.fails)) {
+            return "expected a count or a list like PT200:2,PA:1";
+        }
+    } else if (name == "--silent-after") {
+        const std::size_t colon = v.rfind(':');
+        if (colon != std::string::npos && IsDigits(v.substr(colon + 1))) {
+            if (!ParseInt(v.substr(colon + 1), 1, 1000, o.silentOccurrence)) {
+                return "bad occurrence";
+            }
+            v.resize(colon);
+        }
+        if (v.empty()) {
+            return "command missing";
+        }
+        o.silentAfter = v;
+    } else if (name == "--delay-ms") {
+        if (!ParseInt(v, 0, 600000, o.delayMs)) {
+            return "expected 0..600000";
+        }
+    } else if (name == "--pc2-records") {
+        if (!ParseInt(v, 0, 10000000, o.pc2Records)) {
+            return "expected 0..10000000";
+        }
+    } else if (name == "--pc2-interval-ms") {
+        if (!ParseInt(v, 0, 600000, o.pc2IntervalMs)) {
+            return "expected 0..600000";
+        }
+    } else if (name == "--flood-seconds") {
+        if (!ParseSeconds(v, o.floodSeconds)) {
+            return "expected seconds, 0..86400";
+        }
+    } else if (name == "--link-com") {
+        if (!ParseInt(v, 1, 255, o.linkCom)) {
+            return "expected a port number 1..255";
+        }
+    }
+    return "";
+}
+
+}  // namespace
+
 ParseResult ParseSimOptions(const std::vector<std::string>& args) {
     ParseResult result;
-    SimOptions& o = result.options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> inlineValue;
@@ -102,98 +189,26 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
             inlineValue = name.substr(eq + 1);
             name.resize(eq);
         }
-        auto value = [&](std::string& out) {
-            if (inlineValue) {
-                out = *inlineValue;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
         auto fail = [&](const std::string& why) {
             result.error = name + ": " + why;
             return result;
         };
-        std::string v;
-        const bool takesValue = name == "--serial" || name == "--clock" || name == "--record" || name == "--fail" ||
-                                name == "--silent-after" || name == "--delay-ms" || name == "--pc2-records" ||
-                                name == "--pc2-interval-ms" || name == "--flood-seconds" || name == "--link-com";
+        const bool takesValue = TakesValue(name);
         if (inlineValue && !takesValue) {
             return fail("takes no value");
         }
-        if (name == "--help" || name == "-h") {
-            result.help = true;
-        } else if (name == "--no-serial") {
-            o.noSerial = true;
-        } else if (name == "--no-clock") {
-            o.noClock = true;
-        } else if (name == "--byte-writes") {
-            o.byteWrites = true;
-        } else if (name == "--wake-on-open") {
-            o.wakeOnOpen = true;
-        } else if (name == "--keep-open") {
-            o.keepOpen = true;
-        } else if (name == "--verbose") {
-            o.verbose = true;
-        } else if (takesValue) {
-            if (!value(v)) {
-                return fail("value missing");
-            }
-            if (name == "--serial") {
-                o.serial = v;
-            } else if (name == "--clock") {
-                o.clock = v;
-            } else if (name == "--record") {
-                if (v.empty()) {
-                    return fail("file name missing");
-                }
-                o.recordFile = v;
-            } else if (name == "--fail") {
-                if (IsDigits(v)) {
-                    if (!ParseInt(v, 0, 1000, o.failCount)) {
-                        return fail("count out of range");
-                    }
-                } else if (!ParseFailList(v, o.fails)) {
-                    return fail("expected a count or a list like PT200:2,PA:1");
-                }
-            } else if (name == "--silent-after") {
-                const std::size_t colon = v.rfind(':');
-                if (colon != std::string::npos && IsDigits(v.substr(colon + 1))) {
-                    if (!ParseInt(v.substr(colon + 1), 1, 1000, o.silentOccurrence)) {
-                        return fail("bad occurrence");
-                    }
-                    v.resize(colon);
-                }
-                if (v.empty()) {
-                    return fail("command missing");
-                }
-                o.silentAfter = v;
-            } else if (name == "--delay-ms") {
-                if (!ParseInt(v, 0, 600000, o.delayMs)) {
-                    return fail("expected 0..600000");
-                }
-            } else if (name == "--pc2-records") {
-                if (!ParseInt(v, 0, 10000000, o.pc2Records)) {
-                    return fail("expected 0..10000000");
-                }
-            } else if (name == "--pc2-interval-ms") {
-                if (!ParseInt(v, 0, 600000, o.pc2IntervalMs)) {
-                    return fail("expected 0..600000");
-                }
-            } else if (name == "--flood-seconds") {
-                if (!ParseSeconds(v, o.floodSeconds)) {
-                    return fail("expected seconds, 0..86400");
-                }
-            } else if (name == "--link-com") {
-                if (!ParseInt(v, 1, 255, o.linkCom)) {
-                    return fail("expected a port number 1..255");
-                }
-            }
-        } else {
+        if (ApplySwitch(name, result)) {
+            continue;
+        }
+        if (!takesValue) {
             return fail("unknown option");
+        }
+        if (!inlineValue && i + 1 >= args.size()) {
+            return fail("value missing");
+        }
+        const std::string why = ApplyValue(name, inlineValue ? *inlineValue : args[++i], result.options);
+        if (!why.empty()) {
+            return fail(why);
         }
     }
     return result;

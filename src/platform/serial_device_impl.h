@@ -1,0 +1,245 @@
+// The inside of SerialDevice on a POSIX tty, shared by the files that implement it:
+// the descriptor and its lock, the wake-up descriptors that end the waits, the driver
+// counters and the last state written. Not for use outside the serial device.
+#pragma once
+
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+
+#include "platform/port_claim.h"
+#include "platform/serial_device.h"
+#include "platform/sys_call.h"
+#include "platform/termios_map.h"
+
+namespace hydrix::platform {
+
+namespace tty_detail {
+
+using sys::Op;
+
+// While unread bytes sit in the driver, POLLIN stays set; the wait then re-checks the
+// driver's count at this interval instead of polling for input. Also the pause before a
+// doubtful "writable" (see WaitWritable).
+inline constexpr int kRecheckMs = 20;
+
+// The open path's errno as the port's codes expect it: -2 does not exist, -5 in use,
+// -13 no permission. A device file with no hardware behind it (most PCs have ttyS0-3
+// whether or not a UART is there) fails with EIO: it does not exist either, and nothing
+// else may read as -5 (EIO is 5).
+inline int OpenErrorCode(int err) {
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        return -EACCES;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+        return -2;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return -5;
+    default:
+        return -err;
+    }
+}
+
+// An open device's failure: one that went away under the port (a pulled adapter) reads
+// as "does not exist", never as -5.
+inline int DeviceErrorCode(int err) {
+    return err == EIO || err == ENXIO || err == ENODEV ? -2 : -err;
+}
+
+// ioctls a driver does not have (modem lines on a pseudo-terminal) fail with these.
+inline bool NotSupported(int err) {
+    return err == ENOTTY || err == EINVAL;
+}
+
+// A failed ioctl's code: 0 for one the driver does not have, which is no failure.
+inline int IoctlFailure(int err) {
+    return NotSupported(err) ? 0 : DeviceErrorCode(err);
+}
+
+inline void Signal(int eventFd) {
+    if (eventFd < 0) {
+        return;
+    }
+    const uint64_t one = 1;
+    // EAGAIN means the counter is already set, which is all a signal needs.
+    sys::Call(Op::EventFd, [&] { return ::write(eventFd, &one, sizeof one); });
+}
+
+inline bool Drain(int eventFd) {
+    uint64_t value;
+    return sys::Call(Op::EventFd, [&] { return ::read(eventFd, &value, sizeof value); }) > 0;
+}
+
+// The kernel's RS-485 mode as this port left it.
+enum class Rs485Kind : uint8_t { Off, On, Unsupported };
+
+inline int NewEventFd() {
+    return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+}  // namespace tty_detail
+
+using namespace tty_detail;
+
+struct SerialDevice::Impl {
+    // Shared by every operation on the descriptor, exclusive for open and close, so that
+    // no thread ever uses a descriptor number that close has released.
+    std::shared_mutex fdLock;
+    std::atomic<int> fd{-1};
+    const int wakeFd = NewEventFd();         // ends WaitEvent
+    const int writeCancelFd = NewEventFd();  // ends WaitWritable
+    const int eventFdError = wakeFd < 0 || writeCancelFd < 0 ? errno : 0;
+    std::string lastError;
+    std::string holder;  // who held the port when the last open found it in use
+    PortLock lock;
+
+    std::atomic<uint32_t> mask{0};
+    std::atomic<uint64_t> generation{0};  // moved by SetEventMask and Close
+    std::atomic<bool> closing{false};
+    std::atomic<bool> writeBlocked{false};  // the last write found the driver full
+    std::atomic<bool> hungUp{false};
+    std::atomic<bool> hangupReported{false};
+    std::atomic<int> blockedWaits{0};
+
+    // Bytes in the driver that WaitEvent has already noticed; reads subtract what they
+    // take. Held across the read or FIONREAD so that both see the same driver count.
+    std::mutex rxMutex;
+    int rxSeen = 0;
+    // A wait is parked on bytes it counts as old (polling only the wake descriptor);
+    // a read that takes them wakes it, so that it goes back to polling for input.
+    std::atomic<bool> parkedOnOld{false};
+    // TIOCMGET failed with ENOTTY (a pseudo-terminal): the driver has no modem lines.
+    std::atomic<bool> noModemLines{false};
+    // The RTS-toggle mode through the driver's RS-485 support (state mutex; Close and Open
+    // hold the descriptor lock alone).
+    Rs485Kind rs485 = Rs485Kind::Off;
+
+    // Driver counters (TIOCGICOUNT) at the last event check and the last TakeLineErrors.
+    std::mutex countMutex;
+    bool haveCounters = false;
+    serial_icounter_struct eventCounts{};
+    serial_icounter_struct errorCounts{};
+
+    // The last state written: the fields termios cannot hold are read back from here.
+    std::mutex stateMutex;
+    DeviceState state;
+
+    // Runs op(fd) with the descriptor held open against Close; closed when there is none.
+    template <typename Op, typename Result = int>
+    Result WithFd(Op op, Result closed = -EBADF) {
+        std::shared_lock lock(fdLock);
+        const int fdNow = fd.load();
+        return fdNow < 0 ? closed : op(fdNow);
+    }
+
+    // The polls that block a wait, counted while they run.
+    int BlockingPoll(pollfd* fds, nfds_t count, int timeoutMs) {
+        blockedWaits.fetch_add(1);
+        const int r = sys::Poll(fds, count, timeoutMs);
+        blockedWaits.fetch_sub(1);
+        return r;
+    }
+
+    void MarkHungUp(bool wakeWaiter) {
+        if (!hungUp.exchange(true) && wakeWaiter) {
+            Signal(wakeFd);
+        }
+    }
+
+    int ModemBits(int fdNow, unsigned long request, int bits) {
+        if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, request, &bits); }) < 0) {
+            return IoctlFailure(errno);
+        }
+        return 0;
+    }
+
+    // 0, or the error of a driver that has RS-485 and refused the change. A driver without
+    // it (ENOTTY or EINVAL: pseudo-terminals, most USB adapters) is noted and left alone:
+    // the mode is then recorded and ignored.
+    int ApplyRs485(int fdNow, bool on) {
+        if (rs485 == Rs485Kind::Unsupported) {
+            return 0;
+        }
+        serial_rs485 config{};
+        if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, TIOCGRS485, &config); }) == 0) {
+            config = Rs485Config(on, config);
+            if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, TIOCSRS485, &config); }) == 0) {
+                rs485 = on ? Rs485Kind::On : Rs485Kind::Off;
+                return 0;
+            }
+        }
+        if (NotSupported(errno)) {
+            rs485 = Rs485Kind::Unsupported;
+            return 0;
+        }
+        return DeviceErrorCode(errno);
+    }
+
+    bool ReadCounters(int fdNow, serial_icounter_struct& counts) {
+        return sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, TIOCGICOUNT, &counts); }) == 0;
+    }
+
+    // Events the driver's counters show since the last check (none without counters).
+    uint32_t CounterEvents(int fdNow) {
+        std::lock_guard lock(countMutex);
+        serial_icounter_struct now{};
+        if (!haveCounters || !ReadCounters(fdNow, now)) {
+            return 0;
+        }
+        const serial_icounter_struct& was = eventCounts;
+        uint32_t events = 0;
+        if (now.cts != was.cts) {
+            events |= kEvCts;
+        }
+        if (now.dsr != was.dsr) {
+            events |= kEvDsr;
+        }
+        if (now.dcd != was.dcd) {
+            events |= kEvRlsd;
+        }
+        if (now.rng != was.rng) {
+            events |= kEvRing;
+        }
+        if (now.brk != was.brk) {
+            events |= kEvBreak;
+        }
+        if (now.frame != was.frame || now.parity != was.parity || now.overrun != was.overrun ||
+            now.buf_overrun != was.buf_overrun) {
+            events |= kEvErr;
+        }
+        eventCounts = now;
+        return events;
+    }
+
+    // The open failed: undoes what it had done, says why in lastError and returns code.
+    int OpenFailed(int fd, int err, int code, bool exclusive, const std::string& path, const std::string& what,
+                   std::optional<PortHolder> found = std::nullopt);
+    // The state of a fresh open of fd, whose termios is t.
+    void StartFresh(int fd, const termios& t);
+
+    // Blocks until the wake descriptor is signalled; 0 or -errno.
+    int WaitForWake() {
+        pollfd p{wakeFd, POLLIN, 0};
+        if (BlockingPoll(&p, 1, -1) < 0) {
+            return -errno;
+        }
+        Drain(wakeFd);
+        return 0;
+    }
+};
+
+}  // namespace hydrix::platform
