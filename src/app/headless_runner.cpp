@@ -1,5 +1,6 @@
 #include "app/headless_runner.h"
 
+#include "app/window_timer.h"
 #include "platform/dialogs.h"
 
 namespace hydrix::app {
@@ -30,6 +31,10 @@ int HeadlessRunner::Run() {
     loop.AttachToCurrentThread();
     loop.ResetQuit();
     RunSession session(SessionOptions{options_.reportFile, true});
+    if (const int status = session.Prepare()) {
+        loop.ResetQuit();
+        return status;
+    }
     session_ = &session;
     window_ =
         loop.CreateWindow([this](uint32_t msg, platform::WParam w, platform::LParam l) { return WndProc(msg, w, l); });
@@ -40,6 +45,14 @@ int HeadlessRunner::Run() {
     {
         Station station(this, StationOptions{options_.prefix});
         station_ = &station;
+        WindowTimer deadline(static_cast<uint32_t>(options_.deadlineSeconds) * 1000u);
+        deadline.OnTimer = [this, &deadline] {
+            deadline.SetEnabled(false);
+            if (station_ != nullptr) {
+                station_->DeadlinePassed(options_.deadlineSeconds);
+            }
+        };
+        deadline.SetEnabled(options_.deadlineSeconds > 0);
         bool started = true;
         try {
             station.FormCreate();

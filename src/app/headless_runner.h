@@ -16,11 +16,17 @@
 
 namespace hydrix::app {
 
+// Nobody watches a headless run: one that has not ended by then ends as a communications
+// error (an instrument quiet where the watchdog does not guard would hold it forever).
+constexpr int kDefaultDeadlineSeconds = 600;
+
 struct RunOptions {
     // The Wine prefix with the host software's settings; empty: the default one.
     std::filesystem::path prefix;
     // Where the JSON report goes when the run ends; empty: no report.
     std::string reportFile;
+    // Seconds from the start to the overall deadline; 0: none.
+    int deadlineSeconds = kDefaultDeadlineSeconds;
 };
 
 class HeadlessRunner : public StationView {

@@ -20,6 +20,8 @@ std::string OutcomeName(RunOutcome outcome) {
         return "port-error";
     case RunOutcome::Cancelled:
         return "cancelled";
+    case RunOutcome::Incomplete:
+        return "incomplete";
     case RunOutcome::Running:
     case RunOutcome::Error:
         break;
@@ -40,6 +42,8 @@ int ExitStatus(RunOutcome outcome, int failCount) {
         return kExitPort;
     case RunOutcome::Cancelled:
         return kExitCancelled;
+    case RunOutcome::Incomplete:
+        return failCount > 0 ? kExitFailReports : kExitIncomplete;
     case RunOutcome::Running:
     case RunOutcome::Error:
         break;
@@ -142,7 +146,15 @@ nlohmann::json ReportJson(const RunReport& r) {
 std::string WriteReportFile(const std::string& path, const RunReport& report) {
     // Instrument text need not be UTF-8: such bytes become U+FFFD rather than failing.
     const std::string text = ReportJson(report).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    const int rc = platform::WriteWholeFile(path, text);
+    const int rc = platform::ReplaceFile(path, text);
+    return rc < 0 ? platform::ErrorTextForErrno(rc) : std::string();
+}
+
+std::string PrepareReportFile(const std::string& path) {
+    int rc = platform::CheckReplaceable(path);
+    if (rc == 0) {
+        rc = platform::RemoveFile(path);
+    }
     return rc < 0 ? platform::ErrorTextForErrno(rc) : std::string();
 }
 

@@ -21,6 +21,7 @@ constexpr int kExitConfiguration = 3;
 constexpr int kExitPort = 4;
 constexpr int kExitCancelled = 5;
 constexpr int kExitError = 6;
+constexpr int kExitIncomplete = 7;
 
 struct RunReport {
     RunOutcome outcome = RunOutcome::Error;
@@ -51,7 +52,12 @@ std::vector<std::string> ScreenRows(terminal::Terminal& terminal);
 std::vector<std::string> ScrollbackRows(terminal::Terminal& terminal);
 
 nlohmann::json ReportJson(const RunReport& report);
-// Writes the report; the system's error text on failure, else empty.
+// Writes the report whole or not at all (a new file renamed over path); the system's
+// error text on failure, else empty.
 std::string WriteReportFile(const std::string& path, const RunReport& report);
+// Before the run: whether the report can be written to path (the system's error text,
+// else empty). An earlier report there is removed, so that a run that cannot write its
+// own never leaves another run's verdict in its place.
+std::string PrepareReportFile(const std::string& path);
 
 }  // namespace hydrix::app

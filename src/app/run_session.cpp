@@ -15,6 +15,18 @@ RunSession::~RunSession() {
     platform::SetUserInterface(previous_);
 }
 
+int RunSession::Prepare() {
+    if (options_.reportFile.empty()) {
+        return 0;
+    }
+    const std::string error = PrepareReportFile(options_.reportFile);
+    if (error.empty()) {
+        return 0;
+    }
+    std::fprintf(stderr, "hydrix: cannot write the report %s: %s\n", options_.reportFile.c_str(), error.c_str());
+    return kExitConfiguration;
+}
+
 RunOutcome RunSession::Outcome(RunOutcome station) const {
     if (station != RunOutcome::Running && station != RunOutcome::Cancelled) {
         return station;

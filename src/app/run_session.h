@@ -30,6 +30,11 @@ public:
     RunSession(const RunSession&) = delete;
     RunSession& operator=(const RunSession&) = delete;
 
+    // Before the station starts: a report that cannot be written ends the run as a
+    // configuration error, said on standard error, before the port is touched. Returns
+    // that exit status, else 0.
+    int Prepare();
+
     // An exception left a step of the sequence, which cannot go on by itself.
     void NoteStepFailed() { stepFailed_ = true; }
     // The operator asked to end the run: Cancel from a signal, the window's title bar.

@@ -11,6 +11,9 @@ constexpr uint32_t kWhite = 0xFFFFFF;
 constexpr uint32_t kBlack = 0x000000;
 constexpr uint32_t kDrainMs = 2000;
 constexpr uint32_t kDrainPauseMs = 100;
+// A whole dispatcher cycle takes at most its 50 ms wait and the delivery; this bounds the
+// look at waiting input when the watchdog fires.
+constexpr uint32_t kServeInputMs = 1000;
 }  // namespace
 
 Station::Station(StationView* view, StationOptions options) : view_(view), options_(std::move(options)) {
@@ -61,9 +64,14 @@ void Station::SetupComponents() {
         DataPacketDateTimeStringPacket(s, d);
     };
     SetupPacket(dataPacketDateTime_, "TS = ", {EC::ecString}, "-", 0, false, false, 21840);
+    for (packet::DataPacket* p : {&dataPacketPass_, &dataPacketFail_, &dataPacket1_, &dataPacketDateTime_}) {
+        p->OnTimeout = [this](packet::DataPacket& s) { DataPacketTimeout(s); };
+    }
 
     terminal1_.SetActive(false);
     terminal1_.SetCaptureFile(terminal::kDefaultCaptureFile);
+    // The capture is the record of a test: it never replaces an earlier one.
+    terminal1_.SetCaptureNoReplace(true);
     terminal1_.SetComPort(&comPort1_);
     terminal1_.SetScrollbackRows(1000);
     terminal1_.SetRows(45);
@@ -118,6 +126,7 @@ void Station::FormCreate() {
         awaitingClock_ = true;
         terminal1_.ClearAll();
         promptTriggerHandle_ = comPort1_.NewDataTrigger(">", false);
+        portOpened_ = true;
 
         passCount_ = 0;
         SetText(FormItem::lblPass, form_.lblPass, "0");
@@ -165,6 +174,14 @@ void Station::FormDestroy() {
     terminal1_.SetActive(false);
     comPort1_.SetOnTriggerData(nullptr);
     comPort1_.SetOnDeviceLost(nullptr);
+    // However the run ended, the instrument is left as Cancel leaves it. A line that has
+    // gone away cannot take the text; that was reported when it went.
+    if (portOpened_ && !instrumentLeft_ && comPort1_.Open()) {
+        try {
+            LeaveInstrument();
+        } catch (const std::exception&) {
+        }
+    }
     // Closing purges the output: let the closing break text (or a last command) reach
     // the line first, for at most two seconds. The pause after the drain covers the
     // device's own buffer (a pseudo-terminal's purge drops what its far end has not read).
@@ -199,21 +216,26 @@ void Station::Button1Click() {
     regtimer_.SetEnabled(false);
     terminal1_.SetActive(false);
     if (terminal1_.Capture() != terminal::CaptureMode::cmOff) {
-        captureIncomplete_ = captureIncomplete_ || terminal1_.CaptureIncomplete();
-        terminal1_.SetCapture(terminal::CaptureMode::cmOff);
+        StopCapture();
     }
-    // Without the host software's settings the port was never configured: nothing is
-    // sent to whatever device the default number names.
-    if (configured_) {
-        if (useSoftwareBreak_ != "0") {
-            comPort1_.SendString(kCloseBreak);
-            comPort1_.SendString(kCloseBreak);
-        } else {
-            comPort1_.TransmitBreak(kBreakTicks, false);
-        }
-    }
+    LeaveInstrument();
     EndRun(RunOutcome::Cancelled);
     Close();
+}
+
+void Station::LeaveInstrument() {
+    instrumentLeft_ = true;
+    // Without the host software's settings the port was never configured: nothing is
+    // sent to whatever device the default number names.
+    if (!configured_) {
+        return;
+    }
+    if (useSoftwareBreak_ != "0") {
+        comPort1_.SendString(kCloseBreak);
+        comPort1_.SendString(kCloseBreak);
+    } else {
+        comPort1_.TransmitBreak(kBreakTicks, false);
+    }
 }
 
 void Station::regtimerTimer() {
@@ -221,7 +243,41 @@ void Station::regtimerTimer() {
 }
 
 void Station::CommTimerTimer() {
+    if (ServeWaitingInput()) {
+        return;
+    }
     CommunicationsFailed();
+}
+
+bool Station::ServeWaitingInput() {
+    commTimer_.SetEnabled(false);
+    const int step = step_;
+    const auto moved = [this, step] { return step_ != step || closed_ || outcome_ != RunOutcome::Running; };
+    comm::BaseDispatcher* d = comPort1_.Dispatcher();
+    if (d == nullptr || !comPort1_.Open() || d->DispThreadObject() == nullptr) {
+        return false;
+    }
+    const uint64_t target = d->CyclesDone() + 2;
+    // The prompt's trigger event runs in here, as a message served, and moves the step.
+    platform::MessageLoop::Instance().ProcessUntil(
+        [this, d, target, &moved] {
+            return moved() || comPort1_.Dispatcher() != d || !comPort1_.Open() || d->CyclesDone() >= target;
+        },
+        kServeInputMs);
+    return moved();
+}
+
+void Station::DeadlinePassed(int seconds) {
+    if (outcome_ != RunOutcome::Running || closed_) {
+        return;
+    }
+    commTimer_.SetEnabled(false);
+    EndRun(RunOutcome::CommunicationsError);
+    platform::ShowMessageBox(
+        std::string(kCommErrorText) + "\rThe test did not end within " + std::to_string(seconds) + " s.", "Error",
+        platform::MessageIcon::Error);
+    step_ = 22;
+    Close();
 }
 
 void Station::ComPort1DeviceLost(comm::CustomComPort&) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/report_lines.h"
+#include "app/run_verdict.h"
 #include "app/station_view.h"
 #include "app/window_timer.h"
 #include "comm/com_port.h"
@@ -41,6 +42,8 @@ enum class RunOutcome {
     PortError,
     Cancelled,
     Error,
+    // The sequence reached its end, but the station cannot vouch for a pass.
+    Incomplete,
 };
 
 // The form's texts.
@@ -82,6 +85,11 @@ public:
     void DataPacketFailPacket(packet::DataPacket& sender, const void* data, int32_t size);
     void DataPacket1StringPacket(packet::DataPacket& sender, const std::string& data);
     void DataPacketDateTimeStringPacket(packet::DataPacket& sender, const std::string& data);
+    // A report packet ended without its end (any of the four).
+    void DataPacketTimeout(packet::DataPacket& sender);
+    // Headless runs: nobody is there to press Cancel when the instrument goes quiet where
+    // the watchdog does not guard, so the run ends as a communications error.
+    void DeadlinePassed(int seconds);
 
     // The wake-up: the software break text, or a 5-tick break without message pumping.
     void WakeInstrument();
@@ -104,8 +112,10 @@ public:
     bool Closed() const { return closed_; }
     // The capture file once it was created at step 3; empty before.
     const std::string& CaptureFileName() const { return captureFileName_; }
-    // Bytes were missing from the capture file when it was closed.
+    // The capture file was not whole when it was closed (bytes missing, gone from the disk).
     bool CaptureIncomplete() const { return captureIncomplete_; }
+    // Why the run cannot vouch for a pass; what keeps a finished run from passing.
+    const RunVerdict& Verdict() const { return verdict_; }
     // The capture file name from the current captions: OutputDir, the trimmed serial
     // caption, ".", DateStamp, ".txt"; the instrument's texts made safe for a file name.
     std::string FormCaptureName() const;
@@ -126,6 +136,18 @@ private:
     void PerformStep();
     void StartCapture();
     void Finish();
+    // Turns the capture off and judges what it left on the disk.
+    void StopCapture();
+    // The station's verdict at the end of the sequence: finished, or incomplete and said so.
+    void Conclude();
+    // What Cancel leaves the instrument with: the closing break text twice, or a break.
+    void LeaveInstrument();
+    // A watchdog that fires may have been held up itself (the process was stopped): the
+    // input already waiting is served first, and a prompt in it moves the sequence on.
+    bool ServeWaitingInput();
+    // The report a packet picks out, and how it came without its end, in the verdict's words.
+    std::string ReportName(const packet::DataPacket& p) const;
+    static std::string Framing(const packet::DataPacket& p);
     void SetText(FormItem item, std::string& field, const std::string& text);
     void Close();
     void EndRun(RunOutcome outcome);
@@ -158,12 +180,16 @@ private:
     bool awaitingClock_ = false;
     uint16_t promptTriggerHandle_ = 0;
     bool configured_ = false;
+    // The port was opened by this run; the instrument is left as Cancel leaves it.
+    bool portOpened_ = false;
+    bool instrumentLeft_ = false;
     bool startupFailed_ = false;
     bool destroyed_ = false;
     bool closed_ = false;
     RunOutcome outcome_ = RunOutcome::Running;
     std::string captureFileName_;
     bool captureIncomplete_ = false;
+    RunVerdict verdict_;
 };
 
 }  // namespace hydrix::app

@@ -93,7 +93,11 @@ void Station::StartCapture() {
     terminal1_.SetCaptureFile(FormCaptureName());
     SetText(FormItem::Caption, form_.Caption, kRunningCaption + FormCaptureName());
     terminal1_.SetCapture(terminal::CaptureMode::cmOn);
+    // The name may have been taken by an earlier record: the title names the file made.
     captureFileName_ = terminal1_.CaptureFile();
+    if (captureFileName_ != FormCaptureName()) {
+        SetText(FormItem::Caption, form_.Caption, kRunningCaption + captureFileName_);
+    }
     terminal1_.SetActive(true);
     comPort1_.SendString("CR1\r");
     commTimer_.SetEnabled(true);
@@ -103,22 +107,68 @@ void Station::Finish() {
     if (terminal1_.Capture() != terminal::CaptureMode::cmOn) {
         return;
     }
-    captureIncomplete_ = captureIncomplete_ || terminal1_.CaptureIncomplete();
-    terminal1_.SetCapture(terminal::CaptureMode::cmOff);
-    captureIncomplete_ = captureIncomplete_ || terminal1_.CaptureIncomplete();
+    // Bytes received before the last prompt may still wait in the terminal's queue.
+    terminal1_.ProcessAllReceived();
+    StopCapture();
+    // The file made at step 3, whatever the serial caption says by now.
     SetText(FormItem::Caption, form_.Caption,
-            (captureIncomplete_ ? kIncompleteCaption : kFinishedCaption) + FormCaptureName());
+            (captureIncomplete_ ? kIncompleteCaption : kFinishedCaption) + captureFileName_);
     Focus(FocusTarget::Button1);
     SetText(FormItem::Button1, form_.Button1, "&Close");
     if (outcome_ == RunOutcome::Running) {
-        outcome_ = RunOutcome::Finished;
+        Conclude();
         if (view_) {
             view_->RunFinished();
         }
     }
 }
 
+void Station::StopCapture() {
+    terminal1_.SetCapture(terminal::CaptureMode::cmOff);
+    const terminal::CaptureRecord& record = terminal1_.LastCaptureRecord();
+    captureIncomplete_ = captureIncomplete_ || terminal1_.CaptureIncomplete() || !record.Complete();
+    verdict_.Capture(record);
+}
+
+void Station::Conclude() {
+    for (const packet::DataPacket* p : {&dataPacketPass_, &dataPacketFail_, &dataPacket1_, &dataPacketDateTime_}) {
+        if (p->State() == packet::PacketState::Collecting) {
+            verdict_.ReportOpenAtEnd(ReportName(*p), Framing(*p));
+        }
+    }
+    verdict_.Counted(passCount_, failCount_);
+    if (verdict_.Reasons().empty()) {
+        outcome_ = RunOutcome::Finished;
+        return;
+    }
+    outcome_ = RunOutcome::Incomplete;
+    platform::ShowMessageBox(verdict_.Text(), "Test incomplete", platform::MessageIcon::Error);
+}
+
+std::string Station::ReportName(const packet::DataPacket& p) const {
+    if (&p == &dataPacket1_) {
+        return "serial number report";
+    }
+    if (&p == &dataPacketDateTime_) {
+        return "clock report";
+    }
+    return (&p == &dataPacketPass_ ? "PASS" : "FAIL") + std::string(" report");
+}
+
+std::string Station::Framing(const packet::DataPacket& p) {
+    const std::string start = "\"" + Trim(p.StartString()) + "\"";
+    if (p.EndString().empty()) {
+        return start + " without the character after it";
+    }
+    return start + " without its \"" + Trim(p.EndString()) + "\"";
+}
+
+void Station::DataPacketTimeout(packet::DataPacket& sender) {
+    verdict_.ReportCutOff(ReportName(sender), Framing(sender), sender.Overflowed(), sender.TimeOut());
+}
+
 std::string Station::FormCaptureName() const {
+    // The parts are made valid UTF-8 too, so that the report names the file exactly.
     return outputDir_ + SafeFileNamePart(Trim(form_.lblSerial), kMaxNamePartBytes) + "." +
            SafeFileNamePart(dateStamp_, kMaxNamePartBytes) + ".txt";
 }

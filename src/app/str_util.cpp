@@ -72,6 +72,43 @@ int32_t StrToInt(std::string_view s) {
     return static_cast<int32_t>(negative ? -value : value);
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[at], or 0 when there is none.
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
+        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(text[at + i]);
+        if (c < (i == 1 ? low : 0x80) || c > (i == 1 ? high : 0xBF)) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+}  // namespace
+
 std::string SafeFileNamePart(std::string_view s, std::size_t maxBytes) {
     static constexpr std::string_view kForbidden = "/\\<>:\"|?*";
     std::string out(s.substr(0, maxBytes));
@@ -90,6 +127,16 @@ std::string SafeFileNamePart(std::string_view s, std::size_t maxBytes) {
             out[end++] = '_';
         }
         i = end;
+    }
+    // Bytes that are not UTF-8 (or a sequence the cut split) could not be named alike in
+    // the report and on the disk.
+    for (std::size_t i = 0; i < out.size();) {
+        const std::size_t length = Utf8SequenceAt(out, i);
+        if (length == 0) {
+            out[i++] = '_';
+        } else {
+            i += length;
+        }
     }
     return out;
 }

@@ -29,8 +29,9 @@ int32_t StrToInt(std::string_view s);
 
 // One part of a file name made from instrument data: path separators, control
 // characters, the characters a file name cannot hold on either platform (< > : " | ? *)
-// and runs of dots become "_", and the part is cut to maxBytes, so that it can neither
-// leave its directory nor make the name impossible to create.
+// runs of dots and bytes that are not UTF-8 become "_", and the part is cut to maxBytes,
+// so that it can neither leave its directory nor make the name impossible to create, and
+// the report (JSON, UTF-8) names the file exactly.
 std::string SafeFileNamePart(std::string_view s, std::size_t maxBytes);
 
 }  // namespace hydrix::app

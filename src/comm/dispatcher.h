@@ -106,6 +106,9 @@ public:
     bool ClosePending() const { return signals_.ClosePending.load(); }
     bool ThreadsRunning() const { return signals_.ThreadsRunning.load(); }
     int RunningThreads() const { return signals_.RunningThreads.load(); }
+    // Dispatcher cycles run to their end. Two past a count read, a whole cycle has run
+    // since: the bytes the device held then were read, scanned and delivered.
+    uint64_t CyclesDone() const { return signals_.CyclesDone.load(); }
     bool InDispatch() const { return inDispatch_.load(); }
 
     // Data ------------------------------------------------------------------------

@@ -135,6 +135,7 @@ void DispThread::Execute() {
         }
         host_.RunDeviceCycle();
         host_.RunTimerCycle();
+        s.CyclesDone.fetch_add(1);
     } while (!s.Stopping());
     s.ThreadAck.Set();
     releaseOnExit_ = s.Stopping();

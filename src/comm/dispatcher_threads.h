@@ -39,6 +39,8 @@ struct WorkerSignals {
     // Device events since the last dispatcher cycle, and a ring indication among them.
     std::atomic<uint32_t> EventMask{0};
     std::atomic<bool> RingSeen{false};
+    // Dispatcher cycles run to their end since the threads started.
+    std::atomic<uint64_t> CyclesDone{0};
 
     bool Stopping() const { return StopThreads.load() || ClosePending.load(); }
     // The hand-off events back to unsignalled (the thread acknowledge too, with ack).

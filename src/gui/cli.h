@@ -13,11 +13,15 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     std::string reportFile;
+    // Headless runs: seconds to the overall deadline, 0 for none.
+    int deadlineSeconds = 600;
     std::string error;  // empty when the command line was good
     std::string helpText;
 };
 
 constexpr const char* kVersionText = "HYDRIX 1.01";
+// A deadline's milliseconds must fit a window timer's interval.
+constexpr int kMaxDeadlineSeconds = 1000000;
 
 // args as the process got them, the program name first.
 CommandLine ParseCommandLine(const QStringList& args);

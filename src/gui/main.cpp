@@ -1,19 +1,12 @@
 // hydrix: the station. By default its window; with --headless the same run without one.
-// In both SIGINT and SIGTERM act as the operator's Cancel.
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
+// In both SIGINT, SIGTERM, SIGHUP and SIGQUIT act as the operator's Cancel, from the
+// first moment of the process.
 #include <QApplication>
 #include <QPushButton>
 #include <QStringList>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <functional>
 #include <memory>
-#include <thread>
 
 #include "app/headless_runner.h"
 #include "app/report.h"
@@ -24,117 +17,59 @@
 #include "gui/port_select_dialog.h"
 #include "gui/qt_loop_driver.h"
 #include "gui/qt_user_interface.h"
+#include "gui/signal_watcher.h"
 
 namespace {
 
-int g_signalPipe[2] = {-1, -1};
+using hydrix::gui::SignalWatcher;
 
-void OnTerminationSignal(int) {
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-    errno = saved;
+int RunHeadless(const hydrix::gui::CommandLine& cl, SignalWatcher& watcher) {
+    hydrix::app::HeadlessRunner runner(hydrix::app::RunOptions{{}, cl.reportFile, cl.deadlineSeconds});
+    watcher.SetCancel([&runner] { runner.RequestCancel(); });
+    const int status = runner.Run();
+    watcher.SetCancel(nullptr);
+    return status;
 }
 
-// Turns SIGINT/SIGTERM into the operator's Cancel: the handler only writes a byte to a
-// pipe; this thread reads it and makes the request, which must be safe from any thread.
-class SignalWatcher {
-public:
-    explicit SignalWatcher(std::function<void()> cancel) : cancel_(std::move(cancel)) {
-        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-            std::perror("hydrix: pipe");
-            return;
-        }
-        thread_ = std::thread([this] { Watch(); });
-        struct sigaction action {};
-        action.sa_handler = OnTerminationSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        ::sigaction(SIGINT, &action, nullptr);
-        ::sigaction(SIGTERM, &action, nullptr);
-    }
-    ~SignalWatcher() {
-        if (!thread_.joinable()) {
-            return;
-        }
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
-        const char stop = 0;
-        ssize_t n;
-        do {
-            n = ::write(g_signalPipe[1], &stop, 1);
-        } while (n < 0 && errno == EINTR);
-        thread_.join();
-        ::close(g_signalPipe[0]);
-        ::close(g_signalPipe[1]);
-    }
-    SignalWatcher(const SignalWatcher&) = delete;
-    SignalWatcher& operator=(const SignalWatcher&) = delete;
-
-private:
-    void Watch() {
-        for (;;) {
-            pollfd p{g_signalPipe[0], POLLIN, 0};
-            if (::poll(&p, 1, -1) < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return;
-            }
-            char bytes[16];
-            const ssize_t n = ::read(g_signalPipe[0], bytes, sizeof bytes);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-                continue;
-            }
-            if (n <= 0) {
-                return;
-            }
-            for (ssize_t i = 0; i < n; ++i) {
-                if (bytes[i] == 0) {
-                    return;
-                }
-                cancel_();
-            }
+// Cancel in the window: a box the station is showing waits for an OK that nobody will
+// give, so it is closed first; then the button is pressed, as Escape would.
+void CancelWindow(hydrix::gui::MainWindow& window) {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget != &window && widget->isVisible() && widget->isModal()) {
+            widget->close();
         }
     }
-
-    std::function<void()> cancel_;
-    std::thread thread_;
-};
-
-int RunHeadless(const hydrix::gui::CommandLine& cl) {
-    hydrix::app::HeadlessRunner runner(hydrix::app::RunOptions{{}, cl.reportFile});
-    SignalWatcher watcher([&runner] { runner.RequestCancel(); });
-    return runner.Run();
+    if (!window.Station().Closed()) {
+        window.Button1()->click();
+    }
 }
 
 // The station in its window on Qt's event loop, which also drives the station's own
 // message loop; message boxes and reports are kept for the run's report.
-int RunWindow(int& argc, char** argv, const hydrix::gui::CommandLine& cl) {
+int RunWindow(int& argc, char** argv, const hydrix::gui::CommandLine& cl, SignalWatcher& watcher) {
     using namespace hydrix;
     QApplication application(argc, argv);
     gui::QtLoopDriver driver;
     driver.Install();
     auto qtInterface = std::make_shared<gui::QtUserInterface>();
     app::RunSession session(app::SessionOptions{cl.reportFile}, qtInterface);
+    if (const int status = session.Prepare()) {
+        driver.Uninstall();
+        return status;
+    }
     const auto previousChooser = comm::SetPortChooser(std::make_shared<gui::DialogPortChooser>());
     {
         gui::MainWindow window({}, &session);
+        qtInterface->SetParentWindow(&window);
+        // Queued to the window's thread; a message box of the start-up serves it too.
+        watcher.SetCancel([&window] {
+            QMetaObject::invokeMethod(
+                &window, [&window] { CancelWindow(window); }, Qt::QueuedConnection);
+        });
         window.FormCreate();
         window.show();
-        qtInterface->SetParentWindow(&window);
-        // Pressing Cancel from the watcher's thread: queued to the window's thread.
-        SignalWatcher watcher([&window] {
-            QMetaObject::invokeMethod(
-                &window,
-                [&window] {
-                    if (!window.Station().Closed()) {
-                        window.Button1()->click();
-                    }
-                },
-                Qt::QueuedConnection);
-        });
         application.exec();
+        watcher.SetCancel(nullptr);
         session.End(window.Station());
         qtInterface->SetParentWindow(nullptr);
     }
@@ -147,6 +82,8 @@ int RunWindow(int& argc, char** argv, const hydrix::gui::CommandLine& cl) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything else: a signal at any moment ends the run as Cancel does.
+    SignalWatcher watcher;
     QStringList args;
     for (int i = 0; i < argc; ++i) {
         args << QString::fromLocal8Bit(argv[i]);
@@ -165,7 +102,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (cl.headless) {
-        return RunHeadless(cl);
+        return RunHeadless(cl, watcher);
     }
     // Qt would abort without a display; say what to do instead.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
@@ -176,5 +113,5 @@ int main(int argc, char** argv) {
             stderr);
         return hydrix::app::kExitError;
     }
-    return RunWindow(argc, argv, cl);
+    return RunWindow(argc, argv, cl, watcher);
 }

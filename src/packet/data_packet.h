@@ -83,6 +83,9 @@ public:
     // The place in the port's received stream just past the last packet delivered (0
     // before the first); valid in its events.
     uint64_t PacketEnd() const { return packetEnd_; }
+    // The last time-out came from the packet growing past its collect limit, not from
+    // its timer; valid in OnTimeout.
+    bool Overflowed() const { return overflowed_; }
 
     // Loading from stored settings has ended: runs the enabling deferred meanwhile.
     void Loaded();
@@ -131,6 +134,7 @@ private:
     std::atomic<PacketState> state_{PacketState::Idle};
     PacketMatcher matcher_;
     uint64_t packetEnd_ = 0;
+    bool overflowed_ = false;
     bool pendingStart_ = false;
     bool pendingEnable_ = false;
     DataPacketManager* manager_ = nullptr;

@@ -99,6 +99,19 @@ void DataPacketManager::Appended(int from, int got) {
         streamEnd_ += static_cast<uint64_t>(got);
     }
     Scan(from);
+    CheckCollectLimit();
+}
+
+void DataPacketManager::CheckCollectLimit() {
+    DataPacket* packet = current_;
+    if (!packet || inEvent_ || packet->state_ != PacketState::Collecting) {
+        return;
+    }
+    const int64_t held = used_ - std::max(packet->matcher_.MatchStart(), 0);
+    const int64_t own = static_cast<int64_t>(packet->packetSize_) + packet->matcher_.StartLength();
+    if (held > std::max<int64_t>(kPacketCollectLimit, own)) {
+        TimeOut(true);
+    }
 }
 
 void DataPacketManager::Scan(int from) {
@@ -274,11 +287,12 @@ void DataPacketManager::Complete(DataPacket& packet, const MatchResult& end) {
     EndEvent();
 }
 
-void DataPacketManager::TimeOut() {
+void DataPacketManager::TimeOut(bool overflowed) {
     DataPacket* packet = current_;
     if (!packet) {
         return;
     }
+    packet->overflowed_ = overflowed;
     timerArmedTicks_ = 0;
     BeginEvent();
     packet->Log(LogSubKind::PcktTimeout);

@@ -28,6 +28,9 @@ class DataPacketManagerList;
 constexpr uint32_t ManagerFreeMessage = 45089;
 // The buffer grows in steps of this many bytes.
 constexpr int kPacketBufferStep = 8192;
+// A packet collecting past this many bytes (or past its own size, when larger) ends as a
+// time-out does: an end that never comes must not hold every byte the line carries.
+constexpr int kPacketCollectLimit = 1 << 20;
 
 class DataPacketManager {
 public:
@@ -106,7 +109,10 @@ private:
     void EnableLocked();
     void DisableLocked();
     void Notify(uint32_t msg, uint32_t triggerHandle);
-    void TimeOut();
+    // overflowed: the packet grew past its collect limit (else its timer fired).
+    void TimeOut(bool overflowed = false);
+    // The collecting packet has grown past its limit: it times out at once.
+    void CheckCollectLimit();
 
     // Scanning: feeds the packets the buffer from index from, and then from wherever a
     // completion asks for a scan afresh.

@@ -1,5 +1,7 @@
 #include "terminal/terminal_capture.h"
 
+#include <cerrno>
+
 #include "platform/dialogs.h"
 
 namespace hydrix::terminal {
@@ -9,7 +11,7 @@ void TerminalCapture::SetMode(CaptureMode mode) {
         return;
     }
     if (mode_ == CaptureMode::cmOn) {
-        file_.Close();
+        Close();
     }
     mode_ = mode;
     if (mode == CaptureMode::cmOff) {
@@ -20,17 +22,56 @@ void TerminalCapture::SetMode(CaptureMode mode) {
     }
     incomplete_ = false;
     if (mode == CaptureMode::cmOn) {
-        const int rc = file_.Create(fileName_);
+        const int rc = CreateFile();
         if (rc < 0) {
             throw EFCreateError("Cannot create file \"" + fileName_ + "\". " + platform::ErrorTextForErrno(rc));
         }
+        Opened();
         return;
     }
     const int rc = file_.OpenForAppend(fileName_);
     if (rc < 0) {
         throw EFOpenError("Cannot open file \"" + fileName_ + "\". " + platform::ErrorTextForErrno(rc));
     }
+    Opened();
     mode_ = CaptureMode::cmOn;
+}
+
+int TerminalCapture::CreateFile() {
+    if (!noReplace_) {
+        return file_.Create(fileName_);
+    }
+    int rc = file_.CreateNew(fileName_);
+    for (int n = 2; rc == -EEXIST && n <= kCaptureNameAttempts + 1; ++n) {
+        const std::string name = platform::NumberedName(fileName_, n);
+        rc = file_.CreateNew(name);
+        if (rc == 0) {
+            fileName_ = name;
+        }
+    }
+    return rc;
+}
+
+void TerminalCapture::Opened() {
+    handed_ = 0;
+    written_ = 0;
+    start_ = file_.StandingAt(fileName_).size;
+}
+
+void TerminalCapture::Close() {
+    if (!file_.IsOpen()) {
+        return;
+    }
+    record_ = CaptureRecord{};
+    record_.FileName = fileName_;
+    record_.Handed = handed_;
+    record_.Written = written_;
+    record_.Start = start_;
+    record_.SyncFailed = file_.Sync() < 0;
+    const platform::OutputFile::Standing standing = file_.StandingAt(fileName_);
+    record_.OnDisk = standing.linked && standing.atPath;
+    record_.Size = standing.size;
+    file_.Close();
 }
 
 void TerminalCapture::SetFileName(const std::string& name) {
@@ -52,6 +93,10 @@ void TerminalCapture::Write(const void* data, std::size_t size) {
         return;
     }
     const long written = file_.Write(data, size);
+    handed_ += size;
+    if (written > 0) {
+        written_ += static_cast<unsigned long long>(written);
+    }
     if (written == static_cast<long>(size)) {
         return;
     }

@@ -108,6 +108,13 @@ public:
     void SetCaptureFile(const std::string& value) { capture_.SetFileName(value); }
     // A capture write failed or came up short since the file was opened.
     bool CaptureIncomplete() const { return capture_.Incomplete(); }
+    // Captures never replace a file (see TerminalCapture::NoReplace).
+    void SetCaptureNoReplace(bool value) { capture_.SetNoReplace(value); }
+    // The last capture file closed, as it stood then.
+    const CaptureRecord& LastCaptureRecord() const { return capture_.LastRecord(); }
+    // Hands on at once every byte waiting in the receive queue, so that the capture file
+    // and the screen hold everything received so far.
+    void ProcessAllReceived();
     int Columns() const;
     void SetColumns(int value);
     int Rows() const;
@@ -359,6 +366,8 @@ private:
     // chunk, instead of on every byte that moves it.
     bool receiving_ = false;
     bool followPending_ = false;
+    // ProcessAllReceived is running: nothing is left for a later message.
+    bool handOnAll_ = false;
     int charWidth_ = 0;
     int charHeight_ = 0;
     int clientWidth_ = 300;

@@ -137,6 +137,13 @@ void CustomTerminal::Detach() {
 
 // Received data ------------------------------------------------------------------------------
 
+void CustomTerminal::ProcessAllReceived() {
+    const bool outer = handOnAll_;
+    handOnAll_ = true;
+    ScopeExit restore([this, outer] { handOnAll_ = outer; });
+    ProcessReceived(static_cast<platform::WParam>(CharSource::csPort));
+}
+
 void CustomTerminal::ProcessReceived(platform::WParam source) {
     // The whole receive queue is swapped out under the lock (the blocks trade places, no
     // byte is copied), then handed on in bounded chunks, one per message, so the emulator
@@ -172,7 +179,8 @@ void CustomTerminal::ProcessReceived(platform::WParam source) {
             more = takenPos_ < taken_.Count() || receive_->Queue.Count() > 0;
             // The rest is handled on a message of its own; without a window to post to,
             // it is handled here so no byte is left behind.
-            receive_->Posted = more && handle_ != 0 && platform::PostMessage(handle_, AM_TERMDATA, source, 0);
+            receive_->Posted =
+                more && handle_ != 0 && !handOnAll_ && platform::PostMessage(handle_, AM_TERMDATA, source, 0);
             if (receive_->Posted) {
                 more = false;
             }

@@ -109,6 +109,15 @@ protected:
                      Quote(dir) + "\"\n");
     }
 
+    // Every name a capture stem.txt could take in the output directory is taken (by a
+    // folder), so that creating it fails.
+    void TakeEveryCaptureName(const std::string& stem) {
+        std::filesystem::create_directory(outDir_ / (stem + ".txt"));
+        for (int n = 2; n <= terminal::kCaptureNameAttempts + 1; ++n) {
+            std::filesystem::create_directory(outDir_ / (stem + "-" + std::to_string(n) + ".txt"));
+        }
+    }
+
     Station& MakeStation() {
         station_ = std::make_unique<Station>(&view_, StationOptions{prefix_.Path()});
         return *station_;

@@ -150,7 +150,7 @@ TEST_F(Runner, CancelFromAnotherThreadEndsTheRun) {
 TEST_F(Runner, FailedStepEndsTheRunAsAnError) {
     WriteSettings({});
     // The capture file cannot be created: step 3 fails and nothing would move on.
-    std::filesystem::create_directory(outDir_ / "1234.071231235958.99.txt");
+    TakeEveryCaptureName("1234.071231235958.99");
     ScriptedInstrument instrument(pty_, "");
     HeadlessRunner runner(Options());
     EXPECT_EQ(runner.Run(), kExitError);

@@ -245,7 +245,7 @@ TEST_F(StationSequence, EmptyOutputDirectoryIsTheRootOfDriveC) {
 
 TEST_F(StationSequence, CaptureThatCannotBeCreatedFailsTheStep) {
     WriteSettings({});
-    std::filesystem::create_directory(outDir_ / "1234.071231235958.99.txt");
+    TakeEveryCaptureName("1234.071231235958.99");
     Station& s = MakeStation();
     RunToCapture(kSerialReport, kClockReport);
     ASSERT_EQ(view_.failures.size(), 1u);
@@ -278,7 +278,7 @@ TEST_F(StationSequence, IncompleteCaptureIsNotReportedAsSaved) {
     ASSERT_TRUE(Answer("awake\r\n>"));
     EXPECT_TRUE(s.CaptureIncomplete());
     EXPECT_EQ(s.Form().Caption, std::string(kIncompleteCaption) + Path("1234.071231235958.99.txt"));
-    EXPECT_EQ(s.Outcome(), RunOutcome::Finished);
+    EXPECT_EQ(s.Outcome(), RunOutcome::Incomplete);
     EXPECT_FALSE(ui_->Reports().empty()) << "the failed write was reported";
 }
 

@@ -48,7 +48,9 @@ TEST_F(StationStartup, PortTextLosesItsFirstThreeCharacters) {
         EXPECT_TRUE(s.CommTimer().Enabled());
         EXPECT_EQ(s.CommTimer().Interval(), 2000u);
         EXPECT_EQ(s.Outcome(), RunOutcome::Running);
+        // However it ends, the run leaves the instrument as Cancel does.
         station_.reset();
+        EXPECT_EQ(Sent(18), "========\r========\r");
     }
 }
 

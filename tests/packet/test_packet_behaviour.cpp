@@ -250,6 +250,71 @@ TEST_F(PacketFixture, EnablingWhileLoadingWaitsForLoaded) {
     EXPECT_EQ(log.events, std::vector<std::string>{"P:GO"});
 }
 
+// A serial-number packet collecting and a PASS packet beside it, as the station has them.
+class TimeOutFixture : public PacketFixture {
+protected:
+    void SetUp() override {
+        PacketFixture::SetUp();
+        pass.SetStartString("PASS");
+        pass.SetEndCond({EC::ecPacketSize});
+        pass.SetPacketSize(4);
+        serial.SetStartString("S/N:");
+        serial.SetEndCond({EC::ecString});
+        serial.SetEndString("\r");
+        Add(pass);
+        Add(serial);
+        pass.SetEnabled(true);
+        serial.SetEnabled(true);
+    }
+    DataPacket pass{"P"};
+    DataPacket serial{"SN"};
+};
+
+TEST_F(TimeOutFixture, FlushDropsEveryByteWhateverTheOtherPacketsHeld) {
+    // The PASS packet has begun a match before the serial report starts, and again in
+    // the bytes the serial packet collects.
+    Feed("PAS/N:12PA");
+    ASSERT_EQ(manager.CurrentPacket(), &serial);
+    manager.TimerExpired();
+    EXPECT_EQ(log.events, std::vector<std::string>{"SN:timeout"});
+    EXPECT_EQ(manager.BufferUsed(), 0);
+    // The flushed "PA" does not join the "SS." that follows.
+    Feed("SS.");
+    EXPECT_EQ(log.events, std::vector<std::string>{"SN:timeout"});
+    Feed("PASS.");
+    EXPECT_EQ(log.events, (std::vector<std::string>{"SN:timeout", "P:PASS."}));
+}
+
+TEST_F(TimeOutFixture, WithoutFlushTheCollectedBytesAreSearchedAfresh) {
+    serial.SetFlushOnTimeout(false);
+    Feed("S/N:12PASS.");
+    ASSERT_EQ(manager.CurrentPacket(), &serial);
+    manager.TimerExpired();
+    EXPECT_EQ(log.events, (std::vector<std::string>{"SN:timeout", "P:PASS."}));
+    EXPECT_EQ(manager.BufferUsed(), 0);
+}
+
+TEST_F(TimeOutFixture, AnEndThatNeverComesTimesOutAtTheCollectLimit) {
+    bool overflowed = false;
+    serial.OnTimeout = [&](DataPacket& p) {
+        overflowed = p.Overflowed();
+        log.events.push_back("SN:timeout");
+    };
+    Feed("S/N:");
+    const std::string block(8192, 'x');
+    for (int fed = 0; fed <= kPacketCollectLimit && log.events.empty(); fed += 8192) {
+        Feed(block);
+        ASSERT_LE(manager.BufferUsed(), kPacketCollectLimit + 8192 + 4);
+    }
+    EXPECT_EQ(log.events, std::vector<std::string>{"SN:timeout"});
+    EXPECT_TRUE(overflowed);
+    EXPECT_EQ(manager.BufferUsed(), 0);
+    EXPECT_EQ(manager.CurrentPacket(), nullptr);
+    // The reports after it are seen again.
+    Feed("PASS.");
+    EXPECT_EQ(log.events, (std::vector<std::string>{"SN:timeout", "P:PASS."}));
+}
+
 TEST(PacketPattern, EscapesWildcardsAndCase) {
     EXPECT_EQ(PreparePattern("a\\?b", false).Pattern, "a?b");
     EXPECT_EQ(PreparePattern("a\\?b", false).Mask, "000");

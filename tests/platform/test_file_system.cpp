@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstdio>
@@ -112,6 +115,92 @@ TEST_F(FileSystemTest, OutputFileFailures) {
     EXPECT_EQ(out.Create(PathOf("no/dir/file.txt")), -ENOENT);
     EXPECT_EQ(out.Create(dir_.string()), -EISDIR);
     EXPECT_FALSE(out.IsOpen());
+}
+
+TEST_F(FileSystemTest, CreateNewTakesOnlyANameNothingStandsAt) {
+    const std::string target = PathOf("target.txt");
+    ASSERT_EQ(WriteWholeFile(target, "keep"), 0);
+    fs::create_symlink(target, PathOf("link.txt"));
+    fs::create_symlink(PathOf("nowhere"), PathOf("dangling.txt"));
+    ASSERT_EQ(::mkfifo(PathOf("fifo.txt").c_str(), 0644), 0);
+    OutputFile out;
+    for (const char* taken : {"target.txt", "link.txt", "dangling.txt", "fifo.txt"}) {
+        EXPECT_EQ(out.CreateNew(PathOf(taken)), -EEXIST) << taken;
+    }
+    EXPECT_EQ(Contents(target), "keep");
+    EXPECT_FALSE(fs::exists(PathOf("nowhere")));
+    ASSERT_EQ(out.CreateNew(PathOf("new.txt")), 0);
+    EXPECT_EQ(out.Write("x"), 1);
+    EXPECT_EQ(Contents(PathOf("new.txt")), "x");
+}
+
+TEST_F(FileSystemTest, NumberedNamePutsTheNumberBeforeTheExtension) {
+    EXPECT_EQ(NumberedName("/out/1234.071231235958.99.txt", 2), "/out/1234.071231235958.99-2.txt");
+    EXPECT_EQ(NumberedName("/out/1234..txt", 3), "/out/1234.-3.txt");
+    EXPECT_EQ(NumberedName("/out.d/plain", 2), "/out.d/plain-2");
+    EXPECT_EQ(NumberedName("/out/.txt", 2), "/out/.txt-2");
+    EXPECT_EQ(NumberedName("name.txt", 10), "name-10.txt");
+}
+
+TEST_F(FileSystemTest, StandingTellsWhetherTheOpenFileIsStillAtItsName) {
+    const std::string file = PathOf("c.txt");
+    OutputFile out;
+    ASSERT_EQ(out.CreateNew(file), 0);
+    ASSERT_EQ(out.Write("12345"), 5);
+    OutputFile::Standing s = out.StandingAt(file);
+    EXPECT_TRUE(s.linked);
+    EXPECT_TRUE(s.atPath);
+    EXPECT_EQ(s.size, 5u);
+    EXPECT_EQ(out.Sync(), 0);
+    // Renamed away, another file put in its place, then removed altogether.
+    fs::rename(file, PathOf("moved.txt"));
+    ASSERT_EQ(WriteWholeFile(file, "other"), 0);
+    s = out.StandingAt(file);
+    EXPECT_TRUE(s.linked);
+    EXPECT_FALSE(s.atPath);
+    fs::remove_all(dir_);
+    s = out.StandingAt(file);
+    EXPECT_FALSE(s.linked);
+    EXPECT_FALSE(s.atPath);
+}
+
+TEST_F(FileSystemTest, ReplaceFileWritesWholeOrNotAtAll) {
+    const std::string file = PathOf("report.json");
+    ASSERT_EQ(WriteWholeFile(file, "old"), 0);
+    EXPECT_EQ(ReplaceFile(file, "new report"), 0);
+    EXPECT_EQ(Contents(file), "new report");
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::others_read, fs::perms::others_read);
+    // A link at the name is replaced, its target kept.
+    const std::string target = PathOf("target");
+    ASSERT_EQ(WriteWholeFile(target, "keep"), 0);
+    fs::create_symlink(target, PathOf("link.json"));
+    EXPECT_EQ(ReplaceFile(PathOf("link.json"), "r"), 0);
+    EXPECT_EQ(Contents(target), "keep");
+    EXPECT_FALSE(fs::is_symlink(PathOf("link.json")));
+    // A failure leaves the old file and no stray temporary one.
+    fs::create_directory(PathOf("dir.json"));
+    EXPECT_EQ(ReplaceFile(PathOf("dir.json"), "r"), -EISDIR);
+    EXPECT_EQ(ReplaceFile(PathOf("missing/r.json"), "r"), -ENOENT);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"dir.json", "link.json", "report.json", "target"}));
+}
+
+TEST_F(FileSystemTest, CheckReplaceableAndRemove) {
+    EXPECT_EQ(CheckReplaceable(PathOf("r.json")), 0);
+    EXPECT_FALSE(fs::exists(PathOf("r.json")));
+    EXPECT_TRUE(fs::is_empty(dir_)) << "the trial file is gone again";
+    EXPECT_EQ(CheckReplaceable(PathOf("missing/r.json")), -ENOENT);
+    EXPECT_EQ(CheckReplaceable(dir_.string()), -EISDIR);
+    ASSERT_EQ(WriteWholeFile(PathOf("plain"), "x"), 0);
+    EXPECT_EQ(CheckReplaceable(PathOf("plain/r.json")), -ENOTDIR);
+    EXPECT_EQ(CheckReplaceable(""), -ENOENT);
+    EXPECT_EQ(RemoveFile(PathOf("plain")), 0);
+    EXPECT_EQ(RemoveFile(PathOf("plain")), 0) << "a missing file is no error";
+    EXPECT_FALSE(fs::exists(PathOf("plain")));
 }
 
 TEST(UserInterfaceTest, HeadlessWritesOneLinePerReportFromAnyThread) {

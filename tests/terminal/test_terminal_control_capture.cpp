@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "platform/file_system.h"
 #include "test_terminal_control_util.h"
 
@@ -142,6 +144,51 @@ TEST_F(TerminalCaptureTest, DestructionClosesTheFileWithEverythingWritten) {
     platform::OutputFile other;
     EXPECT_EQ(other.OpenForAppend(path), 0);
     EXPECT_EQ(ReadFile(path), "last words");
+}
+
+TEST_F(TerminalCaptureTest, NoReplaceTakesTheNextFreeNameAndRecordsWhatItLeft) {
+    const std::string path = dir_.File("1234..txt");
+    ASSERT_EQ(platform::WriteWholeFile(path, "earlier test"), 0);
+    ASSERT_EQ(platform::WriteWholeFile(dir_.File("1234.-2.txt"), "and another"), 0);
+    Terminal t;
+    t.SetCaptureNoReplace(true);
+    t.SetCaptureFile(path);
+    t.SetCapture(CaptureMode::cmOn);
+    EXPECT_EQ(t.CaptureFile(), dir_.File("1234.-3.txt"));
+    Show(t, "PASS\r\n");
+    t.SetCapture(CaptureMode::cmOff);
+    EXPECT_EQ(ReadFile(path), "earlier test");
+    EXPECT_EQ(ReadFile(dir_.File("1234.-3.txt")), "PASS\r\n");
+    const CaptureRecord& r = t.LastCaptureRecord();
+    EXPECT_EQ(r.FileName, dir_.File("1234.-3.txt"));
+    EXPECT_EQ(r.Handed, 6u);
+    EXPECT_EQ(r.Written, 6u);
+    EXPECT_EQ(r.Size, 6u);
+    EXPECT_TRUE(r.OnDisk);
+    EXPECT_TRUE(r.Complete());
+}
+
+TEST_F(TerminalCaptureTest, RecordOfAFileRemovedOrChangedWhileCapturedIsNotComplete) {
+    Terminal t;
+    t.SetCaptureNoReplace(true);
+    t.SetCaptureFile(dir_.File("gone.txt"));
+    t.SetCapture(CaptureMode::cmOn);
+    Show(t, "abc");
+    std::filesystem::remove(dir_.File("gone.txt"));
+    Show(t, "def");
+    t.SetCapture(CaptureMode::cmOff);
+    EXPECT_FALSE(t.LastCaptureRecord().OnDisk);
+    EXPECT_EQ(t.LastCaptureRecord().Handed, 6u);
+    EXPECT_FALSE(t.LastCaptureRecord().Complete());
+
+    t.SetCaptureFile(dir_.File("grown.txt"));
+    t.SetCapture(CaptureMode::cmOn);
+    Show(t, "abc");
+    ASSERT_EQ(platform::AppendToFile(dir_.File("grown.txt"), "xyz"), 0);
+    t.SetCapture(CaptureMode::cmOff);
+    EXPECT_TRUE(t.LastCaptureRecord().OnDisk);
+    EXPECT_EQ(t.LastCaptureRecord().Size, 6u);
+    EXPECT_FALSE(t.LastCaptureRecord().Complete());
 }
 
 TEST_F(TerminalCaptureTest, FailedWritesAreReportedOnceAndMarkTheCapture) {
