@@ -107,7 +107,12 @@ platform::LResult HeadlessRunner::WndProc(uint32_t msg, platform::WParam, platfo
         PressButton();
         break;
     case kPressCloseMsg:
-        PressButton();
+        // Nobody presses Close faster than the instrument's last bytes arrive: its final
+        // prompt is on the screen in the report, every time.
+        station_->DeliverWaitingInput();
+        if (station_ != nullptr && !station_->Closed()) {
+            PressButton();
+        }
         break;
     case kStepFailedMsg:
         // The failed step skipped sending the next command: nothing would move on.

@@ -243,28 +243,30 @@ void Station::regtimerTimer() {
 }
 
 void Station::CommTimerTimer() {
-    if (ServeWaitingInput()) {
+    // The watchdog may have been held up itself (the process was stopped): the input that
+    // waits is served first, and a prompt in it moves the sequence on.
+    commTimer_.SetEnabled(false);
+    const int step = step_;
+    const auto moved = [this, step] { return step_ != step || closed_ || outcome_ != RunOutcome::Running; };
+    DeliverWaitingInput(moved);
+    if (moved()) {
         return;
     }
     CommunicationsFailed();
 }
 
-bool Station::ServeWaitingInput() {
-    commTimer_.SetEnabled(false);
-    const int step = step_;
-    const auto moved = [this, step] { return step_ != step || closed_ || outcome_ != RunOutcome::Running; };
+void Station::DeliverWaitingInput(const std::function<bool()>& done) {
     comm::BaseDispatcher* d = comPort1_.Dispatcher();
     if (d == nullptr || !comPort1_.Open() || d->DispThreadObject() == nullptr) {
-        return false;
+        return;
     }
     const uint64_t target = d->CyclesDone() + 2;
-    // The prompt's trigger event runs in here, as a message served, and moves the step.
+    // Trigger events and the terminal's data run in here, as messages served.
     platform::MessageLoop::Instance().ProcessUntil(
-        [this, d, target, &moved] {
-            return moved() || comPort1_.Dispatcher() != d || !comPort1_.Open() || d->CyclesDone() >= target;
+        [this, d, target, &done] {
+            return (done && done()) || comPort1_.Dispatcher() != d || !comPort1_.Open() || d->CyclesDone() >= target;
         },
         kServeInputMs);
-    return moved();
 }
 
 void Station::DeadlinePassed(int seconds) {

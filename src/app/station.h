@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,10 @@ public:
     void WakeInstrument();
     // Sends the command and restarts the watchdog with intervalMs.
     void SendCommand(const std::string& text, uint32_t intervalMs);
+    // Lets the input the port already holds reach the packets, the terminal and the
+    // trigger events: serves messages until the dispatcher has run a whole cycle (at most
+    // a second), or until done says so.
+    void DeliverWaitingInput(const std::function<bool()>& done = {});
 
     // State ----------------------------------------------------------------------------
     const StationForm& Form() const { return form_; }
@@ -142,9 +147,6 @@ private:
     void Conclude();
     // What Cancel leaves the instrument with: the closing break text twice, or a break.
     void LeaveInstrument();
-    // A watchdog that fires may have been held up itself (the process was stopped): the
-    // input already waiting is served first, and a prompt in it moves the sequence on.
-    bool ServeWaitingInput();
     // The report a packet picks out, and how it came without its end, in the verdict's words.
     std::string ReportName(const packet::DataPacket& p) const;
     static std::string Framing(const packet::DataPacket& p);

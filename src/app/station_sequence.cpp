@@ -174,12 +174,19 @@ std::string Station::FormCaptureName() const {
 }
 
 void Station::DataPacketPassPacket(packet::DataPacket& sender, const void*, int32_t) {
+    // The verdict covers what came while the run ran; a report after it is no part of it.
+    if (outcome_ != RunOutcome::Running) {
+        return;
+    }
     reportLines_.Count("PASS", sender.PacketEnd());
     ++passCount_;
     SetText(FormItem::lblPass, form_.lblPass, std::to_string(passCount_));
 }
 
 void Station::DataPacketFailPacket(packet::DataPacket& sender, const void*, int32_t) {
+    if (outcome_ != RunOutcome::Running) {
+        return;
+    }
     reportLines_.Count("FAIL", sender.PacketEnd());
     ++failCount_;
     SetText(FormItem::lblFail, form_.lblFail, std::to_string(failCount_));

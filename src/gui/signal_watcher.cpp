@@ -39,6 +39,9 @@ SignalWatcher::SignalWatcher() {
     for (const int signal : kSignals) {
         ::sigaction(signal, &action, nullptr);
     }
+    // Past a file-size limit a write fails (and the capture says so) instead of the
+    // signal ending the run without its report.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 SignalWatcher::~SignalWatcher() {

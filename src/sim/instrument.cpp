@@ -114,7 +114,7 @@ std::vector<Emission> Instrument::HandleLine(const std::string& line) {
         return {};
     }
     if (interrupted) {
-        return {{0, "\r\n>"}};
+        return {{0, "\r\n" + Prompt()}};
     }
 
     const std::string command = Upper(Trim(line));
@@ -151,7 +151,7 @@ std::vector<Emission> Instrument::HandleLine(const std::string& line) {
 }
 
 std::vector<Emission> Instrument::Reply(const std::string& echo, std::string body) {
-    body += ">";
+    body += Prompt();
     return {{0, echo + "\r\n"}, {options_.delayMs, std::move(body)}};
 }
 
@@ -172,8 +172,8 @@ std::string Instrument::WakeBanner() const {
            "Tidewise 600 kHz ADCP\r\n"
            "Velmar Sensors (c) 2007\r\n"
            "All rights reserved.\r\n"
-           "Firmware Version 10.16\r\n"
-           ">";
+           "Firmware Version 10.16\r\n" +
+           Prompt();
 }
 
 std::string Instrument::ClockReport() {
@@ -181,13 +181,17 @@ std::string Instrument::ClockReport() {
         return "ERR 015:  Real time clock not responding\r\n";
     }
     const std::string text = options_.clock ? *options_.clock : clock_();
+    if (options_.clockWithoutDash) {
+        return "TS = " + text + "     Time Stamp (yy/mm/dd,hh:mm:ss.ff)\r\n";
+    }
     return "TS = " + text + " --- Time Stamp (yy/mm/dd,hh:mm:ss.ff)\r\n";
 }
 
-std::string Instrument::ConfigurationListing() const {
-    std::string text = options_.noSerial
-                           ? "                        Frequency: 614400 HZ\r\n"
-                           : "    Instrument S/N:  " + options_.serial + "       Frequency: 614400 HZ\r\n";
+std::string Instrument::ConfigurationListing() {
+    const std::string serial = options_.serialChanges && listingsSent_++ > 0 ? options_.serial + "B" : options_.serial;
+    const std::string blanks(options_.frequencySixBlanks ? 6 : 7, ' ');
+    std::string text = options_.noSerial ? "                        Frequency: 614400 HZ\r\n"
+                                         : "    Instrument S/N:  " + serial + blanks + "Frequency: 614400 HZ\r\n";
     text +=
         "     Configuration:  4 BEAM, JANUS\r\n"
         "       Match Layer:  10\r\n"
@@ -281,13 +285,13 @@ Emission Instrument::NextStreamPart(int64_t elapsedMs) {
             return {0, std::move(batch)};
         }
         streaming_ = false;
-        return {0, ">"};
+        return {0, Prompt()};
     }
     if (recordsSent_ < options_.pc2Records) {
         return {options_.pc2IntervalMs, DataRecord()};
     }
     streaming_ = false;
-    return {options_.pc2IntervalMs, ">"};
+    return {options_.pc2IntervalMs, Prompt()};
 }
 
 }  // namespace hydrix::sim

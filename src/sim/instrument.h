@@ -61,7 +61,8 @@ private:
     std::vector<Emission> Reply(const std::string& echo, std::string body);
     std::string WakeBanner() const;
     std::string ClockReport();
-    std::string ConfigurationListing() const;
+    std::string ConfigurationListing();
+    std::string Prompt() const { return options_.doublePrompt ? ">>" : ">"; }
     std::string BeamListing() const;
     std::string SelfTestReport(const std::string& command) const;
     bool TestFails(const std::string& command, int index) const;
@@ -77,6 +78,7 @@ private:
     int64_t recordsSent_ = 0;
     std::string line_;
     int silentCommandSeen_ = 0;  // times the command named by silentAfter came
+    int listingsSent_ = 0;       // PS0 listings so far
 };
 
 }  // namespace hydrix::sim

@@ -77,6 +77,8 @@ std::string SimUsage() {
            "  --clock TEXT           fixed clock report, yy/mm/dd,hh:mm:ss.ff (default: host time)\n"
            "  --no-serial            PS0 lists no serial number\n"
            "  --no-clock             Ts? answers with an error, no clock report\n"
+           "  --variant NAME         a firmware variant: clock-without-dash, frequency-six-blanks,\n"
+           "                         double-prompt, serial-changes (may be given again)\n"
            "  --fail N               the last N self-tests report FAIL\n"
            "  --fail CMD:I[,CMD:I]   these self-tests report FAIL (CMD is PT200 or PA, I from 1)\n"
            "  --silent-after CMD[:N] go silent on the N-th CMD (a command, or 'break')\n"
@@ -97,7 +99,7 @@ namespace {
 bool TakesValue(const std::string& name) {
     return name == "--serial" || name == "--clock" || name == "--record" || name == "--fail" ||
            name == "--silent-after" || name == "--delay-ms" || name == "--pc2-records" || name == "--pc2-interval-ms" ||
-           name == "--flood-seconds" || name == "--link-com";
+           name == "--flood-seconds" || name == "--link-com" || name == "--variant";
 }
 
 // Sets the switch that name stands for; false for a name that is none.
@@ -121,6 +123,21 @@ bool ApplySwitch(const std::string& name, ParseResult& result) {
         return false;
     }
     return true;
+}
+
+std::string ApplyVariant(const std::string& v, SimOptions& o) {
+    if (v == "clock-without-dash") {
+        o.clockWithoutDash = true;
+    } else if (v == "frequency-six-blanks") {
+        o.frequencySixBlanks = true;
+    } else if (v == "double-prompt") {
+        o.doublePrompt = true;
+    } else if (v == "serial-changes") {
+        o.serialChanges = true;
+    } else {
+        return "expected clock-without-dash, frequency-six-blanks, double-prompt or serial-changes";
+    }
+    return "";
 }
 
 // Sets the option that takes a value; what is wrong with v, or empty.
@@ -174,6 +191,8 @@ std::string ApplyValue(const std::string& name, std::string v, SimOptions& o) {
         if (!ParseInt(v, 1, 255, o.linkCom)) {
             return "expected a port number 1..255";
         }
+    } else if (name == "--variant") {
+        return ApplyVariant(v, o);
     }
     return "";
 }

@@ -23,6 +23,13 @@ struct SimOptions {
     std::optional<std::string> clock;
     bool noSerial = false;  // PS0 lists no serial number
     bool noClock = false;   // Ts? gets an error instead of a clock report
+    // Firmware variants (--variant): the clock report without its "-", six blanks before
+    // "Frequency:" instead of seven, every prompt doubled (">>"), and a second PS0 listing
+    // that names another serial number.
+    bool clockWithoutDash = false;
+    bool frequencySixBlanks = false;
+    bool doublePrompt = false;
+    bool serialChanges = false;
     // The last failCount self-tests of PT200 then PA report FAIL. They come after every
     // PASS line of their report, so a station counts them whatever its reads look like.
     int failCount = 0;

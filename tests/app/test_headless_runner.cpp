@@ -116,7 +116,10 @@ TEST_F(Runner, FinishedRunPressesCloseAndReports) {
     const std::vector<std::string> screen = j["screen"];
     ASSERT_FALSE(screen.empty());
     EXPECT_EQ(screen.front(), "CR1");
-    EXPECT_NE(std::find(screen.begin(), screen.end(), "ADCP awake"), screen.end());
+    ASSERT_GE(screen.size(), 2u);
+    // The prompt that ended the sequence is the screen's last row.
+    EXPECT_EQ(screen[screen.size() - 2], "ADCP awake");
+    EXPECT_EQ(screen.back(), ">");
     EXPECT_EQ(j["scrollback"], nlohmann::json::array());
     EXPECT_TRUE(Pump([&] { return instrument.Received().ends_with("=====\r========\r========\r"); }));
 }
