@@ -47,7 +47,7 @@ void RunVerdict::ReportOpenAtEnd(const std::string& report, const std::string& c
 
 void RunVerdict::Counted(int pass, int fail) {
     if (pass == 0 && fail == 0) {
-        Add("No PASS or FAIL report was counted.");
+        Add("No PASS or FAIL report was counted before the test sequence ended.");
     }
 }
 

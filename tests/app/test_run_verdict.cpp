@@ -40,7 +40,7 @@ TEST(RunVerdict, EachWayIntoAnIncompleteRunGivesItsReasonOnce) {
                   "more than 1 MB of text: PASS and FAIL reports in that stretch were not counted.",
                   "The FAIL report came as \"FAIL\" without the character after it and had not ended when the test "
                   "finished: PASS and FAIL reports after it were not counted.",
-                  "No PASS or FAIL report was counted."}));
+                  "No PASS or FAIL report was counted before the test sequence ended."}));
     EXPECT_EQ(v.Text(), std::string(kIncompleteText) + "\r" + v.Reasons()[0] + "\r" + v.Reasons()[1] + "\r" +
                             v.Reasons()[2] + "\r" + v.Reasons()[3]);
 }

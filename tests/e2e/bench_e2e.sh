@@ -51,7 +51,7 @@ frequency-six-blanks)
 double-prompt)
     incomplete_run --variant double-prompt
     expect_json .pass 0
-    expect_json '.messages[0] | endswith("\rNo PASS or FAIL report was counted.")' true
+    expect_json '.messages[0] | endswith("\rNo PASS or FAIL report was counted before the test sequence ended.")' true
     ;;
 serial-changes)
     write_reg
