@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,8 +28,11 @@ namespace hydrix::robust {
 
 class StationProcess {
 public:
-    // Report and standard error go to <dir>/<name>.json and <dir>/<name>.err.
-    StationProcess(const std::filesystem::path& prefix, const std::filesystem::path& dir, const std::string& name)
+    // Report and standard error go to <dir>/<name>.json and <dir>/<name>.err. With a gate
+    // (the read end of a pipe) the station starts when a byte arrives there, so that two
+    // can be let go at the same moment.
+    StationProcess(const std::filesystem::path& prefix, const std::filesystem::path& dir, const std::string& name,
+                   int gate = -1)
         : report_(dir / (name + ".json")), stderr_(dir / (name + ".err")) {
         std::vector<std::string> args{HYDRIX_EXE, "--headless", "--report", report_.string()};
         std::vector<char*> argv;
@@ -50,15 +52,26 @@ public:
         }
         envp.push_back(nullptr);
 
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderr_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-        const int rc = ::posix_spawn(&pid_, HYDRIX_EXE, &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            throw std::system_error(rc, std::generic_category(), "posix_spawn hydrix");
+        // Forked rather than spawned, so that the child can wait at the gate before it runs
+        // the station; only async-signal-safe calls between fork and exec.
+        pid_ = ::fork();
+        if (pid_ < 0) {
+            throw std::system_error(errno, std::generic_category(), "fork");
+        }
+        if (pid_ == 0) {
+            ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+            ::dup2(::open(stderr_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+            if (gate >= 0) {
+                ::dup2(gate, kGateFd);
+            }
+            ::close_range(gate >= 0 ? kGateFd + 1 : kGateFd, ~0U, 0);
+            char go;
+            if (gate >= 0 && ::read(kGateFd, &go, 1) != 1) {
+                ::_exit(127);
+            }
+            ::close(kGateFd);
+            ::execve(HYDRIX_EXE, argv.data(), envp.data());
+            ::_exit(127);
         }
         pidFd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
         if (pidFd_ < 0) {
@@ -121,6 +134,7 @@ public:
 
 private:
     static constexpr int kRunning = -1;
+    static constexpr int kGateFd = 3;
 
     std::filesystem::path report_;
     std::filesystem::path stderr_;

@@ -1,8 +1,10 @@
 // Two built stations started at the same moment on one free port, round after round:
 // exactly one runs the test (its wake-up reaches the instrument) and the other refuses
 // with the port error, naming the winner by PID and program.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -23,8 +25,13 @@ TEST_F(TwoStations, StartedTogetherExactlyOneRunsAndTheOtherNamesIt) {
     for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         pty_.ReadMaster(1 << 16, 0);  // what the last round's station sent on closing
-        robust::StationProcess a(prefix_.Path(), prefix_.Path(), "a");
-        robust::StationProcess b(prefix_.Path(), prefix_.Path(), "b");
+        int gate[2];
+        ASSERT_EQ(::pipe2(gate, O_CLOEXEC), 0);
+        robust::StationProcess a(prefix_.Path(), prefix_.Path(), "a", gate[0]);
+        robust::StationProcess b(prefix_.Path(), prefix_.Path(), "b", gate[0]);
+        ASSERT_EQ(::write(gate[1], "go", 2), 2);  // both let go at once
+        ::close(gate[0]);
+        ::close(gate[1]);
         pollfd ends[2] = {{a.PidFd(), POLLIN, 0}, {b.PidFd(), POLLIN, 0}};
         ASSERT_GT(::poll(ends, 2, kDeadlineMs), 0) << "neither station ended";
         robust::StationProcess& loser = ends[0].revents != 0 ? a : b;
