@@ -199,31 +199,49 @@ std::optional<PortHolder> LiveHolder(int fd, const std::string& path) {
     return std::nullopt;
 }
 
+// One look at the lock file at path, opened with flags and flocked. Locked: fd holds the
+// flock on the file still at path (or flock does not work there, and the PID decides).
+// Held: another lock holds it, holder says whose. Moved: replaced under us, look again.
+// None: no file there that this process may open, or no regular one.
+enum class Look : uint8_t { None, Held, Locked, Moved };
+
+Look OpenLocked(const std::string& path, int flags, int& fd, std::optional<PortHolder>& holder) {
+    fd = sys::Call(sys::Op::LockFile,
+                   [&] { return ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644); });
+    if (fd < 0) {
+        return Look::None;
+    }
+    struct stat info {};
+    Look look = Look::Locked;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        look = Look::None;
+    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        holder = FlockedHolder(fd, path);
+        look = Look::Held;
+    } else if (!StillAtPath(fd, path)) {
+        look = Look::Moved;
+    }
+    if (look != Look::Locked) {
+        ::close(fd);
+        fd = -1;
+    }
+    return look;
+}
+
 // A lock file in a folder this process does not write its own lock to: a holder when it
 // is held, else it is stale and removed (under its flock, where the folder allows).
 std::optional<PortHolder> InspectLock(const std::string& path) {
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            return std::nullopt;  // none (mostly), or nothing this process can read
-        }
-        struct stat info {};
-        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int err = errno;
-            std::optional<PortHolder> holder =
-                err == EWOULDBLOCK ? std::optional(FlockedHolder(fd, path)) : LiveHolder(fd, path);
-            ::close(fd);
-            return holder;
-        }
-        if (!StillAtPath(fd, path)) {
-            ::close(fd);
+        int fd = -1;
+        std::optional<PortHolder> holder;
+        const Look look = OpenLocked(path, O_RDONLY, fd, holder);
+        if (look == Look::Moved) {
             continue;
         }
-        std::optional<PortHolder> holder = LiveHolder(fd, path);
+        if (look != Look::Locked) {
+            return holder;
+        }
+        holder = LiveHolder(fd, path);
         if (!holder) {
             ::unlink(path.c_str());
         }
@@ -358,28 +376,14 @@ PortLock::Claim PortLock::TakeIn(const std::string& path, std::optional<PortHold
     char text[16];
     const int length = std::snprintf(text, sizeof text, "%10d\n", ::getpid());
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-        const int fd = sys::Call(sys::Op::LockFile, [&] {
-            return ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-        });
-        if (fd < 0) {
-            return Claim::Unwritable;  // a read-only or foreign folder, or another's file
-        }
-        struct stat info {};
-        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-            ::close(fd);
-            return Claim::Unwritable;
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int err = errno;
-            if (err == EWOULDBLOCK) {
-                holder = FlockedHolder(fd, path);
-            }
-            ::close(fd);
-            return err == EWOULDBLOCK ? Claim::Held : Claim::Unwritable;
-        }
-        if (!StillAtPath(fd, path)) {
-            ::close(fd);
+        int fd = -1;
+        const Look look = OpenLocked(path, O_RDWR | O_CREAT, fd, holder);
+        if (look == Look::Moved) {
             continue;
+        }
+        if (look != Look::Locked) {
+            // None: a read-only or foreign folder, or another's file this user cannot write.
+            return look == Look::Held ? Claim::Held : Claim::Unwritable;
         }
         if ((holder = LiveHolder(fd, path))) {
             ::close(fd);
