@@ -1,5 +1,6 @@
-// The host software's settings key as the station reads it at start-up: through the
-// settings store (Wine's user.reg), string values only, a missing value reading as "".
+// The host software's settings key as the station uses it: the key's path, the error a
+// value of the wrong type raises, and the output directory resolved through the Wine
+// prefix (read at step 3). The start-up reads the values through station_settings.
 #pragma once
 
 #include <filesystem>
@@ -13,7 +14,8 @@ namespace hydrix::app {
 
 constexpr std::string_view kSettingsKey = "\\Software\\Velmar Sensors\\Tidewise\\Settings";
 
-// A value of a type other than string or expandable string: "Invalid data type for '%s'".
+// A value of a type other than string or expandable string: "Invalid data type for '%s'";
+// also a value whose line in the file cannot be read.
 class ERegistryException : public comm::Exception {
 public:
     using comm::Exception::Exception;
@@ -24,12 +26,6 @@ public:
     // An empty prefix means the default one ($WINEPREFIX or ~/.wine).
     explicit HostSettings(const std::filesystem::path& prefix);
 
-    // Opens the key without creating it; false when it (or the file) is missing.
-    bool OpenKey();
-    void CloseKey() { store_.CloseKey(); }
-    bool ValueExists(std::string_view name) const { return store_.ValueExists(name); }
-    // The text of a string value, "" when missing; other types raise ERegistryException.
-    std::string ReadString(std::string_view name) const;
     // A directory from the settings as a path on this machine, ending in "/". Empty means
     // the root directory; a Windows path resolves through the prefix's drive links.
     std::string OutputDirectory(const std::string& configured) const;

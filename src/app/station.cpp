@@ -1,6 +1,7 @@
 #include "app/station.h"
 
 #include "app/host_settings.h"
+#include "app/station_settings.h"
 #include "app/str_util.h"
 #include "platform/dialogs.h"
 
@@ -90,36 +91,30 @@ void Station::SetupComponents() {
 
 void Station::FormCreate() {
     try {
-        HostSettings registry(options_.prefix);
-        registry.OpenKey();
-        if (!registry.ValueExists("ADCP COM Port")) {
+        const StationSettings settings = ReadStationSettings(options_.prefix);
+        if (settings.HostSoftwareMissing()) {
             outcome_ = RunOutcome::ConfigurationError;
-            platform::ShowMessageBox(kTidewiseRequiredText, "Error", platform::MessageIcon::Error);
+            // The operator is also told which file was looked at and what was wrong there.
+            platform::ShowMessageBox(std::string(kTidewiseRequiredText) + "\r" + settings.ProblemText(), "Error",
+                                     platform::MessageIcon::Error);
             regtimer_.SetEnabled(true);
             return;
         }
         configured_ = true;
-        std::string portText = registry.ReadString("ADCP COM Port");
-        portText.erase(0, 3);
-        const std::string baudText = registry.ReadString("ADCP Baud Rate");
-        useSoftwareBreak_ = registry.ReadString("Use Software Break");
-        const std::string prefix = registry.ReadString("Current Filename Prefix");
-        const std::string outputDir = registry.ReadString("Current Output Directory");
-        registry.CloseKey();
-
-        SetText(FormItem::Label4, form_.Label4, portText);
-        SetText(FormItem::Label10, form_.Label10, baudText);
-        SetText(FormItem::Label7, form_.Label7, useSoftwareBreak_);
-        SetText(FormItem::Label8, form_.Label8, prefix);
-        SetText(FormItem::Label9, form_.Label9, outputDir);
-
-        // A number past the port range would wrap onto another, existing port.
-        const int32_t comNumber = StrToInt(portText);
-        if (comNumber < 0 || comNumber > 0xFFFF) {
-            throw EConvertError("'" + portText + "' is not a valid port number");
+        if (settings.TextsRead()) {
+            useSoftwareBreak_ = settings.useSoftwareBreak;
+            SetText(FormItem::Label4, form_.Label4, settings.port);
+            SetText(FormItem::Label10, form_.Label10, settings.baud);
+            SetText(FormItem::Label7, form_.Label7, useSoftwareBreak_);
+            SetText(FormItem::Label8, form_.Label8, settings.filenamePrefix);
+            SetText(FormItem::Label9, form_.Label9, settings.outputDirectory);
         }
-        comPort1_.SetComNumber(static_cast<uint16_t>(comNumber));
-        comPort1_.SetBaud(StrToInt(baudText));
+        // Stored as soon as it is known good, as when the baud rate alone is wrong.
+        if (settings.TextsRead() && settings.comNumber) {
+            comPort1_.SetComNumber(*settings.comNumber);
+        }
+        settings.RaiseProblems();
+        comPort1_.SetBaud(*settings.baudRate);
 
         terminal1_.SetComPort(&comPort1_);
         terminal1_.SetActive(true);

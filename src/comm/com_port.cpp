@@ -16,10 +16,14 @@ constexpr int32_t kNoPortSelected = -2011;
 constexpr int32_t kNullApi = -3001;
 constexpr int32_t kBadId = -2001;
 constexpr int32_t kAlreadyOpen = -2008;
-constexpr int32_t kAccessDenied = -13;
 
 std::string ComName(uint16_t number) {
     return "COM" + std::to_string(number);
+}
+
+// The open failures the error table reports as the runtime's input/output error.
+bool IsInOutError(int32_t code) {
+    return code <= -2 && code >= -162 && code != -8;
 }
 
 }  // namespace
@@ -148,11 +152,12 @@ void CustomComPort::OpenPort() {
     try {
         const int result = TranslateOpenResult(OpenPortDevice());
         if (result != 0) {
-            // No permission would read as a bare "Access denied"; the device layer's own
-            // text names the device and the group that grants access.
+            // The table's text would be a bare "Access denied" or "Is a directory"; the
+            // device layer's own names the port and the device and says what is wrong
+            // (the group that grants access, a file or folder where the device should be).
             auto* posix = dynamic_cast<PosixDispatcher*>(dispatcher_.get());
-            if (result == kAccessDenied && posix && !posix->LastErrorText().empty() && !Loading()) {
-                throw EInOutError(posix->LastErrorText(), -kAccessDenied);
+            if (IsInOutError(result) && posix && !posix->LastErrorText().empty() && !Loading()) {
+                throw EInOutError(posix->LastErrorText(), -result);
             }
             // In use: the operator is told who holds the port, where that can be seen.
             if (result == kAlreadyOpen && posix && !posix->LastHolder().empty() && !Loading()) {

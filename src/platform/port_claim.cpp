@@ -3,16 +3,19 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "platform/sys_call.h"
@@ -25,8 +28,14 @@ namespace {
 constexpr unsigned kPtySlaveFirstMajor = 136;
 constexpr unsigned kPtySlaveLastMajor = 143;
 const dev_t kPtmx = makedev(5, 2);
-// A stale lock may be replaced by another program between our look and our write.
-constexpr int kLockAttempts = 3;
+// The lock file may be replaced between our open and our flock (a stale one taken over,
+// a released one removed): then it is opened again, a few times at most.
+constexpr int kLockAttempts = 5;
+// How long a contender that found the lock flocked waits for the holder's PID to appear
+// in it (the holder writes it right after taking the flock), and how long a process that
+// has the device open gets to let it go before it counts as a user of the port.
+constexpr auto kSettleTime = std::chrono::milliseconds(1000);
+constexpr auto kSettlePoll = std::chrono::milliseconds(5);
 
 std::mutex g_foldersMutex;
 std::vector<std::string> g_folders{"/var/lock", "/run/lock"};
@@ -139,14 +148,105 @@ bool ProcessAlive(int pid) {
     return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
-// The holder a lock file names when that is a live process other than this one (or no
-// process at all, which nobody can tell to let go).
-std::optional<PortHolder> LiveHolder(const std::string& path, int pid, int self) {
+PortHolder NamedHolder(int pid, const std::string& path) {
+    return PortHolder{pid, ProgramName("/proc", pid), path};
+}
+
+// The text of an open lock file (at most 4 kB: a PID is a few bytes).
+std::string ReadLock(int fd) {
+    char buffer[4096];
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
+// The file at path is still the one fd has open (not removed or replaced meanwhile).
+bool StillAtPath(int fd, const std::string& path) {
+    struct stat open {};
+    struct stat named {};
+    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
+// The lock is flocked by another lock of this kind: its holder is the process the file
+// names once the holder has written its PID line, waited for a moment; a file that never
+// names a live process is named itself.
+PortHolder FlockedHolder(int fd, const std::string& path) {
+    const auto deadline = std::chrono::steady_clock::now() + kSettleTime;
+    for (;;) {
+        const std::string text = ReadLock(fd);
+        const int pid = LockPid(text);
+        const bool complete = !text.empty() && text.back() == '\n';
+        if (pid > 0 && ProcessAlive(pid) && (complete || std::chrono::steady_clock::now() >= deadline)) {
+            return NamedHolder(pid, path);
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return PortHolder{0, {}, path};
+        }
+        std::this_thread::sleep_for(kSettlePoll);
+    }
+}
+
+// Under its flock: the holder a lock file names when that is a live process other than
+// this one, or no process at all (which nobody can tell to let go).
+std::optional<PortHolder> LiveHolder(int fd, const std::string& path) {
+    const int pid = LockPid(ReadLock(fd));
     if (pid < 0) {
         return PortHolder{0, {}, path};
     }
-    if (pid > 0 && pid != self && ProcessAlive(pid)) {
-        return PortHolder{pid, ProgramName("/proc", pid), path};
+    if (pid > 0 && pid != ::getpid() && ProcessAlive(pid)) {
+        return NamedHolder(pid, path);
+    }
+    return std::nullopt;
+}
+
+// One look at the lock file at path, opened with flags and flocked. Locked: fd holds the
+// flock on the file still at path (or flock does not work there, and the PID decides).
+// Held: another lock holds it, holder says whose. Moved: replaced under us, look again.
+// None: no file there that this process may open, or no regular one.
+enum class Look : uint8_t { None, Held, Locked, Moved };
+
+Look OpenLocked(const std::string& path, int flags, int& fd, std::optional<PortHolder>& holder) {
+    fd = sys::Call(sys::Op::LockFile,
+                   [&] { return ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644); });
+    if (fd < 0) {
+        return Look::None;
+    }
+    struct stat info {};
+    Look look = Look::Locked;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        look = Look::None;
+    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        holder = FlockedHolder(fd, path);
+        look = Look::Held;
+    } else if (!StillAtPath(fd, path)) {
+        look = Look::Moved;
+    }
+    if (look != Look::Locked) {
+        ::close(fd);
+        fd = -1;
+    }
+    return look;
+}
+
+// A lock file in a folder this process does not write its own lock to: a holder when it
+// is held, else it is stale and removed (under its flock, where the folder allows).
+std::optional<PortHolder> InspectLock(const std::string& path) {
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+        int fd = -1;
+        std::optional<PortHolder> holder;
+        const Look look = OpenLocked(path, O_RDONLY, fd, holder);
+        if (look == Look::Moved) {
+            continue;
+        }
+        if (look != Look::Locked) {
+            return holder;
+        }
+        holder = LiveHolder(fd, path);
+        if (!holder) {
+            ::unlink(path.c_str());
+        }
+        ::close(fd);
+        return holder;
     }
     return std::nullopt;
 }
@@ -183,6 +283,9 @@ std::string PortHolder::Describe() const {
     std::string text = "PID " + std::to_string(Pid);
     if (!Program.empty()) {
         text += " (" + Program + ")";
+    }
+    if (!LockFile.empty()) {
+        text += ", lock file " + LockFile;
     }
     return text;
 }
@@ -229,6 +332,16 @@ std::optional<PortHolder> FindOtherOpener(dev_t device, const std::string& procR
     return holder;
 }
 
+std::optional<PortHolder> FindLastingOpener(dev_t device) {
+    const auto deadline = std::chrono::steady_clock::now() + kSettleTime;
+    std::optional<PortHolder> holder = FindOtherOpener(device);
+    while (holder && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(kSettlePoll);
+        holder = FindOtherOpener(device);
+    }
+    return holder;
+}
+
 std::string LockFileName(const std::string& devicePath) {
     char* real = ::realpath(devicePath.c_str(), nullptr);
     std::string path = real ? real : devicePath;
@@ -239,56 +352,73 @@ std::string LockFileName(const std::string& devicePath) {
 
 std::optional<PortHolder> PortLock::Acquire(const std::string& lockName) {
     Release();
-    const int self = ::getpid();
-    const std::vector<std::string> folders = DistinctFolders();
-    for (const std::string& folder : folders) {
+    for (const std::string& folder : DistinctFolders()) {
         const std::string path = folder + "/" + lockName;
-        if (auto holder = LiveHolder(path, LockPid(ReadSmallFile(path)), self)) {
-            return holder;
-        }
-        // Stale (its process is gone), empty, or left by an earlier open of this process;
-        // mostly there is none at all.
-        ::unlink(path.c_str());
-    }
-    char text[16];
-    const int length = std::snprintf(text, sizeof text, "%10d\n", self);
-    for (const std::string& folder : folders) {
-        const std::string path = folder + "/" + lockName;
-        for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-            const int fd = sys::Call(sys::Op::LockFile, [&] {
-                return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-            });
-            if (fd >= 0) {
-                const bool written = ::write(fd, text, static_cast<size_t>(length)) == length;
-                ::close(fd);
-                if (!written) {
-                    ::unlink(path.c_str());
-                    break;
-                }
-                path_ = path;
-                return std::nullopt;
-            }
-            if (errno != EEXIST) {
-                break;  // a read-only or foreign folder: try the next
-            }
-            // Made since we looked: a live one wins, a stale one goes.
-            if (auto holder = LiveHolder(path, LockPid(ReadSmallFile(path)), self)) {
+        if (fd_ < 0) {
+            std::optional<PortHolder> holder;
+            const Claim claim = TakeIn(path, holder);
+            if (claim == Claim::Held) {
                 return holder;
             }
-            ::unlink(path.c_str());
+            if (claim == Claim::Taken) {
+                continue;
+            }
+        }
+        if (auto holder = InspectLock(path)) {
+            Release();
+            return holder;
         }
     }
     return std::nullopt;
 }
 
+PortLock::Claim PortLock::TakeIn(const std::string& path, std::optional<PortHolder>& holder) {
+    char text[16];
+    const int length = std::snprintf(text, sizeof text, "%10d\n", ::getpid());
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+        int fd = -1;
+        const Look look = OpenLocked(path, O_RDWR | O_CREAT, fd, holder);
+        if (look == Look::Moved) {
+            continue;
+        }
+        if (look != Look::Locked) {
+            // None: a read-only or foreign folder, or another's file this user cannot write.
+            return look == Look::Held ? Claim::Held : Claim::Unwritable;
+        }
+        if ((holder = LiveHolder(fd, path))) {
+            ::close(fd);
+            return Claim::Held;
+        }
+        // Stale, empty or new: ours now. Written before the old text is cut off, so that a
+        // reader never meets an empty file where a PID stood.
+        if (::pwrite(fd, text, static_cast<size_t>(length), 0) != length || ::ftruncate(fd, length) != 0) {
+            ::unlink(path.c_str());
+            ::close(fd);
+            return Claim::Unwritable;
+        }
+        // A program that takes no flock may have removed it meanwhile as stale.
+        if (!StillAtPath(fd, path)) {
+            ::close(fd);
+            continue;
+        }
+        fd_ = fd;
+        path_ = path;
+        return Claim::Taken;
+    }
+    return Claim::Unwritable;
+}
+
 void PortLock::Release() {
-    if (path_.empty()) {
+    if (fd_ < 0) {
         return;
     }
-    // Only a lock that still names this process is ours to remove.
-    if (LockPid(ReadSmallFile(path_)) == ::getpid()) {
+    // Removed while still flocked, so a contender that opened it meanwhile finds it gone
+    // once it gets the flock, and opens the path again.
+    if (StillAtPath(fd_, path_)) {
         ::unlink(path_.c_str());
     }
+    ::close(fd_);
+    fd_ = -1;
     path_.clear();
 }
 

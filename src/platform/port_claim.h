@@ -1,11 +1,13 @@
 // Who else holds a serial device. Linux enforces no exclusive use, so before the serial
-// device takes a port it looks for other processes with the same device open (/proc) and
-// for live UUCP lock files (LCK..name, as minicom and picocom write them); while it holds
-// the port it keeps a lock file of its own.
+// device opens a port it takes the UUCP lock file (LCK..name, as minicom and picocom write
+// them) and, once it has the device, looks for other processes with it open (/proc).
+// While it holds the port it keeps the lock file, flocked, so that a contender started
+// at the same moment sees it held and never takes it for stale.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +18,9 @@ struct PortHolder {
     int Pid = 0;           // 0: a lock file that names no process
     std::string Program;   // /proc/PID/comm; empty where it cannot be read
     std::string LockFile;  // the lock file that names the holder, if that is how it was found
-    // "PID 1234 (minicom)", or the lock file when it names no process.
+    // "PID 1234 (minicom)"; found through a lock file "PID 1234 (minicom), lock file
+    // /run/lock/LCK..ttyS0" (the PID may since belong to another program: the file is what
+    // to remove then), or "lock file /run/lock/LCK..ttyS0" when it names no process.
     std::string Describe() const;
 };
 
@@ -32,13 +36,20 @@ std::vector<std::string> SetLockFolders(std::vector<std::string> folders);
 // far end of the line and does not count either, whatever else it holds.
 std::optional<PortHolder> FindOtherOpener(dev_t device, const std::string& procRoot = "/proc");
 
+// FindOtherOpener for the holder of the device's flock: a process that lets the device go
+// within a moment was only contending for it (it opened the device, then found the flock
+// taken) and does not count; a program that uses the port keeps it open.
+std::optional<PortHolder> FindLastingOpener(dev_t device);
+
 // The pseudo-terminal index of a slave device number (/dev/pts/N gives N), or -1.
 int PtySlaveIndex(dev_t device);
 
 // "LCK..ttyUSB0" for /dev/ttyUSB0 or a link to it: the device file's own name.
 std::string LockFileName(const std::string& devicePath);
 
-// The lock file this process writes while it holds a port.
+// The lock file this process keeps while it holds a port. The file is flocked for as long
+// as the lock is held, so a process that finds it flocked knows it taken, whatever it
+// reads in it; under the flock the PID is read, and written, and the file removed.
 class PortLock {
 public:
     PortLock() = default;
@@ -46,17 +57,24 @@ public:
     PortLock(const PortLock&) = delete;
     PortLock& operator=(const PortLock&) = delete;
 
-    // Looks for a live lock of another process in every lock folder (a stale one, whose
-    // process is gone, is removed) and returns its holder; else writes this process's lock
-    // in the first writable folder (none writable: no lock, no error) and returns nothing.
+    // Takes the lock in the first lock folder where the file can be written (none: no lock,
+    // no error) and looks at the lock files in the others. Returns the holder when one is
+    // held: flocked by another lock (the holder is the PID it names, waited for a moment,
+    // also when that is this process: another of its ports), or naming a live process
+    // other than this one, or naming no process at all. A lock that nobody flocks and whose
+    // process is gone (or was an earlier process with this PID) is stale and taken over.
     std::optional<PortHolder> Acquire(const std::string& lockName);
-    // Removes the lock this object wrote, if any.
+    // Removes the lock this object holds, if any.
     void Release();
-    // The lock file written, or empty.
+    // The lock file held, or empty.
     const std::string& Path() const { return path_; }
 
 private:
+    enum class Claim : uint8_t { Taken, Held, Unwritable };
+    Claim TakeIn(const std::string& path, std::optional<PortHolder>& holder);
+
     std::string path_;
+    int fd_ = -1;
 };
 
 }  // namespace hydrix::platform

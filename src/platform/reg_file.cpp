@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "platform/sys_call.h"
 
@@ -14,6 +15,27 @@ namespace {
 
 constexpr std::string_view kSignature = "WINE REGISTRY Version 2";
 constexpr std::size_t kMaxDiagnostics = 200;
+
+std::string TooLarge(uint64_t size) {
+    const std::string limit = std::to_string(RegFile::kMaxFileBytes);
+    return (size > RegFile::kMaxFileBytes ? "the file has " + std::to_string(size) + " bytes" : "the file is larger") +
+           ", more than the " + std::to_string(RegFile::kMaxFileBytes >> 20) + " MiB (" + limit +
+           " bytes) a settings file may have";
+}
+
+// What kept the file from being read, in the operator's words.
+std::string LoadProblem(int err, const struct stat& st) {
+    switch (err) {
+    case ENOENT:
+        return "the file does not exist";
+    case EISDIR:
+        return "a folder, not a file";
+    case EFBIG:
+        return TooLarge(static_cast<uint64_t>(st.st_size));
+    default:
+        return std::strerror(err);
+    }
+}
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') {
@@ -175,11 +197,12 @@ private:
         return true;
     }
 
-    void Note(int line, std::string message) {
+    void Note(int line, std::string message, std::optional<std::string> value = std::nullopt) {
+        const std::string key = current_ ? currentPath_ : std::string();
         if (diagnostics_.size() < kMaxDiagnostics) {
-            diagnostics_.push_back({line, std::move(message)});
+            diagnostics_.push_back({line, std::move(message), key, std::move(value)});
         } else if (diagnostics_.size() == kMaxDiagnostics) {
-            diagnostics_.push_back({line, "further problems not listed"});
+            diagnostics_.push_back({line, "further problems not listed", {}, {}});
         }
     }
 
@@ -214,7 +237,8 @@ private:
             return;
         }
         std::string utf8 = Utf16ToUtf8(name);
-        RegKey& key = keys_[NormalizeKeyPath(utf8)];
+        currentPath_ = NormalizeKeyPath(utf8);
+        RegKey& key = keys_[currentPath_];
         if (key.name.empty()) {
             key.name = utf8;
         }
@@ -236,14 +260,14 @@ private:
         }
         std::string_view rest = TrimLeft(line.substr(pos));
         if (rest.empty() || rest.front() != '=') {
-            Note(startLine, "value skipped: '=' missing after the name");
+            Note(startLine, "value skipped: '=' missing after the name", name);
             return;
         }
         rest = TrimLeft(rest.substr(1));
         RegValue value;
         std::string error;
         if (!ParseData(rest, value, error)) {
-            Note(startLine, "value \"" + name + "\" skipped: " + error);
+            Note(startLine, "value \"" + name + "\" skipped: " + error, name);
             return;
         }
         if (!current_) {
@@ -500,6 +524,7 @@ private:
     std::size_t pos_ = 0;
     int lineNo_ = 0;
     RegKey* current_ = nullptr;
+    std::string currentPath_;  // current_'s path as FindKey compares it
     std::unordered_map<std::string, RegKey>& keys_;
     std::vector<RegDiagnostic>& diagnostics_;
 };
@@ -536,12 +561,23 @@ void RegFile::Clear() {
     diagnostics_.clear();
 }
 
+std::vector<RegDiagnostic> RegFile::KeyDiagnostics(std::string_view path) const {
+    const std::string key = NormalizeKeyPath(path);
+    std::vector<RegDiagnostic> found;
+    for (const RegDiagnostic& d : diagnostics_) {
+        if (d.key == key) {
+            found.push_back(d);
+        }
+    }
+    return found;
+}
+
 int RegFile::Load(const std::string& path) {
     Clear();
     const int fd = sys::Call(sys::Op::Open, [&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
     if (fd < 0) {
         const int err = errno;
-        error_ = path + ": " + std::strerror(err);
+        error_ = path + ": " + LoadProblem(err, {});
         return -err;
     }
     std::string text;
@@ -572,12 +608,8 @@ int RegFile::Load(const std::string& path) {
         }
     }
     sys::Close(fd);
-    if (err == EFBIG) {
-        error_ = path + ": file larger than " + std::to_string(kMaxFileBytes) + " bytes";
-        return -EFBIG;
-    }
     if (err != 0) {
-        error_ = path + ": " + std::strerror(err);
+        error_ = path + ": " + LoadProblem(err, st);
         return -err;
     }
     const int rc = Parse(text);
@@ -590,7 +622,7 @@ int RegFile::Load(const std::string& path) {
 int RegFile::Parse(std::string_view text) {
     Clear();
     if (text.size() > kMaxFileBytes) {
-        error_ = "file larger than " + std::to_string(kMaxFileBytes) + " bytes";
+        error_ = TooLarge(text.size());
         return -EFBIG;
     }
     Parser parser(text, keys_, diagnostics_);

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -51,10 +52,17 @@ struct RegKey {
 struct RegDiagnostic {
     int line = 0;  // 1-based line of the file
     std::string message;
+    // The key the line stood in, as FindKey compares paths; empty outside any key.
+    std::string key;
+    // The value's name when the line got that far ("" is the default value @).
+    std::optional<std::string> value;
 };
 
 class RegFile {
 public:
+    // A prefix's user.reg holds a few MB at most; 64 MiB leaves room for a bloated one
+    // while start-up stays within seconds and a few hundred MB. Past it, the file is not
+    // read at all.
     static constexpr std::size_t kMaxFileBytes = 64u << 20;
     static constexpr std::size_t kMaxValueBytes = 1u << 20;
 
@@ -72,6 +80,8 @@ public:
     // Why the file was rejected; empty when it was read.
     const std::string& Error() const { return error_; }
     const std::vector<RegDiagnostic>& Diagnostics() const { return diagnostics_; }
+    // The skipped lines that stood in the key at path (compared as FindKey does).
+    std::vector<RegDiagnostic> KeyDiagnostics(std::string_view path) const;
 
 private:
     void Clear();

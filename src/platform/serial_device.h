@@ -89,9 +89,12 @@ public:
     // Exclusive raw open. 0, or -2 (does not exist, also a device file with no hardware
     // behind it), -5 (held by another opener), -13 (no permission; LastErrorText names the
     // device and the dialout group), or -errno; no other failure reads as -5.
-    // Held means: another opener that checks flock or TIOCEXCL, another process with the
-    // same device open (not this process, not the far end of a pseudo-terminal), or a live
-    // UUCP lock file in LockFolders(). While open, the port's own lock file is kept there.
+    // Held means: a UUCP lock file in LockFolders() that another lock holds (flocked) or
+    // that names a live process, another opener that checks flock or TIOCEXCL, or another
+    // process that keeps the same device open (not this process, not the far end of a
+    // pseudo-terminal). The lock is taken before the device is opened and kept, flocked,
+    // while open. A path that is no serial device (a file, a folder, a link loop) fails
+    // with its code and a LastErrorText that names the port, the device and what it is.
     int Open(const std::string& name);
     int Close();
     bool IsOpen() const;

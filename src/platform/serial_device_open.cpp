@@ -6,21 +6,48 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/serial_device_impl.h"
 
 namespace hydrix::platform {
 
+namespace {
+
+// Why path is no serial device at all (a file, a folder, a link loop, a device that has no
+// terminal settings), naming what it leads to; empty when it may well be one.
+std::string NotASerialDevice(const std::string& path, int err) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return errno == ELOOP ? "the link is a loop (it leads back to itself), not a serial device" : std::string();
+    }
+    char* real = ::realpath(path.c_str(), nullptr);
+    const std::string target = real ? real : path;
+    std::free(real);
+    switch (info.st_mode & S_IFMT) {
+    case S_IFDIR:
+        return target + " is a folder, not a serial device";
+    case S_IFREG:
+        return target + " is a regular file, not a serial device";
+    case S_IFIFO:
+        return target + " is a pipe, not a serial device";
+    case S_IFSOCK:
+        return target + " is a socket, not a serial device";
+    case S_IFBLK:
+        return target + " is a disk, not a serial device";
+    default:
+        return err == ENOTTY ? target + " is not a serial device (it has no terminal settings)" : std::string();
+    }
+}
+
+}  // namespace
+
 int SerialDevice::Impl::OpenFailed(int fd, int err, int code, bool exclusive, const std::string& path,
                                    const std::string& what, std::optional<PortHolder> found) {
-    // In use, yet no holder named: look for one, so the operator knows whom to ask.
-    if (code == -5 && !found) {
-        struct stat info {};
-        if ((fd >= 0 ? ::fstat(fd, &info) : ::stat(path.c_str(), &info)) == 0 && S_ISCHR(info.st_mode)) {
-            found = FindOtherOpener(info.st_rdev);
-        }
-    }
+    struct stat info {};
+    const bool device = (fd >= 0 ? ::fstat(fd, &info) : ::stat(path.c_str(), &info)) == 0 && S_ISCHR(info.st_mode);
     if (exclusive) {
         ::ioctl(fd, TIOCNXCL);
     }
@@ -28,6 +55,17 @@ int SerialDevice::Impl::OpenFailed(int fd, int err, int code, bool exclusive, co
         sys::Close(fd);
     }
     lock.Release();
+    // In use, yet no holder named: look for one, so the operator knows whom to ask. Only
+    // now that this open has let the device go, so that the holder's own look does not
+    // meet this process for longer than the contention lasted.
+    if (code == -5 && !found && device) {
+        found = FindOtherOpener(info.st_rdev);
+    }
+    const std::string notSerial = code == -5 ? std::string() : NotASerialDevice(path, err);
+    if (!notSerial.empty()) {
+        lastError = "Cannot open " + what + ": " + notSerial;
+        return code;
+    }
     switch (code) {
     case -2:
         lastError = "Cannot open " + what + ": the device does not exist";
@@ -104,6 +142,15 @@ int SerialDevice::Open(const std::string& name) {
         return fail(-1, d.eventFdError, -d.eventFdError);
     }
 
+    // The lock first: a station started at the same moment then stops at the lock and
+    // never opens the device, where this one's look for other users would meet it. Only
+    // a device gets one: what is none fails below without leaving a lock about.
+    struct stat named {};
+    if (::stat(path.c_str(), &named) == 0 && S_ISCHR(named.st_mode)) {
+        if (auto holder = d.lock.Acquire(LockFileName(path))) {
+            return fail(-1, EBUSY, -5, holder);
+        }
+    }
     const int fd =
         sys::Call(Op::Open, [&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0) {
@@ -114,19 +161,17 @@ int SerialDevice::Open(const std::string& name) {
         return fail(fd, errno, OpenErrorCode(errno));
     }
 
-    // flock keeps out a second opener that checks it (this program's other ports, root);
-    // programs that take no lock are found through /proc and their lock files.
+    // flock keeps out a second opener that checks it (this program's other ports, root,
+    // a station where no lock folder is writable); programs that take no lock are found
+    // through /proc, once a contender that lost the flock has had a moment to let go.
     if (sys::Call(Op::Flock, [&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) < 0) {
         return fail(fd, errno, OpenErrorCode(errno));
     }
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode)) {
-        if (auto holder = FindOtherOpener(info.st_rdev)) {
+        if (auto holder = FindLastingOpener(info.st_rdev)) {
             return fail(fd, EBUSY, -5, holder);
         }
-    }
-    if (auto holder = d.lock.Acquire(LockFileName(path))) {
-        return fail(fd, EBUSY, -5, holder);
     }
     if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCEXCL); }) < 0) {
         return fail(fd, errno, OpenErrorCode(errno));

@@ -69,17 +69,27 @@ std::filesystem::path SettingsStore::DefaultPrefix() {
 
 SettingsStore::SettingsStore() : SettingsStore(DefaultPrefix()) {}
 
-SettingsStore::SettingsStore(std::filesystem::path prefix) : prefix_(std::move(prefix)) {}
+SettingsStore::SettingsStore(std::filesystem::path prefix)
+    : prefix_(prefix.empty() ? DefaultPrefix() : std::move(prefix)) {}
 
 bool SettingsStore::OpenKey(std::string_view key) {
     CloseKey();
+    keyPath_ = key;
     if (file_.Load(RegistryFile().string()) != 0) {
-        error_ = file_.Error();
+        // The file missing because the whole prefix is (WINEPREFIX pointing at nothing)
+        // is said as such: there is no point looking for the file.
+        std::error_code ec;
+        if (!std::filesystem::is_directory(prefix_, ec)) {
+            error_ = RegistryFile().string() + ": the Wine prefix " + prefix_.string() +
+                     (std::filesystem::exists(prefix_, ec) ? " is not a folder" : " does not exist");
+        } else {
+            error_ = file_.Error();
+        }
         return false;
     }
     key_ = file_.FindKey(key);
     if (!key_) {
-        error_ = "no key \"" + std::string(key) + "\" in " + RegistryFile().string();
+        error_ = RegistryFile().string() + ": no key \"" + std::string(key) + "\"";
         return false;
     }
     error_.clear();

@@ -33,6 +33,7 @@ public:
     static std::filesystem::path DefaultPrefix();
 
     SettingsStore();
+    // An empty prefix means the default one.
     explicit SettingsStore(std::filesystem::path prefix);
 
     const std::filesystem::path& Prefix() const { return prefix_; }
@@ -50,10 +51,14 @@ public:
     // The value with its type; nullopt when it or the key is missing.
     std::optional<SettingValue> ReadValue(std::string_view name) const;
 
-    // Why the last OpenKey failed; empty after a successful one.
+    // Why the last OpenKey failed, naming the file: "<file>: <what was wrong>" (the file or
+    // the whole prefix missing, unreadable, too large, not Wine's format, no such key);
+    // empty after a successful one.
     const std::string& Error() const { return error_; }
     // Lines of the file that were skipped during the last OpenKey.
     const std::vector<RegDiagnostic>& Diagnostics() const { return file_.Diagnostics(); }
+    // Those of them that stood in the key the last OpenKey looked for.
+    std::vector<RegDiagnostic> KeyDiagnostics() const { return file_.KeyDiagnostics(keyPath_); }
 
     // A path from a setting as a path on this machine (see ResolveWinePath).
     std::filesystem::path ResolvePath(std::string_view path) const;
@@ -62,6 +67,7 @@ private:
     std::filesystem::path prefix_;
     RegFile file_;
     const RegKey* key_ = nullptr;
+    std::string keyPath_;
     std::string error_;
 };
 

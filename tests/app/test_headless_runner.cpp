@@ -187,7 +187,9 @@ TEST_F(Runner, MissingKeyClosesAfterTheDelay) {
     EXPECT_EQ(runner.Run(), kExitConfiguration);
     const nlohmann::json j = ReadReport();
     EXPECT_EQ(j["outcome"], "configuration-error");
-    EXPECT_EQ(j["messages"], nlohmann::json::array({kTidewiseRequiredText}));
+    EXPECT_EQ(j["messages"],
+              nlohmann::json::array({std::string(kTidewiseRequiredText) + "\rSettings file " +
+                                     (prefix_.Path() / "user.reg").string() + ": the file does not exist"}));
     EXPECT_EQ(SentWithin(20), "");
 }
 

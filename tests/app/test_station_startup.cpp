@@ -93,8 +93,14 @@ TEST_F(StationStartup, ExpandableStringsAndMissingValuesRead) {
 }
 
 TEST_F(StationStartup, MissingKeyOrPortValueShowsMessageAndClosesLaterWithoutThePort) {
+    const std::string file = (prefix_.Path() / "user.reg").string();
     for (const std::string& reg : {std::string(), KeyHeader() + "\"ADCP Baud Rate\"=\"115200\"\n"}) {
         SCOPED_TRACE(reg.empty() ? "no user.reg" : "no port value");
+        // The message goes on to name the file looked at and what was wrong with it.
+        const std::string detail = reg.empty() ? file + ": the file does not exist"
+                                               : file +
+                                                     ": no value \"ADCP COM Port\" in the key "
+                                                     "\"\\Software\\Velmar Sensors\\Tidewise\\Settings\"";
         if (reg.empty()) {
             std::filesystem::remove(prefix_.Path() / "user.reg");
         } else {
@@ -105,7 +111,7 @@ TEST_F(StationStartup, MissingKeyOrPortValueShowsMessageAndClosesLaterWithoutThe
         Station& s = MakeStation();
         s.FormCreate();
         ASSERT_EQ(ui_->Messages().size(), 1u);
-        EXPECT_EQ(ui_->Messages()[0], kTidewiseRequiredText);
+        EXPECT_EQ(ui_->Messages()[0], std::string(kTidewiseRequiredText) + "\rSettings file " + detail);
         EXPECT_EQ(ui_->Icons()[0], platform::MessageIcon::Error);
         EXPECT_EQ(s.Outcome(), RunOutcome::ConfigurationError);
         EXPECT_FALSE(s.Closed()) << "the window stays until the delayed close";

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/file.h>
+
 #include "platform/fault_plan.h"
 #include "platform/holder_process.h"
 #include "platform/port_claim.h"
@@ -104,8 +106,11 @@ TEST_F(PortClaimTest, LiveLockOfAnotherProgramMeansInUse) {
     WriteFile(LockIn("b"), LockText(other.Pid()));
     SerialDevice device;
     EXPECT_EQ(device.Open(pty_.SlavePath()), -5);
-    EXPECT_NE(device.LastErrorText().find("PID " + std::to_string(other.Pid()) + " (sleep)"), std::string::npos)
-        << device.LastErrorText();
+    // The PID may since belong to another program: the lock file is named, so that the
+    // operator can tell a stale lock and remove it.
+    EXPECT_EQ(device.LastHolder(),
+              "PID " + std::to_string(other.Pid()) + " (sleep), lock file " + LockIn("b").string());
+    EXPECT_NE(device.LastErrorText().find(device.LastHolder()), std::string::npos) << device.LastErrorText();
     EXPECT_EQ(ReadFile(LockIn("b")), LockText(other.Pid())) << "another program's lock is left alone";
     EXPECT_FALSE(fs::exists(LockIn("a")));
 }
@@ -172,6 +177,56 @@ TEST_F(PortClaimTest, ThisProcessNeverCompetesWithItself) {
     SerialDevice second;
     EXPECT_EQ(second.Open(pty_.SlavePath()), -5);
     EXPECT_EQ(ReadFile(LockIn("a")), LockText(::getpid())) << "the refused second open keeps the first's lock";
+}
+
+// Left over from an earlier process that had this PID: nobody holds it, so it is stale.
+TEST_F(PortClaimTest, LeftoverLockNamingThisProcessIsTakenOver) {
+    WriteFile(LockIn("a"), LockText(::getpid()));
+    WriteFile(LockIn("b"), LockText(::getpid()));
+    SerialDevice device;
+    ASSERT_EQ(device.Open(pty_.SlavePath()), 0) << device.LastErrorText();
+    EXPECT_EQ(ReadFile(LockIn("a")), LockText(::getpid()));
+    EXPECT_FALSE(fs::exists(LockIn("b")));
+    device.Close();
+    EXPECT_FALSE(fs::exists(LockIn("a")));
+}
+
+// Another port of this process holds the lock: the file names this very PID, yet it is
+// not stale. Taking it over (and removing it when the second port gave up) would leave
+// the first port holding the device with no lock for other programs to see.
+TEST_F(PortClaimTest, LockOfAnotherPortOfThisProcessIsHeld) {
+    PortLock first;
+    ASSERT_FALSE(first.Acquire("LCK..race"));
+    const fs::path path = root_ / "a" / "LCK..race";
+    PortLock second;
+    const auto holder = second.Acquire("LCK..race");
+    ASSERT_TRUE(holder.has_value());
+    EXPECT_EQ(holder->Pid, ::getpid());
+    EXPECT_EQ(holder->LockFile, path.string());
+    second.Release();
+    EXPECT_EQ(ReadFile(path), LockText(::getpid())) << "the first port's lock stays";
+    first.Release();
+    EXPECT_FALSE(fs::exists(path));
+}
+
+// A lock file held (flocked) by a contender that has not yet written its PID, or is
+// taking over a stale one: never taken, never removed from under it.
+TEST_F(PortClaimTest, LockHeldByAContenderIsNeverTakenOver) {
+    HolderProcess gone(std::vector<HolderProcess::Hold>{});
+    const int stalePid = gone.Pid();
+    gone.End();
+    for (const std::string& text : {std::string(), LockText(stalePid)}) {
+        SCOPED_TRACE("lock text '" + text + "'");
+        WriteFile(LockIn("a"), text);
+        const int held = ::open(LockIn("a").c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(held, 0);
+        ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+        SerialDevice device;
+        EXPECT_EQ(device.Open(pty_.SlavePath()), -5);
+        EXPECT_EQ(device.LastHolder(), "lock file " + LockIn("a").string()) << "no live PID appeared in it";
+        EXPECT_EQ(ReadFile(LockIn("a")), text);
+        ::close(held);
+    }
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ std::vector<BadReg> Cases() {
         {"BaudAsHex", kKey + "\"ADCP COM Port\"=\"COM7\"\n\"ADCP Baud Rate\"=hex:31,31\n", kExitConfiguration,
          "Invalid data type for 'ADCP Baud Rate'"},
         {"TruncatedBaudLine", kKey + "\"ADCP COM Port\"=\"COM7\"\n\"ADCP Baud Rate\"=\"1152", kExitConfiguration,
-         "'' is not a valid integer value"},
+         "Cannot read 'ADCP Baud Rate': "},
         {"TruncatedPortName", kKey + "\"ADCP COM Po", kExitConfiguration, kTidewiseRequiredText},
         {"HeaderWithoutBracket",
          "[Software\\\\Velmar Sensors\\\\Tidewise\\\\Settings 1700000000\n\"ADCP COM Port\"=\"COM7\"\n" + kRest,
@@ -84,7 +84,10 @@ TEST_F(NoiseFile, IsAConfigurationError) {
     HeadlessRunner runner(RunOptions{prefix_.Path(), reportFile});
     EXPECT_EQ(runner.Run(), kExitConfiguration);
     const nlohmann::json j = nlohmann::json::parse(ReadFile(reportFile));
-    EXPECT_EQ(j["messages"], nlohmann::json::array({kTidewiseRequiredText}));
+    EXPECT_EQ(j["messages"], nlohmann::json::array({std::string(kTidewiseRequiredText) + "\rSettings file " +
+                                                    (prefix_.Path() / "user.reg").string() +
+                                                    ": not a Wine registry file (first line is not \"WINE "
+                                                    "REGISTRY Version 2\")"}));
 }
 
 }  // namespace
