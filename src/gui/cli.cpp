@@ -29,14 +29,18 @@ CommandLine ParseCommandLine(const QStringList& args) {
                                       "Headless: end a run still going after SECONDS as a communications "
                                       "error (default 600, 0 for none).",
                                       "SECONDS");
-    parser.addOptions({help, version, headless, report, deadline});
+    const QCommandLineOption check("check",
+                                   "Read the settings as a run would and tell what it would use and every problem "
+                                   "in its way; nothing is sent on the line. Exit status as a run would start: 0, 3 "
+                                   "or 4.");
+    parser.addOptions({help, version, headless, report, deadline, check});
 
     CommandLine cl;
     const QString name = args.isEmpty() ? QStringLiteral("hydrix") : args.first();
-    cl.helpText = "Usage: " + name.toStdString() + " [--headless [--deadline SECONDS]] [--report FILE]\n\n" +
-                  parser.applicationDescription().toStdString() + "\n\nOptions:\n" + "  -h, --help           " +
-                  help.description().toStdString() + "\n" + "  -v, --version        " +
-                  version.description().toStdString() + "\n" + "  --headless           " +
+    cl.helpText = "Usage: " + name.toStdString() + " [--headless [--deadline SECONDS]] [--report FILE]\n" + "       " +
+                  name.toStdString() + " --check\n\n" + parser.applicationDescription().toStdString() +
+                  "\n\nOptions:\n" + "  -h, --help           " + help.description().toStdString() + "\n" +
+                  "  -v, --version        " + version.description().toStdString() + "\n" + "  --headless           " +
                   headless.description().toStdString() + "\n" + "  --deadline SECONDS   " +
                   deadline.description().toStdString() + "\n" + "  --report FILE        " +
                   report.description().toStdString() + "\n";
@@ -51,6 +55,7 @@ CommandLine ParseCommandLine(const QStringList& args) {
     cl.help = parser.isSet(help);
     cl.version = parser.isSet(version);
     cl.headless = parser.isSet(headless);
+    cl.check = parser.isSet(check);
     if (parser.values(report).size() > 1) {
         cl.error = "--report is given more than once; give one report file.";
         return cl;

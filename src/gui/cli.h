@@ -12,6 +12,7 @@ struct CommandLine {
     bool headless = false;
     bool help = false;
     bool version = false;
+    bool check = false;
     std::string reportFile;
     // Headless runs: seconds to the overall deadline, 0 for none.
     int deadlineSeconds = 600;

@@ -11,6 +11,7 @@
 #include "app/headless_runner.h"
 #include "app/report.h"
 #include "app/run_session.h"
+#include "app/station_check.h"
 #include "comm/port_chooser.h"
 #include "gui/cli.h"
 #include "gui/main_window.h"
@@ -100,6 +101,11 @@ int main(int argc, char** argv) {
     if (cl.version) {
         std::printf("%s\n", hydrix::gui::kVersionText);
         return 0;
+    }
+    if (cl.check) {
+        const hydrix::app::StationCheck check = hydrix::app::CheckStation({});
+        std::fputs(check.Text().c_str(), stdout);
+        return check.status;
     }
     if (cl.headless) {
         return RunHeadless(cl, watcher);

@@ -350,6 +350,22 @@ std::string LockFileName(const std::string& devicePath) {
     return "LCK.." + (slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
+std::optional<PortHolder> FindLockHolder(const std::string& lockName) {
+    for (const std::string& folder : DistinctFolders()) {
+        const std::string path = folder + "/" + lockName;
+        int fd = -1;
+        std::optional<PortHolder> holder;
+        if (OpenLocked(path, O_RDONLY, fd, holder) == Look::Locked) {
+            holder = LiveHolder(fd, path);
+            ::close(fd);
+        }
+        if (holder) {
+            return holder;
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<PortHolder> PortLock::Acquire(const std::string& lockName) {
     Release();
     for (const std::string& folder : DistinctFolders()) {

@@ -44,6 +44,10 @@ std::optional<PortHolder> FindLastingOpener(dev_t device);
 // The pseudo-terminal index of a slave device number (/dev/pts/N gives N), or -1.
 int PtySlaveIndex(dev_t device);
 
+// The holder of a live lock file for lockName in the lock folders, looked at without
+// taking or removing anything (a stale one stays for the next opener to remove).
+std::optional<PortHolder> FindLockHolder(const std::string& lockName);
+
 // "LCK..ttyUSB0" for /dev/ttyUSB0 or a link to it: the device file's own name.
 std::string LockFileName(const std::string& devicePath);
 

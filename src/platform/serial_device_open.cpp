@@ -7,42 +7,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
+#include "platform/port_probe.h"
 #include "platform/serial_device_impl.h"
 
 namespace hydrix::platform {
-
-namespace {
-
-// Why path is no serial device at all (a file, a folder, a link loop, a device that has no
-// terminal settings), naming what it leads to; empty when it may well be one.
-std::string NotASerialDevice(const std::string& path, int err) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return errno == ELOOP ? "the link is a loop (it leads back to itself), not a serial device" : std::string();
-    }
-    char* real = ::realpath(path.c_str(), nullptr);
-    const std::string target = real ? real : path;
-    std::free(real);
-    switch (info.st_mode & S_IFMT) {
-    case S_IFDIR:
-        return target + " is a folder, not a serial device";
-    case S_IFREG:
-        return target + " is a regular file, not a serial device";
-    case S_IFIFO:
-        return target + " is a pipe, not a serial device";
-    case S_IFSOCK:
-        return target + " is a socket, not a serial device";
-    case S_IFBLK:
-        return target + " is a disk, not a serial device";
-    default:
-        return err == ENOTTY ? target + " is not a serial device (it has no terminal settings)" : std::string();
-    }
-}
-
-}  // namespace
 
 int SerialDevice::Impl::OpenFailed(int fd, int err, int code, bool exclusive, const std::string& path,
                                    const std::string& what, std::optional<PortHolder> found) {

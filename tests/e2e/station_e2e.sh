@@ -101,6 +101,20 @@ sigterm)
     expect_json .step 7
     expect_json '.capture_file != null' true
     ;;
+check)
+    write_reg
+    start_sim --keep-open
+    "$hydrix" --check > "$work/check" 2> "$work/stderr"
+    status=$?
+    expect_status 0
+    grep -q '^A run can start\.$' "$work/check" || fail "check: $(cat "$work/check")"
+    write_reg '"ADCP COM Port"="COM5"' "$work/missing"
+    "$hydrix" --check > "$work/check" 2> "$work/stderr"
+    status=$?
+    expect_status 3
+    grep -q "The output folder $work/missing/ does not exist" "$work/check" || fail "check: $(cat "$work/check")"
+    [[ ! -s $work/record ]] || fail "the check sent something"
+    ;;
 options)
     [[ $("$hydrix" --version) == "HYDRIX 1.01" ]] || fail "--version"
     "$hydrix" --help | grep -q -- '--headless' || fail "--help"

@@ -110,7 +110,8 @@ TEST_F(HostileInput, PromptInEveryLineAdvancesOneStepEach) {
     // The capture ends just before the 8th prompt, the one that finished.
     EXPECT_EQ(ReadFile(s.CaptureFileName()), text.substr(0, text.find("line 7 >") + 7));
     EXPECT_EQ(ui_->Messages(),
-              std::vector<std::string>{std::string(kIncompleteText) + "\rNo PASS or FAIL report was counted before the test sequence ended."});
+              std::vector<std::string>{std::string(kIncompleteText) +
+                                       "\rNo PASS or FAIL report was counted before the test sequence ended."});
     EXPECT_TRUE(ui_->Reports().empty());
 }
 

@@ -157,8 +157,9 @@ TEST_P(ReportWithoutItsEnd, IsAnIncompleteRunNamingTheReport) {
     ASSERT_TRUE(Answer("=====\r\n>"));
     EXPECT_EQ(s.FailCount(), 0) << "the FAIL fell in the blind stretch";
     EXPECT_EQ(s.Outcome(), RunOutcome::Incomplete);
-    EXPECT_EQ(ui_->Messages(), std::vector<std::string>{std::string(kIncompleteText) + "\r" + c.Reason +
-                                                        "\rNo PASS or FAIL report was counted before the test sequence ended."});
+    EXPECT_EQ(ui_->Messages(),
+              std::vector<std::string>{std::string(kIncompleteText) + "\r" + c.Reason +
+                                       "\rNo PASS or FAIL report was counted before the test sequence ended."});
     const RunReport report = MakeReport(s, s.Outcome(), ui_->Messages());
     EXPECT_EQ(OutcomeName(report.outcome), "incomplete");
     EXPECT_EQ(ExitStatus(report.outcome, report.fail), kExitIncomplete);
