@@ -2,6 +2,15 @@
 # (`cpack -G DEB` in a build directory; scripts/package.sh builds, checks and tries it).
 include(GNUInstallDirs)
 install(TARGETS hydrix adcp-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (CPack's) also drops the compiler's notes, as Debian's packages do.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program hydrix adcp-sim)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\"
+                      COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()")
 
 set(HYDRIX_MAINTAINER "Hydrix developers <hydrix@example.org>"
     CACHE STRING "Maintainer field of the Debian package")
@@ -17,7 +26,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "instrument sends to a file named after its serial number and clock. The serial\n"
     "port, baud rate and output directory come from the host acquisition software's\n"
     "settings in a Wine prefix.\n"
-    " .\n"
+    "\n"
     "The package also holds adcp-sim, a simulated instrument on a pseudo-terminal\n"
     "for trying the station without one.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
