@@ -45,8 +45,9 @@ appstreamcli validate-tree --pedantic --no-net "$tree"
 # The manual pages write a dash as "\-".
 for program in gui/hydrix sim/adcp-sim; do
   page=$root/data/man/$(basename "$program").1
+  text=$(sed 's/\\-/-/g' "$page")
   for option in $("$build/src/$program" --help | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u); do
-    sed 's/\\-/-/g' "$page" | grep -qe "$option" || { echo "package: $option is not in $page" >&2; exit 1; }
+    grep -qwF -e "$option" <<<"$text" || { echo "package: $option is not in $page" >&2; exit 1; }
   done
 done
 
