@@ -1,24 +1,31 @@
 #!/usr/bin/env bash
-# Runs the station against the simulated instrument: installs what is missing, builds
-# the release flavour, makes a throw-away Wine-style prefix whose host settings name the
-# simulator's port, runs one test (in the window when there is a display, else headless)
-# and says where the capture file and the JSON report went.
+# Runs the station against the simulated instrument: installs what the two programs need
+# when it is missing, builds only them (build/station), makes a throw-away Wine-style
+# prefix whose host settings name the simulator's port, runs one test (in the window when
+# there is a display, else headless) and says where the capture file and the JSON report
+# went.
 # Usage: scripts/run-station.sh [adcp-sim options, e.g. --fail 2]
-# HYDRIX_HEADLESS=1 forces the headless run; HYDRIX_BUILD_DIR=DIR uses the programs of
-# an existing build there instead of setting up and building.
+# HYDRIX_HEADLESS=1 forces the headless run. Instead of setting up and building,
+# HYDRIX_BUILD_DIR=DIR uses the programs of an existing build there, and HYDRIX_BIN_DIR=DIR
+# the installed ones in DIR (such as /usr/bin).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 com=5
 
-if [[ -n ${HYDRIX_BUILD_DIR:-} ]]; then
-    build=$(cd "$HYDRIX_BUILD_DIR" && pwd)
+if [[ -n ${HYDRIX_BIN_DIR:-} ]]; then
+    hydrix=$HYDRIX_BIN_DIR/hydrix
+    sim=$HYDRIX_BIN_DIR/adcp-sim
 else
-    "$root/scripts/setup.sh"
-    "$root/scripts/build.sh" release
-    build=$root/build/release
+    if [[ -n ${HYDRIX_BUILD_DIR:-} ]]; then
+        build=$(cd "$HYDRIX_BUILD_DIR" && pwd)
+    else
+        "$root/scripts/setup.sh" --station
+        "$root/scripts/build.sh" station
+        build=$root/build/station
+    fi
+    hydrix=$build/src/gui/hydrix
+    sim=$build/src/sim/adcp-sim
 fi
-hydrix=$build/src/gui/hydrix
-sim=$build/src/sim/adcp-sim
 for program in "$hydrix" "$sim"; do
     [[ -x $program ]] || { echo "run-station: $program is missing" >&2; exit 2; }
 done

@@ -9,6 +9,8 @@
 #include <QScreen>
 #include <QShortcut>
 
+#include "gui/app_icon.h"
+#include "gui/panel_font.h"
 #include "gui/terminal_widget.h"
 #include "platform/dialogs.h"
 
@@ -18,6 +20,8 @@ namespace {
 
 // The form's client area: the side panel and the terminal's 635 x 564 beside it.
 constexpr int kPanelWidth = 117;
+// Where the panel's labels start; their texts must end inside the bevel.
+constexpr int kLabelLeft = 12;
 constexpr int kClientWidth = 752;
 constexpr int kClientHeight = 564;
 
@@ -33,25 +37,27 @@ MainWindow::MainWindow(app::StationOptions options, app::RunSession* session, QW
       station_(std::make_unique<app::Station>(this, std::move(options))) {
     setObjectName("Form1");
     setWindowTitle(Text(station_->Form().Caption));
+    setWindowIcon(StationIcon());
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Window);
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPointSize(8);
-    setFont(font);
 
     bevel1_ = new QFrame(this);
     bevel1_->setObjectName("Bevel1");
     bevel1_->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    // The form's 8-point font, smaller where the clock and serial would not fit the panel.
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSize(8);
+    setFont(ChoosePanelFont(font, kPanelWidth - bevel1_->frameWidth() - kLabelLeft));
 
     const app::StationForm& form = station_->Form();
-    label1_ = AddLabel("Label1", "Serial Number:", 12, 20, true);
-    label6_ = AddLabel("Label6", "Date, Time:", 12, 68, true);
-    label2_ = AddLabel("Label2", "Pass", 12, 128, true);
+    label1_ = AddLabel("Label1", "Serial Number:", kLabelLeft, 20, true);
+    label6_ = AddLabel("Label6", "Date, Time:", kLabelLeft, 68, true);
+    label2_ = AddLabel("Label2", "Pass", kLabelLeft, 128, true);
     label3_ = AddLabel("Label3", "Fail", 68, 128, true);
     lblPass_ = AddLabel("lblPass", form.lblPass.c_str(), 24, 148, false);
     lblFail_ = AddLabel("lblFail", form.lblFail.c_str(), 76, 148, false);
-    lblSerial_ = AddLabel("lblSerial", form.lblSerial.c_str(), 12, 40, false);
-    lblDateTime_ = AddLabel("lblDateTime", form.lblDateTime.c_str(), 12, 88, false);
+    lblSerial_ = AddLabel("lblSerial", form.lblSerial.c_str(), kLabelLeft, 40, false);
+    lblDateTime_ = AddLabel("lblDateTime", form.lblDateTime.c_str(), kLabelLeft, 88, false);
     // Hidden: they hold the configuration as text.
     label4_ = AddLabel("Label4", "", 0, 0, false, false);
     label5_ = AddLabel("Label5", "", 0, 0, false, false);

@@ -2,7 +2,9 @@
 // pseudo-terminal reached as COM5 through a temporary Wine prefix; the window's title,
 // labels and button follow the run, the terminal shows its whole screen, Escape ends a
 // drag in the terminal and otherwise closes the window, a close from the title bar
-// cancels the run, and a screenshot of the finished window is kept in the build directory.
+// cancels the run, the side panel shows the longest clock and serial whole in whatever
+// font the machine has, and a screenshot of the finished window is kept in the build
+// directory.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFrame>
@@ -132,6 +134,7 @@ protected:
 TEST_F(MainWindowTest, LaysOutTheFormAsDesigned) {
     MainWindow window(app::StationOptions{prefix_.Path()});
     EXPECT_EQ(window.windowTitle(), "HYDRIX 1.01");
+    EXPECT_TRUE(window.windowIcon().availableSizes().contains(QSize(48, 48)));
     EXPECT_EQ(window.size(), QSize(752, 564));
     EXPECT_EQ(window.Bevel1()->geometry(), QRect(0, 0, 117, 564));
     EXPECT_EQ(window.Terminal1()->geometry(), QRect(117, 0, 635, 564));
@@ -156,8 +159,9 @@ TEST_F(MainWindowTest, LaysOutTheFormAsDesigned) {
         ASSERT_NE(label, nullptr);
         EXPECT_EQ(label->text(), e.text);
         EXPECT_EQ(label->pos(), e.at);
-        EXPECT_EQ(label->font().bold(), e.bold);
-        EXPECT_EQ(label->font().pointSize(), 8);
+        QFont panelFont = window.font();
+        panelFont.setBold(e.bold);
+        EXPECT_EQ(label->font(), panelFont);
         EXPECT_FALSE(label->isHidden());
     }
     for (const char* hidden : {"Label4", "Label5", "Label7", "Label8", "Label9", "Label10"}) {
@@ -243,6 +247,31 @@ TEST_F(MainWindowTest, RunsASimulatedTestToTheEndAndClosesOnEscape) {
     EXPECT_EQ(Outcome(), app::RunOutcome::Finished);
     // The port closed with the window: the instrument saw the line hang up.
     EXPECT_TRUE(QTest::qWaitFor([&] { return instrument.HangUps() > 0; }, 5000));
+}
+
+TEST_F(MainWindowTest, TheLongestClockAndSerialFitInsideThePanel) {
+    sim::SimOptions options;
+    const QString clock = "99/12/31,23:59:59.99";
+    const QString serial = "123456789012";
+    options.clock = clock.toStdString();
+    options.serial = serial.toStdString();
+    options.pc2Records = 0;
+    SimulatedInstrument instrument(options);
+    prefix_.LinkCom(kCom, instrument.Path());
+    WriteSettings("\"ADCP COM Port\"=\"COM5\"\n");
+
+    MainWindow& window = Open();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Text(app::FormItem::lblDateTime) == clock && Text(app::FormItem::lblSerial) == serial; }, 30000))
+        << Text(app::FormItem::lblSerial).toStdString() << " " << Text(app::FormItem::lblDateTime).toStdString();
+    // A label reaching past the bevel's inner edge is cut off by the terminal beside it.
+    const int inside = window.Bevel1()->geometry().right() - window.Bevel1()->frameWidth();
+    for (const char* name : {"Label1", "Label6", "lblSerial", "lblDateTime"}) {
+        const auto* label = window.findChild<QLabel*>(name);
+        EXPECT_LE(label->geometry().right(), inside)
+            << name << " \"" << label->text().toStdString() << "\" in " << label->font().toString().toStdString();
+    }
+    window.close();
 }
 
 TEST_F(MainWindowTest, MissingConfigurationClosesTheWindowByItself) {
