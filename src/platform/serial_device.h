@@ -130,6 +130,13 @@ public:
     // kModem* bits of the current signals, or -errno.
     // 0 (no signals) where the driver has no modem lines, as on pseudo-terminals.
     int ModemStatus() const;
+    // Modem-line changes since the last call (kEvCts, kEvDsr, kEvRlsd, kEvRing), for a
+    // caller that looks at a fixed interval. Where the driver can wait for a change itself
+    // (TIOCMIWAIT, with TIOCGICOUNT counters: the 8250 and most USB adapters), a thread of
+    // the device waits there and WaitEvent reports the change at once; this call then only
+    // hands over what a counter read saw and asks the driver nothing. Elsewhere it samples
+    // the lines (TIOCMGET) and compares them with the last sample.
+    uint32_t ModemChanges();
     int SetBreak(bool on);
     int Purge(bool input, bool output);
     // Bytes in the driver's queues, or -errno. (A pseudo-terminal's output queue always

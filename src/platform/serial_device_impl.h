@@ -18,6 +18,7 @@
 
 #include "platform/port_claim.h"
 #include "platform/serial_device.h"
+#include "platform/serial_modem_watch.h"
 #include "platform/sys_call.h"
 #include "platform/termios_map.h"
 
@@ -91,6 +92,42 @@ inline int NewEventFd() {
     return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
+// The modem lines whose counters moved between was and now, as event bits.
+inline uint32_t ModemCounterEvents(const serial_icounter_struct& was, const serial_icounter_struct& now) {
+    uint32_t events = 0;
+    if (now.cts != was.cts) {
+        events |= kEvCts;
+    }
+    if (now.dsr != was.dsr) {
+        events |= kEvDsr;
+    }
+    if (now.dcd != was.dcd) {
+        events |= kEvRlsd;
+    }
+    if (now.rng != was.rng) {
+        events |= kEvRing;
+    }
+    return events;
+}
+
+// The kModem* bits of TIOCMGET's bits.
+inline int ModemBitsOf(int bits) {
+    int status = 0;
+    if (bits & TIOCM_CTS) {
+        status |= kModemCts;
+    }
+    if (bits & TIOCM_DSR) {
+        status |= kModemDsr;
+    }
+    if (bits & TIOCM_RI) {
+        status |= kModemRing;
+    }
+    if (bits & TIOCM_CD) {
+        status |= kModemDcd;
+    }
+    return status;
+}
+
 }  // namespace tty_detail
 
 using namespace tty_detail;
@@ -128,11 +165,19 @@ struct SerialDevice::Impl {
     // hold the descriptor lock alone).
     Rs485Kind rs485 = Rs485Kind::Off;
 
-    // Driver counters (TIOCGICOUNT) at the last event check and the last TakeLineErrors.
+    // Driver counters (TIOCGICOUNT) at the last event check and the last TakeLineErrors,
+    // and the modem-line counts at the last read of either. Every read notes the lines
+    // that moved in pendingModem, which WaitEvent and ModemChanges report and clear.
     std::mutex countMutex;
     bool haveCounters = false;
     serial_icounter_struct eventCounts{};
     serial_icounter_struct errorCounts{};
+    serial_icounter_struct modemCounts{};
+    std::atomic<uint32_t> pendingModem{0};
+    // Where the driver waits for modem changes itself, the watch wakes WaitEvent; where it
+    // does not, ModemChanges samples the lines and compares them with the last sample.
+    ModemWatch modemWatch;
+    std::atomic<int> sampledSignals{0};
 
     // The last state written: the fields termios cannot hold are read back from here.
     std::mutex stateMutex;
@@ -193,37 +238,52 @@ struct SerialDevice::Impl {
         return sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, TIOCGICOUNT, &counts); }) == 0;
     }
 
-    // Events the driver's counters show since the last check (none without counters).
-    uint32_t CounterEvents(int fdNow) {
+    // Reads the counters into now and notes the modem lines that moved; false without
+    // counters. countMutex held.
+    bool TakeCounters(int fdNow, serial_icounter_struct& now) {
+        if (!haveCounters || !ReadCounters(fdNow, now)) {
+            return false;
+        }
+        pendingModem.fetch_or(ModemCounterEvents(modemCounts, now));
+        modemCounts = now;
+        return true;
+    }
+
+    // Events of mask the driver's counters show since the last check (none without
+    // counters): line errors and breaks, and the modem changes not yet reported.
+    uint32_t CounterEvents(int fdNow, uint32_t mask) {
         std::lock_guard lock(countMutex);
         serial_icounter_struct now{};
-        if (!haveCounters || !ReadCounters(fdNow, now)) {
-            return 0;
-        }
-        const serial_icounter_struct& was = eventCounts;
         uint32_t events = 0;
-        if (now.cts != was.cts) {
-            events |= kEvCts;
+        if (TakeCounters(fdNow, now)) {
+            const serial_icounter_struct& was = eventCounts;
+            if (now.brk != was.brk) {
+                events |= kEvBreak;
+            }
+            if (now.frame != was.frame || now.parity != was.parity || now.overrun != was.overrun ||
+                now.buf_overrun != was.buf_overrun) {
+                events |= kEvErr;
+            }
+            eventCounts = now;
         }
-        if (now.dsr != was.dsr) {
-            events |= kEvDsr;
-        }
-        if (now.dcd != was.dcd) {
-            events |= kEvRlsd;
-        }
-        if (now.rng != was.rng) {
-            events |= kEvRing;
-        }
-        if (now.brk != was.brk) {
-            events |= kEvBreak;
-        }
-        if (now.frame != was.frame || now.parity != was.parity || now.overrun != was.overrun ||
-            now.buf_overrun != was.buf_overrun) {
-            events |= kEvErr;
-        }
-        eventCounts = now;
-        return events;
+        return (events | pendingModem.fetch_and(~mask)) & mask;
     }
+
+    // kModem* bits of the current signals, or -errno (0 without modem lines).
+    int ReadSignals(int fdNow) {
+        int bits = 0;
+        if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, TIOCMGET, &bits); }) < 0) {
+            if (errno == ENOTTY) {
+                noModemLines = true;
+            }
+            return IoctlFailure(errno);
+        }
+        return ModemBitsOf(bits);
+    }
+
+    // The modem bookkeeping of a fresh open of fd; starts the watch where the driver can
+    // wait for modem changes and keeps counters (the watch reports through them).
+    void StartModemState(int fd);
 
     // The open failed: undoes what it had done, says why in lastError and returns code.
     int OpenFailed(int fd, int err, int code, bool exclusive, const std::string& path, const std::string& what,

@@ -62,6 +62,7 @@ int SerialDevice::SetState(const DeviceState& state) {
             }
         }
         d.state = state;
+        d.modemWatch.Rearm();
         const bool rtsToggle = state.RtsControl == DeviceState::RtsToggle;
         if (rtsToggle || d.rs485 == Rs485Kind::On) {
             if (int r = d.ApplyRs485(fd, rtsToggle); r < 0) {
@@ -217,32 +218,57 @@ int SerialDevice::EscapeFunction(int code) {
 int SerialDevice::ModemStatus() const {
     Impl& d = *impl_;
     return d.WithFd([&](int fd) {
-        // Asked on every dispatcher cycle: a driver without modem lines is not asked again.
-        if (d.noModemLines) {
-            return 0;
-        }
-        int bits = 0;
-        if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCMGET, &bits); }) < 0) {
-            if (errno == ENOTTY) {
-                d.noModemLines = true;
-            }
-            return IoctlFailure(errno);
-        }
-        int status = 0;
-        if (bits & TIOCM_CTS) {
-            status |= kModemCts;
-        }
-        if (bits & TIOCM_DSR) {
-            status |= kModemDsr;
-        }
-        if (bits & TIOCM_RI) {
-            status |= kModemRing;
-        }
-        if (bits & TIOCM_CD) {
-            status |= kModemDcd;
-        }
-        return status;
+        // A driver without modem lines is not asked again.
+        return d.noModemLines ? 0 : d.ReadSignals(fd);
     });
+}
+
+uint32_t SerialDevice::ModemChanges() {
+    Impl& d = *impl_;
+    return d.WithFd(
+        [&](int fd) -> uint32_t {
+            constexpr uint32_t kModemEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
+            uint32_t events = d.pendingModem.fetch_and(~kModemEvents) & kModemEvents;
+            if (d.noModemLines || d.modemWatch.Active()) {
+                return events;
+            }
+            const int signals = d.ReadSignals(fd);
+            if (signals < 0) {
+                return events;
+            }
+            const int changed = signals ^ d.sampledSignals.exchange(signals);
+            if (changed & kModemCts) {
+                events |= kEvCts;
+            }
+            if (changed & kModemDsr) {
+                events |= kEvDsr;
+            }
+            if (changed & kModemDcd) {
+                events |= kEvRlsd;
+            }
+            if (changed & kModemRing) {
+                events |= kEvRing;
+            }
+            return events;
+        },
+        0u);
+}
+
+void SerialDevice::Impl::StartModemState(int fd) {
+    {
+        std::lock_guard countLock(countMutex);
+        haveCounters = ReadCounters(fd, eventCounts);
+        errorCounts = eventCounts;
+        modemCounts = eventCounts;
+        pendingModem = 0;
+    }
+    noModemLines = false;
+    const int signals = ReadSignals(fd);
+    sampledSignals = signals < 0 ? 0 : signals;
+    if (!noModemLines && haveCounters) {
+        modemWatch.Start(
+            fd, [this] { Signal(wakeFd); }, [this] { MarkHungUp(true); });
+    }
 }
 
 int SerialDevice::SetBreak(bool on) {
@@ -304,7 +330,7 @@ uint32_t SerialDevice::TakeLineErrors() {
         [&](int fd) -> uint32_t {
             std::lock_guard countLock(d.countMutex);
             serial_icounter_struct now{};
-            if (!d.haveCounters || !d.ReadCounters(fd, now)) {
+            if (!d.TakeCounters(fd, now)) {
                 return 0;
             }
             const serial_icounter_struct& was = d.errorCounts;
@@ -384,8 +410,8 @@ int SerialDevice::WaitEvent(uint32_t& events) {
                 oldBytesWaiting = count > 0 && !(found & kEvRxChar);
                 d.parkedOnOld = oldBytesWaiting;
             }
-            found |= d.CounterEvents(fd);
             found &= mask;
+            found |= d.CounterEvents(fd, mask);
             if (found) {
                 d.parkedOnOld = false;
                 events = found;
