@@ -144,7 +144,8 @@ public:
     int InQueue() const;
     int OutQueue() const;
     // kCe* flags of line errors counted by the driver since the last call (0 where the
-    // driver keeps no counters, as on pseudo-terminals).
+    // driver keeps no counters, as on pseudo-terminals). The driver is asked only when bytes
+    // came since: it counts errors and breaks as it receives.
     uint32_t TakeLineErrors();
     // The line hung up (a pulled adapter, a closed pseudo-terminal master): nothing more
     // will come from it until it is opened again.

@@ -92,7 +92,8 @@ inline int NewEventFd() {
     return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
-// The modem lines whose counters moved between was and now, as event bits.
+// What moved in the driver's counters between was and now: modem lines and line errors as
+// event bits, and line errors as the kCe* flags.
 inline uint32_t ModemCounterEvents(const serial_icounter_struct& was, const serial_icounter_struct& now) {
     uint32_t events = 0;
     if (now.cts != was.cts) {
@@ -108,6 +109,38 @@ inline uint32_t ModemCounterEvents(const serial_icounter_struct& was, const seri
         events |= kEvRing;
     }
     return events;
+}
+
+inline uint32_t ErrorCounterEvents(const serial_icounter_struct& was, const serial_icounter_struct& now) {
+    uint32_t events = 0;
+    if (now.brk != was.brk) {
+        events |= kEvBreak;
+    }
+    if (now.frame != was.frame || now.parity != was.parity || now.overrun != was.overrun ||
+        now.buf_overrun != was.buf_overrun) {
+        events |= kEvErr;
+    }
+    return events;
+}
+
+inline uint32_t LineErrorFlags(const serial_icounter_struct& was, const serial_icounter_struct& now) {
+    uint32_t errors = 0;
+    if (now.buf_overrun != was.buf_overrun) {
+        errors |= kCeRxOver;
+    }
+    if (now.overrun != was.overrun) {
+        errors |= kCeOverrun;
+    }
+    if (now.parity != was.parity) {
+        errors |= kCeRxParity;
+    }
+    if (now.frame != was.frame) {
+        errors |= kCeFrame;
+    }
+    if (now.brk != was.brk) {
+        errors |= kCeBreak;
+    }
+    return errors;
 }
 
 // The kModem* bits of TIOCMGET's bits.
@@ -165,14 +198,17 @@ struct SerialDevice::Impl {
     // hold the descriptor lock alone).
     Rs485Kind rs485 = Rs485Kind::Off;
 
-    // Driver counters (TIOCGICOUNT) at the last event check and the last TakeLineErrors,
-    // and the modem-line counts at the last read of either. Every read notes the lines
-    // that moved in pendingModem, which WaitEvent and ModemChanges report and clear.
+    // Driver counters (TIOCGICOUNT) at the last read, and what moved since, until WaitEvent
+    // (events), TakeLineErrors (error flags) or ModemChanges (modem lines) reports it. The
+    // counters are read only once bytes came that no read has covered, or the watch saw a
+    // modem change: a driver counts errors and breaks as it receives, so an idle line is
+    // not asked at every dispatcher cycle.
     std::mutex countMutex;
     bool haveCounters = false;
-    serial_icounter_struct eventCounts{};
-    serial_icounter_struct errorCounts{};
-    serial_icounter_struct modemCounts{};
+    bool countersStale = false;
+    serial_icounter_struct counts{};
+    uint32_t pendingErrorEvents = 0;
+    uint32_t pendingErrors = 0;
     std::atomic<uint32_t> pendingModem{0};
     // Where the driver waits for modem changes itself, the watch wakes WaitEvent; where it
     // does not, ModemChanges samples the lines and compares them with the last sample.
@@ -238,35 +274,33 @@ struct SerialDevice::Impl {
         return sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, TIOCGICOUNT, &counts); }) == 0;
     }
 
-    // Reads the counters into now and notes the modem lines that moved; false without
-    // counters. countMutex held.
-    bool TakeCounters(int fdNow, serial_icounter_struct& now) {
-        if (!haveCounters || !ReadCounters(fdNow, now)) {
-            return false;
-        }
-        pendingModem.fetch_or(ModemCounterEvents(modemCounts, now));
-        modemCounts = now;
-        return true;
+    void MarkCountersStale() {
+        std::lock_guard lock(countMutex);
+        countersStale = true;
     }
 
-    // Events of mask the driver's counters show since the last check (none without
-    // counters): line errors and breaks, and the modem changes not yet reported.
+    // Reads the counters if they may have moved and adds what moved to the pending sets.
+    // countMutex held.
+    void RefreshCounters(int fdNow) {
+        serial_icounter_struct now{};
+        if (!haveCounters || !countersStale || !ReadCounters(fdNow, now)) {
+            return;
+        }
+        countersStale = false;
+        pendingModem.fetch_or(ModemCounterEvents(counts, now));
+        pendingErrorEvents |= ErrorCounterEvents(counts, now);
+        pendingErrors |= LineErrorFlags(counts, now);
+        counts = now;
+    }
+
+    // Events of mask the driver's counters show and nobody has reported yet (none without
+    // counters): line errors, breaks and modem changes.
     uint32_t CounterEvents(int fdNow, uint32_t mask) {
         std::lock_guard lock(countMutex);
-        serial_icounter_struct now{};
-        uint32_t events = 0;
-        if (TakeCounters(fdNow, now)) {
-            const serial_icounter_struct& was = eventCounts;
-            if (now.brk != was.brk) {
-                events |= kEvBreak;
-            }
-            if (now.frame != was.frame || now.parity != was.parity || now.overrun != was.overrun ||
-                now.buf_overrun != was.buf_overrun) {
-                events |= kEvErr;
-            }
-            eventCounts = now;
-        }
-        return (events | pendingModem.fetch_and(~mask)) & mask;
+        RefreshCounters(fdNow);
+        const uint32_t events = pendingErrorEvents & mask;
+        pendingErrorEvents &= ~mask;
+        return events | (pendingModem.fetch_and(~mask) & mask);
     }
 
     // kModem* bits of the current signals, or -errno (0 without modem lines).

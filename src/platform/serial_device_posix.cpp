@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "platform/serial_device_impl.h"
 #include "platform/termios2_baud.h"
@@ -104,6 +105,10 @@ int SerialDevice::Read(void* buffer, size_t count) {
         std::lock_guard rxLock(d.rxMutex);
         const ssize_t n = sys::Call(Op::Read, [&] { return ::read(fd, buffer, count); });
         if (n > 0) {
+            // Bytes no event check has seen: the counters may have moved with them.
+            if (n > d.rxSeen) {
+                d.MarkCountersStale();
+            }
             const bool tookOld = d.rxSeen > 0;
             d.rxSeen = n >= d.rxSeen ? 0 : d.rxSeen - static_cast<int>(n);
             if (tookOld && d.parkedOnOld.exchange(false)) {
@@ -257,9 +262,10 @@ uint32_t SerialDevice::ModemChanges() {
 void SerialDevice::Impl::StartModemState(int fd) {
     {
         std::lock_guard countLock(countMutex);
-        haveCounters = ReadCounters(fd, eventCounts);
-        errorCounts = eventCounts;
-        modemCounts = eventCounts;
+        haveCounters = ReadCounters(fd, counts);
+        countersStale = false;
+        pendingErrorEvents = 0;
+        pendingErrors = 0;
         pendingModem = 0;
     }
     noModemLines = false;
@@ -267,7 +273,12 @@ void SerialDevice::Impl::StartModemState(int fd) {
     sampledSignals = signals < 0 ? 0 : signals;
     if (!noModemLines && haveCounters) {
         modemWatch.Start(
-            fd, [this] { Signal(wakeFd); }, [this] { MarkHungUp(true); });
+            fd,
+            [this] {
+                MarkCountersStale();
+                Signal(wakeFd);
+            },
+            [this] { MarkHungUp(true); });
     }
 }
 
@@ -329,29 +340,8 @@ uint32_t SerialDevice::TakeLineErrors() {
     return d.WithFd(
         [&](int fd) -> uint32_t {
             std::lock_guard countLock(d.countMutex);
-            serial_icounter_struct now{};
-            if (!d.TakeCounters(fd, now)) {
-                return 0;
-            }
-            const serial_icounter_struct& was = d.errorCounts;
-            uint32_t errors = 0;
-            if (now.buf_overrun != was.buf_overrun) {
-                errors |= kCeRxOver;
-            }
-            if (now.overrun != was.overrun) {
-                errors |= kCeOverrun;
-            }
-            if (now.parity != was.parity) {
-                errors |= kCeRxParity;
-            }
-            if (now.frame != was.frame) {
-                errors |= kCeFrame;
-            }
-            if (now.brk != was.brk) {
-                errors |= kCeBreak;
-            }
-            d.errorCounts = now;
-            return errors;
+            d.RefreshCounters(fd);
+            return std::exchange(d.pendingErrors, 0u);
         },
         0u);
 }
@@ -405,6 +395,7 @@ int SerialDevice::WaitEvent(uint32_t& events) {
                 }
                 if (count > d.rxSeen) {
                     found |= kEvRxChar;
+                    d.MarkCountersStale();
                 }
                 d.rxSeen = count;
                 oldBytesWaiting = count > 0 && !(found & kEvRxChar);

@@ -13,6 +13,9 @@ namespace hydrix::sim {
 
 SimDevice::~SimDevice() {
     if (fd_ >= 0) {
+        // Output the far end no longer takes (its adapter pulled out) would hold up the
+        // close for the driver's closing wait, half a minute.
+        ::tcflush(fd_, TCOFLUSH);
         ::close(fd_);
     }
 }
