@@ -133,9 +133,9 @@ public:
     // Modem-line changes since the last call (kEvCts, kEvDsr, kEvRlsd, kEvRing), for a
     // caller that looks at a fixed interval. Where the driver can wait for a change itself
     // (TIOCMIWAIT, with TIOCGICOUNT counters: the 8250 and most USB adapters), a thread of
-    // the device waits there and WaitEvent reports the change at once; this call then only
-    // hands over what a counter read saw and asks the driver nothing. Elsewhere it samples
-    // the lines (TIOCMGET) and compares them with the last sample.
+    // the device waits there and WaitEvent reports the change at once; this call then hands
+    // over what a counter read saw and samples the lines (TIOCMGET) only at every 20th call,
+    // for a driver whose wait never ends. Elsewhere it samples them at every call.
     uint32_t ModemChanges();
     int SetBreak(bool on);
     int Purge(bool input, bool output);

@@ -15,6 +15,7 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <utility>
 
 #include "platform/port_claim.h"
 #include "platform/serial_device.h"
@@ -27,6 +28,10 @@ namespace hydrix::platform {
 namespace tty_detail {
 
 using sys::Op;
+
+// ModemChanges samples lines that the modem watch waits on at every this many calls
+// (about a second at the dispatcher's cycle).
+inline constexpr int kWatchedSampleCalls = 20;
 
 // While unread bytes sit in the driver, POLLIN stays set; the wait then re-checks the
 // driver's count at this interval instead of polling for input. Also the pause before a
@@ -92,73 +97,57 @@ inline int NewEventFd() {
     return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
-// What moved in the driver's counters between was and now: modem lines and line errors as
-// event bits, and line errors as the kCe* flags.
-inline uint32_t ModemCounterEvents(const serial_icounter_struct& was, const serial_icounter_struct& now) {
-    uint32_t events = 0;
-    if (now.cts != was.cts) {
-        events |= kEvCts;
+// Bits that stand for other bits (TIOCMGET's lines as kModem* bits, those as events).
+struct BitPair {
+    uint32_t from;
+    uint32_t to;
+};
+inline constexpr BitPair kLineBits[] = {
+    {TIOCM_CTS, kModemCts}, {TIOCM_DSR, kModemDsr}, {TIOCM_RI, kModemRing}, {TIOCM_CD, kModemDcd}};
+inline constexpr BitPair kLineChangeEvents[] = {
+    {kModemCts, kEvCts}, {kModemDsr, kEvDsr}, {kModemRing, kEvRing}, {kModemDcd, kEvRlsd}};
+
+template <size_t N>
+uint32_t MapBits(uint32_t bits, const BitPair (&pairs)[N]) {
+    uint32_t out = 0;
+    for (const BitPair& pair : pairs) {
+        if (bits & pair.from) {
+            out |= pair.to;
+        }
     }
-    if (now.dsr != was.dsr) {
-        events |= kEvDsr;
-    }
-    if (now.dcd != was.dcd) {
-        events |= kEvRlsd;
-    }
-    if (now.rng != was.rng) {
-        events |= kEvRing;
-    }
-    return events;
+    return out;
 }
 
-inline uint32_t ErrorCounterEvents(const serial_icounter_struct& was, const serial_icounter_struct& now) {
-    uint32_t events = 0;
-    if (now.brk != was.brk) {
-        events |= kEvBreak;
-    }
-    if (now.frame != was.frame || now.parity != was.parity || now.overrun != was.overrun ||
-        now.buf_overrun != was.buf_overrun) {
-        events |= kEvErr;
-    }
-    return events;
-}
+// The bit a driver counter stands for when it moved: modem lines and line errors as
+// event bits, line errors as the kCe* flags.
+struct CounterBit {
+    int serial_icounter_struct::*counter;
+    uint32_t bit;
+};
+using Icount = serial_icounter_struct;
+inline constexpr CounterBit kModemCounters[] = {
+    {&Icount::cts, kEvCts}, {&Icount::dsr, kEvDsr}, {&Icount::dcd, kEvRlsd}, {&Icount::rng, kEvRing}};
+inline constexpr CounterBit kErrorEventCounters[] = {{&Icount::brk, kEvBreak},
+                                                     {&Icount::frame, kEvErr},
+                                                     {&Icount::parity, kEvErr},
+                                                     {&Icount::overrun, kEvErr},
+                                                     {&Icount::buf_overrun, kEvErr}};
+inline constexpr CounterBit kErrorFlagCounters[] = {{&Icount::buf_overrun, kCeRxOver},
+                                                    {&Icount::overrun, kCeOverrun},
+                                                    {&Icount::parity, kCeRxParity},
+                                                    {&Icount::frame, kCeFrame},
+                                                    {&Icount::brk, kCeBreak}};
 
-inline uint32_t LineErrorFlags(const serial_icounter_struct& was, const serial_icounter_struct& now) {
-    uint32_t errors = 0;
-    if (now.buf_overrun != was.buf_overrun) {
-        errors |= kCeRxOver;
+// The bits of the counters that moved between was and now.
+template <size_t N>
+uint32_t MovedCounters(const Icount& was, const Icount& now, const CounterBit (&counters)[N]) {
+    uint32_t out = 0;
+    for (const CounterBit& c : counters) {
+        if (now.*c.counter != was.*c.counter) {
+            out |= c.bit;
+        }
     }
-    if (now.overrun != was.overrun) {
-        errors |= kCeOverrun;
-    }
-    if (now.parity != was.parity) {
-        errors |= kCeRxParity;
-    }
-    if (now.frame != was.frame) {
-        errors |= kCeFrame;
-    }
-    if (now.brk != was.brk) {
-        errors |= kCeBreak;
-    }
-    return errors;
-}
-
-// The kModem* bits of TIOCMGET's bits.
-inline int ModemBitsOf(int bits) {
-    int status = 0;
-    if (bits & TIOCM_CTS) {
-        status |= kModemCts;
-    }
-    if (bits & TIOCM_DSR) {
-        status |= kModemDsr;
-    }
-    if (bits & TIOCM_RI) {
-        status |= kModemRing;
-    }
-    if (bits & TIOCM_CD) {
-        status |= kModemDcd;
-    }
-    return status;
+    return out;
 }
 
 }  // namespace tty_detail
@@ -214,6 +203,7 @@ struct SerialDevice::Impl {
     // does not, ModemChanges samples the lines and compares them with the last sample.
     ModemWatch modemWatch;
     std::atomic<int> sampledSignals{0};
+    std::atomic<int> callsSinceSample{0};
 
     // The last state written: the fields termios cannot hold are read back from here.
     std::mutex stateMutex;
@@ -283,13 +273,12 @@ struct SerialDevice::Impl {
     // countMutex held.
     void RefreshCounters(int fdNow) {
         serial_icounter_struct now{};
-        if (!haveCounters || !countersStale || !ReadCounters(fdNow, now)) {
+        if (!haveCounters || !std::exchange(countersStale, false) || !ReadCounters(fdNow, now)) {
             return;
         }
-        countersStale = false;
-        pendingModem.fetch_or(ModemCounterEvents(counts, now));
-        pendingErrorEvents |= ErrorCounterEvents(counts, now);
-        pendingErrors |= LineErrorFlags(counts, now);
+        pendingModem.fetch_or(MovedCounters(counts, now, kModemCounters));
+        pendingErrorEvents |= MovedCounters(counts, now, kErrorEventCounters);
+        pendingErrors |= MovedCounters(counts, now, kErrorFlagCounters);
         counts = now;
     }
 
@@ -312,7 +301,7 @@ struct SerialDevice::Impl {
             }
             return IoctlFailure(errno);
         }
-        return ModemBitsOf(bits);
+        return static_cast<int>(MapBits(static_cast<uint32_t>(bits), kLineBits));
     }
 
     // The modem bookkeeping of a fresh open of fd; starts the watch where the driver can

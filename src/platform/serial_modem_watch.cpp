@@ -1,7 +1,6 @@
 #include "platform/serial_modem_watch.h"
 
 #include <pthread.h>
-#include <sys/ioctl.h>
 
 #include <cerrno>
 #include <chrono>
@@ -39,28 +38,28 @@ bool WakeSignalReady() {
 
 }  // namespace
 
-void ModemWatch::Start(int fd, std::function<void()> onChange, std::function<void()> onGone) {
+void ModemWatch::Start(DriverWait wait, std::function<void()> onChange, std::function<void()> onGone) {
     Stop();
     if (!WakeSignalReady()) {
         return;
     }
+    wait_ = std::move(wait);
     onChange_ = std::move(onChange);
     onGone_ = std::move(onGone);
     stop_ = false;
     ended_ = false;
     active_ = true;
-    thread_ = std::thread([this, fd] { Run(fd); });
+    thread_ = std::thread([this] { Run(); });
 }
 
-void ModemWatch::Run(int fd) {
+void ModemWatch::Run() {
     // The thread that opened the port may block signals; this one must take its wake-up.
     sigset_t wake;
     sigemptyset(&wake);
     sigaddset(&wake, WakeSignal());
     pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
     while (!stop_) {
-        // Not through sys::Call: EINTR is how Stop and Rearm reach this wait.
-        const int r = ::ioctl(fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG);
+        const int r = wait_();
         if (stop_) {
             break;
         }

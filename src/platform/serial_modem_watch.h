@@ -1,6 +1,6 @@
 // Inside the serial device: a thread that sleeps in the driver's own wait for a modem-line
 // change (TIOCMIWAIT) and wakes the device's event wait when one comes, so that the lines
-// need not be sampled at the dispatcher's cycle (on a USB adapter each sample is a request
+// need not be sampled at every dispatcher cycle (on a USB adapter each sample is a request
 // over the bus). A signal sent to the thread ends the driver's wait; nothing else can.
 #pragma once
 
@@ -19,10 +19,14 @@ public:
     ModemWatch(const ModemWatch&) = delete;
     ModemWatch& operator=(const ModemWatch&) = delete;
 
-    // Waits for changes of CTS, DSR, DCD and RI on fd until Stop. onChange runs on the
-    // watch's thread after each change; onGone when the driver says the device went away.
-    // Not started (Active() stays false) when the process has the wake-up signal in use.
-    void Start(int fd, std::function<void()> onChange, std::function<void()> onGone);
+    // The driver's wait: 0 after a change, else -1 with errno (EINTR when the watch's signal
+    // ended it, EIO when the device went away, ENOTTY or EINVAL when there is no such wait).
+    using DriverWait = std::function<int()>;
+
+    // Calls wait again and again until Stop. onChange runs on the watch's thread after each
+    // change; onGone when the driver says the device went away. Not started (Active() stays
+    // false) when the process has the wake-up signal in use.
+    void Start(DriverWait wait, std::function<void()> onChange, std::function<void()> onGone);
     // Ends the wait and joins the thread; fd may be closed afterwards.
     void Stop();
     // Makes the thread enter the driver's wait anew. A 16550's driver turns its modem-status
@@ -34,9 +38,10 @@ public:
     bool Active() const { return active_.load(); }
 
 private:
-    void Run(int fd);
+    void Run();
     void Kick();
 
+    DriverWait wait_;
     std::function<void()> onChange_;
     std::function<void()> onGone_;
     std::thread thread_;

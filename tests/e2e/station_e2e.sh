@@ -140,7 +140,7 @@ finished_run() {
 # false once it has ended. No command is forked: the sampling must not load the machine.
 sample() {
     local stat fields
-    read -r stat < "/proc/$1/stat" 2> /dev/null || return 1
+    read -r stat 2> /dev/null < "/proc/$1/stat" || return 1
     stat=${stat##*) }
     read -r -a fields <<< "$stat"
     ticks=$((fields[11] + fields[12]))

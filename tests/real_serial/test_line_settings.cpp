@@ -1,12 +1,15 @@
 // Line settings made through the com port and read back from the real driver: what a
 // pseudo-terminal cannot hold (data bits, parity, stop bits, flow control, DTR and RTS
-// levels, HUPCL) and a driver output queue that must drain before a line change.
+// levels, HUPCL), a modem-line change reaching the port, and a driver output queue that
+// must drain before a line change.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <string>
 #include <vector>
 
+#include "comm/triggers.h"
+#include "platform/serial_device.h"
 #include "platform/sys_call.h"
 #include "real_line.h"
 
@@ -100,6 +103,26 @@ TEST_F(RealLineTest, DtrAndRtsTakeTheLevelsThePortSets) {
     EXPECT_EQ(view.ModemBits() & (TIOCM_DTR | TIOCM_RTS), TIOCM_DTR);
     port.SetRTS(true);
     EXPECT_EQ(view.ModemBits() & (TIOCM_DTR | TIOCM_RTS), TIOCM_DTR | TIOCM_RTS);
+}
+
+TEST_F(RealLineTest, ModemLineChangeReachesThePort) {
+    // In loopback a UART's outputs feed its own inputs: RTS drives CTS.
+    constexpr int kLoop = 0x8000;  // TIOCM_LOOP
+    comm::ComPort port;
+    bool changed = false;
+    port.SetOnTriggerModemStatus([&](comm::CustomComPort&) { changed = true; });
+    OpenPort(port);
+    RawTty view(port_, RawTty::AsItIs{});
+    int loop = kLoop;
+    ASSERT_EQ(::ioctl(view.Fd(), TIOCMBIS, &loop), 0);
+    ASSERT_TRUE(Eventually([&] { return (view.ModemBits() & TIOCM_CTS) != 0; }));
+    comm::TriggerSnapshot trigger;
+    // Fires once CTS is no longer high.
+    trigger.Statuses.push_back({8 | comm::kStatusModem, (platform::kModemCts << 8) | platform::kModemCts, true, false});
+    port.Dispatcher()->ReinstateTriggers(trigger);
+    port.SetRTS(false);
+    EXPECT_TRUE(Eventually([&] { return changed; })) << "the CTS change never reached the port";
+    ::ioctl(view.Fd(), TIOCMBIC, &loop);
 }
 
 TEST_F(RealLineTest, ClosingDropsDtrAndRtsWhateverWasLeftSet) {
