@@ -147,7 +147,7 @@ if [[ -r /dev/kvm && -w /dev/kvm ]]; then
         accel=kvm
         run=$work/kvm
     else
-        say "KVM gave no kernel line within 15 s ($(tail -n 1 "$work/kvm/qemu.log" 2> /dev/null)); using TCG"
+        say "no kernel line under KVM within 15 s ($(tail -n 1 "$work/kvm/qemu.log" 2> /dev/null)); using TCG"
         stop_qemu
     fi
 fi

@@ -26,9 +26,10 @@ mount -t devtmpfs dev /host/dev
 ln -s /proc/self/fd /host/dev/fd
 mount -t proc proc /host/proc
 mount -t sysfs sys /host/sys
-mount -t tmpfs tmp /host/tmp
+# Writable room in /run (the guest script's TMPDIR is /run/tmp); /tmp stays the host's, where
+# the project itself may live.
 mount -t tmpfs run /host/run
-mkdir -p /host/run/lock
+mkdir -p /host/run/lock /host/run/tmp
 [ -d "/host$work" ] || mkdir -p "/host$work"
 if ! mount -t 9p -o "$options" work "/host$work"; then
     say "the work folder could not be mounted"
