@@ -11,24 +11,14 @@
 #include <future>
 #include <thread>
 
+#include "eventually.h"
 #include "platform/serial_modem_watch.h"
 
 namespace hydrix::platform {
 namespace {
 
 using namespace std::chrono_literals;
-
-template <typename Pred>
-bool Eventually(Pred pred, std::chrono::milliseconds timeout = 3000ms) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using test::Eventually;
 
 // Blocks until a signal comes, as TIOCMIWAIT does on a quiet line; counts its entries.
 struct QuietLine {

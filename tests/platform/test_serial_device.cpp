@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "eventually.h"
 #include "platform/fault_plan.h"
 #include "platform/serial_device.h"
 #include "platform/sys_call.h"
@@ -25,24 +26,12 @@ using namespace std::chrono_literals;
 using sys::Op;
 
 using test::Calls;
+using test::Eventually;
 using test::PlanFault;
 using test::ResetCalls;
 
 class SerialDeviceTest : public ::testing::Test {
 protected:
-    // Polls until pred() holds, at most timeout; for the driver's asynchronous queues.
-    template <typename Pred>
-    static bool Eventually(Pred pred, std::chrono::milliseconds timeout = 3000ms) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!pred()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(2ms);
-        }
-        return true;
-    }
-
     test::PtyPair pty_;
     test::ScopedFaultPlan plan_;
 };

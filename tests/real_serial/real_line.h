@@ -117,7 +117,7 @@ private:
 
 // Polls pred until it holds, at most timeout; the message loop is served meanwhile.
 template <typename Pred>
-bool Eventually(Pred pred, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+bool PumpUntil(Pred pred, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
     return platform::MessageLoop::Instance().ProcessUntil(pred, static_cast<uint32_t>(timeout.count()));
 }
 

@@ -121,7 +121,7 @@ TEST_F(RealLineTest, WhatArrivesWhileOpeningIsNeitherEchoedNorKept) {
     port.SendString("Z");
     EXPECT_EQ(far.Read(1), "Z");
     ASSERT_TRUE(far.Write("late"));
-    ASSERT_TRUE(Eventually([&] { return port.Dispatcher()->BytesAvailable() >= 4; }));
+    ASSERT_TRUE(PumpUntil([&] { return port.Dispatcher()->BytesAvailable() >= 4; }));
     char buffer[16] = {};
     EXPECT_EQ(port.Dispatcher()->BytesAvailable(), 4) << "what arrived while opening was kept";
     ASSERT_EQ(port.Dispatcher()->ReadBytes(buffer, 4), 4);
@@ -135,14 +135,14 @@ TEST_F(RealLineTest, BreakHeldByThePortReachesTheFarEnd) {
         RawTty probe(port_);
         ::tcsendbreak(probe.Fd(), 0);
     }
-    if (before < 0 || !Eventually([&] { return far.Breaks() != before; }, 1000ms)) {
+    if (before < 0 || !PumpUntil([&] { return far.Breaks() != before; }, 1000ms)) {
         GTEST_SKIP() << "this line carries no break to the far end (QEMU's socket chardevs do not)";
     }
     const int carried = far.Breaks();
     comm::ComPort port;
     OpenPort(port);
     port.TransmitBreak(5, true);
-    EXPECT_TRUE(Eventually([&] { return far.Breaks() > carried; }));
+    EXPECT_TRUE(PumpUntil([&] { return far.Breaks() > carried; }));
 }
 
 }  // namespace

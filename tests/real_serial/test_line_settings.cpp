@@ -115,13 +115,13 @@ TEST_F(RealLineTest, ModemLineChangeReachesThePort) {
     RawTty view(port_, RawTty::AsItIs{});
     int loop = kLoop;
     ASSERT_EQ(::ioctl(view.Fd(), TIOCMBIS, &loop), 0);
-    ASSERT_TRUE(Eventually([&] { return (view.ModemBits() & TIOCM_CTS) != 0; }));
+    ASSERT_TRUE(PumpUntil([&] { return (view.ModemBits() & TIOCM_CTS) != 0; }));
     comm::TriggerSnapshot trigger;
     // Fires once CTS is no longer high.
     trigger.Statuses.push_back({8 | comm::kStatusModem, (platform::kModemCts << 8) | platform::kModemCts, true, false});
     port.Dispatcher()->ReinstateTriggers(trigger);
     port.SetRTS(false);
-    EXPECT_TRUE(Eventually([&] { return changed; })) << "the CTS change never reached the port";
+    EXPECT_TRUE(PumpUntil([&] { return changed; })) << "the CTS change never reached the port";
     ::ioctl(view.Fd(), TIOCMBIC, &loop);
 }
 
@@ -162,7 +162,7 @@ TEST_F(RealLineTest, OutputDrainsBeforeALineChangeAtALowRate) {
         block[i] = static_cast<char>('A' + i % 26);
     }
     port.SendString(block);
-    ASSERT_TRUE(Eventually([&] { return view.OutQueue() > 0; })) << "the driver never held output";
+    ASSERT_TRUE(PumpUntil([&] { return view.OutQueue() > 0; })) << "the driver never held output";
 
     QueueAtLineChange::viewFd = view.Fd();
     QueueAtLineChange::most = -1;

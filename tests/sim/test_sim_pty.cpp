@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "eventually.h"
 #include "pty_helper.h"
 #include "sim/line_driver.h"
 #include "sim/sim_device.h"
@@ -229,12 +230,10 @@ TEST_F(SimPtyTest, PlaysOnAnExistingDeviceFromWhatComesAfterItOpened) {
     // The pty's slave stands in for the device, its master for the station's end.
     hydrix::test::PtyPair line;
     ASSERT_TRUE(line.WriteMaster("=====\r"));
-    int waiting = 0;
-    for (int waited = 0; waiting == 0 && waited < 2000; waited += 2) {
-        ::ioctl(line.SlaveFd(), FIONREAD, &waiting);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ASSERT_GT(waiting, 0) << "the early wake-up never reached the device";
+    ASSERT_TRUE(hydrix::test::Eventually([&] {
+        int waiting = 0;
+        return ::ioctl(line.SlaveFd(), FIONREAD, &waiting) == 0 && waiting > 0;
+    })) << "the early wake-up never reached the device";
 
     SimDevice device;
     ASSERT_EQ(device.Open(line.SlavePath(), 9600), 0) << device.Error();
