@@ -48,6 +48,8 @@ public:
 
     const std::string& SlavePath() const { return slavePath_; }
     int MasterFd() const { return master_; }
+    // The slave descriptor openpty made (-1 after CloseSlave).
+    int SlaveFd() const { return slave_; }
 
     // The slave descriptor openpty made; kept open until here so that the master never
     // sees the line hang up while the port under test is not yet open.

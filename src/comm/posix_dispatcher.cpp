@@ -136,26 +136,7 @@ int PosixDispatcher::ReadModemStatus() {
 }
 
 uint32_t PosixDispatcher::PollDeviceEvents() {
-    const int signals = device_.ModemStatus();
-    if (signals < 0) {
-        return 0;
-    }
-    const int changed = signals ^ lastPolledSignals_;
-    lastPolledSignals_ = signals;
-    uint32_t events = 0;
-    if (changed & platform::kModemCts) {
-        events |= platform::kEvCts;
-    }
-    if (changed & platform::kModemDsr) {
-        events |= platform::kEvDsr;
-    }
-    if (changed & platform::kModemDcd) {
-        events |= platform::kEvRlsd;
-    }
-    if (changed & platform::kModemRing) {
-        events |= platform::kEvRing;
-    }
-    return events;
+    return device_.ModemChanges();
 }
 
 // Threads ------------------------------------------------------------------------------
@@ -170,8 +151,6 @@ void PosixDispatcher::StartThreads() {
         signals_.StopThreads = false;
     }
     JoinFinishedThreads();
-    const int signals = device_.ModemStatus();
-    lastPolledSignals_ = signals < 0 ? 0 : signals;
 
     WorkerHost& host = *this;
     auto start = [this](WorkerThreads::Role role, std::unique_ptr<DispatcherThread> thread) {

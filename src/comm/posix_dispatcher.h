@@ -50,7 +50,6 @@ private:
 
     platform::SerialDevice device_;
     uint32_t purgeGeneration_ = 0;  // output lock; a purge invalidates a block in flight
-    int lastPolledSignals_ = 0;     // dispatcher thread only
 };
 
 }  // namespace hydrix::comm

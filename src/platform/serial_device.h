@@ -133,6 +133,13 @@ public:
     // kModem* bits of the current signals, or -errno.
     // 0 (no signals) where the driver has no modem lines, as on pseudo-terminals.
     int ModemStatus() const;
+    // Modem-line changes since the last call (kEvCts, kEvDsr, kEvRlsd, kEvRing), for a
+    // caller that looks at a fixed interval. Where the driver can wait for a change itself
+    // (TIOCMIWAIT, with TIOCGICOUNT counters: the 8250 and most USB adapters), a thread of
+    // the device waits there and WaitEvent reports the change at once; this call then hands
+    // over what a counter read saw and samples the lines (TIOCMGET) only at every 20th call,
+    // for a driver whose wait never ends. Elsewhere it samples them at every call.
+    uint32_t ModemChanges();
     int SetBreak(bool on);
     int Purge(bool input, bool output);
     // Bytes in the driver's queues, or -errno. (A pseudo-terminal's output queue always
@@ -140,7 +147,8 @@ public:
     int InQueue() const;
     int OutQueue() const;
     // kCe* flags of line errors counted by the driver since the last call (0 where the
-    // driver keeps no counters, as on pseudo-terminals).
+    // driver keeps no counters, as on pseudo-terminals). The driver is asked only when bytes
+    // came since: it counts errors and breaks as it receives.
     uint32_t TakeLineErrors();
     // The line hung up (a pulled adapter, a closed pseudo-terminal master): nothing more
     // will come from it until it is opened again.

@@ -15,9 +15,11 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <utility>
 
 #include "platform/port_claim.h"
 #include "platform/serial_device.h"
+#include "platform/serial_modem_watch.h"
 #include "platform/sys_call.h"
 #include "platform/termios_map.h"
 
@@ -26,6 +28,10 @@ namespace hydrix::platform {
 namespace tty_detail {
 
 using sys::Op;
+
+// ModemChanges samples lines that the modem watch waits on at every this many calls
+// (about a second at the dispatcher's cycle).
+inline constexpr int kWatchedSampleCalls = 20;
 
 // While unread bytes sit in the driver, POLLIN stays set; the wait then re-checks the
 // driver's count at this interval instead of polling for input. Also the pause before a
@@ -91,6 +97,59 @@ inline int NewEventFd() {
     return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
+// Bits that stand for other bits (TIOCMGET's lines as kModem* bits, those as events).
+struct BitPair {
+    uint32_t from;
+    uint32_t to;
+};
+inline constexpr BitPair kLineBits[] = {
+    {TIOCM_CTS, kModemCts}, {TIOCM_DSR, kModemDsr}, {TIOCM_RI, kModemRing}, {TIOCM_CD, kModemDcd}};
+inline constexpr BitPair kLineChangeEvents[] = {
+    {kModemCts, kEvCts}, {kModemDsr, kEvDsr}, {kModemRing, kEvRing}, {kModemDcd, kEvRlsd}};
+
+template <size_t N>
+uint32_t MapBits(uint32_t bits, const BitPair (&pairs)[N]) {
+    uint32_t out = 0;
+    for (const BitPair& pair : pairs) {
+        if (bits & pair.from) {
+            out |= pair.to;
+        }
+    }
+    return out;
+}
+
+// The bit a driver counter stands for when it moved: modem lines and line errors as
+// event bits, line errors as the kCe* flags.
+struct CounterBit {
+    int serial_icounter_struct::*counter;
+    uint32_t bit;
+};
+using Icount = serial_icounter_struct;
+inline constexpr CounterBit kModemCounters[] = {
+    {&Icount::cts, kEvCts}, {&Icount::dsr, kEvDsr}, {&Icount::dcd, kEvRlsd}, {&Icount::rng, kEvRing}};
+inline constexpr CounterBit kErrorEventCounters[] = {{&Icount::brk, kEvBreak},
+                                                     {&Icount::frame, kEvErr},
+                                                     {&Icount::parity, kEvErr},
+                                                     {&Icount::overrun, kEvErr},
+                                                     {&Icount::buf_overrun, kEvErr}};
+inline constexpr CounterBit kErrorFlagCounters[] = {{&Icount::buf_overrun, kCeRxOver},
+                                                    {&Icount::overrun, kCeOverrun},
+                                                    {&Icount::parity, kCeRxParity},
+                                                    {&Icount::frame, kCeFrame},
+                                                    {&Icount::brk, kCeBreak}};
+
+// The bits of the counters that moved between was and now.
+template <size_t N>
+uint32_t MovedCounters(const Icount& was, const Icount& now, const CounterBit (&counters)[N]) {
+    uint32_t out = 0;
+    for (const CounterBit& c : counters) {
+        if (now.*c.counter != was.*c.counter) {
+            out |= c.bit;
+        }
+    }
+    return out;
+}
+
 }  // namespace tty_detail
 
 using namespace tty_detail;
@@ -128,11 +187,23 @@ struct SerialDevice::Impl {
     // hold the descriptor lock alone).
     Rs485Kind rs485 = Rs485Kind::Off;
 
-    // Driver counters (TIOCGICOUNT) at the last event check and the last TakeLineErrors.
+    // Driver counters (TIOCGICOUNT) at the last read, and what moved since, until WaitEvent
+    // (events), TakeLineErrors (error flags) or ModemChanges (modem lines) reports it. The
+    // counters are read only once bytes came that no read has covered, or the watch saw a
+    // modem change: a driver counts errors and breaks as it receives, so an idle line is
+    // not asked at every dispatcher cycle.
     std::mutex countMutex;
     bool haveCounters = false;
-    serial_icounter_struct eventCounts{};
-    serial_icounter_struct errorCounts{};
+    bool countersStale = false;
+    serial_icounter_struct counts{};
+    uint32_t pendingErrorEvents = 0;
+    uint32_t pendingErrors = 0;
+    std::atomic<uint32_t> pendingModem{0};
+    // Where the driver waits for modem changes itself, the watch wakes WaitEvent; where it
+    // does not, ModemChanges samples the lines and compares them with the last sample.
+    ModemWatch modemWatch;
+    std::atomic<int> sampledSignals{0};
+    std::atomic<int> callsSinceSample{0};
 
     // The last state written: the fields termios cannot hold are read back from here.
     std::mutex stateMutex;
@@ -193,37 +264,49 @@ struct SerialDevice::Impl {
         return sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, TIOCGICOUNT, &counts); }) == 0;
     }
 
-    // Events the driver's counters show since the last check (none without counters).
-    uint32_t CounterEvents(int fdNow) {
+    void MarkCountersStale() {
         std::lock_guard lock(countMutex);
-        serial_icounter_struct now{};
-        if (!haveCounters || !ReadCounters(fdNow, now)) {
-            return 0;
-        }
-        const serial_icounter_struct& was = eventCounts;
-        uint32_t events = 0;
-        if (now.cts != was.cts) {
-            events |= kEvCts;
-        }
-        if (now.dsr != was.dsr) {
-            events |= kEvDsr;
-        }
-        if (now.dcd != was.dcd) {
-            events |= kEvRlsd;
-        }
-        if (now.rng != was.rng) {
-            events |= kEvRing;
-        }
-        if (now.brk != was.brk) {
-            events |= kEvBreak;
-        }
-        if (now.frame != was.frame || now.parity != was.parity || now.overrun != was.overrun ||
-            now.buf_overrun != was.buf_overrun) {
-            events |= kEvErr;
-        }
-        eventCounts = now;
-        return events;
+        countersStale = true;
     }
+
+    // Reads the counters if they may have moved and adds what moved to the pending sets.
+    // countMutex held.
+    void RefreshCounters(int fdNow) {
+        serial_icounter_struct now{};
+        if (!haveCounters || !std::exchange(countersStale, false) || !ReadCounters(fdNow, now)) {
+            return;
+        }
+        pendingModem.fetch_or(MovedCounters(counts, now, kModemCounters));
+        pendingErrorEvents |= MovedCounters(counts, now, kErrorEventCounters);
+        pendingErrors |= MovedCounters(counts, now, kErrorFlagCounters);
+        counts = now;
+    }
+
+    // Events of mask the driver's counters show and nobody has reported yet (none without
+    // counters): line errors, breaks and modem changes.
+    uint32_t CounterEvents(int fdNow, uint32_t mask) {
+        std::lock_guard lock(countMutex);
+        RefreshCounters(fdNow);
+        const uint32_t events = pendingErrorEvents & mask;
+        pendingErrorEvents &= ~mask;
+        return events | (pendingModem.fetch_and(~mask) & mask);
+    }
+
+    // kModem* bits of the current signals, or -errno (0 without modem lines).
+    int ReadSignals(int fdNow) {
+        int bits = 0;
+        if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fdNow, TIOCMGET, &bits); }) < 0) {
+            if (errno == ENOTTY) {
+                noModemLines = true;
+            }
+            return IoctlFailure(errno);
+        }
+        return static_cast<int>(MapBits(static_cast<uint32_t>(bits), kLineBits));
+    }
+
+    // The modem bookkeeping of a fresh open of fd; starts the watch where the driver can
+    // wait for modem changes and keeps counters (the watch reports through them).
+    void StartModemState(int fd);
 
     // The open failed: undoes what it had done, says why in lastError and returns code.
     int OpenFailed(int fd, int err, int code, bool exclusive, const std::string& path, const std::string& what,

@@ -66,20 +66,15 @@ void SerialDevice::Impl::StartFresh(int fd, const termios& t) {
         std::lock_guard rxLock(rxMutex);
         rxSeen = 0;
     }
-    {
-        std::lock_guard countLock(countMutex);
-        haveCounters = ReadCounters(fd, eventCounts);
-        errorCounts = eventCounts;
-    }
     hungUp = false;
     hangupReported = false;
     parkedOnOld = false;
-    noModemLines = false;
     rs485 = Rs485Kind::Off;
     writeBlocked = false;
     mask = 0;
     Drain(wakeFd);
     Drain(writeCancelFd);
+    StartModemState(fd);
 }
 
 SerialDevice::SerialDevice() : impl_(new Impl) {}
@@ -130,26 +125,37 @@ int SerialDevice::Open(const std::string& name) {
     if (sys::Call(Op::TcGetAttr, [&] { return ::tcgetattr(fd, &t); }) < 0) {
         return fail(fd, errno, OpenErrorCode(errno));
     }
+    // A real tty opens in its driver's defaults (canonical, echo on): raw at once, so that
+    // what the far end sends while the port is claimed below is neither echoed back to it
+    // nor edited. A holder found below gets its settings back.
+    const termios driverSettings = t;
+    MakeRaw(t);
+    if (sys::Call(Op::TcSetAttr, [&] { return ::tcsetattr(fd, TCSANOW, &t); }) < 0) {
+        return fail(fd, errno, OpenErrorCode(errno));
+    }
+    auto failHeld = [&](int err, int code, std::optional<PortHolder> holder = std::nullopt) {
+        ::tcsetattr(fd, TCSANOW, &driverSettings);
+        return fail(fd, err, code, std::move(holder));
+    };
 
     // flock keeps out a second opener that checks it (this program's other ports, root,
     // a station where no lock folder is writable); programs that take no lock are found
     // through /proc, once a contender that lost the flock has had a moment to let go.
     if (sys::Call(Op::Flock, [&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) < 0) {
-        return fail(fd, errno, OpenErrorCode(errno));
+        return failHeld(errno, OpenErrorCode(errno));
     }
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode)) {
         if (auto holder = FindLastingOpener(info.st_rdev)) {
-            return fail(fd, EBUSY, -5, holder);
+            return failHeld(EBUSY, -5, holder);
         }
     }
     if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCEXCL); }) < 0) {
-        return fail(fd, errno, OpenErrorCode(errno));
+        return failHeld(errno, OpenErrorCode(errno));
     }
     exclusive = true;
-
-    MakeRaw(t);
-    if (sys::Call(Op::TcSetAttr, [&] { return ::tcsetattr(fd, TCSANOW, &t); }) < 0) {
+    // The port is ours: what arrived before it was is not for this run.
+    if (sys::Call(Op::TcFlush, [&] { return ::tcflush(fd, TCIFLUSH); }) < 0) {
         return fail(fd, errno, OpenErrorCode(errno));
     }
 
@@ -170,6 +176,7 @@ int SerialDevice::Close() {
     Signal(d.wakeFd);
     Signal(d.writeCancelFd);
     std::unique_lock lock(d.fdLock);
+    d.modemWatch.Stop();
     const int fd = d.fd.exchange(-1);
     int result = 0;
     // The exclusive mode belongs to the tty, not to this descriptor: lift it so that the

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "platform/serial_device_impl.h"
 #include "platform/termios2_baud.h"
@@ -62,6 +63,7 @@ int SerialDevice::SetState(const DeviceState& state) {
             }
         }
         d.state = state;
+        d.modemWatch.Rearm();
         const bool rtsToggle = state.RtsControl == DeviceState::RtsToggle;
         if (rtsToggle || d.rs485 == Rs485Kind::On) {
             if (int r = d.ApplyRs485(fd, rtsToggle); r < 0) {
@@ -103,6 +105,10 @@ int SerialDevice::Read(void* buffer, size_t count) {
         std::lock_guard rxLock(d.rxMutex);
         const ssize_t n = sys::Call(Op::Read, [&] { return ::read(fd, buffer, count); });
         if (n > 0) {
+            // Bytes no event check has seen: the counters may have moved with them.
+            if (n > d.rxSeen) {
+                d.MarkCountersStale();
+            }
             const bool tookOld = d.rxSeen > 0;
             d.rxSeen = n >= d.rxSeen ? 0 : d.rxSeen - static_cast<int>(n);
             if (tookOld && d.parkedOnOld.exchange(false)) {
@@ -217,32 +223,61 @@ int SerialDevice::EscapeFunction(int code) {
 int SerialDevice::ModemStatus() const {
     Impl& d = *impl_;
     return d.WithFd([&](int fd) {
-        // Asked on every dispatcher cycle: a driver without modem lines is not asked again.
-        if (d.noModemLines) {
-            return 0;
-        }
-        int bits = 0;
-        if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCMGET, &bits); }) < 0) {
-            if (errno == ENOTTY) {
-                d.noModemLines = true;
-            }
-            return IoctlFailure(errno);
-        }
-        int status = 0;
-        if (bits & TIOCM_CTS) {
-            status |= kModemCts;
-        }
-        if (bits & TIOCM_DSR) {
-            status |= kModemDsr;
-        }
-        if (bits & TIOCM_RI) {
-            status |= kModemRing;
-        }
-        if (bits & TIOCM_CD) {
-            status |= kModemDcd;
-        }
-        return status;
+        // A driver without modem lines is not asked again.
+        return d.noModemLines ? 0 : d.ReadSignals(fd);
     });
+}
+
+uint32_t SerialDevice::ModemChanges() {
+    Impl& d = *impl_;
+    return d.WithFd(
+        [&](int fd) -> uint32_t {
+            constexpr uint32_t kModemEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
+            const uint32_t events = d.pendingModem.fetch_and(~kModemEvents) & kModemEvents;
+            // A line hung up has no more modem changes to tell.
+            if (d.noModemLines || d.hungUp) {
+                return events;
+            }
+            // Watched lines are still sampled now and then: a driver may take the wait and yet
+            // never end it (a 16550 without modem-status interrupts; QEMU's in loopback).
+            if (d.modemWatch.Active() && d.callsSinceSample.fetch_add(1) + 1 < kWatchedSampleCalls) {
+                return events;
+            }
+            d.callsSinceSample = 0;
+            const int signals = d.ReadSignals(fd);
+            if (signals < 0) {
+                return events;
+            }
+            const int changed = signals ^ d.sampledSignals.exchange(signals);
+            return events | MapBits(static_cast<uint32_t>(changed), kLineChangeEvents);
+        },
+        0u);
+}
+
+void SerialDevice::Impl::StartModemState(int fd) {
+    {
+        std::lock_guard countLock(countMutex);
+        haveCounters = ReadCounters(fd, counts);
+        countersStale = false;
+        pendingErrorEvents = 0;
+        pendingErrors = 0;
+        pendingModem = 0;
+    }
+    noModemLines = false;
+    const int signals = ReadSignals(fd);
+    sampledSignals = signals < 0 ? 0 : signals;
+    callsSinceSample = 0;
+    if (!noModemLines && haveCounters) {
+        // Not through sys::Call: EINTR is how the watch's signal ends this wait.
+        auto wait = [fd] { return ::ioctl(fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG); };
+        modemWatch.Start(
+            wait,
+            [this] {
+                MarkCountersStale();
+                Signal(wakeFd);
+            },
+            [this] { MarkHungUp(true); });
+    }
 }
 
 int SerialDevice::SetBreak(bool on) {
@@ -303,29 +338,8 @@ uint32_t SerialDevice::TakeLineErrors() {
     return d.WithFd(
         [&](int fd) -> uint32_t {
             std::lock_guard countLock(d.countMutex);
-            serial_icounter_struct now{};
-            if (!d.haveCounters || !d.ReadCounters(fd, now)) {
-                return 0;
-            }
-            const serial_icounter_struct& was = d.errorCounts;
-            uint32_t errors = 0;
-            if (now.buf_overrun != was.buf_overrun) {
-                errors |= kCeRxOver;
-            }
-            if (now.overrun != was.overrun) {
-                errors |= kCeOverrun;
-            }
-            if (now.parity != was.parity) {
-                errors |= kCeRxParity;
-            }
-            if (now.frame != was.frame) {
-                errors |= kCeFrame;
-            }
-            if (now.brk != was.brk) {
-                errors |= kCeBreak;
-            }
-            d.errorCounts = now;
-            return errors;
+            d.RefreshCounters(fd);
+            return std::exchange(d.pendingErrors, 0u);
         },
         0u);
 }
@@ -379,13 +393,14 @@ int SerialDevice::WaitEvent(uint32_t& events) {
                 }
                 if (count > d.rxSeen) {
                     found |= kEvRxChar;
+                    d.MarkCountersStale();
                 }
                 d.rxSeen = count;
                 oldBytesWaiting = count > 0 && !(found & kEvRxChar);
                 d.parkedOnOld = oldBytesWaiting;
             }
-            found |= d.CounterEvents(fd);
             found &= mask;
+            found |= d.CounterEvents(fd, mask);
             if (found) {
                 d.parkedOnOld = false;
                 events = found;

@@ -29,7 +29,9 @@ void MakeRaw(termios& t) {
     t.c_oflag &= ~OPOST;
     t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    t.c_cflag |= CS8 | CREAD | CLOCAL;
+    // HUPCL: closing the port drops DTR and RTS, as on the host software's own platform, so
+    // the instrument sees the station leave whatever the last program left set.
+    t.c_cflag |= CS8 | CREAD | CLOCAL | HUPCL;
     // VMIN 1: with 0 a read of an empty queue gives 0 (taken for end-of-file) instead of
     // EAGAIN, even on a non-blocking descriptor.
     t.c_cc[VMIN] = 1;

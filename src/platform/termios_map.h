@@ -17,8 +17,8 @@ constexpr int kStandardBaud = 0;  // the rate is set in the struct
 constexpr int kCustomBaud = 1;    // no B-constant fits: the caller sets the rate through termios2
 
 // Raw mode: no echo, line editing, signals, CR/NL translation or output processing; the
-// receiver on, modem control lines ignored for reading. VMIN 1, VTIME 0: on the non-blocking
-// descriptor a read returns what is there or fails with EAGAIN.
+// receiver on, modem control lines ignored for reading, DTR and RTS dropped on close. VMIN 1, VTIME 0: on the
+// non-blocking descriptor a read returns what is there or fails with EAGAIN.
 void MakeRaw(termios& t);
 
 // The B-constant of a rate; false when there is none.

@@ -4,7 +4,9 @@
 //
 // The master sees the slave's state: a hang-up (no slave open) before the station has
 // opened the line means "not yet"; one after it means the station closed the port,
-// which ends Run (or, with keepOpen, waits for the next opener).
+// which ends Run (or, with keepOpen, waits for the next opener). On a serial device
+// (SimDevice) the line counts as open from the start and only the device's own hang-up
+// (its adapter pulled out) ends Run.
 #pragma once
 
 #include <atomic>

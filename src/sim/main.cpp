@@ -1,6 +1,6 @@
-// adcp-sim: an ADCP instrument on a pseudo-terminal for the station to talk to. Prints
-// the terminal's path on standard output, then plays the instrument until the station
-// closes the line or SIGTERM/SIGINT arrives.
+// adcp-sim: an ADCP instrument on a pseudo-terminal (or on a serial device, --device) for
+// the station to talk to. Prints the line's path on standard output, then plays the
+// instrument until the station closes the line or SIGTERM/SIGINT arrives.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include "platform/settings_store.h"
 #include "sim/instrument.h"
 #include "sim/line_driver.h"
+#include "sim/sim_device.h"
 #include "sim/sim_options.h"
 #include "sim/sim_pty.h"
 
@@ -39,8 +40,10 @@ int main(int argc, char** argv) {
     const SimOptions& options = parsed.options;
 
     SimPty pty;
-    if (pty.Open() != 0) {
-        std::fprintf(stderr, "adcp-sim: %s\n", pty.Error().c_str());
+    SimDevice device;
+    const bool onDevice = !options.device.empty();
+    if (onDevice ? device.Open(options.device, options.baud) != 0 : pty.Open() != 0) {
+        std::fprintf(stderr, "adcp-sim: %s\n", (onDevice ? device.Error() : pty.Error()).c_str());
         return 1;
     }
     ComLink link;
@@ -51,7 +54,7 @@ int main(int argc, char** argv) {
     }
 
     Instrument instrument(options);
-    LineDriver driver(instrument, pty.MasterFd(), options);
+    LineDriver driver(instrument, onDevice ? device.Fd() : pty.MasterFd(), options);
     g_driver = &driver;
     struct sigaction action {};
     action.sa_handler = OnSignal;
@@ -60,7 +63,7 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    std::printf("%s\n", pty.SlavePath().c_str());
+    std::printf("%s\n", onDevice ? options.device.c_str() : pty.SlavePath().c_str());
     std::fflush(stdout);
 
     const int rc = driver.Run();

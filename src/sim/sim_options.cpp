@@ -71,8 +71,8 @@ bool ParseFailList(const std::string& text, std::vector<FailingTest>& out) {
 
 std::string SimUsage() {
     return "usage: adcp-sim [options]\n"
-           "Plays an ADCP instrument on a pseudo-terminal; prints the terminal's path, then\n"
-           "answers the station until the line hangs up or SIGTERM.\n"
+           "Plays an ADCP instrument on a pseudo-terminal (or a serial device); prints the\n"
+           "line's path, then answers the station until the line hangs up or SIGTERM.\n"
            "  --serial TEXT          serial number in the PS0 listing (default 1234)\n"
            "  --clock TEXT           fixed clock report, yy/mm/dd,hh:mm:ss.ff (default: host time)\n"
            "  --no-serial            PS0 lists no serial number\n"
@@ -91,6 +91,8 @@ std::string SimUsage() {
            "  --keep-open            after a hang-up wait for the next opener\n"
            "  --record FILE          write every byte sent to FILE\n"
            "  --link-com N           link $WINEPREFIX/dosdevices/comN to the terminal\n"
+           "  --device PATH          play on this serial device instead of a terminal\n"
+           "  --baud RATE            the device's rate (default 115200)\n"
            "  --verbose              log the line on standard error\n";
 }
 
@@ -99,7 +101,8 @@ namespace {
 bool TakesValue(const std::string& name) {
     return name == "--serial" || name == "--clock" || name == "--record" || name == "--fail" ||
            name == "--silent-after" || name == "--delay-ms" || name == "--pc2-records" || name == "--pc2-interval-ms" ||
-           name == "--flood-seconds" || name == "--link-com" || name == "--variant";
+           name == "--flood-seconds" || name == "--link-com" || name == "--device" || name == "--baud" ||
+           name == "--variant";
 }
 
 // Sets the switch that name stands for; false for a name that is none.
@@ -193,6 +196,15 @@ std::string ApplyValue(const std::string& name, std::string v, SimOptions& o) {
         }
     } else if (name == "--variant") {
         return ApplyVariant(v, o);
+    } else if (name == "--device") {
+        if (v.empty()) {
+            return "device path missing";
+        }
+        o.device = v;
+    } else if (name == "--baud") {
+        if (!ParseInt(v, 50, 4000000, o.baud)) {
+            return "expected a rate, 50..4000000";
+        }
     }
     return "";
 }
@@ -229,6 +241,10 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args) {
         if (!why.empty()) {
             return fail(why);
         }
+    }
+    // The link names the station's end of a pseudo-terminal; a device's far end is not known.
+    if (result.options.linkCom > 0 && !result.options.device.empty()) {
+        result.error = "--link-com: not with --device";
     }
     return result;
 }

@@ -47,7 +47,11 @@ struct SimOptions {
     bool keepOpen = false;    // after a hang-up wait for the next opener instead of exiting
     std::string recordFile;   // every byte sent to the line is also written here
     int linkCom = 0;          // > 0: $WINEPREFIX/dosdevices/com<n> links to the pty
-    bool verbose = false;     // what comes and goes on the line, on standard error
+    // Play on this existing serial device (the far side of a wired UART pair or of a USB
+    // adapter) instead of a pseudo-terminal, at this rate.
+    std::string device;
+    int baud = 115200;
+    bool verbose = false;  // what comes and goes on the line, on standard error
 };
 
 struct ParseResult {

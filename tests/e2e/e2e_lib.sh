@@ -36,20 +36,27 @@ write_reg() {
 }
 
 start_sim() {
-    "$sim" --verbose --link-com 5 --record "$work/record" --clock "$clock" --pc2-records 5 --pc2-interval-ms 20 "$@" \
+    local line=(--link-com 5)
+    if [[ -n ${device:-} ]]; then
+        ln -s "$device" "$WINEPREFIX/dosdevices/com5"
+        line=(--device "$sim_device")
+    fi
+    "$sim" --verbose "${line[@]}" --record "$work/record" --clock "$clock" --pc2-records 5 --pc2-interval-ms 20 "$@" \
         > "$work/sim.out" 2> "$work/sim.err" &
     sim_pid=$!
+    # The simulator names its line once it is ready for the station.
     for _ in $(seq 100); do
-        [[ -L $WINEPREFIX/dosdevices/com5 ]] && return 0
+        [[ -s $work/sim.out ]] && return 0
         sleep 0.05
     done
     fail "the simulator did not come up: $(cat "$work/sim.err")"
 }
 
-# The simulator ends when the station hangs up; its record is complete then.
+# On a pty the simulator ends when the station hangs up (its record is complete then);
+# a device gives it no hang-up to see.
 stop_sim() {
     for _ in $(seq 100); do
-        kill -0 "$sim_pid" 2>/dev/null || break
+        [[ -z ${device:-} ]] && kill -0 "$sim_pid" 2>/dev/null || break
         sleep 0.05
     done
     kill "$sim_pid" 2>/dev/null

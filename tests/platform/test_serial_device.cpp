@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 
 #include <atomic>
 #include <chrono>
@@ -9,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "eventually.h"
 #include "platform/fault_plan.h"
 #include "platform/serial_device.h"
 #include "platform/sys_call.h"
@@ -21,24 +26,12 @@ using namespace std::chrono_literals;
 using sys::Op;
 
 using test::Calls;
+using test::Eventually;
 using test::PlanFault;
 using test::ResetCalls;
 
 class SerialDeviceTest : public ::testing::Test {
 protected:
-    // Polls until pred() holds, at most timeout; for the driver's asynchronous queues.
-    template <typename Pred>
-    static bool Eventually(Pred pred, std::chrono::milliseconds timeout = 3000ms) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!pred()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(2ms);
-        }
-        return true;
-    }
-
     test::PtyPair pty_;
     test::ScopedFaultPlan plan_;
 };
@@ -94,6 +87,99 @@ std::string Pattern(size_t size, int seed) {
         s[i] = static_cast<char>((i * 7 + seed) % 251);
     }
     return s;
+}
+
+// A line as a real tty opens: canonical, echoing, output processed.
+void MakeCooked(int fd) {
+    termios t{};
+    ::tcgetattr(fd, &t);
+    t.c_lflag |= ICANON | ECHO | ECHOE | ISIG;
+    t.c_oflag |= OPOST | ONLCR;
+    t.c_iflag |= ICRNL;
+    ::tcsetattr(fd, TCSANOW, &t);
+}
+
+// While the port is being claimed (its flock comes first), looks at the line's settings and
+// has the far end send a line, which the driver takes in before the claim goes on.
+struct ClaimWindow {
+    static inline std::string path;
+    static inline int masterFd = -1;
+    static inline std::atomic<int> sawRaw{-1};
+
+    static int Hook(Op op) {
+        if (op != Op::Flock || sawRaw != -1) {
+            return 0;
+        }
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios t{};
+        ::tcgetattr(fd, &t);
+        sawRaw = (t.c_lflag & (ICANON | ECHO)) == 0 ? 1 : 0;
+        if (::write(masterFd, "early\n", 6) == 6) {
+            const auto deadline = std::chrono::steady_clock::now() + 2s;
+            int waiting = 0;
+            while (::ioctl(fd, FIONREAD, &waiting) == 0 && waiting == 0 &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(1ms);
+            }
+        }
+        ::close(fd);
+        return 0;
+    }
+};
+
+TEST_F(SerialDeviceTest, LineIsRawFromTheOpenAndEarlyInputIsDropped) {
+    MakeCooked(pty_.SlaveFd());
+    ClaimWindow::path = pty_.SlavePath();
+    ClaimWindow::masterFd = pty_.MasterFd();
+    ClaimWindow::sawRaw = -1;
+    SerialDevice device;
+    {
+        sys::ScopedFaultHook hook(ClaimWindow::Hook);
+        ASSERT_EQ(device.Open(pty_.SlavePath()), 0) << device.LastErrorText();
+    }
+    EXPECT_EQ(ClaimWindow::sawRaw, 1) << "the line was still canonical and echoing while the port was claimed";
+    // An echo of the early line would have reached the far end before this byte.
+    ASSERT_EQ(device.Write("Z", 1), 1);
+    EXPECT_EQ(pty_.ReadMaster(1), "Z");
+    ASSERT_TRUE(pty_.WriteMaster("late"));
+    ASSERT_TRUE(Eventually([&] { return device.InQueue() == 4; })) << "early input kept: " << device.InQueue();
+    char buffer[16] = {};
+    EXPECT_EQ(device.Read(buffer, sizeof buffer), 4);
+}
+
+TEST_F(SerialDeviceTest, PortFoundInUseKeepsItsHoldersSettings) {
+    const int holder = ::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    MakeCooked(holder);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    termios before{};
+    ::tcgetattr(holder, &before);
+
+    SerialDevice device;
+    EXPECT_EQ(device.Open(pty_.SlavePath()), -5);
+    termios after{};
+    ::tcgetattr(holder, &after);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    ::close(holder);
+}
+
+TEST_F(SerialDeviceTest, ReadingAHungUpTtyEndsTheLine) {
+    // A hung-up tty (a USB adapter pulled out) reads end-of-file rather than failing.
+    SerialDevice device;
+    ASSERT_EQ(device.Open(pty_.SlavePath()), 0);
+    if (::ioctl(pty_.SlaveFd(), TIOCVHANGUP) != 0) {
+        GTEST_SKIP() << "hanging up a tty needs CAP_SYS_ADMIN";
+    }
+    char c;
+    EXPECT_EQ(device.Read(&c, 1), -EIO);
+    EXPECT_TRUE(device.HungUp());
+    device.SetEventMask(kEvRxChar | kEvErr);
+    EventWaiter waiter(device);
+    ASSERT_TRUE(waiter.WaitForCount(1));
+    EXPECT_EQ(waiter.Results()[0], static_cast<int>(kEvErr));
 }
 
 TEST_F(SerialDeviceTest, ComNameResolvesThroughWinePrefixThenTtyS) {

@@ -32,6 +32,7 @@ TEST(TermiosMap, MakeRawClearsLineEditingAndTranslation) {
     EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
     EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
     EXPECT_EQ(t.c_cc[VMIN], 1);
+    EXPECT_EQ(t.c_cflag & HUPCL, static_cast<tcflag_t>(HUPCL)) << "closing drops DTR and RTS, whatever was left set";
     EXPECT_EQ(t.c_cc[VTIME], 0);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400)) << "raw mode leaves the speed";
 }

@@ -31,6 +31,8 @@ TEST(SimOptionsTest, ParsesEveryOption) {
                                            "/tmp/x.bin",
                                            "--link-com",
                                            "7",
+                                           "--baud",
+                                           "9600",
                                            "--verbose"});
     ASSERT_EQ(r.error, "");
     const SimOptions& o = r.options;
@@ -47,6 +49,8 @@ TEST(SimOptionsTest, ParsesEveryOption) {
     EXPECT_DOUBLE_EQ(o.floodSeconds, 1.5);
     EXPECT_EQ(o.recordFile, "/tmp/x.bin");
     EXPECT_EQ(o.linkCom, 7);
+    EXPECT_EQ(o.baud, 9600);
+    EXPECT_EQ(ParseSimOptions({"--device", "/dev/ttyS2"}).options.device, "/dev/ttyS2");
 
     EXPECT_EQ(ParseSimOptions({"--silent-after", "Ts?"}).options.silentAfter, "Ts?");
     EXPECT_EQ(ParseSimOptions({"--silent-after", "Ts?"}).options.silentOccurrence, 1);
@@ -72,6 +76,9 @@ TEST(SimOptionsTest, RejectsBadCommandLines) {
         {"--silent-after", ":2"},
         {"--byte-writes=yes"},
         {"--pc2-records", ""},
+        {"--device", ""},
+        {"--baud", "0"},
+        {"--link-com", "5", "--device", "/dev/ttyS2"},
     };
     for (const auto& args : bad) {
         const ParseResult r = ParseSimOptions(args);

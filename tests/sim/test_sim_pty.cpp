@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,8 +12,10 @@
 #include <sstream>
 #include <thread>
 
+#include "eventually.h"
 #include "pty_helper.h"
 #include "sim/line_driver.h"
+#include "sim/sim_device.h"
 #include "sim/sim_pty.h"
 #include "sim_test_util.h"
 
@@ -221,6 +224,41 @@ TEST_F(SimPtyTest, StopEndsAWaitForTheStation) {
     driver.Stop();
     ASSERT_TRUE(thread.WaitDone());
     EXPECT_EQ(thread.Result(), 0);
+}
+
+TEST_F(SimPtyTest, PlaysOnAnExistingDeviceFromWhatComesAfterItOpened) {
+    // The pty's slave stands in for the device, its master for the station's end.
+    hydrix::test::PtyPair line;
+    ASSERT_TRUE(line.WriteMaster("=====\r"));
+    ASSERT_TRUE(hydrix::test::Eventually([&] {
+        int waiting = 0;
+        return ::ioctl(line.SlaveFd(), FIONREAD, &waiting) == 0 && waiting > 0;
+    })) << "the early wake-up never reached the device";
+
+    SimDevice device;
+    ASSERT_EQ(device.Open(line.SlavePath(), 9600), 0) << device.Error();
+    const SimOptions options = FixedClock();
+    Instrument instrument(options);
+    LineDriver driver(instrument, device.Fd(), options);
+    DriverThread thread(driver);
+
+    Instrument script(options);
+    const std::string banner = Answer(script, "=====\r");
+    const std::string reply = Answer(script, "CR1\r");
+    // Had the wake-up sent before the open been kept, a second banner would come first.
+    ASSERT_TRUE(line.WriteMaster("=====\r"));
+    EXPECT_EQ(line.ReadMaster(banner.size()), banner);
+    ASSERT_TRUE(line.WriteMaster("CR1\r"));
+    EXPECT_EQ(line.ReadMaster(reply.size()), reply);
+    EXPECT_FALSE(thread.WaitDone(50)) << "a device has no station hang-up to end on";
+}
+
+TEST_F(SimPtyTest, DeviceNeedsAStandardRate) {
+    hydrix::test::PtyPair line;
+    SimDevice device;
+    EXPECT_EQ(device.Open(line.SlavePath(), 12345), -EINVAL);
+    EXPECT_NE(device.Error().find("12345"), std::string::npos) << device.Error();
+    EXPECT_EQ(device.Open("/dev/hydrix-no-such-tty", 9600), -ENOENT);
 }
 
 TEST_F(SimPtyTest, UnwritableRecordFileIsAnError) {
