@@ -198,6 +198,7 @@ check)
     expect_status 3
     grep -q "The output folder $work/missing/ does not exist" "$work/check" || fail "check: $(cat "$work/check")"
     [[ ! -s $work/record ]] || fail "the check sent something"
+    ;;
 unplug)
     unplug_run
     ;;
