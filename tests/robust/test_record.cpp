@@ -22,7 +22,7 @@ class Record : public StationFixture {
 protected:
     // The sequence from step 4 to its end: one PASS report, every report whole.
     void AnswerToFinish() {
-        for (const std::string& reply : {"CR1\r\n>", "Ts?\r\n>", "PS0\r\n>", "PS3\r\n>",
+        for (const char* reply : {"CR1\r\n>", "Ts?\r\n>", "PS0\r\n>", "PS3\r\n>",
                                          "PT200\r\n  Receive Path Test ... PASS\r\n>", "PA\r\n>", "PC2\r\n>"}) {
             ASSERT_TRUE(Answer(reply)) << reply;
         }
@@ -111,7 +111,9 @@ TEST_F(Record, SerialThatIsNotUtf8NamesAFileTheReportNamesExactly) {
     EXPECT_EQ(std::filesystem::path(file).filename(), "A__(__.071231235958.99.txt");
     EXPECT_TRUE(std::filesystem::exists(file));
     // Written as JSON, the name is the file's own.
-    EXPECT_EQ(nlohmann::json::parse(ReportJson(RunReport{.captureFile = file}).dump())["capture_file"], file);
+    RunReport report;
+    report.captureFile = file;
+    EXPECT_EQ(nlohmann::json::parse(ReportJson(report).dump())["capture_file"], file);
 }
 
 TEST_F(Record, ASerialReportLaterInTheRunDoesNotRenameTheFileInTheTitle) {
@@ -124,7 +126,7 @@ TEST_F(Record, ASerialReportLaterInTheRunDoesNotRenameTheFileInTheTitle) {
     ASSERT_TRUE(Answer("Ts?\r\n>"));
     ASSERT_TRUE(Answer("PS0\r\nInstrument S/N:  9999       Frequency: 600\r\n>"));
     ASSERT_EQ(s.Form().lblSerial, "9999");
-    for (const std::string& reply :
+    for (const char* reply :
          {"PS3\r\n>", "PT200\r\n  Receive Path Test ... PASS\r\n>", "PA\r\n>", "PC2\r\n>", "=====\r\n>"}) {
         ASSERT_TRUE(Answer(reply)) << reply;
     }
@@ -150,7 +152,7 @@ TEST_P(ReportWithoutItsEnd, IsAnIncompleteRunNamingTheReport) {
     Station& s = MakeStation();
     RunToCapture(c.Serial, c.Clock);
     ASSERT_EQ(s.Step(), 4);
-    for (const std::string& reply : {"CR1\r\n>", "Ts?\r\n>", "PS0\r\n>", "PS3\r\n>",
+    for (const char* reply : {"CR1\r\n>", "Ts?\r\n>", "PS0\r\n>", "PS3\r\n>",
                                      "PT200\r\n  Receive Path Test ... FAIL\r\n>", "PA\r\n>", "PC2\r\n>"}) {
         ASSERT_TRUE(Answer(reply)) << reply;
     }
