@@ -23,7 +23,7 @@ protected:
     // The sequence from step 4 to its end: one PASS report, every report whole.
     void AnswerToFinish() {
         for (const char* reply : {"CR1\r\n>", "Ts?\r\n>", "PS0\r\n>", "PS3\r\n>",
-                                         "PT200\r\n  Receive Path Test ... PASS\r\n>", "PA\r\n>", "PC2\r\n>"}) {
+                                  "PT200\r\n  Receive Path Test ... PASS\r\n>", "PA\r\n>", "PC2\r\n>"}) {
             ASSERT_TRUE(Answer(reply)) << reply;
         }
         ASSERT_TRUE(Answer("=====\r\n>"));
@@ -153,7 +153,7 @@ TEST_P(ReportWithoutItsEnd, IsAnIncompleteRunNamingTheReport) {
     RunToCapture(c.Serial, c.Clock);
     ASSERT_EQ(s.Step(), 4);
     for (const char* reply : {"CR1\r\n>", "Ts?\r\n>", "PS0\r\n>", "PS3\r\n>",
-                                     "PT200\r\n  Receive Path Test ... FAIL\r\n>", "PA\r\n>", "PC2\r\n>"}) {
+                              "PT200\r\n  Receive Path Test ... FAIL\r\n>", "PA\r\n>", "PC2\r\n>"}) {
         ASSERT_TRUE(Answer(reply)) << reply;
     }
     ASSERT_TRUE(Answer("=====\r\n>"));
