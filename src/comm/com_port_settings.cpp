@@ -129,8 +129,9 @@ void CustomComPort::SetComNumber(uint16_t value) {
     const bool wasOpen = IsOpenState();
     TraceLogState tracing = tracing_;
     TraceLogState logging = logging_;
+    // The close keeps the triggers and the reopen gives them back before its users hear of
+    // it, so the triggers those users take on the new line stay theirs.
     if (wasOpen) {
-        dispatcher_->SnapshotTriggers(savedTriggers_);
         SetOpen(false);
     }
     comNumber_ = value;
@@ -140,9 +141,6 @@ void CustomComPort::SetComNumber(uint16_t value) {
     SetTracing(tracing);
     SetLogging(logging);
     SetOpen(true);
-    if (IsOpenState()) {
-        dispatcher_->ReinstateTriggers(savedTriggers_);
-    }
 }
 
 void CustomComPort::ApplyLineSettings() {

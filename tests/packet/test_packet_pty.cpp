@@ -179,6 +179,24 @@ TEST_F(PacketPty, ReopenedPortRearmsEnabledPackets) {
     EXPECT_EQ(events_, std::vector<std::string>{"DataPacketPass:PASS!"});
 }
 
+TEST_F(PacketPty, PortMovedToAnotherNumberWhileOpenKeepsThePacketsTimer) {
+    hydrix::test::PtyPair other;
+    prefix_.LinkCom(kCom + 1, other.SlavePath());
+    Make("DataPacket1", "S/N:", {EC::ecString}, "\r", 0, false, true, 3);
+    Make("DataPacketPass", "PASS", {EC::ecPacketSize}, "", 4, true, true, 218400);
+    port_->SetOpen(true);
+    // Reopened on the new line: the timer the manager took at the reopen must survive.
+    port_->SetComNumber(kCom + 1);
+    ASSERT_TRUE(port_->Open());
+    ASSERT_TRUE(other.WriteMaster("S/N:12"));
+    EXPECT_TRUE(Pump([&] { return !events_.empty(); }));
+    EXPECT_EQ(events_, std::vector<std::string>{"DataPacket1:timeout"});
+    // And the dispatcher goes on delivering after the time-out's disarm.
+    ASSERT_TRUE(other.WriteMaster("PASS!"));
+    EXPECT_TRUE(Pump([&] { return events_.size() > 1; }));
+    EXPECT_EQ(events_, (std::vector<std::string>{"DataPacket1:timeout", "DataPacketPass:PASS!"}));
+}
+
 TEST_F(PacketPty, PortMayGoBeforeItsEmptyManagerIsFreed) {
     Make("DataPacketPass", "PASS", {EC::ecPacketSize}, "", 4, true, true, 218400);
     port_->SetOpen(true);
@@ -187,6 +205,16 @@ TEST_F(PacketPty, PortMayGoBeforeItsEmptyManagerIsFreed) {
     // handled between.
     packets_.clear();
     port_.reset();
+    EXPECT_TRUE(Pump([] { return PacketManagers().Count() == 0; }));
+}
+
+TEST_F(PacketPty, DestroyedPortLeavesItsPacketsWithoutAPort) {
+    DataPacket& pass = Make("DataPacketPass", "PASS", {EC::ecPacketSize}, "", 4, true, true, 218400);
+    port_->SetOpen(true);
+    port_.reset();
+    EXPECT_EQ(pass.ComPort(), nullptr);
+    EXPECT_EQ(pass.State(), PacketState::Idle);
+    // The manager, left without port or packets, frees itself; the packet goes later.
     EXPECT_TRUE(Pump([] { return PacketManagers().Count() == 0; }));
 }
 
