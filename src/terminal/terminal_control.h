@@ -260,6 +260,8 @@ protected:
 private:
     platform::WindowHandle WindowHandle();
     void PostToSelf(uint32_t msg, platform::WParam w, platform::LParam l);
+    // Written text (DisplayChar, DisplayString) into the receive queue, handed on as csWriteChar.
+    void QueueWritten(const uint8_t* data, int count);
     void CreateWnd();
 
     // Activation and the port (terminal_control_port.cpp).

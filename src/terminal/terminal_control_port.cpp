@@ -10,23 +10,26 @@
 
 namespace hydrix::terminal {
 
-void CustomTerminal::DisplayChar(uint8_t ch) {
-    {
-        std::lock_guard guard(receive_->Lock);
-        receive_->Queue.Put(&ch, 1);
-    }
-    PostToSelf(AM_TERMDATA, static_cast<platform::WParam>(CharSource::csWriteChar), 0);
-}
+void CustomTerminal::DisplayChar(uint8_t ch) { QueueWritten(&ch, 1); }
 
 void CustomTerminal::DisplayString(const std::string& text) {
-    if (text.empty()) {
+    QueueWritten(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
+}
+
+void CustomTerminal::QueueWritten(const uint8_t* data, int count) {
+    if (count <= 0) {
         return;
     }
+    // The window first: making it posts for whatever the queue holds as the port's bytes,
+    // so written text queued before that would be handed on as if it came from the port.
+    const platform::WindowHandle window = WindowHandle();
     {
         std::lock_guard guard(receive_->Lock);
-        receive_->Queue.Put(text.data(), static_cast<int>(text.size()));
+        receive_->Queue.Put(data, count);
     }
-    PostToSelf(AM_TERMDATA, static_cast<platform::WParam>(CharSource::csWriteChar), 0);
+    if (window != 0) {
+        platform::PostMessage(window, AM_TERMDATA, static_cast<platform::WParam>(CharSource::csWriteChar), 0);
+    }
 }
 
 int CustomTerminal::ReceiveQueueCount() {

@@ -97,6 +97,19 @@ TEST_F(TerminalControl, DisplayStringIsShownAndCaptured) {
     EXPECT_EQ(ReadFile(dir.File("shown.cap")), "Hello\r\n!");
 }
 
+TEST_F(TerminalControl, TextDisplayedBeforeTheWindowExistsIsHandedOnAsWritten) {
+    Terminal t;
+    std::string seen;
+    t.CurrentEmulator()->OnProcessChar = [&](TerminalEmulator*, uint8_t ch, std::string&, EmuCommandList&,
+                                             CharSource source) {
+        seen += source == CharSource::csWriteChar ? static_cast<char>(ch) : '?';
+    };
+    t.DisplayString("ab");  // the first call makes the window
+    t.DisplayChar('c');
+    Pump();
+    EXPECT_EQ(seen, "abc");
+}
+
 TEST_F(TerminalControl, PiledUpDataMessagesProcessEverythingOnce) {
     Terminal t;
     t.HandleNeeded();
