@@ -6,26 +6,31 @@
 
 namespace hydrix::app {
 
-ReportLines::ReportLines(comm::CustomComPort& port) : port_(port) {
-    port_.RegisterCallbackUser(this, [this](comm::CustomComPort&, comm::PortCallbackKind kind) {
+ReportLines::ReportLines(comm::CustomComPort& port) : port_(&port) {
+    port_->RegisterCallbackUser(this, [this](comm::CustomComPort&, comm::PortCallbackKind kind) {
         if (kind == comm::PortCallbackKind::PortOpened) {
             Attach();
         } else {
             Detach();
         }
+        if (kind == comm::PortCallbackKind::PortRemoved) {
+            port_ = nullptr;
+        }
     });
-    if (port_.Open()) {
+    if (port_->Open()) {
         Attach();
     }
 }
 
 ReportLines::~ReportLines() {
     Detach();
-    port_.DeregisterCallbackUser(this);
+    if (port_ != nullptr) {
+        port_->DeregisterCallbackUser(this);
+    }
 }
 
 void ReportLines::Attach() {
-    comm::BaseDispatcher* d = port_.Dispatcher();
+    comm::BaseDispatcher* d = port_ != nullptr ? port_->Dispatcher() : nullptr;
     if (d == nullptr || d == dispatcher_) {
         return;
     }
@@ -49,7 +54,7 @@ void ReportLines::Attach() {
 
 void ReportLines::Detach() {
     // Only while the port still holds the dispatcher the handler went to.
-    if (dispatcher_ != nullptr && port_.Dispatcher() == dispatcher_) {
+    if (dispatcher_ != nullptr && port_ != nullptr && port_->Dispatcher() == dispatcher_) {
         dispatcher_->DetachMethodHandler(this);
     }
     dispatcher_ = nullptr;

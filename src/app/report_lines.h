@@ -26,7 +26,8 @@ private:
     void Attach();
     void Detach();
 
-    comm::CustomComPort& port_;
+    // Null once the port has gone.
+    comm::CustomComPort* port_;
     // Shared with the handler, which the dispatcher may still hold after a detach.
     std::shared_ptr<ReceivedLines> lines_ = std::make_shared<ReceivedLines>();
     comm::BaseDispatcher* dispatcher_ = nullptr;

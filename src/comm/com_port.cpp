@@ -42,6 +42,12 @@ CustomComPort::~CustomComPort() {
     if (dispatcher_) {
         FinishClose();
     }
+    // Every user forgets this port before it goes, so none is left holding it.
+    try {
+        NotifyUsers(PortCallbackKind::PortRemoved, kPortRemovedMsg);
+    } catch (...) {
+        // A user's failure must not stop the port from going away.
+    }
     users_.clear();
 }
 

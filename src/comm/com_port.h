@@ -27,7 +27,9 @@ enum class SWFlowKind { swfNone, swfReceive, swfTransmit, swfBoth };
 enum class TapiModeKind { tmNone, tmAuto, tmOn, tmOff };
 enum class PortState { StateClosed = 0, StateShuttingDown = 1, StateOpen = 2 };
 // What a registered callback user is told.
-enum class PortCallbackKind { PortOpened = 0, PortClosing = 1, PortClosed = 2 };
+// PortRemoved is the last notice a user gets: the port is being destroyed and must not
+// be touched once the notice returns.
+enum class PortCallbackKind { PortOpened = 0, PortClosing = 1, PortClosed = 2, PortRemoved = 3 };
 
 // HWFlowOptions is a set of these bits; the set is also the dispatcher's option mask.
 using HWFlowOptionSet = uint8_t;
@@ -40,6 +42,7 @@ constexpr HWFlowOptionSet hwfRequireCTS = 0x08;
 constexpr uint32_t kPortOpenMsg = 0x7E08;
 constexpr uint32_t kPortClosedMsg = 0x7E09;
 constexpr uint32_t kPortClosingMsg = 0x7E0A;
+constexpr uint32_t kPortRemovedMsg = 0x7E0B;
 // The port's own window takes the closing number as its deferred-close message.
 constexpr uint32_t kDeferredCloseMsg = 0x7E0A;
 

@@ -153,6 +153,10 @@ private:
     void Detach();
     // Disables and deregisters: nothing of the port is touched afterwards.
     void LeavePort();
+    // The port is being destroyed: its packets forget it and this manager frees itself.
+    void PortRemovedLocked();
+    // Every packet leaves, holding neither this manager nor the port.
+    void ReleasePackets();
     void PostFree();
     platform::LResult WindowProc(uint32_t msg, platform::WParam w, platform::LParam l);
 

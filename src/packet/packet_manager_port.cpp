@@ -19,6 +19,8 @@ DataPacketManager::DataPacketManager(comm::CustomComPort* port) : DataPacketMana
         }
         if (kind == comm::PortCallbackKind::PortOpened) {
             manager->EnableLocked();
+        } else if (kind == comm::PortCallbackKind::PortRemoved) {
+            manager->PortRemovedLocked();
         } else {
             manager->DisableLocked();
         }
@@ -35,11 +37,7 @@ DataPacketManager::~DataPacketManager() {
         Lock lock(this);
         destroying_ = true;
         LeavePort();
-        for (DataPacket* packet : packets_) {
-            packet->manager_ = nullptr;
-            packet->comPort_ = nullptr;
-        }
-        packets_.clear();
+        ReleasePackets();
         shared_->manager = nullptr;
     }
     if (window_) {
@@ -138,6 +136,21 @@ void DataPacketManager::LeavePort() {
         port_->DeregisterCallbackUser(this);
     }
     port_ = nullptr;
+}
+
+void DataPacketManager::PortRemovedLocked() {
+    // The packets lose their port (and so this manager), which then frees itself.
+    LeavePort();
+    ReleasePackets();
+    PostFree();
+}
+
+void DataPacketManager::ReleasePackets() {
+    for (DataPacket* packet : packets_) {
+        packet->manager_ = nullptr;
+        packet->comPort_ = nullptr;
+    }
+    packets_.clear();
 }
 
 void DataPacketManager::PostFree() {

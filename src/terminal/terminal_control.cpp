@@ -132,6 +132,9 @@ platform::LResult CustomTerminal::WndProc(uint32_t msg, platform::WParam w, plat
     case comm::kPortClosingMsg:
         Detach();
         return 0;
+    case comm::kPortRemovedMsg:
+        ComponentRemoved(comPort_);
+        return 0;
     case AM_TERMDATA:
         ProcessReceived(w);
         return 0;

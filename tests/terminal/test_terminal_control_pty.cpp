@@ -95,6 +95,17 @@ TEST_F(TerminalPty, ClosedPortWithoutAutoOpenIsAttachedWhenItOpensAndAfterReopen
     EXPECT_TRUE(Shows(1, "onetwo"));
 }
 
+TEST_F(TerminalPty, ADestroyedPortIsForgotten) {
+    auto port = std::make_unique<comm::ComPort>();
+    port->SetComNumber(kCom);
+    t_->SetComPort(port.get());
+    t_->HandleNeeded();
+    ASSERT_TRUE(Hooked());
+    port.reset();
+    EXPECT_EQ(t_->ComPort(), nullptr);
+    EXPECT_FALSE(t_->Hooked());
+}
+
 TEST_F(TerminalPty, AutoOpenPortIsOpenedByTheAttachStep) {
     t_->SetComPort(&port_);
     t_->HandleNeeded();
