@@ -8,13 +8,8 @@
 namespace hydrix::comm {
 namespace {
 
-struct MessageEntry {
-    int32_t code;
-    const char* text;
-};
-
 // Ordered by ascending absolute code: the lookup halves the table.
-constexpr MessageEntry kMessages[] = {
+constexpr ErrorEntry kMessages[] = {
     {0, "OK"},
     {-2, "File not found"},
     {-3, "Path not found"},
@@ -87,6 +82,16 @@ constexpr MessageEntry kMessages[] = {
 
 constexpr int32_t kMessageCount = static_cast<int32_t>(std::size(kMessages));
 
+constexpr bool Ascending() {
+    for (int32_t i = 1; i < kMessageCount; ++i) {
+        if (-kMessages[i - 1].code >= -kMessages[i].code) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(Ascending(), "the lookup halves the table, so it must be sorted");
+
 std::string Cut(std::string text) {
     if (text.size() > kMaxErrorTextLength) {
         text.resize(kMaxErrorTextLength);
@@ -133,6 +138,8 @@ std::string SystemText(int32_t k) {
 }
 
 }  // namespace
+
+std::span<const ErrorEntry> ErrorTable() { return kMessages; }
 
 std::string ErrorText(int32_t code) {
     const int32_t k = std::abs(static_cast<int32_t>(static_cast<int16_t>(static_cast<uint16_t>(code & 0xFFFF))));

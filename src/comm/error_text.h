@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace hydrix::comm {
@@ -15,5 +16,13 @@ constexpr size_t kMaxErrorTextLength = 255;
 // 2001 give the same text). Codes without an entry get the system's text for that
 // number, with control characters made spaces and runs of spaces collapsed.
 std::string ErrorText(int32_t code);
+
+struct ErrorEntry {
+    int32_t code;
+    const char* text;
+};
+
+// The table ErrorText looks in, ordered by ascending absolute code.
+std::span<const ErrorEntry> ErrorTable();
 
 }  // namespace hydrix::comm

@@ -145,6 +145,26 @@ protected:
             ms);
         return out;
     }
+    // Everything the station sent up to now. A marker goes down the line behind it (through
+    // the station's own port while that is open, so it queues after the station's output;
+    // else from the slave side), and what came before the marker is returned.
+    std::string SentSoFar() {
+        static const std::string kMarker = "\x1d<sent so far>";
+        if (station_ && station_->ComPort1().Open()) {
+            station_->ComPort1().SendString(kMarker);
+        } else {
+            EXPECT_GE(pty_.SlaveFd(), 0);
+            EXPECT_EQ(::write(pty_.SlaveFd(), kMarker.data(), kMarker.size()),
+                      static_cast<ssize_t>(kMarker.size()));
+        }
+        std::string out;
+        const bool marked = Pump([&] {
+            out += pty_.ReadMaster(4096, 1);
+            return out.size() >= kMarker.size() && out.compare(out.size() - kMarker.size(), kMarker.size(), kMarker) == 0;
+        });
+        EXPECT_TRUE(marked) << "the marker never came: " << out;
+        return marked ? out.substr(0, out.size() - kMarker.size()) : out;
+    }
     // The instrument answers; returns once the station has taken `steps` more steps.
     bool Answer(const std::string& text, int steps = 1) {
         const int target = station_->Step() + steps;

@@ -190,7 +190,7 @@ TEST_F(Runner, MissingKeyClosesAfterTheDelay) {
     EXPECT_EQ(j["messages"],
               nlohmann::json::array({std::string(kTidewiseRequiredText) + "\rSettings file " +
                                      (prefix_.Path() / "user.reg").string() + ": the file does not exist"}));
-    EXPECT_EQ(SentWithin(20), "");
+    EXPECT_EQ(SentSoFar(), "");
 }
 
 TEST_F(Runner, WatchdogIsACommunicationsError) {

@@ -45,7 +45,8 @@ const std::vector<MatchCase>& Cases() {
         {"ignoreCase", {{"PASS", true}}, "pass Pass PaSs", {{0, 3}, {0, 8}, {0, 13}}},
         {"caseSensitive", {{"PASS"}}, "pass PASS", {{0, 8}}},
         {"completedMatchCancelsOthers", {{"abab"}}, "abababab", {{0, 3}, {0, 7}}},
-        {"noMatch", {{"xyz"}}, "xyxyzz", {{0, 4}}},
+        {"restartAfterPartial", {{"xyz"}}, "xyxyzz", {{0, 4}}},
+        {"noMatch", {{"xyz"}}, "xyxzyz xy", {}},
         {"maxLength", {{"abcdefghijklmnopqrstu"}}, "__abcdefghijklmnopqrstu", {{0, 22}}},
         // Two triggers completing on one byte: last registered first.
         {"sameByte", {{"ab"}, {"b"}}, "xab", {{1, 2}, {0, 2}}},
