@@ -7,6 +7,7 @@
 #include "comm/port_chooser.h"
 #include "comm/posix_dispatcher.h"
 #include "platform/dialogs.h"
+#include "platform/serial_device.h"
 
 namespace hydrix::comm {
 
@@ -139,10 +140,10 @@ int CustomComPort::OpenPortDevice() {
 
 int CustomComPort::TranslateOpenResult(int code) const {
     switch (code) {
-    case -5:
+    case platform::kOpenInUse:
         return kAlreadyOpen;
-    case -3:
-    case -2:
+    case platform::kOpenNoPath:
+    case platform::kOpenNoDevice:
         return kBadId;
     default:
         return code;
@@ -161,13 +162,13 @@ void CustomComPort::OpenPort() {
             // The table's text would be a bare "Access denied" or "Is a directory"; the
             // device layer's own names the port and the device and says what is wrong
             // (the group that grants access, a file or folder where the device should be).
-            auto* posix = dynamic_cast<PosixDispatcher*>(dispatcher_.get());
-            if (IsInOutError(result) && posix && !posix->LastErrorText().empty() && !Loading()) {
-                throw EInOutError(posix->LastErrorText(), -result);
+            const BaseDispatcher::OpenFailure failure = dispatcher_->LastOpenFailure();
+            if (IsInOutError(result) && !failure.text.empty() && !Loading()) {
+                throw EInOutError(failure.text, -result);
             }
             // In use: the operator is told who holds the port, where that can be seen.
-            if (result == kAlreadyOpen && posix && !posix->LastHolder().empty() && !Loading()) {
-                EAlreadyOpen inUse(ErrorText(kAlreadyOpen) + " (held by " + posix->LastHolder() + ")");
+            if (result == kAlreadyOpen && !failure.holder.empty() && !Loading()) {
+                EAlreadyOpen inUse(ErrorText(kAlreadyOpen) + " (held by " + failure.holder + ")");
                 inUse.SetErrorCode(kAlreadyOpen);
                 throw inUse;
             }

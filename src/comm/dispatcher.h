@@ -99,6 +99,13 @@ public:
     // Lifetime ------------------------------------------------------------------
     int OpenDevice(const std::string& name, int32_t baud, uint32_t options, int outSize, int inSize, int stopBits,
                    int dataBits, int parity);
+    // What the device layer can tell of the last failed open: its own text (naming the
+    // port, the device and what is wrong) and who holds the device; empty where it cannot.
+    struct OpenFailure {
+        std::string text;
+        std::string holder;
+    };
+    virtual OpenFailure LastOpenFailure() const { return {}; }
     // Purges and closes; the release is left to the dispatcher thread (close
     // pending) when a notification is being delivered.
     int CloseDevice();

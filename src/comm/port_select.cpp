@@ -17,7 +17,7 @@ std::atomic<bool> g_showInUse{true};
 // A device that exists but refused us: held by another opener, or no permission (the
 // port's open then says which group grants access).
 bool RefusedButPresent(int code) {
-    return code == -5 || code == -13;
+    return code == platform::kOpenInUse || code == platform::kOpenNoAccess;
 }
 
 std::string ComName(int number) {

@@ -17,11 +17,9 @@ public:
     explicit PosixDispatcher(CustomComPort* owner, platform::Clock& clock = platform::SystemClock());
     ~PosixDispatcher() override;
 
-    // The device's explanation of the last failed open (names the device and, for a
-    // missing permission, the dialout group).
-    const std::string& LastErrorText() const { return device_.LastErrorText(); }
-    // Who held the port when the last open found it in use, or empty.
-    const std::string& LastHolder() const { return device_.LastHolder(); }
+    // The device's explanation (naming the device and, for a missing permission, the
+    // dialout group) and who held the port when the open found it in use.
+    OpenFailure LastOpenFailure() const override { return {device_.LastErrorText(), device_.LastHolder()}; }
 
     int EscapeLineFunction(int code) override;
     int PurgeDeviceQueue(int which) override;

@@ -69,6 +69,12 @@ constexpr int kClrRts = 4;
 constexpr int kSetDtr = 5;
 constexpr int kClrDtr = 6;
 
+// What a failed open returns (other failures are -errno).
+constexpr int kOpenNoDevice = -2;      // does not exist, or no hardware behind the device file
+constexpr int kOpenNoPath = -3;        // the path to it does not exist
+constexpr int kOpenInUse = -5;         // held by another opener
+constexpr int kOpenNoAccess = -13;     // no permission (-EACCES)
+
 class SerialDevice {
 public:
     SerialDevice();
@@ -86,9 +92,9 @@ public:
     // else is returned as it is.
     static std::string ResolveDeviceName(const std::string& name);
 
-    // Exclusive raw open. 0, or -2 (does not exist, also a device file with no hardware
-    // behind it), -5 (held by another opener), -13 (no permission; LastErrorText names the
-    // device and the dialout group), or -errno; no other failure reads as -5.
+    // Exclusive raw open. 0, or kOpenNoDevice (also a device file with no hardware behind
+    // it), kOpenInUse, kOpenNoAccess (LastErrorText names the device and the dialout
+    // group), or -errno; no other failure reads as kOpenInUse.
     // Held means: a UUCP lock file in LockFolders() that another lock holds (flocked) or
     // that names a live process, another opener that checks flock or TIOCEXCL, or another
     // process that keeps the same device open (not this process, not the far end of a
@@ -99,7 +105,7 @@ public:
     int Close();
     bool IsOpen() const;
     const std::string& LastErrorText() const;
-    // Who held the port when the last open failed with -5 ("PID 1234 (minicom)"); empty
+    // Who held the port when the last open failed with kOpenInUse ("PID 1234 (minicom)"); empty
     // when no holder could be seen.
     const std::string& LastHolder() const;
 

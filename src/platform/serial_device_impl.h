@@ -38,32 +38,33 @@ inline constexpr int kWatchedSampleCalls = 20;
 // doubtful "writable" (see WaitWritable).
 inline constexpr int kRecheckMs = 20;
 
-// The open path's errno as the port's codes expect it: -2 does not exist, -5 in use,
-// -13 no permission. A device file with no hardware behind it (most PCs have ttyS0-3
-// whether or not a UART is there) fails with EIO: it does not exist either, and nothing
-// else may read as -5 (EIO is 5).
+// The open path's errno as the port's codes expect it. A device file with no hardware
+// behind it (most PCs have ttyS0-3 whether or not a UART is there) fails with EIO: it
+// does not exist either, and nothing else may read as kOpenInUse (EIO is 5).
+static_assert(kOpenNoAccess == -EACCES);
+
 inline int OpenErrorCode(int err) {
     switch (err) {
     case EACCES:
     case EPERM:
-        return -EACCES;
+        return kOpenNoAccess;
     case ENOENT:
     case ENODEV:
     case ENXIO:
     case EIO:
-        return -2;
+        return kOpenNoDevice;
     case EBUSY:
     case EWOULDBLOCK:
-        return -5;
+        return kOpenInUse;
     default:
         return -err;
     }
 }
 
 // An open device's failure: one that went away under the port (a pulled adapter) reads
-// as "does not exist", never as -5.
+// as "does not exist", never as kOpenInUse.
 inline int DeviceErrorCode(int err) {
-    return err == EIO || err == ENXIO || err == ENODEV ? -2 : -err;
+    return err == EIO || err == ENXIO || err == ENODEV ? kOpenNoDevice : -err;
 }
 
 // ioctls a driver does not have (modem lines on a pseudo-terminal) fail with these.

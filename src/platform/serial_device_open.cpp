@@ -28,24 +28,24 @@ int SerialDevice::Impl::OpenFailed(int fd, int err, int code, bool exclusive, co
     // In use, yet no holder named: look for one, so the operator knows whom to ask. Only
     // now that this open has let the device go, so that the holder's own look does not
     // meet this process for longer than the contention lasted.
-    if (code == -5 && !found && device) {
+    if (code == kOpenInUse && !found && device) {
         found = FindOtherOpener(info.st_rdev);
     }
-    const std::string notSerial = code == -5 ? std::string() : NotASerialDevice(path, err);
+    const std::string notSerial = code == kOpenInUse ? std::string() : NotASerialDevice(path, err);
     if (!notSerial.empty()) {
         lastError = "Cannot open " + what + ": " + notSerial;
         return code;
     }
     switch (code) {
-    case -2:
+    case kOpenNoDevice:
         lastError = "Cannot open " + what + ": the device does not exist";
         break;
-    case -5:
+    case kOpenInUse:
         holder = found ? found->Describe() : std::string();
         lastError = "Cannot open " + what + ": the device is in use by another program" +
                     (found ? ", " + holder : std::string());
         break;
-    case -EACCES:
+    case kOpenNoAccess:
         lastError = "Cannot open " + what + ": permission denied; the user needs read and write access to " + path +
                     " (membership of the dialout group)";
         break;
@@ -113,7 +113,7 @@ int SerialDevice::Open(const std::string& name) {
     struct stat named {};
     if (::stat(path.c_str(), &named) == 0 && S_ISCHR(named.st_mode)) {
         if (auto holder = d.lock.Acquire(LockFileName(path))) {
-            return fail(-1, EBUSY, -5, holder);
+            return fail(-1, EBUSY, kOpenInUse, holder);
         }
     }
     const int fd =
@@ -147,7 +147,7 @@ int SerialDevice::Open(const std::string& name) {
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode)) {
         if (auto holder = FindLastingOpener(info.st_rdev)) {
-            return failHeld(EBUSY, -5, holder);
+            return failHeld(EBUSY, kOpenInUse, holder);
         }
     }
     if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, TIOCEXCL); }) < 0) {

@@ -72,7 +72,8 @@ public:
     virtual bool Open() const = 0;
     virtual void SendChar(uint8_t ch) = 0;
     virtual void SendString(const std::string& text) = 0;
-    // The first terminal bound to the port; only it answers device reports.
+    // The first terminal bound to the port; only it answers device reports. A sink may
+    // answer null when that terminal is not the one it serves.
     virtual const EmulatorTerminal* LinkedTerminal() const = 0;
 };
 

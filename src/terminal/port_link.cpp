@@ -19,10 +19,7 @@ void PortLink::SendString(const std::string& text) {
 }
 
 const EmulatorTerminal* PortLink::LinkedTerminal() const {
-    if (port_ == nullptr) {
-        return nullptr;
-    }
-    return dynamic_cast<const EmulatorTerminal*>(port_->LinkedTerminal());
+    return port_ != nullptr && port_->LinkedTerminal() == ownerControl_ ? ownerTerminal_ : nullptr;
 }
 
 }  // namespace hydrix::terminal

@@ -11,7 +11,9 @@ namespace hydrix::terminal {
 
 class PortLink : public TerminalPort {
 public:
-    explicit PortLink(comm::CustomComPort* port = nullptr) : port_(port) {}
+    // owner is the terminal this link belongs to, as the port and as the emulator know it.
+    PortLink(const comm::BaseWinControl* ownerControl, const EmulatorTerminal* ownerTerminal)
+        : ownerControl_(ownerControl), ownerTerminal_(ownerTerminal) {}
 
     comm::CustomComPort* Port() const { return port_; }
     void SetPort(comm::CustomComPort* port) { port_ = port; }
@@ -19,10 +21,14 @@ public:
     bool Open() const override;
     void SendChar(uint8_t ch) override;
     void SendString(const std::string& text) override;
+    // The owner while the port names it as its linked terminal, else null (another
+    // terminal's link speaks for that one).
     const EmulatorTerminal* LinkedTerminal() const override;
 
 private:
-    comm::CustomComPort* port_;
+    const comm::BaseWinControl* ownerControl_;
+    const EmulatorTerminal* ownerTerminal_;
+    comm::CustomComPort* port_ = nullptr;
 };
 
 }  // namespace hydrix::terminal

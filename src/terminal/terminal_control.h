@@ -353,7 +353,7 @@ private:
     int takenPos_ = 0;
     std::vector<uint8_t> spareChunk_;
     TerminalCapture capture_;
-    PortLink portLink_;
+    PortLink portLink_{this, this};
 
     std::unique_ptr<TTYEmulator> builtIn_;
     TerminalEmulator* emulator_ = nullptr;

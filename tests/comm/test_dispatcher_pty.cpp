@@ -54,7 +54,7 @@ protected:
         d->SetDeviceName("COM" + std::to_string(kCom));
         const int result =
             d->OpenDevice("COM" + std::to_string(kCom), baud, kOpenDtrOn | kOpenRtsOn, outSize, 4096, 1, 8, 0);
-        EXPECT_EQ(result, 0) << d->LastErrorText();
+        EXPECT_EQ(result, 0) << d->LastOpenFailure().text;
         return d;
     }
 
