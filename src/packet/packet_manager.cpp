@@ -19,13 +19,29 @@ DataPacketManager::Lock::Lock(const DataPacketManager* manager)
 DataPacketManager::Lock::Lock(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {
     if (shared_) {
         shared_->mutex.lock();
+        ++shared_->depth;
     }
 }
 
 DataPacketManager::Lock::~Lock() {
     if (shared_) {
+        --shared_->depth;
         shared_->mutex.unlock();
     }
+}
+
+DataPacketManager::Lock::Released::Released(Shared& shared) : shared_(shared), depth_(shared.depth) {
+    shared_.depth = 0;
+    for (int i = 0; i < depth_; ++i) {
+        shared_.mutex.unlock();
+    }
+}
+
+DataPacketManager::Lock::Released::~Released() {
+    for (int i = 0; i < depth_; ++i) {
+        shared_.mutex.lock();
+    }
+    shared_.depth = depth_;
 }
 
 DataPacketManager::DataPacketManager() : shared_(std::make_shared<Lock::Shared>()) {
@@ -356,13 +372,8 @@ bool DataPacketManager::RunEvent(DataPacket& packet, const std::function<void()>
         }
     };
     {
-        // The one hold this call came in with; the dispatcher thread waits for the GUI
-        // thread meanwhile.
-        struct Unlocked {
-            std::recursive_mutex& mutex;
-            explicit Unlocked(std::recursive_mutex& m) : mutex(m) { mutex.unlock(); }
-            ~Unlocked() { mutex.lock(); }
-        } unlocked(shared_->mutex);
+        // Free while the handlers run: the dispatcher thread waits for the GUI thread.
+        Lock::Released released(*shared_);
         if (onGuiThread) {
             comm::BaseDispatcher::RunOnGuiThread(reported);
         } else {

@@ -82,6 +82,8 @@ public:
         // while it is held) cannot block its own thread.
         struct Shared {
             std::recursive_mutex mutex;
+            // Holds by the owning thread; changed only under the mutex.
+            int depth = 0;
             DataPacketManager* manager = nullptr;
         };
 
@@ -91,6 +93,21 @@ public:
         ~Lock();
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;
+
+        // Lets go of every hold the calling thread has (it must have one) for its own
+        // lifetime and takes them all back after: the dispatcher thread can then wait for
+        // the GUI thread however deep its way in nested the lock.
+        class Released {
+        public:
+            explicit Released(Shared& shared);
+            ~Released();
+            Released(const Released&) = delete;
+            Released& operator=(const Released&) = delete;
+
+        private:
+            Shared& shared_;
+            int depth_;
+        };
 
     private:
         std::shared_ptr<Shared> shared_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <thread>
 
 #include "capturing_ui.h"
 #include "comm/exceptions.h"
@@ -313,6 +314,30 @@ TEST_F(TimeOutFixture, AnEndThatNeverComesTimesOutAtTheCollectLimit) {
     // The reports after it are seen again.
     Feed("PASS.");
     EXPECT_EQ(log.events, (std::vector<std::string>{"SN:timeout", "P:PASS."}));
+}
+
+TEST(PacketManagerLock, ReleasedLetsGoOfEveryHoldAndTakesThemBack) {
+    auto shared = std::make_shared<DataPacketManager::Lock::Shared>();
+    const auto otherThreadGetsIt = [&shared] {
+        bool got = false;
+        std::thread other([&] {
+            got = shared->mutex.try_lock();
+            if (got) {
+                shared->mutex.unlock();
+            }
+        });
+        other.join();
+        return got;
+    };
+    DataPacketManager::Lock outer(shared);
+    DataPacketManager::Lock inner(shared);
+    {
+        DataPacketManager::Lock::Released released(*shared);
+        EXPECT_EQ(shared->depth, 0);
+        EXPECT_TRUE(otherThreadGetsIt());
+    }
+    EXPECT_EQ(shared->depth, 2);
+    EXPECT_FALSE(otherThreadGetsIt());
 }
 
 TEST(PacketPattern, EscapesWildcardsAndCase) {
