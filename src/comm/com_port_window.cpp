@@ -32,14 +32,18 @@ platform::LResult CustomComPort::PortWindowProc(uint32_t msg, platform::WParam w
     if (!trigger && msg != kDeferredCloseMsg && msg != kDeviceLostMsg) {
         return 0;
     }
-    // Held for the whole handling so that neither the dispatcher nor its port can go
-    // away under the event handler from another thread.
-    std::lock_guard guard(DispatcherRegistry::Lock());
-    BaseDispatcher* dispatcher = DispatcherRegistry::At(RegistryIndexOf(l));
-    if (!dispatcher || !dispatcher->Owner()) {
+    // The lock guards the list only. Ports and their dispatchers are made and freed on
+    // this thread, so the port found stays while its handlers run; they may pump a modal
+    // dialog, and must not hold the list from other threads meanwhile.
+    CustomComPort* port = nullptr;
+    {
+        std::lock_guard guard(DispatcherRegistry::Lock());
+        BaseDispatcher* dispatcher = DispatcherRegistry::At(RegistryIndexOf(l));
+        port = dispatcher != nullptr ? dispatcher->Owner() : nullptr;
+    }
+    if (port == nullptr) {
         return 0;
     }
-    CustomComPort* port = dispatcher->Owner();
     try {
         port->HandleNotification(msg, w, l);
     } catch (const std::exception& e) {

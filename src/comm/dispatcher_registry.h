@@ -11,8 +11,8 @@ class BaseDispatcher;
 
 class DispatcherRegistry {
 public:
-    // Held by a receiver for the whole handling of a notification; recursive because
-    // that handling may close the port and so unregister a dispatcher.
+    // Guards the list; held only while a slot is read or changed, never across a
+    // handler.
     static std::recursive_mutex& Lock();
     // Takes the first empty slot, else appends; returns the slot number.
     static int Register(BaseDispatcher* dispatcher);
