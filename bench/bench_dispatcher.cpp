@@ -48,7 +48,8 @@ std::unique_ptr<PosixDispatcher> OpenDispatcher(const hydrix::test::PtyPair& pty
     const int result = d->OpenDevice(pty.SlavePath(), 115200, hydrix::comm::kOpenDtrOn | hydrix::comm::kOpenRtsOn, 8192,
                                      4096, 1, 8, 0);
     if (result < 0) {
-        std::fprintf(stderr, "OpenDevice %s: %d %s\n", pty.SlavePath().c_str(), result, d->LastOpenFailure().text.c_str());
+        std::fprintf(stderr, "OpenDevice %s: %d %s\n", pty.SlavePath().c_str(), result,
+                     d->LastOpenFailure().text.c_str());
         std::exit(2);
     }
     return d;

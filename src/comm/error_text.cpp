@@ -139,7 +139,9 @@ std::string SystemText(int32_t k) {
 
 }  // namespace
 
-std::span<const ErrorEntry> ErrorTable() { return kMessages; }
+std::span<const ErrorEntry> ErrorTable() {
+    return kMessages;
+}
 
 std::string ErrorText(int32_t code) {
     const int32_t k = std::abs(static_cast<int32_t>(static_cast<int16_t>(static_cast<uint16_t>(code & 0xFFFF))));

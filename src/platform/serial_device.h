@@ -70,10 +70,10 @@ constexpr int kSetDtr = 5;
 constexpr int kClrDtr = 6;
 
 // What a failed open returns (other failures are -errno).
-constexpr int kOpenNoDevice = -2;      // does not exist, or no hardware behind the device file
-constexpr int kOpenNoPath = -3;        // the path to it does not exist
-constexpr int kOpenInUse = -5;         // held by another opener
-constexpr int kOpenNoAccess = -13;     // no permission (-EACCES)
+constexpr int kOpenNoDevice = -2;   // does not exist, or no hardware behind the device file
+constexpr int kOpenNoPath = -3;     // the path to it does not exist
+constexpr int kOpenInUse = -5;      // held by another opener
+constexpr int kOpenNoAccess = -13;  // no permission (-EACCES)
 
 class SerialDevice {
 public:

@@ -10,7 +10,9 @@
 
 namespace hydrix::terminal {
 
-void CustomTerminal::DisplayChar(uint8_t ch) { QueueWritten(&ch, 1); }
+void CustomTerminal::DisplayChar(uint8_t ch) {
+    QueueWritten(&ch, 1);
+}
 
 void CustomTerminal::DisplayString(const std::string& text) {
     QueueWritten(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));

@@ -154,13 +154,13 @@ protected:
             station_->ComPort1().SendString(kMarker);
         } else {
             EXPECT_GE(pty_.SlaveFd(), 0);
-            EXPECT_EQ(::write(pty_.SlaveFd(), kMarker.data(), kMarker.size()),
-                      static_cast<ssize_t>(kMarker.size()));
+            EXPECT_EQ(::write(pty_.SlaveFd(), kMarker.data(), kMarker.size()), static_cast<ssize_t>(kMarker.size()));
         }
         std::string out;
         const bool marked = Pump([&] {
             out += pty_.ReadMaster(4096, 1);
-            return out.size() >= kMarker.size() && out.compare(out.size() - kMarker.size(), kMarker.size(), kMarker) == 0;
+            return out.size() >= kMarker.size() &&
+                   out.compare(out.size() - kMarker.size(), kMarker.size(), kMarker) == 0;
         });
         EXPECT_TRUE(marked) << "the marker never came: " << out;
         return marked ? out.substr(0, out.size() - kMarker.size()) : out;
