@@ -31,33 +31,27 @@ ReportLines::~ReportLines() {
 
 void ReportLines::Attach() {
     comm::BaseDispatcher* d = port_ != nullptr ? port_->Dispatcher() : nullptr;
-    if (d == nullptr || d == dispatcher_) {
+    if (d == nullptr || d == hook_.Dispatcher()) {
         return;
     }
-    Detach();
-    dispatcher_ = d;
     std::shared_ptr<ReceivedLines> lines = lines_;
     // Called on the dispatcher thread only, so the scratch buffer needs no lock.
-    d->AttachMethodHandler(this,
-                           [lines, d, bytes = std::vector<uint8_t>()](uint32_t msg, uint32_t offered, int32_t) mutable {
-                               if (msg != comm::kTriggerAvailMsg || offered == 0) {
-                                   return;
-                               }
-                               const uint64_t at = d->ReadPosition();
-                               bytes.resize(offered);
-                               const int got = d->ReadBytes(bytes.data(), static_cast<int>(offered));
-                               if (got > 0) {
-                                   lines->Feed(at, bytes.data(), static_cast<size_t>(got));
-                               }
-                           });
+    hook_.Attach(*port_, *d,
+                 [lines, d, bytes = std::vector<uint8_t>()](uint32_t msg, uint32_t offered, int32_t) mutable {
+                     if (msg != comm::kTriggerAvailMsg || offered == 0) {
+                         return;
+                     }
+                     const uint64_t at = d->ReadPosition();
+                     bytes.resize(offered);
+                     const int got = d->ReadBytes(bytes.data(), static_cast<int>(offered));
+                     if (got > 0) {
+                         lines->Feed(at, bytes.data(), static_cast<size_t>(got));
+                     }
+                 });
 }
 
 void ReportLines::Detach() {
-    // Only while the port still holds the dispatcher the handler went to.
-    if (dispatcher_ != nullptr && port_ != nullptr && port_->Dispatcher() == dispatcher_) {
-        dispatcher_->DetachMethodHandler(this);
-    }
-    dispatcher_ = nullptr;
+    hook_.Detach(port_);
 }
 
 }  // namespace hydrix::app

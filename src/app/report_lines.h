@@ -8,6 +8,7 @@
 
 #include "app/received_lines.h"
 #include "comm/com_port.h"
+#include "comm/dispatcher_hook.h"
 
 namespace hydrix::app {
 
@@ -30,7 +31,7 @@ private:
     comm::CustomComPort* port_;
     // Shared with the handler, which the dispatcher may still hold after a detach.
     std::shared_ptr<ReceivedLines> lines_ = std::make_shared<ReceivedLines>();
-    comm::BaseDispatcher* dispatcher_ = nullptr;
+    comm::DispatcherHook hook_{this};
 };
 
 }  // namespace hydrix::app

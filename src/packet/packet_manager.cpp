@@ -392,8 +392,8 @@ void DataPacketManager::BeginCollecting(DataPacket& packet) {
     current_ = &packet;
     if (packet.timeOut_ != 0) {
         timerArmedTicks_ = packet.timeOut_;
-        if (dispatcher_ && timerHandle_ > 0) {
-            dispatcher_->ArmTimerTrigger(timerHandle_, packet.timeOut_, true);
+        if (hook_.Dispatcher() && timerHandle_ > 0) {
+            hook_.Dispatcher()->ArmTimerTrigger(timerHandle_, packet.timeOut_, true);
         }
     }
     // Partial matches of the others are dropped: this packet owns the buffer now.
@@ -410,18 +410,18 @@ void DataPacketManager::EndCollecting(DataPacket& packet) {
 
 void DataPacketManager::DisarmTimer() {
     timerArmedTicks_ = 0;
-    if (dispatcher_ && timerHandle_ > 0) {
-        comm::CheckError(nullptr, dispatcher_->ArmTimerTrigger(timerHandle_, 0, false));
+    if (hook_.Dispatcher() && timerHandle_ > 0) {
+        comm::CheckError(nullptr, hook_.Dispatcher()->ArmTimerTrigger(timerHandle_, 0, false));
     }
 }
 
 bool DataPacketManager::HasDispatcherThread() const {
-    return dispatcher_ && dispatcher_->DispThreadObject() != nullptr;
+    return hook_.Dispatcher() && hook_.Dispatcher()->DispThreadObject() != nullptr;
 }
 
 void DataPacketManager::Log(LogSubKind sub, const void* bytes, uint32_t length) {
-    if (dispatcher_) {
-        dispatcher_->Recorders().Log(comm::LogKind::Packet, sub, 0, bytes, length);
+    if (comm::BaseDispatcher* dispatcher = hook_.Dispatcher()) {
+        dispatcher->Recorders().Log(comm::LogKind::Packet, sub, 0, bytes, length);
     }
 }
 

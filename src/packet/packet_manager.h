@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "comm/dispatch_log.h"
+#include "comm/dispatcher_hook.h"
 #include "packet/data_packet.h"
 #include "platform/message_loop.h"
 
@@ -179,10 +180,10 @@ private:
 
     std::shared_ptr<Lock::Shared> shared_;
     comm::CustomComPort* port_ = nullptr;
-    comm::BaseDispatcher* dispatcher_ = nullptr;
+    // The handler on the port's dispatcher; its dispatcher is the one this manager uses.
+    comm::DispatcherHook hook_{this};
     std::vector<DataPacket*> packets_;
     bool enabled_ = false;
-    bool registered_ = false;
     std::vector<uint8_t> buffer_;
     int used_ = 0;
     // The place in the port's received stream (bytes since it opened) just past the

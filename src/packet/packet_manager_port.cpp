@@ -78,40 +78,32 @@ void DataPacketManager::Attach() {
     if (!port_) {
         return;
     }
-    dispatcher_ = port_->ActiveDispatcher();
-    if (!dispatcher_) {
+    comm::BaseDispatcher* dispatcher = port_->ActiveDispatcher();
+    if (!dispatcher) {
         return;
     }
     const std::shared_ptr<Lock::Shared> shared = shared_;
-    dispatcher_->AttachMethodHandler(this, [shared](uint32_t msg, uint32_t triggerHandle, int32_t) {
+    hook_.Attach(*port_, *dispatcher, [shared](uint32_t msg, uint32_t triggerHandle, int32_t) {
         Lock lock(shared);
         if (shared->manager) {
             shared->manager->Notify(msg, triggerHandle);
         }
     });
-    registered_ = true;
-    timerHandle_ = dispatcher_->NewTimerTrigger();
+    timerHandle_ = dispatcher->NewTimerTrigger();
 }
 
 void DataPacketManager::Detach() {
-    // The dispatcher is touched only while the port still holds it.
-    if (dispatcher_ && port_ && port_->Dispatcher() == dispatcher_) {
-        if (timerHandle_ > 0) {
-            dispatcher_->DeleteTrigger(timerHandle_);
-        }
-        if (registered_) {
-            dispatcher_->DetachMethodHandler(this);
-        }
+    if (comm::BaseDispatcher* dispatcher = hook_.Held(port_); dispatcher && timerHandle_ > 0) {
+        dispatcher->DeleteTrigger(timerHandle_);
     }
-    dispatcher_ = nullptr;
-    registered_ = false;
+    hook_.Detach(port_);
     timerHandle_ = 0;
     timerArmedTicks_ = 0;
 }
 
 void DataPacketManager::Notify(uint32_t msg, uint32_t triggerHandle) {
     if (msg == comm::kTriggerAvailMsg) {
-        if (!dispatcher_) {
+        if (!hook_.Dispatcher()) {
             return;
         }
         const int count = static_cast<int>(triggerHandle);
@@ -119,8 +111,8 @@ void DataPacketManager::Notify(uint32_t msg, uint32_t triggerHandle) {
             return;
         }
         const int from = used_;
-        streamEnd_ = dispatcher_->ReadPosition();
-        Appended(from, dispatcher_->ReadBytes(Reserve(count), count));
+        streamEnd_ = hook_.Dispatcher()->ReadPosition();
+        Appended(from, hook_.Dispatcher()->ReadBytes(Reserve(count), count));
     } else if (msg == comm::kTriggerTimerMsg) {
         if (current_ && timerHandle_ > 0 && static_cast<int>(triggerHandle) == timerHandle_) {
             TimeOut();

@@ -13,6 +13,7 @@
 
 #include "comm/com_port.h"
 #include "comm/component_base.h"
+#include "comm/dispatcher_hook.h"
 #include "platform/message_loop.h"
 #include "terminal/byte_queue.h"
 #include "terminal/canvas.h"
@@ -196,7 +197,7 @@ public:
     void TimerTick();
 
     // State the widget and tests read ---------------------------------------------------
-    bool Hooked() const { return hooked_; }
+    bool Hooked() const { return hook_.Attached(); }
     bool AttachPending() const { return attachPending_; }
     bool HasSelection() const { return hasSelection_; }
     bool Selecting() const { return selecting_; }
@@ -387,7 +388,7 @@ private:
     ScrollInfo vScrollInfo_;
     bool hasHScroll_ = false;
     bool hasVScroll_ = false;
-    bool hooked_ = false;
+    comm::DispatcherHook hook_{this};
     PixelRect textRect_;
     PixelRect rightMargin_;
     PixelRect bottomMargin_;

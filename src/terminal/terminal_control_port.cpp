@@ -46,7 +46,7 @@ void CustomTerminal::RequestAttach() {
     // receives: what the instrument sent before is never shown or captured, however
     // the dispatcher's next offer and this thread's messages interleave. The posted
     // step then only finishes the attach (and opens an auto-open port when needed).
-    if (WindowHandle() != 0 && !hooked_ && comPort_->Open() && !comPort_->Loading()) {
+    if (WindowHandle() != 0 && !hook_.Attached() && comPort_->Open() && !comPort_->Loading()) {
         if (comm::BaseDispatcher* dispatcher = comPort_->Dispatcher()) {
             Hook(*dispatcher);
         }
@@ -69,15 +69,15 @@ void CustomTerminal::AttachStep() {
         PostToSelf(AM_TERMATTACH, 0, 0);
         return;
     }
-    if (hooked_ && attachPending_) {
+    if (hook_.Attached() && attachPending_) {
         // Hooked when it was requested: only the rest of the step is left.
         attachPending_ = false;
         Loaded();
         return;
     }
     // An inactive terminal has no reason to open the port.
-    if (hooked_ || (!comPort_->Open() && !(comPort_->AutoOpen() && active_))) {
-        attachPending_ = active_ && !hooked_;
+    if (hook_.Attached() || (!comPort_->Open() && !(comPort_->AutoOpen() && active_))) {
+        attachPending_ = active_ && !hook_.Attached();
         return;
     }
     attachPending_ = false;
@@ -90,7 +90,7 @@ void CustomTerminal::AttachStep() {
             throw;
         }
     }
-    if (active_ && !hooked_) {
+    if (active_ && !hook_.Attached()) {
         if (comm::BaseDispatcher* dispatcher = comPort_->ActiveDispatcher()) {
             Hook(*dispatcher);
         }
@@ -101,8 +101,8 @@ void CustomTerminal::AttachStep() {
 void CustomTerminal::Hook(comm::BaseDispatcher& dispatcher) {
     std::shared_ptr<ReceiveQueue> rx = receive_;
     comm::BaseDispatcher* d = &dispatcher;
-    dispatcher.AttachMethodHandler(
-        this,
+    hook_.Attach(
+        *comPort_, dispatcher,
         [rx, d](uint32_t msg, uint32_t offered, int32_t) {
             if (msg != comm::kTriggerAvailMsg || offered == 0) {
                 return;
@@ -122,19 +122,10 @@ void CustomTerminal::Hook(comm::BaseDispatcher& dispatcher) {
             }
         },
         comm::HandlerStart::kFromNow);
-    hooked_ = true;
 }
 
 void CustomTerminal::Detach() {
-    if (hooked_) {
-        // Not ActiveDispatcher: that could open a closed port while detaching from it.
-        if (comPort_ != nullptr) {
-            if (comm::BaseDispatcher* dispatcher = comPort_->Dispatcher()) {
-                dispatcher->DetachMethodHandler(this);
-            }
-        }
-        hooked_ = false;
-    }
+    hook_.Detach(comPort_);
     if (active_) {
         attachPending_ = true;
     }
