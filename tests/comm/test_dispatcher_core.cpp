@@ -2,6 +2,7 @@
 // handles, timers and the delivery rules, with the test playing the dispatcher thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -456,6 +457,33 @@ TEST(Delivery, PartlyReadOfferWaitsForNewBytesThenOffersOldAndNew) {
     d.ReceiveAndCycle("ab");
     EXPECT_EQ(offers, (std::vector<uint32_t>{10, 9}));
     EXPECT_EQ(got, "012345");
+}
+
+TEST(Delivery, AnOfferReadInSeveralPiecesIsTakenOnceAndInOrder) {
+    FakeDispatcher d;
+    ASSERT_EQ(d.Open(), 0);
+    d.SetAvailThreshold(1);
+    std::vector<uint32_t> offers;
+    std::string got;
+    d.AttachMethodHandler(&offers, [&](uint32_t msg, uint32_t count, int32_t) {
+        if (msg != kTriggerAvailMsg) {
+            return;
+        }
+        offers.push_back(count);
+        for (uint32_t left = count; left > 0;) {
+            char buf[3];
+            const int n = static_cast<int>(std::min<uint32_t>(left, sizeof buf));
+            ASSERT_EQ(d.ReadBytes(buf, n), n);
+            got.append(buf, static_cast<size_t>(n));
+            left -= static_cast<uint32_t>(n);
+        }
+    });
+    d.ReceiveAndCycle("0123456789");
+    d.RunDeviceCycle();
+    d.ReceiveAndCycle("ab");
+    EXPECT_EQ(offers, (std::vector<uint32_t>{10, 2}));
+    EXPECT_EQ(got, "0123456789ab");
+    EXPECT_EQ(d.BytesAvailable(), 0);
 }
 
 TEST(Delivery, AvailabilityBeforeAMatchOffersOnlyWhatPrecedesTheString) {
