@@ -244,7 +244,17 @@ protected:
     void JoinFinishedThreads();
     bool IsWorkerThread() const;
 
-    // Locks, in the order they may nest: input -> output, input -> dispatcher.
+    // The lock order of the whole program, outermost first; a lock is only ever taken
+    // while holding locks above it:
+    //   1. a user's own lock: the packet manager's Lock, the terminal control's receive
+    //      lock. Held around calls into the dispatcher; never wanted by the dispatcher,
+    //      which runs its handlers (that take these locks) with none of its own held.
+    //   2. the input lock.
+    //   3. the dispatcher lock, or the output lock (never one inside the other).
+    //   4. leaves, under which nothing is taken: the serial device's own locks, the
+    //      dispatcher registry's lock, the packet manager list's lock, the message
+    //      loop's queue, the lines of ReceivedLines and the message recorder.
+    // The ThreadSanitizer build reports any two locks taken in both orders.
     mutable std::recursive_mutex dispatcherLock_;
     mutable std::recursive_mutex outputLock_;
     mutable std::recursive_mutex inputLock_;

@@ -12,7 +12,7 @@ class BaseDispatcher;
 class DispatcherRegistry {
 public:
     // Guards the list; held only while a slot is read or changed, never across a
-    // handler.
+    // handler (a leaf in the lock order kept with BaseDispatcher's locks).
     static std::recursive_mutex& Lock();
     // Takes the first empty slot, else appends; returns the slot number.
     static int Register(BaseDispatcher* dispatcher);

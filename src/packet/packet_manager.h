@@ -79,6 +79,7 @@ public:
     class Lock {
     public:
         // Outlives the manager: handlers still held by a port or dispatcher find it cleared.
+        // Its place in the lock order: see BaseDispatcher's locks.
         // Recursive only so that code run by a nested message loop (a message box shown
         // while it is held) cannot block its own thread.
         struct Shared {

@@ -339,7 +339,7 @@ private:
     // with the port handler, so a call that is still running on the dispatcher thread
     // when the control goes away writes into a live queue and posts to a dead window.
     struct ReceiveQueue {
-        std::mutex Lock;
+        std::mutex Lock;  // its place in the lock order: see BaseDispatcher's locks
         ByteQueue Queue;
         platform::WindowHandle Window = 0;  // where the port handler posts (under Lock)
         // An AM_TERMDATA for the port's bytes is queued or being handled (under Lock).
