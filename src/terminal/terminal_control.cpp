@@ -22,8 +22,11 @@ CustomTerminal::~CustomTerminal() {
     host_ = nullptr;
     SetEmulator(nullptr);
     DestroyHandle();
-    if (comPort_ != nullptr && comPort_->LinkedTerminal() == this) {
-        comPort_->SetLinkedTerminal(nullptr);
+    if (comPort_ != nullptr) {
+        comPort_->DeregisterCallbackUser(this);
+        if (comPort_->LinkedTerminal() == this) {
+            comPort_->SetLinkedTerminal(nullptr);
+        }
     }
     RemoveTerminalLink(this, false);
     capture_.Close();
@@ -131,9 +134,6 @@ platform::LResult CustomTerminal::WndProc(uint32_t msg, platform::WParam w, plat
     case comm::kPortClosedMsg:
     case comm::kPortClosingMsg:
         Detach();
-        return 0;
-    case comm::kPortRemovedMsg:
-        ComponentRemoved(comPort_);
         return 0;
     case AM_TERMDATA:
         ProcessReceived(w);
@@ -276,31 +276,32 @@ void CustomTerminal::SetComPort(comm::CustomComPort* port) {
     if (port == comPort_) {
         return;
     }
-    if (handle_ == 0) {
-        if (comPort_ != nullptr && comPort_->LinkedTerminal() == this) {
-            comPort_->SetLinkedTerminal(nullptr);
-        }
-        comPort_ = port;
-        portLink_.SetPort(port);
-        if (port != nullptr && port->LinkedTerminal() == nullptr) {
-            port->SetLinkedTerminal(this);
-        }
-        return;
-    }
     if (comPort_ != nullptr) {
-        Detach();
-        comPort_->DeregisterWindowUser(handle_);
+        if (handle_ != 0) {
+            Detach();
+            comPort_->DeregisterWindowUser(handle_);
+        }
+        comPort_->DeregisterCallbackUser(this);
         if (comPort_->LinkedTerminal() == this) {
             comPort_->SetLinkedTerminal(nullptr);
         }
     }
     comPort_ = port;
     portLink_.SetPort(port);
-    if (port != nullptr) {
-        port->RegisterWindowUser(handle_);
-        if (port->LinkedTerminal() == nullptr) {
-            port->SetLinkedTerminal(this);
+    if (port == nullptr) {
+        return;
+    }
+    // Told when the port goes, with a window or without, so the pointer never outlives it.
+    port->RegisterCallbackUser(this, [this](comm::CustomComPort& gone, comm::PortCallbackKind kind) {
+        if (kind == comm::PortCallbackKind::PortRemoved) {
+            ComponentRemoved(&gone);
         }
+    });
+    if (port->LinkedTerminal() == nullptr) {
+        port->SetLinkedTerminal(this);
+    }
+    if (handle_ != 0) {
+        port->RegisterWindowUser(handle_);
         if (active_) {
             RequestAttach();
         }

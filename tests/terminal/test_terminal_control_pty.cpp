@@ -106,6 +106,16 @@ TEST_F(TerminalPty, ADestroyedPortIsForgotten) {
     EXPECT_FALSE(t_->Hooked());
 }
 
+TEST_F(TerminalPty, ADestroyedPortIsForgottenAlsoWithoutAWindow) {
+    auto port = std::make_unique<comm::ComPort>();
+    port->SetComNumber(kCom);
+    Terminal t;
+    t.SetComPort(port.get());
+    EXPECT_EQ(port->LinkedTerminal(), &t);
+    port.reset();
+    EXPECT_EQ(t.ComPort(), nullptr);
+}
+
 TEST_F(TerminalPty, AutoOpenPortIsOpenedByTheAttachStep) {
     t_->SetComPort(&port_);
     t_->HandleNeeded();
