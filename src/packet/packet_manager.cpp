@@ -392,8 +392,8 @@ void DataPacketManager::BeginCollecting(DataPacket& packet) {
     current_ = &packet;
     if (packet.timeOut_ != 0) {
         timerArmedTicks_ = packet.timeOut_;
-        if (hook_.Dispatcher() && timerHandle_ > 0) {
-            hook_.Dispatcher()->ArmTimerTrigger(timerHandle_, packet.timeOut_, true);
+        if (comm::BaseDispatcher* dispatcher = hook_.Dispatcher(); dispatcher && timerHandle_ > 0) {
+            dispatcher->ArmTimerTrigger(timerHandle_, packet.timeOut_, true);
         }
     }
     // Partial matches of the others are dropped: this packet owns the buffer now.
@@ -410,13 +410,14 @@ void DataPacketManager::EndCollecting(DataPacket& packet) {
 
 void DataPacketManager::DisarmTimer() {
     timerArmedTicks_ = 0;
-    if (hook_.Dispatcher() && timerHandle_ > 0) {
-        comm::CheckError(nullptr, hook_.Dispatcher()->ArmTimerTrigger(timerHandle_, 0, false));
+    if (comm::BaseDispatcher* dispatcher = hook_.Dispatcher(); dispatcher && timerHandle_ > 0) {
+        comm::CheckError(nullptr, dispatcher->ArmTimerTrigger(timerHandle_, 0, false));
     }
 }
 
 bool DataPacketManager::HasDispatcherThread() const {
-    return hook_.Dispatcher() && hook_.Dispatcher()->DispThreadObject() != nullptr;
+    comm::BaseDispatcher* dispatcher = hook_.Dispatcher();
+    return dispatcher && dispatcher->DispThreadObject() != nullptr;
 }
 
 void DataPacketManager::Log(LogSubKind sub, const void* bytes, uint32_t length) {

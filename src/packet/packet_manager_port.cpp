@@ -103,16 +103,14 @@ void DataPacketManager::Detach() {
 
 void DataPacketManager::Notify(uint32_t msg, uint32_t triggerHandle) {
     if (msg == comm::kTriggerAvailMsg) {
-        if (!hook_.Dispatcher()) {
-            return;
-        }
+        comm::BaseDispatcher* dispatcher = hook_.Dispatcher();
         const int count = static_cast<int>(triggerHandle);
-        if (count <= 0) {
+        if (!dispatcher || count <= 0) {
             return;
         }
         const int from = used_;
-        streamEnd_ = hook_.Dispatcher()->ReadPosition();
-        Appended(from, hook_.Dispatcher()->ReadBytes(Reserve(count), count));
+        streamEnd_ = dispatcher->ReadPosition();
+        Appended(from, dispatcher->ReadBytes(Reserve(count), count));
     } else if (msg == comm::kTriggerTimerMsg) {
         if (current_ && timerHandle_ > 0 && static_cast<int>(triggerHandle) == timerHandle_) {
             TimeOut();

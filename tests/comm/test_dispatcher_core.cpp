@@ -435,54 +435,54 @@ TEST(Delivery, TwoHandlersReadTheSameBytesAndTheTailMovesByTheLargerRead) {
     EXPECT_EQ(std::string(rest, 2), "kl");
 }
 
+// A method handler that notes each offer and reads at most limit bytes of it, in pieces
+// of up to three bytes.
+struct PieceReader {
+    std::vector<uint32_t> offers;
+    std::string got;
+    void Attach(FakeDispatcher& d, uint32_t limit) {
+        d.AttachMethodHandler(this, [this, &d, limit](uint32_t msg, uint32_t count, int32_t) {
+            if (msg != kTriggerAvailMsg) {
+                return;
+            }
+            offers.push_back(count);
+            for (uint32_t left = std::min(count, limit); left > 0;) {
+                char buf[3];
+                const int n = static_cast<int>(std::min<uint32_t>(left, sizeof buf));
+                ASSERT_EQ(d.ReadBytes(buf, n), n);
+                got.append(buf, static_cast<size_t>(n));
+                left -= static_cast<uint32_t>(n);
+            }
+        });
+    }
+};
+
 TEST(Delivery, PartlyReadOfferWaitsForNewBytesThenOffersOldAndNew) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
     d.SetAvailThreshold(1);
-    std::vector<uint32_t> offers;
-    std::string got;
-    d.AttachMethodHandler(&offers, [&](uint32_t msg, uint32_t count, int32_t) {
-        if (msg != kTriggerAvailMsg) {
-            return;
-        }
-        offers.push_back(count);
-        char buf[3];
-        ASSERT_EQ(d.ReadBytes(buf, 3), 3);
-        got.append(buf, 3);
-    });
+    PieceReader reader;
+    reader.Attach(d, 3);
     d.ReceiveAndCycle("0123456789");
     d.RunDeviceCycle();
     d.RunDeviceCycle();
-    EXPECT_EQ(offers, (std::vector<uint32_t>{10}));
+    EXPECT_EQ(reader.offers, (std::vector<uint32_t>{10}));
     d.ReceiveAndCycle("ab");
-    EXPECT_EQ(offers, (std::vector<uint32_t>{10, 9}));
-    EXPECT_EQ(got, "012345");
+    EXPECT_EQ(reader.offers, (std::vector<uint32_t>{10, 9}));
+    EXPECT_EQ(reader.got, "012345");
 }
 
 TEST(Delivery, AnOfferReadInSeveralPiecesIsTakenOnceAndInOrder) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
     d.SetAvailThreshold(1);
-    std::vector<uint32_t> offers;
-    std::string got;
-    d.AttachMethodHandler(&offers, [&](uint32_t msg, uint32_t count, int32_t) {
-        if (msg != kTriggerAvailMsg) {
-            return;
-        }
-        offers.push_back(count);
-        for (uint32_t left = count; left > 0;) {
-            char buf[3];
-            const int n = static_cast<int>(std::min<uint32_t>(left, sizeof buf));
-            ASSERT_EQ(d.ReadBytes(buf, n), n);
-            got.append(buf, static_cast<size_t>(n));
-            left -= static_cast<uint32_t>(n);
-        }
-    });
+    PieceReader reader;
+    reader.Attach(d, UINT32_MAX);
     d.ReceiveAndCycle("0123456789");
     d.RunDeviceCycle();
     d.ReceiveAndCycle("ab");
-    EXPECT_EQ(offers, (std::vector<uint32_t>{10, 2}));
-    EXPECT_EQ(got, "0123456789ab");
+    EXPECT_EQ(reader.offers, (std::vector<uint32_t>{10, 2}));
+    EXPECT_EQ(reader.got, "0123456789ab");
     EXPECT_EQ(d.BytesAvailable(), 0);
 }
 
