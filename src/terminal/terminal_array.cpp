@@ -35,18 +35,22 @@ void TerminalArray::SetDefaultItem(uint32_t value) {
 }
 
 void TerminalArray::Fill(std::byte* p, int count) const {
+    FillWith(p, count, defaultItem_);
+}
+
+void TerminalArray::FillWith(std::byte* p, int count, uint32_t value) const {
     if (count <= 0) {
         return;
     }
     switch (itemSize_) {
     case 1:
-        std::memset(p, static_cast<int>(defaultItem_), static_cast<size_t>(count));
+        std::memset(p, static_cast<int>(value & 0xFFu), static_cast<size_t>(count));
         break;
     case 2:
-        std::fill_n(reinterpret_cast<uint16_t*>(p), count, static_cast<uint16_t>(defaultItem_));
+        std::fill_n(reinterpret_cast<uint16_t*>(p), count, static_cast<uint16_t>(value));
         break;
     default:
-        std::fill_n(reinterpret_cast<uint32_t*>(p), count, defaultItem_);
+        std::fill_n(reinterpret_cast<uint32_t*>(p), count, value);
         break;
     }
 }
@@ -234,6 +238,13 @@ void TerminalArray::WriteItems(const void* source, int count, int col, int row) 
         return;
     }
     std::memcpy(RowPtr(row) + static_cast<size_t>(col) * itemSize_, source, static_cast<size_t>(count) * itemSize_);
+}
+
+void TerminalArray::FillItems(uint32_t value, int count, int col, int row) {
+    if (!data_ || row < 0 || row >= rowCount_ || col < 0 || col >= colCount_) {
+        return;
+    }
+    FillWith(RowPtr(row) + static_cast<size_t>(col) * itemSize_, std::min(count, colCount_ - col), value);
 }
 
 uint32_t TerminalArray::Item(int row, int col) const {

@@ -51,6 +51,8 @@ public:
     // left behind are cleared. A scroll over every row only turns the ring.
     void ScrollRows(int count, int startRow, int endRow);
     void WriteItems(const void* source, int count, int col, int row);
+    // Sets count items (cut to ColCount-col) from col on to value's low ItemSize bytes.
+    void FillItems(uint32_t value, int count, int col, int row);
 
     // Address of one item, nullptr while nothing is allocated or out of range. The row
     // continues contiguously up to ColCount; the address is invalid after a resize.
@@ -75,6 +77,7 @@ private:
         return data_.get() + static_cast<size_t>(physical) * stride_ * itemSize_;
     }
     void Fill(std::byte* p, int count) const;
+    void FillWith(std::byte* p, int count, uint32_t value) const;
     void Reallocate(int rows, int stride, int copyCols);
     static int StrideFor(int itemSize, int colCount);
 

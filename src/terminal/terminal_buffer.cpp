@@ -404,6 +404,56 @@ void TerminalBuffer::WriteChar(uint8_t ch) {
     }
 }
 
+void TerminalBuffer::WriteRun(const uint8_t* data, int count) {
+    while (count > 0) {
+        if (wrapPending_) {
+            wrapPending_ = false;
+            CursorRight(autoWrap_, true);
+        }
+        const int right = RightEdge();
+        if (!autoWrap_ && curCol_ == right) {
+            // Every character lands in the last column; the last one stays.
+            data += count - 1;
+            count = 1;
+        }
+        const int n = std::min(count, right - curCol_ + 1);
+        PutCells(data, n);
+        data += n;
+        count -= n;
+        const int next = curCol_ + n;
+        if (next <= right) {
+            MoveTo(curRow_, next);
+            continue;
+        }
+        // The last character went into the last column.
+        if (n > 1) {
+            MoveTo(curRow_, right);
+        }
+        if (autoWrapDelay_) {
+            wrapPending_ = true;
+        } else {
+            CursorRight(autoWrap_, true);
+        }
+    }
+}
+
+void TerminalBuffer::PutCells(const uint8_t* data, int count) {
+    if (insertMode_) {
+        ForEachPlane([&](TerminalArray& plane) { plane.InsertItems(count, curRow_, curCol_); });
+    }
+    if (wideChars_) {
+        auto* cells = static_cast<uint16_t*>(chars_.GetItemPtr(curRow_, curCol_));
+        std::copy_n(data, count, cells);
+    } else {
+        chars_.WriteItems(data, count, curCol_, curRow_);
+    }
+    charSets_.FillItems(charSet_, count, curCol_, curRow_);
+    attrs_.FillItems(charAttrs_, count, curCol_, curRow_);
+    foreColors_.FillItems(foreColor_, count, curCol_, curRow_);
+    backColors_.FillItems(backColor_, count, curCol_, curRow_);
+    Invalidate(curRow_, curCol_, curCol_ + count - 1, curRow_);
+}
+
 void TerminalBuffer::WriteString(std::string_view s) {
     for (char ch : s) {
         WriteChar(static_cast<uint8_t>(ch));

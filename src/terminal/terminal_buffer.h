@@ -71,6 +71,10 @@ public:
 
     // Editing.
     void WriteChar(uint8_t ch);
+    // The count characters at data, with the result of WriteChar on each in turn: the
+    // cells of a row are written at once and marked invalid as one rectangle, and the
+    // cursor is reported once per row (a wrap reports as WriteChar's does).
+    void WriteRun(const uint8_t* data, int count);
     void WriteString(std::string_view s);
     void Backspace();
     void CarriageReturn();
@@ -182,6 +186,9 @@ private:
     void ScrollBufferRows(int count, int top, int bottom);
     void Invalidate(int top, int left, int right, int bottom);
     void ClearCells(int row, int fromCol, int toCol);
+    // Stores count characters with the writing values from the cursor on (count within
+    // the row), inserting room first in insert mode, and marks them invalid.
+    void PutCells(const uint8_t* data, int count);
     template <typename Fn>
     void ForEachPlane(Fn fn);
 

@@ -1,6 +1,8 @@
 #include "terminal/tty_emulator.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "terminal/canvas.h"
 #include "terminal/emulator_terminal.h"
@@ -19,6 +21,31 @@ uint32_t Brighten(uint32_t color) {
         out |= part << shift;
     }
     return out;
+}
+
+// The number of bytes before the first control byte (below 0x20), or length.
+int PrintableRun(const uint8_t* data, int length) {
+    int i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Eight bytes at a time: a control byte is one whose top three bits are clear,
+        // and the lowest zero byte of the masked word is the first of them.
+        constexpr uint64_t kTop3 = 0xE0E0E0E0E0E0E0E0u;
+        constexpr uint64_t kLow = 0x0101010101010101u;
+        constexpr uint64_t kHigh = 0x8080808080808080u;
+        for (; i + 8 <= length; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, data + i, sizeof word);
+            const uint64_t masked = word & kTop3;
+            const uint64_t zeros = (masked - kLow) & ~masked & kHigh;
+            if (zeros != 0) {
+                return i + std::countr_zero(zeros) / 8;
+            }
+        }
+    }
+    while (i < length && data[i] >= 0x20) {
+        ++i;
+    }
+    return i;
 }
 
 }  // namespace
@@ -88,8 +115,21 @@ void TTYEmulator::ProcessBlock(const uint8_t* data, int length, CharSource sourc
     if (!OnProcessChar) {
         // Without a handler every byte stands for itself and the list stays empty.
         Commands().Clear();
-        for (int i = 0; i < length; ++i) {
-            ProcessChar(data[i]);
+        if (perByteWrites_) {
+            for (int i = 0; i < length; ++i) {
+                ProcessChar(data[i]);
+            }
+            return;
+        }
+        for (int i = 0; i < length;) {
+            const int run = PrintableRun(data + i, length - i);
+            if (run > 0) {
+                Buffer()->WriteRun(data + i, run);
+                i += run;
+            }
+            if (i < length) {
+                ProcessChar(data[i++]);
+            }
         }
         return;
     }

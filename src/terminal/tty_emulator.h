@@ -32,7 +32,12 @@ public:
     void LazyPaint() override;
     // Paints the cells under the canvas's clip rectangle.
     void Paint() override;
+    // Printable runs go into the buffer whole; with an OnProcessChar handler, or with
+    // per-byte writes on, every byte is taken on its own.
     void ProcessBlock(const uint8_t* data, int length, CharSource source) override;
+    // Writes each printable byte with its own WriteChar: the reference that the run
+    // writes must match cell for cell.
+    void SetPerByteWrites(bool on) { perByteWrites_ = on; }
 
     // Installed as the buffer's OnCursorMoved.
     void CursorMovedHandler(TerminalBuffer* aSender, int aRow, int aCol);
@@ -63,6 +68,7 @@ private:
     // Reused between rows, so painting allocates nothing in the steady state.
     std::vector<PaintRun> runs_;
     bool repaintAll_ = false;
+    bool perByteWrites_ = false;
     std::string replaceWith_;
 };
 
