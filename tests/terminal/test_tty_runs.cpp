@@ -38,8 +38,8 @@ public:
     StreamMaker(unsigned seed, bool controls) : rng_(seed), controls_(controls) {
         static constexpr std::array kCols{2, 7, 10, 33, 80, 300};
         static constexpr std::array kRows{2, 3, 5, 24};
-        geometry_.cols = kCols[static_cast<size_t>(Pick(0, static_cast<int>(kCols.size()) - 1))];
-        geometry_.rows = kRows[static_cast<size_t>(Pick(0, static_cast<int>(kRows.size()) - 1))];
+        geometry_.cols = OneOf(kCols);
+        geometry_.rows = OneOf(kRows);
         geometry_.svRows = geometry_.rows + Pick(0, 20);
     }
 
@@ -58,6 +58,10 @@ public:
 private:
     int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng_); }
     bool Coin() { return Pick(0, 1) == 1; }
+    template <typename T, size_t N>
+    const T& OneOf(const std::array<T, N>& items) {
+        return items[static_cast<size_t>(Pick(0, static_cast<int>(N) - 1))];
+    }
 
     std::string Printable(int n) {
         std::string text;
@@ -109,8 +113,7 @@ private:
                 break;
             case 9: {
                 static constexpr std::array<char, 7> kIgnoredOrBell{'\a', '\0', '\x1b', '\x0b', '\x0c', '\x01', '\x1f'};
-                bytes.push_back(
-                    kIgnoredOrBell[static_cast<size_t>(Pick(0, static_cast<int>(kIgnoredOrBell.size()) - 1))]);
+                bytes.push_back(OneOf(kIgnoredOrBell));
                 break;
             }
             default:
@@ -126,7 +129,7 @@ private:
         const int cols = geometry_.cols;
         const int value = Pick(0, 0xFFFFFF);
         const bool on = Coin();
-        switch (Pick(0, 12)) {
+        switch (Pick(0, 10)) {
         case 0:
             return {
                 {}, [value](TerminalBuffer& b) { b.SetCharAttrs(static_cast<CharAttrSet>(value & 0x7F)); }, "attrs"};
@@ -142,18 +145,23 @@ private:
             return {{}, [top, bottom](TerminalBuffer& b) { b.SetScrollRegion(top, bottom); }, "scroll region"};
         }
         case 5:
-            return {{}, [on](TerminalBuffer& b) { b.SetScrollRegionActive(on); }, "region active"};
         case 6:
-            return {{}, [on](TerminalBuffer& b) { b.SetInsertMode(on); }, "insert mode"};
         case 7:
-            return {{}, [on](TerminalBuffer& b) { b.SetAutoWrap(on); }, "auto-wrap"};
-        case 8:
-            return {{}, [on](TerminalBuffer& b) { b.SetAutoWrapDelay(on); }, "wrap delay"};
-        case 9:
-            return {{}, [on](TerminalBuffer& b) { b.SetNewLineMode(on); }, "new-line mode"};
-        case 10:
-            return {{}, [on](TerminalBuffer& b) { b.SetAbsAddress(on); }, "absolute addressing"};
-        case 11: {
+        case 8: {
+            struct Mode {
+                void (TerminalBuffer::*set)(bool);
+                const char* name;
+            };
+            static constexpr std::array<Mode, 6> kModes{{{&TerminalBuffer::SetScrollRegionActive, "region active"},
+                                                         {&TerminalBuffer::SetInsertMode, "insert mode"},
+                                                         {&TerminalBuffer::SetAutoWrap, "auto-wrap"},
+                                                         {&TerminalBuffer::SetAutoWrapDelay, "wrap delay"},
+                                                         {&TerminalBuffer::SetNewLineMode, "new-line mode"},
+                                                         {&TerminalBuffer::SetAbsAddress, "absolute addressing"}}};
+            const Mode mode = OneOf(kModes);
+            return {{}, [mode, on](TerminalBuffer& b) { (b.*mode.set)(on); }, mode.name};
+        }
+        case 9: {
             // Rows from the scrollback to below the screen, columns past both edges.
             const int row = Pick(-3, rows + 2);
             const int col = Pick(0, cols + 1);
