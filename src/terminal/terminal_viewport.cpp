@@ -1,21 +1,12 @@
-// The terminal control's view: cell size, which part of the buffer the client area
-// shows, the scroll bars, following the cursor, painting and the caret.
+#include "terminal/terminal_viewport.h"
+
 #include <algorithm>
 
-#include "terminal/terminal_control.h"
+#include "terminal/terminal_buffer.h"
 
 namespace hydrix::terminal {
 
 namespace {
-
-PixelRect Intersect(const PixelRect& a, const PixelRect& b) {
-    return PixelRect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-                     std::min(a.bottom, b.bottom)};
-}
-
-bool IsEmpty(const PixelRect& r) {
-    return r.right <= r.left || r.bottom <= r.top;
-}
 
 int CeilDiv(int a, int b) {
     return (a + b - 1) / b;
@@ -23,24 +14,81 @@ int CeilDiv(int a, int b) {
 
 }  // namespace
 
-void CustomTerminal::MeasureCell() {
-    charWidth_ = 0;
-    charHeight_ = 0;
-    if (host_ != nullptr) {
-        const CellSize cell = host_->MeasureFont(font_);
-        charWidth_ = cell.Width;
-        charHeight_ = cell.Height;
+int TerminalViewport::Columns() const {
+    return buffer_ == nullptr ? 0 : buffer_->ColCount();
+}
+
+int TerminalViewport::Rows() const {
+    return buffer_ == nullptr ? 0 : buffer_->RowCount();
+}
+
+int TerminalViewport::ScrollbackRows() const {
+    return buffer_ == nullptr ? 0 : buffer_->SVRowCount();
+}
+
+void TerminalViewport::Present() {
+    if (host_ == nullptr) {
+        return;
     }
-    if (handle_ != 0) {
+    host_->ShowScrollBar(ScrollBarKind::Horizontal, hasHScroll_);
+    host_->ShowScrollBar(ScrollBarKind::Vertical, hasVScroll_);
+    ApplyScrollBars();
+}
+
+void TerminalViewport::SetWindowed(bool windowed) {
+    windowed_ = windowed;
+    if (windowed) {
+        hasHScroll_ = HorzBarWanted();
+        hasVScroll_ = VertBarWanted();
+    }
+}
+
+void TerminalViewport::SetScrollback(bool value) {
+    scrollback_ = value;
+    RefreshVertBar();
+}
+
+void TerminalViewport::SetAutoScrollback(bool value) {
+    autoScrollback_ = value;
+    RefreshVertBar();
+}
+
+void TerminalViewport::SetHideScrollbars(bool value) {
+    hideScrollbars_ = value;
+    RefreshScrollBars();
+}
+
+void TerminalViewport::SetFollowCursor(bool value) {
+    if (value == followCursor_) {
+        return;
+    }
+    followCursor_ = value;
+    KeepCursorVisible();
+}
+
+void TerminalViewport::SetCursorBeyond(bool width, bool height) {
+    cursorBeyondWidth_ = width;
+    cursorBeyondHeight_ = height;
+}
+
+void TerminalViewport::SetCell(CellSize cell) {
+    charWidth_ = cell.Width;
+    charHeight_ = cell.Height;
+    if (windowed_) {
         RecomputeView();
         Invalidate();
     }
 }
 
-void CustomTerminal::RecomputeView() {
+void TerminalViewport::Home() {
+    leftCol_ = 1;
+    topRow_ = 1;
+}
+
+void TerminalViewport::RecomputeView() {
     const int w = std::max(clientWidth_, 0);
     const int h = std::max(clientHeight_, 0);
-    if (Buffer() == nullptr || charWidth_ <= 0 || charHeight_ <= 0) {
+    if (buffer_ == nullptr || charWidth_ <= 0 || charHeight_ <= 0) {
         visibleCols_ = fullCols_ = visibleRows_ = fullRows_ = 0;
         textRect_ = PixelRect{};
         rightMargin_ = PixelRect{0, 0, w, 0};
@@ -54,26 +102,26 @@ void CustomTerminal::RecomputeView() {
     visibleRows_ = std::min(CeilDiv(h, charHeight_), rows - topRow_ + 1);
     fullRows_ = std::min(h / charHeight_, rows - topRow_ + 1);
 
-    if (handle_ != 0) {
+    if (windowed_) {
         if (fullCols_ < cols && !needHorz_) {
             needHorz_ = true;
-            PostToSelf(AM_TERMRECREATE, 0, 0);
+            relayout_();
             return;
         }
         if (fullCols_ >= cols && HorzBarWanted()) {
             needHorz_ = false;
-            PostToSelf(AM_TERMRECREATE, 0, 0);
+            relayout_();
             return;
         }
         if (fullRows_ < rows && !needVert_) {
             needVert_ = true;
             if (rows >= ScrollbackRows()) {
-                PostToSelf(AM_TERMRECREATE, 0, 0);
+                relayout_();
                 return;
             }
         } else if (fullRows_ >= rows && needVert_) {
             needVert_ = false;
-            PostToSelf(AM_TERMRECREATE, 0, 0);
+            relayout_();
             return;
         }
     }
@@ -89,32 +137,33 @@ void CustomTerminal::RecomputeView() {
     }
 }
 
-void CustomTerminal::ApplyScrollBars() {
+void TerminalViewport::ApplyScrollBars() {
     // Where the window would be recreated with new scroll-bar styles, the bars are only
     // shown or hidden: the port handler stays attached and no received byte is lost.
     const bool horz = HorzBarWanted();
     const bool vert = VertBarWanted();
     if (horz != hasHScroll_) {
-        hasHScroll_ = horz;
-        if (host_ != nullptr) {
-            host_->ShowScrollBar(ScrollBarKind::Horizontal, horz);
-        }
+        ShowBar(ScrollBarKind::Horizontal, horz);
     }
     if (vert != hasVScroll_) {
-        hasVScroll_ = vert;
-        if (host_ != nullptr) {
-            host_->ShowScrollBar(ScrollBarKind::Vertical, vert);
-        }
+        ShowBar(ScrollBarKind::Vertical, vert);
     }
     RecomputeView();
     Invalidate();
 }
 
-bool CustomTerminal::HorzBarWanted() const {
+void TerminalViewport::ShowBar(ScrollBarKind bar, bool visible) {
+    (bar == ScrollBarKind::Horizontal ? hasHScroll_ : hasVScroll_) = visible;
+    if (host_ != nullptr) {
+        host_->ShowScrollBar(bar, visible);
+    }
+}
+
+bool TerminalViewport::HorzBarWanted() const {
     return needHorz_ && (!hideScrollbars_ || cursorBeyondWidth_);
 }
 
-bool CustomTerminal::VertBarWanted() const {
+bool TerminalViewport::VertBarWanted() const {
     const bool scrollbackBar = Rows() < ScrollbackRows() && scrollback_;
     if (hideScrollbars_ && cursorBeyondHeight_) {
         return needVert_ || scrollbackBar;
@@ -122,7 +171,7 @@ bool CustomTerminal::VertBarWanted() const {
     return (needVert_ && !hideScrollbars_) || scrollbackBar;
 }
 
-ScrollInfo CustomTerminal::MakeHorzInfo() const {
+ScrollInfo TerminalViewport::MakeHorzInfo() const {
     ScrollInfo info;
     info.Mask = kScrollInfoAll;
     info.Min = 0;
@@ -132,7 +181,7 @@ ScrollInfo CustomTerminal::MakeHorzInfo() const {
     return info;
 }
 
-ScrollInfo CustomTerminal::MakeVertInfo() const {
+ScrollInfo TerminalViewport::MakeVertInfo() const {
     ScrollInfo info;
     info.Mask = kScrollInfoAll;
     info.Min = (needVert_ && !scrollback_) ? 0 : Rows() - ScrollbackRows();
@@ -142,7 +191,7 @@ ScrollInfo CustomTerminal::MakeVertInfo() const {
     return info;
 }
 
-void CustomTerminal::SetBarInfo(ScrollBarKind bar, const ScrollInfo& info) {
+void TerminalViewport::SetBarInfo(ScrollBarKind bar, const ScrollInfo& info) {
     const bool horz = bar == ScrollBarKind::Horizontal;
     ScrollInfo& kept = horz ? hScrollInfo_ : vScrollInfo_;
     if (info.Mask == SIF_POS) {
@@ -151,46 +200,36 @@ void CustomTerminal::SetBarInfo(ScrollBarKind bar, const ScrollInfo& info) {
         kept = info;
     }
     // Handing a range to a bar shows it, as the system's own bars do.
-    bool& shown = horz ? hasHScroll_ : hasVScroll_;
-    if (!shown) {
-        shown = true;
-        if (host_ != nullptr) {
-            host_->ShowScrollBar(bar, true);
-        }
+    if (!(horz ? hasHScroll_ : hasVScroll_)) {
+        ShowBar(bar, true);
     }
     if (host_ != nullptr) {
         host_->SetScrollInfo(bar, info);
     }
 }
 
-void CustomTerminal::RefreshScrollBars() {
+void TerminalViewport::RefreshScrollBars() {
     RefreshVertBar();
     RefreshHorzBar();
 }
 
-void CustomTerminal::RefreshVertBar() {
+void TerminalViewport::RefreshVertBar() {
     if (VertBarWanted()) {
         SetBarInfo(ScrollBarKind::Vertical, MakeVertInfo());
     } else if (hasVScroll_) {
-        hasVScroll_ = false;
-        if (host_ != nullptr) {
-            host_->ShowScrollBar(ScrollBarKind::Vertical, false);
-        }
+        ShowBar(ScrollBarKind::Vertical, false);
     }
 }
 
-void CustomTerminal::RefreshHorzBar() {
+void TerminalViewport::RefreshHorzBar() {
     if (HorzBarWanted()) {
         SetBarInfo(ScrollBarKind::Horizontal, MakeHorzInfo());
     } else if (hasHScroll_) {
-        hasHScroll_ = false;
-        if (host_ != nullptr) {
-            host_->ShowScrollBar(ScrollBarKind::Horizontal, false);
-        }
+        ShowBar(ScrollBarKind::Horizontal, false);
     }
 }
 
-void CustomTerminal::ScrollToCol(int col) {
+void TerminalViewport::ScrollToCol(int col) {
     if (col == leftCol_) {
         return;
     }
@@ -210,11 +249,11 @@ void CustomTerminal::ScrollToCol(int col) {
     SetBarInfo(ScrollBarKind::Horizontal, pos);
 }
 
-int CustomTerminal::LowestTopRow() const {
+int TerminalViewport::LowestTopRow() const {
     return (needVert_ && !scrollback_) ? 1 : Rows() - ScrollbackRows() + 1;
 }
 
-void CustomTerminal::ScrollToRow(int row) {
+void TerminalViewport::ScrollToRow(int row) {
     if (row == topRow_) {
         return;
     }
@@ -236,7 +275,7 @@ void CustomTerminal::ScrollToRow(int row) {
     SetBarInfo(ScrollBarKind::Vertical, pos);
 }
 
-void CustomTerminal::HScroll(int code, int pos) {
+void TerminalViewport::HScroll(int code, int pos) {
     int col;
     switch (code) {
     case SB_LINELEFT:
@@ -261,7 +300,7 @@ void CustomTerminal::HScroll(int code, int pos) {
     ScrollToCol(col);
 }
 
-void CustomTerminal::VScroll(int code, int pos) {
+void TerminalViewport::VScroll(int code, int pos) {
     if (needVert_) {
         if (!scrollback_ && autoScrollback_ && code == SB_LINEUP && topRow_ == 1) {
             SetScrollback(true);
@@ -294,7 +333,22 @@ void CustomTerminal::VScroll(int code, int pos) {
     ScrollToRow(row);
 }
 
-void CustomTerminal::Resize(int width, int height) {
+void TerminalViewport::DragScroll(ClientPoint mouse) {
+    if (needHorz_) {
+        if (mouse.X < 0) {
+            HScroll(SB_LINELEFT, 0);
+        } else if (mouse.X >= clientWidth_) {
+            HScroll(SB_LINERIGHT, 0);
+        }
+    }
+    if (mouse.Y < 0) {
+        VScroll(SB_LINEUP, 0);
+    } else if (mouse.Y >= clientHeight_) {
+        VScroll(SB_LINEDOWN, 0);
+    }
+}
+
+void TerminalViewport::Resize(int width, int height) {
     clientWidth_ = std::max(width, 0);
     clientHeight_ = std::max(height, 0);
     if (charWidth_ <= 0 || charHeight_ <= 0) {
@@ -309,22 +363,21 @@ void CustomTerminal::Resize(int width, int height) {
     }
 }
 
-namespace {
-
-// The buffer's cursor in screen coordinates.
-void CursorScreenPos(const TerminalBuffer& b, int& row, int& col) {
-    row = b.CursorRow();
-    col = b.CursorCol();
+CellPos TerminalViewport::CursorCell() const {
+    if (buffer_ == nullptr) {
+        return CellPos{};
+    }
+    const TerminalBuffer& b = *buffer_;
+    CellPos cell{b.CursorCol(), b.CursorRow()};
     if (!b.AbsAddress()) {
         const TerminalRegion region = b.ActiveRegion();
-        row += region.Top - (b.SVRowCount() - b.RowCount());
-        col += region.Left;
+        cell.Row += region.Top - (b.SVRowCount() - b.RowCount());
+        cell.Col += region.Left;
     }
+    return cell;
 }
 
-}  // namespace
-
-void CustomTerminal::KeepCursorVisible() {
+void TerminalViewport::KeepCursorVisible() {
     if (receiving_) {
         followPending_ = true;
         return;
@@ -332,15 +385,20 @@ void CustomTerminal::KeepCursorVisible() {
     ScrollCursorIntoView();
 }
 
-void CustomTerminal::ScrollCursorIntoView() {
+void TerminalViewport::CatchUp() {
+    if (followPending_) {
+        ScrollCursorIntoView();
+    }
+}
+
+void TerminalViewport::ScrollCursorIntoView() {
     followPending_ = false;
-    TerminalBuffer* b = Buffer();
-    if (!followCursor_ || b == nullptr || charWidth_ <= 0 || charHeight_ <= 0) {
+    if (!followCursor_ || buffer_ == nullptr || charWidth_ <= 0 || charHeight_ <= 0) {
         return;
     }
-    int r = 0;
-    int c = 0;
-    CursorScreenPos(*b, r, c);
+    const CellPos cursor = CursorCell();
+    const int r = cursor.Row;
+    const int c = cursor.Col;
     if (c < leftCol_) {
         ScrollToCol(c);
     }
@@ -355,107 +413,31 @@ void CustomTerminal::ScrollCursorIntoView() {
     }
 }
 
-void CustomTerminal::Invalidate() {
+void TerminalViewport::Invalidate() {
     if (host_ != nullptr) {
         host_->InvalidateRect(nullptr, false);
     }
 }
 
-// Painting -----------------------------------------------------------------------------------
-
-void CustomTerminal::Paint(Canvas& canvas) {
-    HideCaret();
-    canvas_ = &canvas;
-    struct Restore {
-        CustomTerminal* self;
-        ~Restore() {
-            self->canvas_ = nullptr;
-            self->ShowCaret();
-        }
-    } restore{this};
-    const PixelRect clip = canvas.ClipRect();
-    for (const PixelRect& margin : {rightMargin_, bottomMargin_}) {
-        const PixelRect part = Intersect(clip, margin);
-        if (!IsEmpty(part)) {
-            canvas.FillRect(part, color_);
-        }
-    }
-    const PixelRect text = Intersect(clip, textRect_);
-    if (!IsEmpty(text)) {
-        canvas.SetClip(text);
-        emulator_->Paint();
-    }
-}
-
-// Caret ----------------------------------------------------------------------------------------
-
-void CustomTerminal::PublishCaret() {
-    if (host_ != nullptr) {
-        host_->SetCaret(caret_);
-    }
-}
-
-void CustomTerminal::CreateCaret() {
-    if (cursorType_ == terminal::CursorType::ctNone) {
-        caretCreated_ = false;
+void TerminalViewport::InvalidateRow(int row) {
+    if (host_ == nullptr || row < topRow_ || row >= topRow_ + visibleRows_) {
         return;
     }
-    caretCreated_ = true;
-    caret_.Width = charWidth_;
-    caret_.Height = cursorType_ == terminal::CursorType::ctUnderline ? 2 : charHeight_;
+    const int y = (row - topRow_) * charHeight_;
+    const PixelRect rect{0, y, clientWidth_, y + charHeight_};
+    host_->InvalidateRect(&rect, false);
 }
 
-void CustomTerminal::DestroyCaret() {
-    if (caretCreated_ || caretShown_) {
-        caretShown_ = false;
-        caret_.Visible = false;
-        PublishCaret();
+CellPos TerminalViewport::CellAt(int x, int y) const {
+    if (charWidth_ <= 0 || charHeight_ <= 0) {
+        return CellPos{leftCol_, topRow_};
     }
-    caretCreated_ = false;
+    return CellPos{x / charWidth_ + leftCol_, y / charHeight_ + topRow_};
 }
 
-void CustomTerminal::HideCaret() {
-    if (!caretShown_) {
-        return;
-    }
-    caretShown_ = false;
-    caret_.Visible = false;
-    PublishCaret();
-}
-
-void CustomTerminal::ShowCaret() {
-    if (caretShown_ || !caretCreated_ || host_ == nullptr || !host_->HasFocus() || Buffer() == nullptr) {
-        return;
-    }
-    int row = 0;
-    int col = 0;
-    CursorScreenPos(*Buffer(), row, col);
-    const int x = (col - leftCol_) * charWidth_;
-    int y = (row - topRow_) * charHeight_;
-    if (cursorType_ == terminal::CursorType::ctUnderline) {
-        y += charHeight_ - 2;
-    }
-    if (x < 0 || x >= clientWidth_ || y < 0 || y >= clientHeight_) {
-        return;
-    }
-    caretShown_ = true;
-    caret_.Visible = true;
-    caret_.X = x;
-    caret_.Y = y;
-    PublishCaret();
-}
-
-void CustomTerminal::FocusIn() {
-    if (!caretCreated_) {
-        HideCaret();
-    }
-    CreateCaret();
-    ShowCaret();
-}
-
-void CustomTerminal::FocusOut() {
-    HideCaret();
-    DestroyCaret();
+void TerminalViewport::ClampToView(int& x, int& y) const {
+    x = std::clamp(x, 0, std::max(visibleCols_ * charWidth_ - 1, 0));
+    y = std::clamp(y, 0, std::max(visibleRows_ * charHeight_ - 1, 0));
 }
 
 }  // namespace hydrix::terminal
