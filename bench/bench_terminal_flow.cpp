@@ -38,6 +38,8 @@
 #include "platform/message_loop.h"
 #include "pty_bench_util.h"
 #include "pty_helper.h"
+#include "terminal/terminal_buffer.h"
+#include "terminal/terminal_capture.h"
 #include "terminal/terminal_control.h"
 
 namespace {
@@ -258,7 +260,7 @@ Round RunRound(const std::string& data) {
                     std::memcmp(buffer->RowChars(row), last.data(), static_cast<size_t>(kLineText)) == 0;
             }
         }
-        result.captureIncomplete = terminal.CaptureIncomplete();
+        result.captureIncomplete = terminal.Capturing().Incomplete();
         terminal.SetCapture(CaptureMode::cmOff);
         terminal.SetActive(false);
         terminal.SetComPort(nullptr);

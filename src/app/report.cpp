@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/file_system.h"
+#include "terminal/terminal_buffer.h"
 #include "terminal/terminal_capture.h"
 
 namespace hydrix::app {

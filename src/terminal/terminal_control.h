@@ -155,6 +155,7 @@ public:
     // Collaborators -----------------------------------------------------------------
     ReceivePipe& Receiver() { return pipe_; }
     TerminalViewport& View() { return view_; }
+    const TerminalViewport& View() const { return view_; }
     TerminalSelection& Selection() { return selection_; }
     TerminalPainter& Painter() { return painter_; }
     TerminalCapture& Capturing() { return *capture_; }

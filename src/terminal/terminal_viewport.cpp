@@ -1,6 +1,7 @@
 #include "terminal/terminal_viewport.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "terminal/terminal_buffer.h"
 
@@ -10,6 +11,26 @@ namespace {
 
 int CeilDiv(int a, int b) {
     return (a + b - 1) / b;
+}
+
+// The first column or row a bar request asks for, from the current one and the page;
+// nothing for a request that is not handled.
+std::optional<int> Requested(int code, int pos, int current, int page) {
+    switch (code) {
+    case SB_LINEUP:
+        return current - 1;
+    case SB_LINEDOWN:
+        return current + 1;
+    case SB_PAGEUP:
+        return current - page;
+    case SB_PAGEDOWN:
+        return current + page;
+    case SB_THUMBPOSITION:
+    case SB_THUMBTRACK:
+        return static_cast<int16_t>(pos) + 1;
+    default:
+        return std::nullopt;
+    }
 }
 
 }  // namespace
@@ -276,28 +297,9 @@ void TerminalViewport::ScrollToRow(int row) {
 }
 
 void TerminalViewport::HScroll(int code, int pos) {
-    int col;
-    switch (code) {
-    case SB_LINELEFT:
-        col = leftCol_ - 1;
-        break;
-    case SB_LINERIGHT:
-        col = leftCol_ + 1;
-        break;
-    case SB_PAGELEFT:
-        col = leftCol_ - fullCols_;
-        break;
-    case SB_PAGERIGHT:
-        col = leftCol_ + fullCols_;
-        break;
-    case SB_THUMBPOSITION:
-    case SB_THUMBTRACK:
-        col = static_cast<int16_t>(pos) + 1;
-        break;
-    default:
-        return;
+    if (const std::optional<int> col = Requested(code, pos, leftCol_, fullCols_)) {
+        ScrollToCol(*col);
     }
-    ScrollToCol(col);
 }
 
 void TerminalViewport::VScroll(int code, int pos) {
@@ -309,28 +311,9 @@ void TerminalViewport::VScroll(int code, int pos) {
             SetScrollback(false);
         }
     }
-    int row;
-    switch (code) {
-    case SB_LINEUP:
-        row = topRow_ - 1;
-        break;
-    case SB_LINEDOWN:
-        row = topRow_ + 1;
-        break;
-    case SB_PAGEUP:
-        row = topRow_ - fullRows_;
-        break;
-    case SB_PAGEDOWN:
-        row = topRow_ + fullRows_;
-        break;
-    case SB_THUMBPOSITION:
-    case SB_THUMBTRACK:
-        row = static_cast<int16_t>(pos) + 1;
-        break;
-    default:
-        return;
+    if (const std::optional<int> row = Requested(code, pos, topRow_, fullRows_)) {
+        ScrollToRow(*row);
     }
-    ScrollToRow(row);
 }
 
 void TerminalViewport::DragScroll(ClientPoint mouse) {

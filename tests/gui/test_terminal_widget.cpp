@@ -24,6 +24,7 @@
 #include "gui/terminal_widget.h"
 #include "gui_test_util.h"
 #include "pty_helper.h"
+#include "terminal/terminal_buffer.h"
 
 namespace hydrix::gui {
 namespace {
@@ -68,8 +69,9 @@ protected:
 
     // Centre of a cell of the screen, in client pixels.
     QPoint CellCentre(int col, int row) const {
-        return QPoint((col - terminal_.View().LeftCol()) * terminal_.View().CharWidth() + terminal_.View().CharWidth() / 2,
-                      (row - terminal_.View().TopRow()) * terminal_.View().CharHeight() + terminal_.View().CharHeight() / 2);
+        return QPoint(
+            (col - terminal_.View().LeftCol()) * terminal_.View().CharWidth() + terminal_.View().CharWidth() / 2,
+            (row - terminal_.View().TopRow()) * terminal_.View().CharHeight() + terminal_.View().CharHeight() / 2);
     }
 
     void Mouse(QEvent::Type type, QPoint at, Qt::MouseButtons held) {
@@ -356,9 +358,10 @@ TEST_F(TerminalWidgetTest, FontFitsTheWholeScreenIntoTheFormsPane) {
          {std::pair<std::string, int>{"Terminal", -12}, {"No Such Family", -12}, {"Terminal", -40}}) {
         SCOPED_TRACE(name + " " + std::to_string(height));
         open(name, height);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return terminal_.View().FullCols() == 80 && terminal_.View().FullRows() == 45; }, 2000))
-            << terminal_.View().FullCols() << " x " << terminal_.View().FullRows() << " of cell " << terminal_.View().CharWidth() << " x "
-            << terminal_.View().CharHeight();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return terminal_.View().FullCols() == 80 && terminal_.View().FullRows() == 45; }, 2000))
+            << terminal_.View().FullCols() << " x " << terminal_.View().FullRows() << " of cell "
+            << terminal_.View().CharWidth() << " x " << terminal_.View().CharHeight();
         Settle();
         EXPECT_TRUE(widget_->VerticalScrollBar()->isVisible());
         EXPECT_FALSE(widget_->HorizontalScrollBar()->isVisible());

@@ -190,14 +190,27 @@ TEST_F(TerminalControl, WithoutLazyDisplayEveryChangeIsPaintedAtOnce) {
     t.SetHost(nullptr);
 }
 
-TEST_F(TerminalControl, DamageIsPaintedOncePerLoopTurn) {
-    FakeHost host;
-    Terminal t;
-    t.SetHost(&host);
-    t.SetUseLazyDisplay(false);
-    Pump();
-    host.draws = 0;
-    TerminalBuffer& b = *t.Buffer();
+// A terminal on a fake widget, its first paints done and not counted.
+class ShownTerminal : public TerminalFixture {
+protected:
+    void Show(bool lazy) {
+        t_.SetHost(&host_);
+        t_.SetUseLazyDisplay(lazy);
+        Pump();
+        host_.draws = 0;
+    }
+    void TearDown() override {
+        t_.SetHost(nullptr);
+        TerminalFixture::TearDown();
+    }
+
+    FakeHost host_;
+    Terminal t_;
+};
+
+TEST_F(ShownTerminal, DamageIsPaintedOncePerLoopTurn) {
+    Show(false);
+    TerminalBuffer& b = *t_.Buffer();
     b.WriteString("one");
     CellRect rect;
     while (b.TakeInvalidRect(rect)) {  // painted elsewhere: the queue fills again below
@@ -206,40 +219,28 @@ TEST_F(TerminalControl, DamageIsPaintedOncePerLoopTurn) {
     b.WriteString("two");
     b.EraseLine();
     Pump();
-    EXPECT_EQ(host.draws, 1);
-    t.SetHost(nullptr);
+    EXPECT_EQ(host_.draws, 1);
 }
 
-TEST_F(TerminalControl, UnderLazyDisplayDamageWaitsForTheTick) {
-    FakeHost host;
-    Terminal t;
-    t.SetHost(&host);
+TEST_F(ShownTerminal, UnderLazyDisplayDamageWaitsForTheTick) {
+    Show(true);
+    t_.Buffer()->WriteString("lazy");
     Pump();
-    host.draws = 0;
-    t.Buffer()->WriteString("lazy");
-    Pump();
-    EXPECT_EQ(host.draws, 0);
-    t.TimerTick();
-    t.TimerTick();
-    EXPECT_EQ(host.draws, 1);
-    t.SetHost(nullptr);
+    EXPECT_EQ(host_.draws, 0);
+    t_.TimerTick();
+    t_.TimerTick();
+    EXPECT_EQ(host_.draws, 1);
 }
 
-TEST_F(TerminalControl, WithoutLazyDisplayACursorMoveIsPaintedAtTheNextTurn) {
-    FakeHost host;
-    Terminal t;
-    t.SetHost(&host);
-    t.SetUseLazyDisplay(false);
-    host.focused = true;
-    t.Painter().FocusIn();
+TEST_F(ShownTerminal, WithoutLazyDisplayACursorMoveIsPaintedAtTheNextTurn) {
+    host_.focused = true;
+    Show(false);
+    t_.Painter().FocusIn();
+    t_.Buffer()->SetCursorCol(7);
+    EXPECT_EQ(host_.draws, 0);
     Pump();
-    host.draws = 0;
-    t.Buffer()->SetCursorCol(7);
-    EXPECT_EQ(host.draws, 0);
-    Pump();
-    EXPECT_EQ(host.draws, 1);
-    EXPECT_EQ(host.caret.X, 6 * 8);
-    t.SetHost(nullptr);
+    EXPECT_EQ(host_.draws, 1);
+    EXPECT_EQ(host_.caret.X, 6 * 8);
 }
 
 TEST_F(TerminalControl, CursorMovesRaiseOnCursorMovedWithTheBuffer) {
