@@ -1,6 +1,7 @@
 // What an emulator needs from the terminal control it serves, in three small parts:
-// what it reads of the view, what it paints on and tells the view, and where typed
-// bytes and device reports go. The terminal control implements all of them.
+// what it reads of the view, what it tells the view (changes to paint, cursor moves),
+// and where typed bytes and device reports go. The terminal control implements all of
+// them; the emulator paints on whatever canvas it is handed.
 #pragma once
 
 #include <cstdint>
