@@ -180,8 +180,8 @@ TEST_F(MainWindowTest, LaysOutTheFormAsDesigned) {
                    !window.Terminal1()->HorizontalScrollBar()->isVisible();
         },
         5000))
-        << terminal.View().FullCols() << " x " << terminal.View().FullRows() << " of cell " << terminal.View().CharWidth() << " x "
-        << terminal.View().CharHeight();
+        << terminal.View().FullCols() << " x " << terminal.View().FullRows() << " of cell "
+        << terminal.View().CharWidth() << " x " << terminal.View().CharHeight();
     EXPECT_EQ(terminal.View().TopRow(), 1);
     EXPECT_TRUE(window.Terminal1()->VerticalScrollBar()->isVisible());
 }
