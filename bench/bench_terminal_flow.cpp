@@ -38,6 +38,8 @@
 #include "platform/message_loop.h"
 #include "pty_bench_util.h"
 #include "pty_helper.h"
+#include "terminal/terminal_buffer.h"
+#include "terminal/terminal_capture.h"
 #include "terminal/terminal_control.h"
 
 namespace {
@@ -152,14 +154,14 @@ Round RunRound(const std::string& data) {
         terminal.SetCaptureFile(captureName);
         terminal.SetCapture(CaptureMode::cmOn);
         terminal.SetActive(true);
-        if (!WaitFor([&] { return terminal.Hooked(); }, 5000)) {
+        if (!WaitFor([&] { return terminal.Receiver().Hooked(); }, 5000)) {
             result.failure = "the terminal did not attach to the port";
             return result;
         }
         WaitFor([] { return false; }, 100);  // first layout and paints
-        std::printf("  view: %d of %d columns and %d of %d rows fully visible, cell %dx%d px\n", terminal.FullCols(),
-                    terminal.Columns(), terminal.FullRows(), terminal.Rows(), terminal.CharWidth(),
-                    terminal.CharHeight());
+        std::printf("  view: %d of %d columns and %d of %d rows fully visible, cell %dx%d px\n",
+                    terminal.View().FullCols(), terminal.Columns(), terminal.View().FullRows(), terminal.Rows(),
+                    terminal.View().CharWidth(), terminal.View().CharHeight());
 
         // The timer's ticks measure the GUI thread; it also watches the capture file fill.
         QEventLoop loop;
@@ -188,7 +190,7 @@ Round RunRound(const std::string& data) {
                 lastReport = now;
                 std::fprintf(stderr, "  %6.1f s: written %llu, captured %llu, receive queue %d\n", Seconds(now - start),
                              static_cast<unsigned long long>(sent.load()), static_cast<unsigned long long>(captured),
-                             terminal.ReceiveQueueCount());
+                             terminal.Receiver().Count());
             }
             if (captured >= data.size()) {
                 finished = now;
@@ -258,7 +260,7 @@ Round RunRound(const std::string& data) {
                     std::memcmp(buffer->RowChars(row), last.data(), static_cast<size_t>(kLineText)) == 0;
             }
         }
-        result.captureIncomplete = terminal.CaptureIncomplete();
+        result.captureIncomplete = terminal.Capturing().Incomplete();
         terminal.SetCapture(CaptureMode::cmOff);
         terminal.SetActive(false);
         terminal.SetComPort(nullptr);

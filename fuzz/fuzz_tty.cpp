@@ -67,8 +67,8 @@ public:
         beyondWidth_ = width;
         beyondHeight_ = height;
     }
-    hydrix::platform::WindowHandle Handle() const override { return 0; }
-    Canvas* GetCanvas() override { return &canvas_; }
+    void Damaged() override {}
+    Canvas& Surface() { return canvas_; }
     TerminalPort* ComPort() override { return &port; }
     void KeepCursorVisible() override {}
     void RefreshScrollBars() override {}
@@ -193,11 +193,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(false, "cursor within the buffer");
         }
         if (control & 0x80) {
-            tty.LazyPaint();
+            tty.LazyPaint(term.Surface(), term.Geometry());
         } else if (control & 0x20) {
-            tty.Paint();
+            tty.Paint(term.Surface(), term.Geometry());
         }
     }
-    tty.Paint();
+    tty.Paint(term.Surface(), term.Geometry());
     return 0;
 }

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "platform/file_system.h"
+#include "terminal/terminal_buffer.h"
+#include "terminal/terminal_capture.h"
 
 namespace hydrix::app {
 
@@ -110,7 +112,7 @@ RunReport MakeReport(Station& station, RunOutcome outcome, std::vector<std::stri
     if (!station.CaptureFileName().empty()) {
         r.captureFile = station.CaptureFileName();
     }
-    r.captureComplete = !station.CaptureIncomplete() && !station.Terminal1().CaptureIncomplete();
+    r.captureComplete = !station.CaptureIncomplete() && !station.Terminal1().Capturing().Incomplete();
     r.title = form.Caption;
     if (!form.Label5.empty()) {
         r.step = std::stoi(form.Label5);

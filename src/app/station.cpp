@@ -4,6 +4,7 @@
 #include "app/station_settings.h"
 #include "app/str_util.h"
 #include "platform/dialogs.h"
+#include "terminal/terminal_capture.h"
 
 namespace hydrix::app {
 
@@ -72,7 +73,7 @@ void Station::SetupComponents() {
     terminal1_.SetActive(false);
     terminal1_.SetCaptureFile(terminal::kDefaultCaptureFile);
     // The capture is the record of a test: it never replaces an earlier one.
-    terminal1_.SetCaptureNoReplace(true);
+    terminal1_.Capturing().SetNoReplace(true);
     terminal1_.SetComPort(&comPort1_);
     terminal1_.SetScrollbackRows(1000);
     terminal1_.SetRows(45);

@@ -6,6 +6,7 @@
 #include "app/str_util.h"
 #include "platform/dialogs.h"
 #include "platform/file_system.h"
+#include "terminal/terminal_capture.h"
 
 namespace hydrix::app {
 
@@ -125,8 +126,8 @@ void Station::Finish() {
 
 void Station::StopCapture() {
     terminal1_.SetCapture(terminal::CaptureMode::cmOff);
-    const terminal::CaptureRecord& record = terminal1_.LastCaptureRecord();
-    captureIncomplete_ = captureIncomplete_ || terminal1_.CaptureIncomplete() || !record.Complete();
+    const terminal::CaptureRecord& record = terminal1_.Capturing().LastRecord();
+    captureIncomplete_ = captureIncomplete_ || terminal1_.Capturing().Incomplete() || !record.Complete();
     verdict_.Capture(record);
 }
 

@@ -263,7 +263,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             // While a selection is dragged Escape is the terminal's: it ends the drag and
             // nothing else. Otherwise it is kept from the terminal, left unaccepted, and the
             // window's shortcut takes it.
-            if (station_->Terminal1().Selecting()) {
+            if (station_->Terminal1().Selection().Selecting()) {
                 event->accept();
             }
             return true;

@@ -198,9 +198,9 @@ void TerminalWidget::Forward(Fn fn) {
 QSize TerminalWidget::sizeHint() const {
     const int cols = std::max(terminal_.Columns(), 1);
     const int rows = std::max(terminal_.Rows(), 1);
-    const int w = cols * std::max(terminal_.CharWidth(), 1) + frameWidth() * 2 +
+    const int w = cols * std::max(terminal_.View().CharWidth(), 1) + frameWidth() * 2 +
                   (barShown_[1] ? bars_[1]->sizeHint().width() : 0);
-    const int h = rows * std::max(terminal_.CharHeight(), 1) + frameWidth() * 2 +
+    const int h = rows * std::max(terminal_.View().CharHeight(), 1) + frameWidth() * 2 +
                   (barShown_[0] ? bars_[0]->sizeHint().height() : 0);
     return QSize(w, h);
 }
@@ -254,7 +254,7 @@ void TerminalWidget::ReportSize() {
         return;
     }
     reportedSize_ = size;
-    Forward([&] { terminal_.Resize(size.width(), size.height()); });
+    Forward([&] { terminal_.View().Resize(size.width(), size.height()); });
 }
 
 void TerminalWidget::EnsureBacking() {
@@ -554,13 +554,13 @@ void TerminalWidget::Wheel(QWheelEvent* event) {
     const int code = notches > 0 ? terminal::SB_LINEUP : terminal::SB_LINEDOWN;
     Forward([&] {
         for (int i = 0; i < lines; ++i) {
-            terminal_.VScroll(code, 0);
+            terminal_.View().VScroll(code, 0);
         }
     });
 }
 
 void TerminalWidget::FocusChanged(bool in) {
-    Forward([&] { in ? terminal_.FocusIn() : terminal_.FocusOut(); });
+    Forward([&] { in ? terminal_.Painter().FocusIn() : terminal_.Painter().FocusOut(); });
     viewport_->update(CaretRect());
 }
 
@@ -599,7 +599,9 @@ void TerminalWidget::ScrollAction(ScrollBarKind bar, int action) {
 }
 
 void TerminalWidget::ScrollRequest(ScrollBarKind bar, int code, int pos) {
-    Forward([&] { bar == ScrollBarKind::Horizontal ? terminal_.HScroll(code, pos) : terminal_.VScroll(code, pos); });
+    Forward([&] {
+        bar == ScrollBarKind::Horizontal ? terminal_.View().HScroll(code, pos) : terminal_.View().VScroll(code, pos);
+    });
     ShowControlPosition(bar);
 }
 

@@ -1,19 +1,21 @@
 // What an emulator needs from the terminal control it serves, in three small parts:
-// what it reads of the view, what it paints on and tells the view, and where typed
-// bytes and device reports go. The terminal control implements all of them.
+// what it reads of the view, what it tells the view (changes to paint, cursor moves),
+// and where typed bytes and device reports go. The terminal control implements all of
+// them; the emulator paints on whatever canvas it is handed.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
-
-#include "platform/message_loop.h"
 
 namespace hydrix::terminal {
 
-class Canvas;
 class EmulatorTerminal;
 class TerminalBuffer;
 class TerminalEmulator;
+
+// The terminal's OnCursorMoved: aRow, aCol in cursor coordinates, aSender the buffer.
+using TerminalCursorMovedEvent = std::function<void(TerminalBuffer* aSender, int aRow, int aCol)>;
 
 // The cell size in pixels, the first shown column and row (screen coordinates), and the
 // columns and rows from there that are at least partly (visible) or wholly (full) shown.
@@ -46,15 +48,15 @@ public:
     virtual bool CursorBeyondHeight() const = 0;
 };
 
-// What the emulator paints on, and what it changes of the view.
+// What the emulator tells the view. Painting itself is asked of the emulator, with the
+// canvas and the view geometry of that moment.
 class EmulatorDisplay {
 public:
     virtual ~EmulatorDisplay() = default;
 
-    // Where AM_TERMPAINT goes; 0 while the terminal has no window.
-    virtual platform::WindowHandle Handle() const = 0;
-    // nullptr when nothing can be drawn now.
-    virtual Canvas* GetCanvas() = 0;
+    // The buffer has changes to paint: the terminal asks for a repaint (at most one per
+    // turn of its message loop) and paints them then or at its lazy-display tick.
+    virtual void Damaged() = 0;
     // The colour commands that are persistent make their colour the terminal's.
     virtual void SetColor(uint32_t value) = 0;
     virtual void SetFontColor(uint32_t value) = 0;

@@ -1,5 +1,7 @@
 #include "terminal/port_link.h"
 
+#include "comm/com_port.h"
+
 namespace hydrix::terminal {
 
 bool PortLink::Open() const {

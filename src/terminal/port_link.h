@@ -4,8 +4,12 @@
 
 #include <string>
 
-#include "comm/com_port.h"
 #include "terminal/emulator_terminal.h"
+
+namespace hydrix::comm {
+class BaseWinControl;
+class CustomComPort;
+}  // namespace hydrix::comm
 
 namespace hydrix::terminal {
 

@@ -60,8 +60,8 @@ void TerminalBuffer::UpdateRegion() {
 }
 
 void TerminalBuffer::Notify() {
-    if (OnCursorMoved && cursorMoved_) {
-        OnCursorMoved(this, CursorRow(), CursorCol());
+    if (observer_ != nullptr && cursorMoved_) {
+        observer_->CursorMoved(*this, CursorRow(), CursorCol());
     }
 }
 
@@ -76,8 +76,8 @@ void TerminalBuffer::MoveTo(int row, int col) {
 
 void TerminalBuffer::ScrollBufferRows(int count, int top, int bottom) {
     ForEachPlane([&](TerminalArray& plane) { plane.ScrollRows(count, top, bottom); });
-    if (OnScrollRows) {
-        OnScrollRows(this, count, top - ScreenTop() + 1, bottom - ScreenTop() + 1);
+    if (observer_ != nullptr) {
+        observer_->RowsScrolled(*this, count, top - ScreenTop() + 1, bottom - ScreenTop() + 1);
     }
 }
 
@@ -86,12 +86,12 @@ void TerminalBuffer::Invalidate(int top, int left, int right, int bottom) {
         std::swap(top, bottom);
     }
     int offset = ScreenTop() - 1;
-    // One notice per batch: the painter takes every queued rectangle at once, so a
-    // notice is only needed when the queue stops being empty.
+    // One report per batch: the painter takes every queued rectangle at once, so a
+    // report is only needed when the queue stops being empty.
     const bool wasEmpty = invalid_.Empty();
     invalid_.Add(CellRect{left + 1, top - offset, right + 1, bottom - offset});
-    if (wasEmpty && notifyWindow_ != 0) {
-        platform::PostMessage(notifyWindow_, AM_TERMPAINT, 0, 0);
+    if (wasEmpty && observer_ != nullptr) {
+        observer_->Damaged(*this);
     }
 }
 

@@ -1,21 +1,17 @@
 // The terminal's cells: the visible screen plus the scrollback above it, the cursor,
 // the writing colours and modes. An emulator turns received bytes into calls here and
-// paints from the rows; the buffer posts AM_TERMPAINT when its changed rectangles start to queue.
+// paints from the rows; the buffer reports changes to its one observer.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string_view>
 #include <vector>
 
-#include "platform/message_loop.h"
+#include "terminal/buffer_observer.h"
 #include "terminal/invalid_rects.h"
 #include "terminal/terminal_array.h"
 
 namespace hydrix::terminal {
-
-// Posted to NotifyWindow for every rectangle marked for repainting (wParam 0, lParam 0).
-constexpr uint32_t AM_TERMPAINT = 0x7E8A;
 
 // The attribute set: one byte of flags per cell.
 using CharAttrSet = uint8_t;
@@ -26,13 +22,6 @@ constexpr CharAttrSet tcaBlink = 0x08;
 constexpr CharAttrSet tcaReverse = 0x10;
 constexpr CharAttrSet tcaInvisible = 0x20;
 constexpr CharAttrSet tcaSelected = 0x40;
-
-class TerminalBuffer;
-
-// aRow, aCol in cursor coordinates.
-using TerminalCursorMovedEvent = std::function<void(TerminalBuffer* aSender, int aRow, int aCol)>;
-// top, bottom in screen coordinates.
-using TerminalScrollRowsEvent = std::function<void(TerminalBuffer* sender, int count, int top, int bottom)>;
 
 // Internal rows and columns (0-based; row 0 is the oldest scrollback row).
 struct TerminalRegion {
@@ -160,8 +149,9 @@ public:
     bool TakeInvalidRect(CellRect& rect);
     bool HasInvalidRect() const { return !invalid_.Empty(); }
     bool TakeCursorMoved();
-    platform::WindowHandle NotifyWindow() const { return notifyWindow_; }
-    void SetNotifyWindow(platform::WindowHandle window) { notifyWindow_ = window; }
+    // Where changes are reported; nullptr: nowhere.
+    BufferObserver* Observer() const { return observer_; }
+    void SetObserver(BufferObserver* observer) { observer_ = observer; }
 
     // The active region, internal rows and columns.
     TerminalRegion ActiveRegion() const { return region_; }
@@ -170,9 +160,6 @@ public:
     int ScrollRegionBottom() const { return scrollBottom_; }
     bool HorzTabStop(int col) const;  // screen column
     bool VertTabStop(int row) const;  // screen row
-
-    TerminalCursorMovedEvent OnCursorMoved;
-    TerminalScrollRowsEvent OnScrollRows;
 
 private:
     int ScreenTop() const { return svRowCount_ - rowCount_; }
@@ -230,7 +217,7 @@ private:
     std::vector<bool> horzTabs_;  // per column
     std::vector<bool> vertTabs_;  // per screen row
     InvalidRectList invalid_;
-    platform::WindowHandle notifyWindow_ = 0;
+    BufferObserver* observer_ = nullptr;
 };
 
 }  // namespace hydrix::terminal

@@ -1,17 +1,29 @@
 #include "terminal/terminal_control.h"
 
-#include <utility>
-
+#include "comm/com_port.h"
 #include "platform/scope_exit.h"
+#include "terminal/port_link.h"
+#include "terminal/terminal_buffer.h"
+#include "terminal/terminal_capture.h"
 #include "terminal/tty_emulator.h"
 
 namespace hydrix::terminal {
 
 CustomTerminal::CustomTerminal()
-    : receive_(std::make_shared<ReceiveQueue>()), builtIn_(std::make_unique<TTYEmulator>()) {
+    : view_([this] { PostToSelf(AM_TERMRECREATE); }),
+      pipe_(
+          this,
+          [this] {
+              HandleNeeded();
+              return handle_;
+          },
+          [this] { Loaded(); }),
+      capture_(std::make_unique<TerminalCapture>()),
+      portLink_(std::make_unique<PortLink>(this, this)),
+      builtIn_(std::make_unique<TTYEmulator>()) {
     builtIn_->SetBuiltIn(true);
     builtIn_->SetTerminal(this);
-    emulator_ = builtIn_.get();
+    UseEmulator(builtIn_.get());
     // No port yet: this only marks the attach as pending.
     SetActive(true);
 }
@@ -20,6 +32,9 @@ CustomTerminal::~CustomTerminal() {
     destroying_ = true;
     // The widget may already be going away with the control.
     host_ = nullptr;
+    view_.SetHost(nullptr);
+    selection_.SetHost(nullptr);
+    painter_.SetHost(nullptr);
     SetEmulator(nullptr);
     DestroyHandle();
     if (comPort_ != nullptr) {
@@ -29,7 +44,7 @@ CustomTerminal::~CustomTerminal() {
         }
     }
     RemoveTerminalLink(this, false);
-    capture_.Close();
+    capture_->Close();
     builtIn_.reset();
 }
 
@@ -38,21 +53,33 @@ void CustomTerminal::SetHost(TerminalHost* host) {
         return;
     }
     if (host_ != nullptr) {
-        HideCaret();
+        painter_.HideCaret();
     }
     host_ = host;
-    canvas_ = nullptr;
-    if (host_ == nullptr) {
+    view_.SetHost(host);
+    selection_.SetHost(host);
+    painter_.SetHost(host);
+    if (host == nullptr) {
         return;
     }
-    host_->SetBorder(borderStyle_ == terminal::BorderStyle::bsSingle);
+    host->SetBorder(borderStyle_ == terminal::BorderStyle::bsSingle);
     HandleNeeded();
-    // A new widget starts from the bars as they are.
-    host_->ShowScrollBar(ScrollBarKind::Horizontal, hasHScroll_);
-    host_->ShowScrollBar(ScrollBarKind::Vertical, hasVScroll_);
-    ApplyScrollBars();
+    view_.Present();
     MeasureCell();
 }
+
+void CustomTerminal::UseEmulator(TerminalEmulator* emulator) {
+    emulator_ = emulator;
+    view_.SetBuffer(emulator->Buffer());
+    selection_.SetBuffer(emulator->Buffer());
+    painter_.SetEmulator(emulator);
+}
+
+TerminalBuffer* CustomTerminal::Buffer() const {
+    return emulator_ == nullptr ? nullptr : emulator_->Buffer();
+}
+
+// Window ---------------------------------------------------------------------------------
 
 void CustomTerminal::HandleNeeded() {
     if (handle_ == 0 && !destroying_) {
@@ -60,43 +87,27 @@ void CustomTerminal::HandleNeeded() {
     }
 }
 
-platform::WindowHandle CustomTerminal::WindowHandle() {
+void CustomTerminal::PostToSelf(uint32_t msg) {
     HandleNeeded();
-    return handle_;
-}
-
-void CustomTerminal::PostToSelf(uint32_t msg, platform::WParam w, platform::LParam l) {
-    const platform::WindowHandle window = WindowHandle();
-    if (window != 0) {
-        platform::PostMessage(window, msg, w, l);
+    if (handle_ != 0) {
+        platform::PostMessage(handle_, msg, 0, 0);
     }
 }
 
 void CustomTerminal::CreateWnd() {
-    DestroyCaret();
+    painter_.DestroyCaret();
     handle_ = platform::MessageLoop::Instance().CreateWindow(
         [this](uint32_t msg, platform::WParam w, platform::LParam l) { return WndProc(msg, w, l); });
-    {
-        // Bytes that arrived while there was no window are picked up now.
-        std::lock_guard guard(receive_->Lock);
-        receive_->Window = handle_;
-        receive_->Posted =
-            receive_->Queue.Count() > 0 &&
-            platform::PostMessage(handle_, AM_TERMDATA, static_cast<platform::WParam>(CharSource::csPort), 0);
-    }
-    hasHScroll_ = HorzBarWanted();
-    hasVScroll_ = VertBarWanted();
+    pipe_.WindowCreated(handle_);
+    view_.SetWindowed(true);
     if (comPort_ != nullptr) {
         comPort_->RegisterWindowUser(handle_);
-        if (active_) {
-            RequestAttach();
+        if (Active()) {
+            pipe_.RequestAttach();
         }
     }
     MeasureCell();
     platform::MessageLoop::Instance().SetTimer(handle_, kTerminalTimerId, kTerminalTimerMs);
-    if (Buffer() != nullptr && !destroying_) {
-        Buffer()->SetNotifyWindow(handle_);
-    }
 }
 
 void CustomTerminal::DestroyHandle() {
@@ -104,50 +115,42 @@ void CustomTerminal::DestroyHandle() {
         return;
     }
     if (comPort_ != nullptr) {
-        Detach();
+        pipe_.Detach();
         comPort_->DeregisterWindowUser(handle_);
     }
     platform::MessageLoop::Instance().KillTimer(handle_, kTerminalTimerId);
-    DestroyCaret();
-    if (Buffer() != nullptr) {
-        Buffer()->SetNotifyWindow(0);
-    }
+    painter_.DestroyCaret();
     const platform::WindowHandle old = handle_;
     handle_ = 0;
-    {
-        std::lock_guard guard(receive_->Lock);
-        receive_->Window = 0;
-        receive_->Posted = false;  // its message goes with the window
-    }
+    repaintPosted_ = false;  // its message goes with the window
+    view_.SetWindowed(false);
+    pipe_.WindowDestroyed();
     platform::MessageLoop::Instance().DestroyWindow(old);
 }
 
-platform::LResult CustomTerminal::WndProc(uint32_t msg, platform::WParam w, platform::LParam l) {
+platform::LResult CustomTerminal::WndProc(uint32_t msg, platform::WParam w, platform::LParam /*l*/) {
     const auto low = static_cast<int>(w & 0xFFFF);
     const auto high = static_cast<int>(static_cast<int16_t>((w >> 16) & 0xFFFF));
     switch (msg) {
     case comm::kPortOpenMsg:
-        if (attachPending_) {
-            RequestAttach();
-        }
+        pipe_.PortOpened();
         return 0;
     case comm::kPortClosedMsg:
     case comm::kPortClosingMsg:
-        Detach();
+        pipe_.Detach();
         return 0;
     case AM_TERMDATA:
-        ProcessReceived(w);
+        pipe_.Take(w, [this](const uint8_t* data, int count, CharSource source) { HandOn(data, count, source); });
         return 0;
     case AM_TERMRECREATE:
-        ApplyScrollBars();
+        view_.ApplyScrollBars();
         return 0;
     case AM_TERMATTACH:
-        AttachStep();
+        pipe_.AttachStep();
         return 0;
     case AM_TERMPAINT:
-        if (!useLazyDisplay_) {
-            PaintStep();
-        }
+        repaintPosted_ = false;
+        painter_.RepaintRequested();
         return 0;
     case platform::WM_TIMER:
         if (w == kTerminalTimerId) {
@@ -155,69 +158,36 @@ platform::LResult CustomTerminal::WndProc(uint32_t msg, platform::WParam w, plat
         }
         return 0;
     case WM_CANCELMODE:
-        CancelMode();
+        selection_.Cancel();
         return 0;
     case WM_COPY:
-        CopySelection();
+        selection_.Copy();
         return 1;
     case WM_ERASEBKGND:
         return 1;
     case WM_GETDLGCODE:
         return wantAllKeys_ ? kDlgCodeWantAll : 0;
     case WM_HSCROLL:
-        HScroll(low, high);
+        view_.HScroll(low, high);
         return 0;
     case WM_VSCROLL:
-        VScroll(low, high);
+        view_.VScroll(low, high);
         return 0;
     case WM_KILLFOCUS:
-        FocusOut();
+        painter_.FocusOut();
         return 0;
     case WM_SETFOCUS:
-        FocusIn();
+        painter_.FocusIn();
         return 0;
     case WM_PASTE:
         PasteClipboard();
         return 0;
     default:
-        (void)l;
         return 0;
     }
 }
 
 // Properties -----------------------------------------------------------------------------
-
-void CustomTerminal::SetActive(bool value) {
-    if (value == active_) {
-        return;
-    }
-    attachPending_ = false;
-    active_ = value;
-    if (comPort_ != nullptr) {
-        if (value) {
-            RequestAttach();
-        } else {
-            Detach();
-        }
-    } else if (value) {
-        attachPending_ = true;
-    }
-}
-
-void CustomTerminal::SetAutoScrollback(bool value) {
-    autoScrollback_ = value;
-    RefreshVertBar();
-}
-
-void CustomTerminal::SetBlinkTime(int value) {
-    if (value <= 0) {
-        blinkTime_ = 0;
-    } else if (value <= 250) {
-        blinkTime_ = 250;
-    } else {
-        blinkTime_ = value;
-    }
-}
 
 void CustomTerminal::SetBorderStyle(terminal::BorderStyle value) {
     if (value == borderStyle_) {
@@ -230,8 +200,20 @@ void CustomTerminal::SetBorderStyle(terminal::BorderStyle value) {
     }
 }
 
-TerminalBuffer* CustomTerminal::Buffer() const {
-    return emulator_ == nullptr ? nullptr : emulator_->Buffer();
+CaptureMode CustomTerminal::Capture() const {
+    return capture_->Mode();
+}
+
+void CustomTerminal::SetCapture(CaptureMode value) {
+    capture_->SetMode(value);
+}
+
+const std::string& CustomTerminal::CaptureFile() const {
+    return capture_->FileName();
+}
+
+void CustomTerminal::SetCaptureFile(const std::string& value) {
+    capture_->SetFileName(value);
 }
 
 int CustomTerminal::Columns() const {
@@ -251,10 +233,9 @@ void CustomTerminal::SetColumns(int value) {
         return;
     }
     Buffer()->tbSetColCount(value);
-    leftCol_ = 1;
-    topRow_ = 1;
-    RecomputeView();
-    Invalidate();
+    view_.Home();
+    view_.RecomputeView();
+    view_.Invalidate();
 }
 
 void CustomTerminal::SetRows(int value) {
@@ -262,8 +243,8 @@ void CustomTerminal::SetRows(int value) {
         return;
     }
     Buffer()->tbSetRowCount(value);
-    RecomputeView();
-    Invalidate();
+    view_.RecomputeView();
+    view_.Invalidate();
 }
 
 void CustomTerminal::SetScrollbackRows(int value) {
@@ -278,7 +259,7 @@ void CustomTerminal::SetComPort(comm::CustomComPort* port) {
     }
     if (comPort_ != nullptr) {
         if (handle_ != 0) {
-            Detach();
+            pipe_.Detach();
             comPort_->DeregisterWindowUser(handle_);
         }
         comPort_->DeregisterCallbackUser(this);
@@ -287,7 +268,8 @@ void CustomTerminal::SetComPort(comm::CustomComPort* port) {
         }
     }
     comPort_ = port;
-    portLink_.SetPort(port);
+    pipe_.SetPort(port);
+    portLink_->SetPort(port);
     if (port == nullptr) {
         return;
     }
@@ -302,56 +284,10 @@ void CustomTerminal::SetComPort(comm::CustomComPort* port) {
     }
     if (handle_ != 0) {
         port->RegisterWindowUser(handle_);
-        if (active_) {
-            RequestAttach();
+        if (Active()) {
+            pipe_.RequestAttach();
         }
     }
-}
-
-void CustomTerminal::SetCursorType(terminal::CursorType value) {
-    HideCaret();
-    DestroyCaret();
-    cursorType_ = value;
-    CreateCaret();
-    ShowCaret();
-}
-
-void CustomTerminal::SetFollowCursor(bool value) {
-    if (value == followCursor_) {
-        return;
-    }
-    followCursor_ = value;
-    KeepCursorVisible();
-}
-
-void CustomTerminal::SetHideScrollbars(bool value) {
-    hideScrollbars_ = value;
-    RefreshScrollBars();
-}
-
-void CustomTerminal::SetLazyByteDelay(int value) {
-    if (value >= 1 && value <= 1024) {
-        lazyByteDelay_ = value;
-    }
-}
-
-void CustomTerminal::SetLazyTimeDelay(int value) {
-    if (value >= 1 && value <= 1000) {
-        lazyTimeDelay_ = value;
-    }
-}
-
-void CustomTerminal::SetMouseSelect(bool value) {
-    mouseSelect_ = value;
-    selecting_ = false;
-    if (!value) {
-        ClearSelection();
-    }
-}
-
-void CustomTerminal::SetScrollback(bool value) {
-    scrollback_ = value;
-    RefreshVertBar();
 }
 
 void CustomTerminal::SetFont(const TerminalFont& font) {
@@ -360,37 +296,26 @@ void CustomTerminal::SetFont(const TerminalFont& font) {
     if (sizeChanged && handle_ != 0) {
         MeasureCell();
     } else {
-        Invalidate();
+        view_.Invalidate();
     }
 }
 
 void CustomTerminal::SetColor(uint32_t value) {
     if (value != color_) {
         color_ = value;
-        Invalidate();
+        view_.Invalidate();
     }
 }
 
 void CustomTerminal::SetFontColor(uint32_t value) {
     if (value != font_.Color) {
         font_.Color = value;
-        Invalidate();
+        view_.Invalidate();
     }
 }
 
 TerminalPort* CustomTerminal::PortSink() {
-    return comPort_ == nullptr ? nullptr : &portLink_;
-}
-
-void CustomTerminal::CursorMoved(TerminalBuffer* sender, int row, int col) {
-    if (OnCursorMoved) {
-        const TerminalCursorMovedEvent handler = OnCursorMoved;
-        handler(sender, row, col);
-    }
-}
-
-TerminalEmulator* CustomTerminal::Emulator() const {
-    return explicitEmulator_;
+    return comPort_ == nullptr ? nullptr : portLink_.get();
 }
 
 void CustomTerminal::SetEmulator(TerminalEmulator* emulator) {
@@ -404,23 +329,18 @@ void CustomTerminal::SetEmulator(TerminalEmulator* emulator) {
     const int rows = Buffer()->RowCount();
     const int cols = Buffer()->ColCount();
     if (TerminalEmulator* old = explicitEmulator_) {
-        if (handle_ != 0 && !destroying_ && old->Buffer() != nullptr) {
-            old->Buffer()->SetNotifyWindow(0);
-        }
         explicitEmulator_ = nullptr;
-        emulator_ = builtIn_.get();
+        UseEmulator(builtIn_.get());
         RemoveTerminalLink(this, false);
+        // Its buffer's reports stop reaching this control here.
         old->SetTerminal(nullptr);
     }
     if (emulator != nullptr) {
         explicitEmulator_ = emulator;
-        emulator_ = emulator;
-        if (emulator->Buffer() != nullptr) {
-            emulator->Buffer()->SetNotifyWindow(handle_);
-        }
+        UseEmulator(emulator);
         AddTerminalLink(this, emulator);
     } else {
-        emulator_ = builtIn_.get();
+        UseEmulator(builtIn_.get());
     }
     if (svRows > 0 && Buffer() != nullptr) {
         Buffer()->tbSetSVRowCount(svRows);
@@ -445,10 +365,54 @@ void CustomTerminal::ComponentRemoved(const void* component) {
     }
 }
 
+// What the emulator tells ----------------------------------------------------------------------
+
+void CustomTerminal::CursorMoved(TerminalBuffer* sender, int row, int col) {
+    // Without lazy display the caret and the cells follow the cursor at once.
+    if (!UseLazyDisplay()) {
+        Damaged();
+    }
+    if (OnCursorMoved) {
+        const TerminalCursorMovedEvent handler = OnCursorMoved;
+        handler(sender, row, col);
+    }
+}
+
+void CustomTerminal::Damaged() {
+    // Everything damaged until the message is taken is painted by one paint step.
+    if (handle_ != 0 && !repaintPosted_) {
+        repaintPosted_ = platform::PostMessage(handle_, AM_TERMPAINT, 0, 0);
+    }
+}
+
 // Operations ---------------------------------------------------------------------------
 
 void CustomTerminal::ClearAll() {
     emulator_->ClearAll();
+}
+
+void CustomTerminal::PasteClipboard() {
+    selection_.Paste([this](const std::string& text) { DisplayString(text); },
+                     comPort_ == nullptr ? nullptr : portLink_.get());
+}
+
+void CustomTerminal::DisplayString(const std::string& text) {
+    pipe_.Write(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
+}
+
+void CustomTerminal::ProcessAllReceived() {
+    pipe_.TakeAll([this](const uint8_t* data, int count, CharSource source) { HandOn(data, count, source); });
+}
+
+void CustomTerminal::HandOn(const uint8_t* data, int count, CharSource source) {
+    capture_->Write(data, static_cast<size_t>(count));
+    {
+        view_.BeginReceive();
+        ScopeExit endReceive([this] { view_.EndReceive(); });
+        emulator_->ProcessBlock(data, count, source);
+    }
+    view_.CatchUp();
+    painter_.Changed(count);
 }
 
 void CustomTerminal::Loaded() {
@@ -458,71 +422,97 @@ void CustomTerminal::Loaded() {
     }
 }
 
-template <typename Fn>
-void CustomTerminal::DrawOutsidePaint(Fn fn) {
-    if (host_ == nullptr) {
-        return;
-    }
-    HideCaret();
-    Canvas* canvas = host_->BeginDraw();
-    // The caret comes back also when painting fails.
-    ScopeExit done([this, canvas] {
-        if (canvas != nullptr) {
-            host_->EndDraw();
-        }
-        canvas_ = nullptr;
-        ShowCaret();
-    });
-    if (canvas == nullptr) {
-        return;
-    }
-    canvas_ = canvas;
-    canvas->SetClip(PixelRect{0, 0, visibleCols_ * charWidth_, visibleRows_ * charHeight_});
-    fn();
+void CustomTerminal::MeasureCell() {
+    view_.SetCell(host_ == nullptr ? CellSize{} : host_->MeasureFont(font_));
 }
 
-void CustomTerminal::PaintStep() {
-    DrawOutsidePaint([this] { emulator_->LazyPaint(); });
+// Keys and mouse ---------------------------------------------------------------------------
+
+bool CustomTerminal::PreviewKeyDown(uint16_t key, uint32_t keyData, ShiftState shift) {
+    if (selection_.Selecting() && key == VK_ESCAPE) {
+        selection_.Cancel();
+        return true;
+    }
+    const bool ctrlOnly = (shift & ssCtrl) != 0 && (shift & (ssShift | ssAlt)) == 0;
+    if (selection_.HasSelection() && ctrlOnly && (key == 'C' || key == VK_INSERT)) {
+        selection_.Copy();
+        return true;
+    }
+    if (key >= VK_SHIFT && key <= VK_MENU) {
+        return false;
+    }
+    if ((keyData & kKeyDataExtended) == 0) {
+        // Without a widget the NumLock state is unknown: the keys stay as they are.
+        if (host_ != nullptr && !host_->NumLockOn()) {
+            key = MapKeypadKey(key);
+        }
+    } else if (key == VK_RETURN) {
+        key = VK_EXECUTE;
+    }
+    if ((keyData & kKeyDataRepeat) != 0) {
+        key |= kKeyRepeatFlag;
+    }
+    emulator_->KeyDown(key, shift);
+    return key == 0;
+}
+
+void CustomTerminal::KeyDown(uint16_t& key, ShiftState shift) {
+    if (OnKeyDown) {
+        const KeyEvent handler = OnKeyDown;
+        handler(*this, key, shift);
+    }
+    if (!wantAllKeys_ && key != 0) {
+        emulator_->KeyDown(key, shift);
+    }
+}
+
+void CustomTerminal::KeyPress(uint8_t& ch) {
+    if (OnKeyPress) {
+        const KeyPressEvent handler = OnKeyPress;
+        handler(*this, ch);
+    }
+    if (ch == 0) {
+        return;
+    }
+    emulator_->KeyPress(ch);
+    painter_.Changed(0);
+}
+
+void CustomTerminal::MouseDown(MouseButton button, ShiftState shift, int x, int y) {
+    if (OnMouseDown) {
+        const MouseEvent handler = OnMouseDown;
+        handler(*this, button, shift, x, y);
+    }
+    if (button == MouseButton::mbLeft) {
+        selection_.Press(x, y);
+    }
+}
+
+void CustomTerminal::MouseMove(ShiftState shift, int x, int y) {
+    if (OnMouseMove) {
+        const MouseMoveEvent handler = OnMouseMove;
+        handler(*this, shift, x, y);
+    }
+    selection_.Drag(x, y);
+}
+
+void CustomTerminal::MouseUp(MouseButton button, ShiftState shift, int x, int y) {
+    if (OnMouseUp) {
+        const MouseEvent handler = OnMouseUp;
+        handler(*this, button, shift, x, y);
+    }
+    if (button == MouseButton::mbLeft) {
+        selection_.Release();
+    }
 }
 
 void CustomTerminal::TimerTick() {
-    if (selecting_ && host_ != nullptr) {
+    if (selection_.Selecting() && host_ != nullptr) {
         const ClientPoint pos = host_->CursorPos();
-        if (needHorz_) {
-            if (pos.X < 0) {
-                HScroll(SB_LINELEFT, 0);
-            } else if (pos.X >= clientWidth_) {
-                HScroll(SB_LINERIGHT, 0);
-            }
-        }
-        if (pos.Y < 0) {
-            VScroll(SB_LINEUP, 0);
-        } else if (pos.Y >= clientHeight_) {
-            VScroll(SB_LINEDOWN, 0);
-        }
+        view_.DragScroll(pos);
         MouseMove(0, pos.X, pos.Y);
     }
-    if (blinkTime_ > 0) {
-        blinkElapsed_ += static_cast<int>(kTerminalTimerMs);
-        if (blinkElapsed_ > blinkTime_) {
-            blinkPhase_ = !blinkPhase_;
-            if (emulator_->HasBlinkingText()) {
-                const bool phase = blinkPhase_;
-                DrawOutsidePaint([this, phase] { emulator_->BlinkPaint(phase); });
-            }
-            blinkElapsed_ = 0;
-        }
-    }
-    if (useLazyDisplay_) {
-        lazyElapsed_ += static_cast<int>(kTerminalTimerMs);
-        // The delays are checked first: NeedsUpdate takes the cursor-moved flag, which
-        // would be lost on a tick that does not paint.
-        if ((lazyElapsed_ > lazyTimeDelay_ || lazyBytes_ > lazyByteDelay_) && emulator_->NeedsUpdate()) {
-            PaintStep();
-            lazyElapsed_ = 0;
-            lazyBytes_ = 0;
-        }
-    }
+    painter_.Tick();
 }
 
 }  // namespace hydrix::terminal

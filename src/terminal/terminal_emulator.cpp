@@ -146,6 +146,25 @@ void TerminalEmulator::TerminalInserted(EmulatorTerminal* t) {
     }
 }
 
+void TerminalEmulator::SetBuffer(TerminalBuffer* buffer) {
+    buffer_ = buffer;
+    if (buffer != nullptr) {
+        buffer->SetObserver(this);
+    }
+}
+
+void TerminalEmulator::Damaged(TerminalBuffer& /*sender*/) {
+    if (terminal_ != nullptr) {
+        terminal_->Damaged();
+    }
+}
+
+void TerminalEmulator::CursorMoved(TerminalBuffer& sender, int row, int col) {
+    if (terminal_ != nullptr) {
+        terminal_->CursorMoved(&sender, row, col);
+    }
+}
+
 bool TerminalEmulator::NeedsUpdate() {
     return buffer_ != nullptr && (buffer_->HasInvalidRect() || buffer_->TakeCursorMoved());
 }

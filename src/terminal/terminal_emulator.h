@@ -1,7 +1,8 @@
 // Base of the emulators, which sit between the terminal control and its buffer: the
 // control hands them received bytes and keys, they drive the buffer (and send bytes to
-// the port) and paint the buffer on the control's canvas. Also the command interpreter
-// for EmuCommand and the process-wide list of terminals bound to non-built-in emulators.
+// the port), pass the buffer's reports on to the terminal and paint the buffer on the
+// canvas they are given. Also the command interpreter for EmuCommand and the
+// process-wide list of terminals bound to non-built-in emulators.
 #pragma once
 
 #include <cstdint>
@@ -9,21 +10,21 @@
 #include <string>
 
 #include "comm/component_base.h"
+#include "terminal/buffer_observer.h"
 #include "terminal/command_list.h"
 #include "terminal/emu_command.h"
+#include "terminal/terminal_keys.h"
 
 namespace hydrix::terminal {
 
+class Canvas;
 class EmulatorTerminal;
 class TerminalBuffer;
+struct ViewGeometry;
 
-// Modifier keys held with a key: a set of these flags.
-using ShiftState = uint8_t;
-constexpr ShiftState ssShift = 0x01;
-constexpr ShiftState ssAlt = 0x02;
-constexpr ShiftState ssCtrl = 0x04;
-
-class TerminalEmulator : public comm::BaseComponent {
+// The buffer's observer: damage goes on to the terminal as it is, cursor moves through
+// the concrete emulator's handling.
+class TerminalEmulator : public comm::BaseComponent, protected BufferObserver {
 public:
     // Called for every processed byte before it takes effect. replaceWith holds the byte;
     // the handler may change it to any text (empty swallows the byte). Commands added to
@@ -75,16 +76,23 @@ public:
     virtual void ClearAll() {}
     // Echoes ch locally with HalfDuplex, then sends it when the terminal's port is open.
     virtual void TransmitChar(uint8_t ch, bool echo, CharSource source);
-    virtual void BlinkPaint(bool /*phase*/) {}
+    // Painting, on canvas as the view shows the buffer (view) at that moment: the
+    // blinking cells in phase; what the buffer reports as changed; the cells under the
+    // canvas's clip rectangle.
+    virtual void BlinkPaint(Canvas& /*canvas*/, const ViewGeometry& /*view*/, bool /*phase*/) {}
     virtual bool HasBlinkingText() { return false; }
     virtual void KeyDown(uint16_t& /*key*/, ShiftState /*shift*/) {}
     virtual void KeyPress(uint8_t& /*ch*/) {}
-    virtual void LazyPaint() {}
-    virtual void Paint() {}
+    virtual void LazyPaint(Canvas& /*canvas*/, const ViewGeometry& /*view*/) {}
+    virtual void Paint(Canvas& /*canvas*/, const ViewGeometry& /*view*/) {}
     virtual void ProcessBlock(const uint8_t* /*data*/, int /*length*/, CharSource /*source*/) {}
 
 protected:
-    void SetBuffer(TerminalBuffer* buffer) { buffer_ = buffer; }
+    // The buffer reports to this emulator from now on; the owner of the buffer stops that
+    // before the buffer goes.
+    void SetBuffer(TerminalBuffer* buffer);
+    void Damaged(TerminalBuffer& sender) override;
+    void CursorMoved(TerminalBuffer& sender, int row, int col) override;
 
 private:
     TerminalBuffer* buffer_ = nullptr;

@@ -6,6 +6,12 @@
 
 namespace hydrix::terminal {
 
+// Modifier keys held with a key: a set of these flags.
+using ShiftState = uint8_t;
+constexpr ShiftState ssShift = 0x01;
+constexpr ShiftState ssAlt = 0x02;
+constexpr ShiftState ssCtrl = 0x04;
+
 constexpr uint16_t VK_BACK = 0x08;
 constexpr uint16_t VK_TAB = 0x09;
 constexpr uint16_t VK_CLEAR = 0x0C;

@@ -1,16 +1,17 @@
-// The terminal control's mouse selection (marked with the selected attribute in the
-// buffer, so the emulator paints it inverted), copying it to the clipboard as text, and
-// pasting clipboard text to the screen and the port.
+#include "terminal/terminal_selection.h"
+
 #include <algorithm>
 
 #include "platform/dialogs.h"
-#include "terminal/terminal_control.h"
+#include "terminal/emulator_terminal.h"
+#include "terminal/terminal_buffer.h"
+#include "terminal/terminal_viewport.h"
 
 namespace hydrix::terminal {
 
 namespace {
 
-bool InSelection(const CustomTerminal::Selection& s, int row, int col) {
+bool InRange(const TerminalSelection::Range& s, int row, int col) {
     if (s.StartCol <= 0 || row < s.StartRow || row > s.EndRow) {
         return false;
     }
@@ -22,135 +23,118 @@ bool InSelection(const CustomTerminal::Selection& s, int row, int col) {
 
 }  // namespace
 
-CustomTerminal::Cell CustomTerminal::CellAt(int x, int y) const {
-    if (charWidth_ <= 0 || charHeight_ <= 0) {
-        return Cell{leftCol_, topRow_};
+void TerminalSelection::SetMouseSelect(bool value) {
+    mouseSelect_ = value;
+    selecting_ = false;
+    if (!value) {
+        Clear();
     }
-    return Cell{x / charWidth_ + leftCol_, y / charHeight_ + topRow_};
 }
 
-void CustomTerminal::ClampToView(int& x, int& y) const {
-    x = std::clamp(x, 0, std::max(visibleCols_ * charWidth_ - 1, 0));
-    y = std::clamp(y, 0, std::max(visibleRows_ * charHeight_ - 1, 0));
-}
-
-void CustomTerminal::MouseDown(MouseButton button, ShiftState shift, int x, int y) {
-    if (OnMouseDown) {
-        const MouseEvent handler = OnMouseDown;
-        handler(*this, button, shift, x, y);
-    }
-    if (button != MouseButton::mbLeft) {
-        return;
-    }
+void TerminalSelection::Press(int x, int y) {
     if (host_ != nullptr && !host_->HasFocus()) {
         host_->SetFocus();
     }
     selecting_ = true;
-    ClampToView(x, y);
+    view_.ClampToView(x, y);
     if (!mouseSelect_) {
         return;
     }
-    const int oldest = Rows() - ScrollbackRows();
-    if (selection_.StartCol > 0 && selection_.EndCol > 0 && selection_.StartRow > oldest &&
-        selection_.EndRow > oldest) {
-        ClearSelection();
+    const int oldest = buffer_ == nullptr ? 0 : buffer_->RowCount() - buffer_->SVRowCount();
+    if (range_.StartCol > 0 && range_.EndCol > 0 && range_.StartRow > oldest && range_.EndRow > oldest) {
+        Clear();
     }
-    anchor_ = CellAt(x, y);
-    selection_ = Selection{anchor_.Col, anchor_.Row, anchor_.Col, anchor_.Row};
+    const CellPos cell = view_.CellAt(x, y);
+    anchorCol_ = cell.Col;
+    anchorRow_ = cell.Row;
+    range_ = Range{cell.Col, cell.Row, cell.Col, cell.Row};
 }
 
-void CustomTerminal::MouseMove(ShiftState shift, int x, int y) {
-    if (OnMouseMove) {
-        const MouseMoveEvent handler = OnMouseMove;
-        handler(*this, shift, x, y);
-    }
+void TerminalSelection::Drag(int x, int y) {
     if (!selecting_) {
         return;
     }
-    ClampToView(x, y);
+    view_.ClampToView(x, y);
     if (mouseSelect_) {
-        ExtendSelection(x, y);
+        Extend(x, y);
     }
 }
 
-void CustomTerminal::MouseUp(MouseButton button, ShiftState shift, int x, int y) {
-    if (OnMouseUp) {
-        const MouseEvent handler = OnMouseUp;
-        handler(*this, button, shift, x, y);
-    }
-    if (button != MouseButton::mbLeft || !selecting_) {
+void TerminalSelection::Release() {
+    if (!selecting_) {
         return;
     }
     if (mouseSelect_ && autoCopy_) {
-        CopySelection();
+        Copy();
     }
     selecting_ = false;
 }
 
-void CustomTerminal::CancelMode() {
-    ClearSelection();
+void TerminalSelection::Cancel() {
+    Clear();
     selecting_ = false;
 }
 
-void CustomTerminal::ExtendSelection(int x, int y) {
+void TerminalSelection::Extend(int x, int y) {
     hasSelection_ = true;
-    Cell cell = CellAt(x, y);
-    cell.Col = std::clamp(cell.Col, 1, std::max(Columns(), 1));
-    cell.Row = std::min(cell.Row, Rows());
-    Selection next;
-    if (cell.Row < anchor_.Row) {
-        next = Selection{cell.Col, cell.Row, anchor_.Col, anchor_.Row};
-    } else if (cell.Row > anchor_.Row) {
-        next = Selection{anchor_.Col, anchor_.Row, cell.Col, cell.Row};
+    CellPos cell = view_.CellAt(x, y);
+    const int cols = buffer_ == nullptr ? 0 : buffer_->ColCount();
+    const int rows = buffer_ == nullptr ? 0 : buffer_->RowCount();
+    cell.Col = std::clamp(cell.Col, 1, std::max(cols, 1));
+    cell.Row = std::min(cell.Row, rows);
+    Range next;
+    if (cell.Row < anchorRow_) {
+        next = Range{cell.Col, cell.Row, anchorCol_, anchorRow_};
+    } else if (cell.Row > anchorRow_) {
+        next = Range{anchorCol_, anchorRow_, cell.Col, cell.Row};
     } else {
-        next = Selection{std::min(cell.Col, anchor_.Col), cell.Row, std::max(cell.Col, anchor_.Col), cell.Row};
+        next = Range{std::min(cell.Col, anchorCol_), cell.Row, std::max(cell.Col, anchorCol_), cell.Row};
     }
-    MarkSelection(next);
+    Mark(next);
 }
 
-void CustomTerminal::MarkSelection(const Selection& next) {
-    TerminalBuffer* b = Buffer();
-    if (b == nullptr) {
-        selection_ = next;
+void TerminalSelection::Mark(const Range& next) {
+    if (buffer_ == nullptr) {
+        range_ = next;
         return;
     }
     int first = next.StartRow;
     int last = next.EndRow;
-    if (selection_.StartCol > 0) {
-        first = std::min(first, selection_.StartRow);
-        last = std::max(last, selection_.EndRow);
+    if (range_.StartCol > 0) {
+        first = std::min(first, range_.StartRow);
+        last = std::max(last, range_.EndRow);
     }
-    const int cols = b->ColCount();
+    const int cols = buffer_->ColCount();
     for (int row = first; row <= last; ++row) {
-        CharAttrSet* attrs = b->RowAttrs(row);
+        CharAttrSet* attrs = buffer_->RowAttrs(row);
         if (attrs == nullptr) {
             continue;
         }
         bool changed = false;
         for (int col = 1; col <= cols; ++col) {
             CharAttrSet& a = attrs[col - 1];
-            const CharAttrSet want = InSelection(next, row, col) ? (a | tcaSelected) : (a & ~tcaSelected);
+            const CharAttrSet want = InRange(next, row, col) ? (a | tcaSelected) : (a & ~tcaSelected);
             if (want != a) {
                 a = want;
                 changed = true;
             }
         }
         if (changed) {
-            InvalidateRow(row);
+            view_.InvalidateRow(row);
         }
     }
-    selection_ = next;
+    range_ = next;
 }
 
-void CustomTerminal::ClearSelection() {
-    const Selection s = selection_;
+void TerminalSelection::Clear() {
+    const Range s = range_;
     if (s.StartCol == 0 && s.StartRow == 0 && s.EndCol == 0 && s.EndRow == 0) {
         return;
     }
-    if (TerminalBuffer* b = Buffer()) {
-        const int cols = b->ColCount();
+    if (buffer_ != nullptr) {
+        const int cols = buffer_->ColCount();
         for (int row = s.StartRow; row <= s.EndRow; ++row) {
-            CharAttrSet* attrs = b->RowAttrs(row);
+            CharAttrSet* attrs = buffer_->RowAttrs(row);
             if (attrs == nullptr) {
                 continue;
             }
@@ -159,33 +143,24 @@ void CustomTerminal::ClearSelection() {
             for (int col = from; col <= to; ++col) {
                 attrs[col - 1] &= static_cast<CharAttrSet>(~tcaSelected);
             }
-            InvalidateRow(row);
+            view_.InvalidateRow(row);
         }
     }
-    selection_ = Selection{};
-    anchor_ = Cell{};
+    range_ = Range{};
+    anchorCol_ = 0;
+    anchorRow_ = 0;
     hasSelection_ = false;
 }
 
-void CustomTerminal::InvalidateRow(int row) {
-    if (host_ == nullptr || row < topRow_ || row >= topRow_ + visibleRows_) {
+void TerminalSelection::Copy() {
+    const Range s = range_;
+    if (s.StartCol == 0 || buffer_ == nullptr) {
         return;
     }
-    const int y = (row - topRow_) * charHeight_;
-    const PixelRect rect{0, y, clientWidth_, y + charHeight_};
-    host_->InvalidateRect(&rect, false);
-}
-
-void CustomTerminal::CopySelection() {
-    const Selection s = selection_;
-    TerminalBuffer* b = Buffer();
-    if (s.StartCol == 0 || b == nullptr) {
-        return;
-    }
-    const int cols = b->ColCount();
+    const int cols = buffer_->ColCount();
     std::string text;
     auto appendRow = [&](int row, int from, int to) {
-        const uint8_t* chars = b->RowChars(row);
+        const uint8_t* chars = buffer_->RowChars(row);
         if (chars != nullptr) {
             for (int col = std::max(from, 1); col <= std::min(to, cols); ++col) {
                 text.push_back(static_cast<char>(chars[col - 1]));
@@ -200,23 +175,23 @@ void CustomTerminal::CopySelection() {
     platform::SetClipboardText(text);
 }
 
-void CustomTerminal::PasteClipboard() {
+void TerminalSelection::Paste(const std::function<void(const std::string&)>& display, TerminalPort* port) {
     const std::string text = platform::ClipboardText();
     if (text.empty()) {
         return;
     }
-    if (pasteToScreen_ && pasteToPort_ && comPort_ != nullptr) {
+    if (pasteToScreen_ && pasteToPort_ && port != nullptr) {
         for (char c : text) {
-            DisplayChar(static_cast<uint8_t>(c));
-            comPort_->SendChar(c);
+            display(std::string(1, c));
+            port->SendChar(static_cast<uint8_t>(c));
         }
         return;
     }
     if (pasteToScreen_) {
-        DisplayString(text);
+        display(text);
     }
-    if (pasteToPort_ && comPort_ != nullptr) {
-        comPort_->SendString(text);
+    if (pasteToPort_ && port != nullptr) {
+        port->SendString(text);
     }
 }
 

@@ -55,16 +55,13 @@ TTYEmulator::TTYEmulator()
       advances_(kTextLineSize - 1, 0),
       textLine_(kTextLineSize, '\0') {
     SetBuffer(ownBuffer_.get());
-    ownBuffer_->OnCursorMoved = [this](TerminalBuffer* sender, int row, int col) {
-        CursorMovedHandler(sender, row, col);
-    };
 }
 
 TTYEmulator::~TTYEmulator() {
     if (!BuiltIn()) {
         SetTerminal(nullptr);
     }
-    ownBuffer_->OnCursorMoved = nullptr;
+    ownBuffer_->SetObserver(nullptr);
 }
 
 EmuCommand TTYEmulator::MapControlChar(uint8_t ch) {
@@ -151,13 +148,14 @@ void TTYEmulator::ProcessBlock(const uint8_t* data, int length, CharSource sourc
     }
 }
 
+void TTYEmulator::CursorMoved(TerminalBuffer& sender, int row, int col) {
+    CursorMovedHandler(&sender, row, col);
+}
+
 void TTYEmulator::CursorMovedHandler(TerminalBuffer* aSender, int aRow, int aCol) {
     EmulatorTerminal* t = Terminal();
     if (t == nullptr) {
         return;
-    }
-    if (!t->UseLazyDisplay() && t->Handle() != 0) {
-        platform::PostMessage(t->Handle(), AM_TERMPAINT, 0, 1);
     }
     if (t->FollowCursor()) {
         t->KeepCursorVisible();
@@ -193,20 +191,18 @@ void TTYEmulator::SyncColors() {
     }
 }
 
-void TTYEmulator::LazyPaint() {
+void TTYEmulator::LazyPaint(Canvas& canvas, const ViewGeometry& view) {
     EmulatorTerminal* t = Terminal();
-    Canvas* canvas = t == nullptr ? nullptr : t->GetCanvas();
-    if (canvas == nullptr) {
+    if (t == nullptr) {
         return;
     }
     SyncColors();
-    const ViewGeometry view = t->Geometry();
     TerminalBuffer& b = *Buffer();
     CellRect rect;
     if (repaintAll_) {
         repaintAll_ = false;
         for (int row = 1; row <= b.RowCount(); ++row) {
-            PaintRow(view, *canvas, row, 1, b.ColCount());
+            PaintRow(view, canvas, row, 1, b.ColCount());
         }
         while (b.TakeInvalidRect(rect)) {
         }
@@ -219,25 +215,20 @@ void TTYEmulator::LazyPaint() {
             rect.Bottom += scrollPos + 1;
         }
         for (int row = rect.Top; row <= rect.Bottom; ++row) {
-            PaintRow(view, *canvas, row, rect.Left, rect.Right);
+            PaintRow(view, canvas, row, rect.Left, rect.Right);
         }
     }
 }
 
-void TTYEmulator::Paint() {
+void TTYEmulator::Paint(Canvas& canvas, const ViewGeometry& view) {
     EmulatorTerminal* t = Terminal();
-    if (t == nullptr) {
-        return;
-    }
-    Canvas* canvas = t->GetCanvas();
-    const ViewGeometry view = t->Geometry();
     const int cw = view.CharWidth;
     const int ch = view.CharHeight;
-    if (canvas == nullptr || cw <= 0 || ch <= 0) {
+    if (t == nullptr || cw <= 0 || ch <= 0) {
         return;
     }
     SyncColors();
-    const PixelRect clip = canvas->ClipRect();
+    const PixelRect clip = canvas.ClipRect();
     if (clip.right <= clip.left || clip.bottom <= clip.top) {
         return;
     }
@@ -251,7 +242,7 @@ void TTYEmulator::Paint() {
         lastRow += scrollPos + 1;
     }
     for (int row = firstRow; row <= lastRow; ++row) {
-        PaintRow(view, *canvas, row, firstCol, lastCol);
+        PaintRow(view, canvas, row, firstCol, lastCol);
     }
 }
 

@@ -1,6 +1,6 @@
 // The plain teletype emulator, built into every terminal: received bytes from 0x20 up
 // are printed, BEL, BS, TAB, LF and CR act, other control bytes are ignored. It owns the
-// terminal buffer and paints it on the terminal's canvas in runs of equal colours.
+// terminal buffer and paints it on the canvas it is given, in runs of equal colours.
 #pragma once
 
 #include <memory>
@@ -29,9 +29,9 @@ public:
     // Backspace becomes DEL (in the caller's variable too), then it is transmitted.
     void KeyPress(uint8_t& ch) override;
     // Paints what the buffer reports as changed (everything after a colour change).
-    void LazyPaint() override;
+    void LazyPaint(Canvas& canvas, const ViewGeometry& view) override;
     // Paints the cells under the canvas's clip rectangle.
-    void Paint() override;
+    void Paint(Canvas& canvas, const ViewGeometry& view) override;
     // Printable runs go into the buffer whole; with an OnProcessChar handler, or with
     // per-byte writes on, every byte is taken on its own.
     void ProcessBlock(const uint8_t* data, int length, CharSource source) override;
@@ -39,7 +39,8 @@ public:
     // writes must match cell for cell.
     void SetPerByteWrites(bool on) { perByteWrites_ = on; }
 
-    // Installed as the buffer's OnCursorMoved.
+    // The buffer's cursor moves: the view follows, the scroll bars learn whether the
+    // cursor left the shown area, and the terminal's OnCursorMoved is raised.
     void CursorMovedHandler(TerminalBuffer* aSender, int aRow, int aCol);
 
     bool RepaintAll() const { return repaintAll_; }
@@ -53,6 +54,7 @@ private:
         uint8_t attrs;
     };
 
+    void CursorMoved(TerminalBuffer& sender, int row, int col) override;
     void ProcessChar(uint8_t ch);
     void SyncColors();
     void PaintRow(const ViewGeometry& view, Canvas& canvas, int row, int fromCol, int toCol);

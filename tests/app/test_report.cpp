@@ -23,7 +23,7 @@ TEST(ReportRows, TheWholeScreenDownToItsLastRowAndTheScrollbackBeforeIt) {
         text += "line " + std::to_string(i) + (i < 50 ? "\r\n" : "");
     }
     t.DisplayString(text);
-    ASSERT_TRUE(loop.ProcessUntil([&] { return t.ReceiveQueueCount() == 0; }, 5000));
+    ASSERT_TRUE(loop.ProcessUntil([&] { return t.Receiver().Count() == 0; }, 5000));
     const std::vector<std::string> screen = ScreenRows(t);
     ASSERT_EQ(screen.size(), 45u);
     EXPECT_EQ(screen.front(), "line 6");

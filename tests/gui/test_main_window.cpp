@@ -176,13 +176,13 @@ TEST_F(MainWindowTest, LaysOutTheFormAsDesigned) {
     // The bars of the first, smaller layout go once the control has seen the pane.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-            return terminal.FullCols() == 80 && terminal.FullRows() == 45 &&
+            return terminal.View().FullCols() == 80 && terminal.View().FullRows() == 45 &&
                    !window.Terminal1()->HorizontalScrollBar()->isVisible();
         },
         5000))
-        << terminal.FullCols() << " x " << terminal.FullRows() << " of cell " << terminal.CharWidth() << " x "
-        << terminal.CharHeight();
-    EXPECT_EQ(terminal.TopRow(), 1);
+        << terminal.View().FullCols() << " x " << terminal.View().FullRows() << " of cell "
+        << terminal.View().CharWidth() << " x " << terminal.View().CharHeight();
+    EXPECT_EQ(terminal.View().TopRow(), 1);
     EXPECT_TRUE(window.Terminal1()->VerticalScrollBar()->isVisible());
 }
 
@@ -233,11 +233,11 @@ TEST_F(MainWindowTest, RunsASimulatedTestToTheEndAndClosesOnEscape) {
     QSignalSpy pressed(window.Button1(), &QPushButton::clicked);
     mouse(QEvent::MouseButtonPress, QPoint(5, 5), Qt::LeftButton);
     mouse(QEvent::MouseMove, QPoint(200, 60), Qt::NoButton);
-    ASSERT_TRUE(window.Station().Terminal1().HasSelection());
+    ASSERT_TRUE(window.Station().Terminal1().Selection().HasSelection());
     QTest::keyClick(client, Qt::Key_Escape);
     EXPECT_EQ(pressed.count(), 0);
-    EXPECT_FALSE(window.Station().Terminal1().Selecting());
-    EXPECT_FALSE(window.Station().Terminal1().HasSelection());
+    EXPECT_FALSE(window.Station().Terminal1().Selection().Selecting());
+    EXPECT_FALSE(window.Station().Terminal1().Selection().HasSelection());
     mouse(QEvent::MouseButtonRelease, QPoint(200, 60), Qt::LeftButton);
 
     // Otherwise Escape is the Cancel key, even with the terminal holding the focus.

@@ -24,6 +24,7 @@
 #include "gui/terminal_widget.h"
 #include "gui_test_util.h"
 #include "pty_helper.h"
+#include "terminal/terminal_buffer.h"
 
 namespace hydrix::gui {
 namespace {
@@ -68,8 +69,9 @@ protected:
 
     // Centre of a cell of the screen, in client pixels.
     QPoint CellCentre(int col, int row) const {
-        return QPoint((col - terminal_.LeftCol()) * terminal_.CharWidth() + terminal_.CharWidth() / 2,
-                      (row - terminal_.TopRow()) * terminal_.CharHeight() + terminal_.CharHeight() / 2);
+        return QPoint(
+            (col - terminal_.View().LeftCol()) * terminal_.View().CharWidth() + terminal_.View().CharWidth() / 2,
+            (row - terminal_.View().TopRow()) * terminal_.View().CharHeight() + terminal_.View().CharHeight() / 2);
     }
 
     void Mouse(QEvent::Type type, QPoint at, Qt::MouseButtons held) {
@@ -97,8 +99,8 @@ protected:
     QImage Cell(int col, int row) {
         const QImage all = widget_->Viewport()->grab().toImage();
         const QPoint centre = CellCentre(col, row);
-        return all.copy(centre.x() - terminal_.CharWidth() / 2, centre.y() - terminal_.CharHeight() / 2,
-                        terminal_.CharWidth(), terminal_.CharHeight());
+        return all.copy(centre.x() - terminal_.View().CharWidth() / 2, centre.y() - terminal_.View().CharHeight() / 2,
+                        terminal_.View().CharWidth(), terminal_.View().CharHeight());
     }
 
     // Pixels of another colour than colour: the ink of glyphs, antialiased or not.
@@ -161,12 +163,12 @@ protected:
 };
 
 TEST_F(TerminalWidgetTest, SizedToTheScreenShowsOnlyTheScrollbackBar) {
-    EXPECT_GT(terminal_.CharWidth(), 0);
-    EXPECT_GT(terminal_.CharHeight(), 0);
-    EXPECT_EQ(terminal_.ClientWidth(), widget_->Viewport()->width());
-    EXPECT_EQ(terminal_.ClientHeight(), widget_->Viewport()->height());
-    EXPECT_EQ(terminal_.FullCols(), 20);
-    EXPECT_EQ(terminal_.FullRows(), 6);
+    EXPECT_GT(terminal_.View().CharWidth(), 0);
+    EXPECT_GT(terminal_.View().CharHeight(), 0);
+    EXPECT_EQ(terminal_.View().ClientWidth(), widget_->Viewport()->width());
+    EXPECT_EQ(terminal_.View().ClientHeight(), widget_->Viewport()->height());
+    EXPECT_EQ(terminal_.View().FullCols(), 20);
+    EXPECT_EQ(terminal_.View().FullRows(), 6);
     EXPECT_TRUE(widget_->VerticalScrollBar()->isVisible());
     EXPECT_FALSE(widget_->HorizontalScrollBar()->isVisible());
     // Positions -44..5 with a page of 6: the thumb's top reaches -44..0.
@@ -176,12 +178,12 @@ TEST_F(TerminalWidgetTest, SizedToTheScreenShowsOnlyTheScrollbackBar) {
 
     // Narrower than the screen: the horizontal bar comes, nothing is recreated.
     const auto* viewportBefore = widget_->Viewport();
-    widget_->resize(widget_->width() - 5 * terminal_.CharWidth(), widget_->height());
+    widget_->resize(widget_->width() - 5 * terminal_.View().CharWidth(), widget_->height());
     EXPECT_TRUE(QTest::qWaitFor([&] { return widget_->HorizontalScrollBar()->isVisible(); }, 2000));
     Settle();
     EXPECT_EQ(widget_->Viewport(), viewportBefore);
-    EXPECT_EQ(terminal_.ClientHeight(), widget_->Viewport()->height());
-    EXPECT_LT(terminal_.FullCols(), 20);
+    EXPECT_EQ(terminal_.View().ClientHeight(), widget_->Viewport()->height());
+    EXPECT_LT(terminal_.View().FullCols(), 20);
 }
 
 TEST_F(TerminalWidgetTest, TypedKeysGoToThePortAndReceivedBytesToTheScreen) {
@@ -193,7 +195,7 @@ TEST_F(TerminalWidgetTest, TypedKeysGoToThePortAndReceivedBytesToTheScreen) {
     port.SetOpen(true);
     terminal_.SetComPort(&port);
     terminal_.SetActive(true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return terminal_.Hooked(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return terminal_.Receiver().Hooked(); }, 5000));
 
     QWidget* client = widget_->Viewport();
     QTest::keyClicks(client, "aZ1");
@@ -233,8 +235,8 @@ TEST_F(TerminalWidgetTest, DragAndCtrlCPutTheTextOnTheClipboard) {
     Mouse(QEvent::MouseButtonPress, CellCentre(1, 1), Qt::LeftButton);
     Mouse(QEvent::MouseMove, CellCentre(3, 1), Qt::LeftButton);
     QTest::keyClick(widget_->Viewport(), Qt::Key_Escape);
-    EXPECT_FALSE(terminal_.Selecting());
-    EXPECT_FALSE(terminal_.HasSelection());
+    EXPECT_FALSE(terminal_.Selection().Selecting());
+    EXPECT_FALSE(terminal_.Selection().HasSelection());
     EXPECT_EQ(clipboard->text(), "untouched");
 
     // Release copies (AutoCopy); rows but the last are taken to the last column.
@@ -257,39 +259,39 @@ TEST_F(TerminalWidgetTest, WheelAndScrollBarMoveThroughTheScrollback) {
     ASSERT_TRUE(ShowScrollback());
     EXPECT_EQ(RowText(0), "line 15");
     QScrollBar* bar = widget_->VerticalScrollBar();
-    ASSERT_EQ(terminal_.TopRow(), 1);
+    ASSERT_EQ(terminal_.View().TopRow(), 1);
 
     WheelNotches(1);
     const int lines3 = std::max(QApplication::wheelScrollLines(), 1);
-    EXPECT_EQ(terminal_.TopRow(), 1 - lines3);
-    EXPECT_EQ(bar->value(), terminal_.TopRow() - 1);
+    EXPECT_EQ(terminal_.View().TopRow(), 1 - lines3);
+    EXPECT_EQ(bar->value(), terminal_.View().TopRow() - 1);
     WheelNotches(-1);
-    EXPECT_EQ(terminal_.TopRow(), 1);
+    EXPECT_EQ(terminal_.View().TopRow(), 1);
     WheelNotches(-1);  // already at the bottom
-    EXPECT_EQ(terminal_.TopRow(), 1);
+    EXPECT_EQ(terminal_.View().TopRow(), 1);
 
     bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    EXPECT_EQ(terminal_.TopRow(), 0);
+    EXPECT_EQ(terminal_.View().TopRow(), 0);
     bar->triggerAction(QAbstractSlider::SliderPageStepSub);
-    EXPECT_EQ(terminal_.TopRow(), -6);
+    EXPECT_EQ(terminal_.View().TopRow(), -6);
     EXPECT_EQ(bar->value(), -7);
     // Dragging the thumb: the top row follows the thumb position.
     bar->setSliderDown(true);
     bar->setSliderPosition(-15);
     bar->setSliderDown(false);
-    EXPECT_EQ(terminal_.TopRow(), -14);
+    EXPECT_EQ(terminal_.View().TopRow(), -14);
     EXPECT_EQ(bar->value(), -15);
     EXPECT_EQ(RowText(-14), "line 1");
     // Past the top of the scrollback: clamped by the control.
     for (int i = 0; i < 10; ++i) {
         bar->triggerAction(QAbstractSlider::SliderPageStepSub);
     }
-    EXPECT_EQ(terminal_.TopRow(), -43);
+    EXPECT_EQ(terminal_.View().TopRow(), -43);
     EXPECT_EQ(bar->value(), -44);
 
     // New output brings the view back to the cursor.
     ASSERT_TRUE(ShowText("more", 6, "more"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return terminal_.TopRow() == 1; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return terminal_.View().TopRow() == 1; }, 2000));
     EXPECT_EQ(bar->value(), 0);
 }
 
@@ -297,42 +299,42 @@ TEST_F(TerminalWidgetTest, ScrollBarMenusMoveTheView) {
     ASSERT_TRUE(ShowScrollback());
     // A row taller than the screen: scrolled back, the view holds seven rows, at the
     // bottom the six of the screen.
-    widget_->resize(widget_->width(), widget_->height() + terminal_.CharHeight());
-    ASSERT_EQ(terminal_.ClientHeight(), 7 * terminal_.CharHeight());
+    widget_->resize(widget_->width(), widget_->height() + terminal_.View().CharHeight());
+    ASSERT_EQ(terminal_.View().ClientHeight(), 7 * terminal_.View().CharHeight());
     QScrollBar* bar = widget_->VerticalScrollBar();
     const QPoint middle(bar->width() / 2, bar->height() / 2);
 
     ChooseFromBarMenu(bar, middle, "Top");
-    EXPECT_EQ(terminal_.TopRow(), -43);
+    EXPECT_EQ(terminal_.View().TopRow(), -43);
     EXPECT_EQ(bar->value(), -44);
     ChooseFromBarMenu(bar, middle, "Page down");
-    EXPECT_EQ(terminal_.TopRow(), -36);
+    EXPECT_EQ(terminal_.View().TopRow(), -36);
     ChooseFromBarMenu(bar, middle, "Scroll down");
-    EXPECT_EQ(terminal_.TopRow(), -35);
+    EXPECT_EQ(terminal_.View().TopRow(), -35);
     EXPECT_EQ(bar->value(), -36);
     ChooseFromBarMenu(bar, middle, "Bottom");
-    EXPECT_EQ(terminal_.TopRow(), 1);
+    EXPECT_EQ(terminal_.View().TopRow(), 1);
     EXPECT_EQ(bar->value(), 0);
     // Where the thumb lands is the style's business; the view goes with it.
     ChooseFromBarMenu(bar, middle, "Scroll here");
-    EXPECT_LT(terminal_.TopRow(), 1);
-    EXPECT_EQ(bar->value(), terminal_.TopRow() - 1);
+    EXPECT_LT(terminal_.View().TopRow(), 1);
+    EXPECT_EQ(bar->value(), terminal_.View().TopRow() - 1);
 
     // Narrower than the screen: the horizontal bar's menu moves the columns.
-    widget_->resize(widget_->width() - 5 * terminal_.CharWidth(), widget_->height());
+    widget_->resize(widget_->width() - 5 * terminal_.View().CharWidth(), widget_->height());
     ASSERT_TRUE(QTest::qWaitFor([&] { return widget_->HorizontalScrollBar()->isVisible(); }, 2000));
     Settle();
     QScrollBar* hbar = widget_->HorizontalScrollBar();
     const QPoint centre(hbar->width() / 2, hbar->height() / 2);
     ChooseFromBarMenu(hbar, centre, "Right edge");
-    EXPECT_EQ(terminal_.LeftCol(), 20 - terminal_.FullCols() + 1);
-    EXPECT_EQ(hbar->value(), terminal_.LeftCol() - 1);
+    EXPECT_EQ(terminal_.View().LeftCol(), 20 - terminal_.View().FullCols() + 1);
+    EXPECT_EQ(hbar->value(), terminal_.View().LeftCol() - 1);
     ChooseFromBarMenu(hbar, centre, "Left edge");
-    EXPECT_EQ(terminal_.LeftCol(), 1);
+    EXPECT_EQ(terminal_.View().LeftCol(), 1);
     EXPECT_EQ(hbar->value(), 0);
     ChooseFromBarMenu(hbar, QPoint(hbar->width() * 3 / 4, hbar->height() / 2), "Scroll here");
-    EXPECT_GT(terminal_.LeftCol(), 1);
-    EXPECT_EQ(hbar->value(), terminal_.LeftCol() - 1);
+    EXPECT_GT(terminal_.View().LeftCol(), 1);
+    EXPECT_EQ(hbar->value(), terminal_.View().LeftCol() - 1);
 }
 
 TEST_F(TerminalWidgetTest, FontFitsTheWholeScreenIntoTheFormsPane) {
@@ -356,17 +358,18 @@ TEST_F(TerminalWidgetTest, FontFitsTheWholeScreenIntoTheFormsPane) {
          {std::pair<std::string, int>{"Terminal", -12}, {"No Such Family", -12}, {"Terminal", -40}}) {
         SCOPED_TRACE(name + " " + std::to_string(height));
         open(name, height);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return terminal_.FullCols() == 80 && terminal_.FullRows() == 45; }, 2000))
-            << terminal_.FullCols() << " x " << terminal_.FullRows() << " of cell " << terminal_.CharWidth() << " x "
-            << terminal_.CharHeight();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return terminal_.View().FullCols() == 80 && terminal_.View().FullRows() == 45; }, 2000))
+            << terminal_.View().FullCols() << " x " << terminal_.View().FullRows() << " of cell "
+            << terminal_.View().CharWidth() << " x " << terminal_.View().CharHeight();
         Settle();
         EXPECT_TRUE(widget_->VerticalScrollBar()->isVisible());
         EXPECT_FALSE(widget_->HorizontalScrollBar()->isVisible());
-        EXPECT_EQ(terminal_.TopRow(), 1);
+        EXPECT_EQ(terminal_.View().TopRow(), 1);
         // The cell is the one the font drawn really takes.
         const terminal::CellSize cell = TerminalWidget::CellOf(widget_->CellFont());
-        EXPECT_EQ(terminal_.CharWidth(), cell.Width);
-        EXPECT_EQ(terminal_.CharHeight(), cell.Height);
+        EXPECT_EQ(terminal_.View().CharWidth(), cell.Width);
+        EXPECT_EQ(terminal_.View().CharHeight(), cell.Height);
     }
     // Made smaller only as far as needed: a pixel larger would not fit.
     QFont larger = widget_->CellFont();

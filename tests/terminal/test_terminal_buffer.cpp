@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/message_loop.h"
 #include "terminal/terminal_buffer.h"
 #include "test_terminal_buffer_util.h"
 
@@ -506,13 +505,32 @@ TEST(TerminalBuffer, DefaultBackColorRecoloursOldDefaultOnly) {
     EXPECT_EQ(b.ForeColor(), 0xC0C0C0u);
 }
 
+// Records what a buffer reports from now on, in order.
+struct Reports : BufferObserver {
+    explicit Reports(TerminalBuffer& b) : buffer(&b) { b.SetObserver(this); }
+
+    void Damaged(TerminalBuffer& sender) override {
+        EXPECT_EQ(&sender, buffer);
+        ++damaged;
+    }
+    void CursorMoved(TerminalBuffer& sender, int row, int col) override {
+        EXPECT_EQ(&sender, buffer);
+        moves.emplace_back(row, col);
+    }
+    void RowsScrolled(TerminalBuffer&, int count, int top, int bottom) override {
+        scrolls.push_back({count, top, bottom});
+    }
+
+    TerminalBuffer* buffer;
+    int damaged = 0;
+    std::vector<std::pair<int, int>> moves;
+    std::vector<std::vector<int>> scrolls;
+};
+
 TEST(TerminalBuffer, CursorMovedNotification) {
     TerminalBuffer b;
-    std::vector<std::pair<int, int>> calls;
-    b.OnCursorMoved = [&](TerminalBuffer* sender, int row, int col) {
-        EXPECT_EQ(sender, &b);
-        calls.emplace_back(row, col);
-    };
+    Reports reports(b);
+    auto& calls = reports.moves;
     ASSERT_TRUE(b.TakeCursorMoved());
     b.CursorPos(24, 3);
     EXPECT_EQ(calls, (std::vector<std::pair<int, int>>{{24, 1}, {24, 3}}));
@@ -531,57 +549,41 @@ TEST(TerminalBuffer, CursorMovedNotification) {
     EXPECT_EQ(calls.size(), 3u);
 }
 
-TEST(TerminalBuffer, ScrollRowsCallbackInScreenRows) {
+TEST(TerminalBuffer, ScrollRowsReportedInScreenRows) {
     TerminalBuffer b;
-    std::vector<std::vector<int>> calls;
-    b.OnScrollRows = [&](TerminalBuffer*, int count, int top, int bottom) { calls.push_back({count, top, bottom}); };
+    Reports reports(b);
     b.CursorPos(24, 1);
     b.LineFeed();
     b.CursorPos(5, 1);
     b.InsertLines(2);
-    EXPECT_EQ(calls, (std::vector<std::vector<int>>{{1, -175, 24}, {-2, 5, 24}}));
+    EXPECT_EQ(reports.scrolls, (std::vector<std::vector<int>>{{1, -175, 24}, {-2, 5, 24}}));
 }
 
-TEST(TerminalBuffer, PaintMessageOnlyWhenTheRectangleQueueFills) {
-    auto& loop = platform::MessageLoop::Instance();
-    loop.AttachToCurrentThread();
-    int paints = 0;
-    platform::WindowHandle window = loop.CreateWindow([&](uint32_t msg, platform::WParam w, platform::LParam l) {
-        if (msg == AM_TERMPAINT && w == 0 && l == 0) {
-            ++paints;
-        }
-        return platform::LResult(0);
-    });
-    {
-        TerminalBuffer b;
-        CellRect rect;
-        Drain(b);
-        b.SetNotifyWindow(window);
-        b.WriteString("ab");
-        b.CursorPos(24, 1);
-        b.LineFeed();
-        loop.ProcessMessages();
-        EXPECT_EQ(paints, 1);
-        // Every change is still there for the one painter call.
-        CellRect all{1000, 1000, 0, 0};
-        while (b.TakeInvalidRect(rect)) {
-            all = CellRect{std::min(all.Left, rect.Left), std::min(all.Top, rect.Top), std::max(all.Right, rect.Right),
-                           std::max(all.Bottom, rect.Bottom)};
-        }
-        EXPECT_EQ(all.Left, 1);
-        EXPECT_EQ(all.Top, 1);
-        EXPECT_EQ(all.Bottom, 24);
-        b.WriteChar('c');
-        b.WriteChar('d');
-        loop.ProcessMessages();
-        EXPECT_EQ(paints, 2);  // the queue was drained, so it filled again
-        b.SetNotifyWindow(0);
-        Drain(b);
-        b.WriteChar('e');
-        loop.ProcessMessages();
-        EXPECT_EQ(paints, 2);
+TEST(TerminalBuffer, DamageReportedOnlyWhenTheRectangleQueueFills) {
+    TerminalBuffer b;
+    CellRect rect;
+    Drain(b);
+    Reports reports(b);
+    b.WriteString("ab");
+    b.CursorPos(24, 1);
+    b.LineFeed();
+    EXPECT_EQ(reports.damaged, 1);
+    // Every change is still there for the one painter call.
+    CellRect all{1000, 1000, 0, 0};
+    while (b.TakeInvalidRect(rect)) {
+        all = CellRect{std::min(all.Left, rect.Left), std::min(all.Top, rect.Top), std::max(all.Right, rect.Right),
+                       std::max(all.Bottom, rect.Bottom)};
     }
-    loop.DestroyWindow(window);
+    EXPECT_EQ(all.Left, 1);
+    EXPECT_EQ(all.Top, 1);
+    EXPECT_EQ(all.Bottom, 24);
+    b.WriteChar('c');
+    b.WriteChar('d');
+    EXPECT_EQ(reports.damaged, 2);  // the queue was drained, so it filled again
+    b.SetObserver(nullptr);
+    Drain(b);
+    b.WriteChar('e');
+    EXPECT_EQ(reports.damaged, 2);
 }
 
 TEST(TerminalBuffer, ResetRestoresPowerOnState) {

@@ -41,8 +41,8 @@ TEST_F(TerminalControl, LazyDelaysOutsideTheirRangeAreIgnored) {
 TEST_F(TerminalControl, DefaultsAfterCreation) {
     Terminal t;
     EXPECT_TRUE(t.Active());
-    EXPECT_TRUE(t.AttachPending());  // no port yet
-    EXPECT_FALSE(t.Hooked());
+    EXPECT_TRUE(t.Receiver().AttachPending());  // no port yet
+    EXPECT_FALSE(t.Receiver().Hooked());
     EXPECT_EQ(t.Capture(), CaptureMode::cmOff);
     EXPECT_EQ(t.CaptureFile(), "TERMINAL.CAP");
     EXPECT_EQ(t.CursorType(), CursorType::ctBlock);
@@ -50,8 +50,8 @@ TEST_F(TerminalControl, DefaultsAfterCreation) {
     EXPECT_EQ(t.Rows(), 24);
     EXPECT_EQ(t.ScrollbackRows(), 200);
     EXPECT_FALSE(t.Scrollback());
-    EXPECT_EQ(t.LeftCol(), 1);
-    EXPECT_EQ(t.TopRow(), 1);
+    EXPECT_EQ(t.View().LeftCol(), 1);
+    EXPECT_EQ(t.View().TopRow(), 1);
     EXPECT_EQ(t.Version(), "v4.05");
     EXPECT_EQ(t.Emulator(), nullptr);
     EXPECT_NE(t.CurrentEmulator(), nullptr);
@@ -60,11 +60,11 @@ TEST_F(TerminalControl, DefaultsAfterCreation) {
 TEST_F(TerminalControl, ActiveWithoutPortOnlyMarksTheAttachPending) {
     Terminal t;
     t.SetActive(false);
-    EXPECT_FALSE(t.AttachPending());
+    EXPECT_FALSE(t.Receiver().AttachPending());
     t.SetActive(true);
-    EXPECT_TRUE(t.AttachPending());
+    EXPECT_TRUE(t.Receiver().AttachPending());
     Pump();
-    EXPECT_FALSE(t.Hooked());
+    EXPECT_FALSE(t.Receiver().Hooked());
 }
 
 TEST_F(TerminalControl, SizeSettersIgnoreNonPositiveValuesAndPropagateBufferErrors) {
@@ -93,7 +93,7 @@ TEST_F(TerminalControl, DisplayStringIsShownAndCaptured) {
     Pump();
     EXPECT_EQ(RowText(t, 1), "Hello");
     EXPECT_EQ(RowText(t, 2), "!");
-    EXPECT_EQ(t.ReceiveQueueCount(), 0);
+    EXPECT_EQ(t.Receiver().Count(), 0);
     EXPECT_EQ(ReadFile(dir.File("shown.cap")), "Hello\r\n!");
 }
 
@@ -190,12 +190,77 @@ TEST_F(TerminalControl, WithoutLazyDisplayEveryChangeIsPaintedAtOnce) {
     t.SetHost(nullptr);
 }
 
+// A terminal on a fake widget, its first paints done and not counted.
+class ShownTerminal : public TerminalFixture {
+protected:
+    void Show(bool lazy) {
+        t_.SetHost(&host_);
+        t_.SetUseLazyDisplay(lazy);
+        Pump();
+        host_.draws = 0;
+    }
+    void TearDown() override {
+        t_.SetHost(nullptr);
+        TerminalFixture::TearDown();
+    }
+
+    FakeHost host_;
+    Terminal t_;
+};
+
+TEST_F(ShownTerminal, DamageIsPaintedOncePerLoopTurn) {
+    Show(false);
+    TerminalBuffer& b = *t_.Buffer();
+    b.WriteString("one");
+    CellRect rect;
+    while (b.TakeInvalidRect(rect)) {  // painted elsewhere: the queue fills again below
+    }
+    b.CursorPos(5, 1);
+    b.WriteString("two");
+    b.EraseLine();
+    Pump();
+    EXPECT_EQ(host_.draws, 1);
+}
+
+TEST_F(ShownTerminal, UnderLazyDisplayDamageWaitsForTheTick) {
+    Show(true);
+    t_.Buffer()->WriteString("lazy");
+    Pump();
+    EXPECT_EQ(host_.draws, 0);
+    t_.TimerTick();
+    t_.TimerTick();
+    EXPECT_EQ(host_.draws, 1);
+}
+
+TEST_F(ShownTerminal, WithoutLazyDisplayACursorMoveIsPaintedAtTheNextTurn) {
+    host_.focused = true;
+    Show(false);
+    t_.Painter().FocusIn();
+    t_.Buffer()->SetCursorCol(7);
+    EXPECT_EQ(host_.draws, 0);
+    Pump();
+    EXPECT_EQ(host_.draws, 1);
+    EXPECT_EQ(host_.caret.X, 6 * 8);
+}
+
+TEST_F(TerminalControl, CursorMovesRaiseOnCursorMovedWithTheBuffer) {
+    Terminal t;
+    std::vector<std::pair<int, int>> moves;
+    t.OnCursorMoved = [&](TerminalBuffer* sender, int row, int col) {
+        EXPECT_EQ(sender, t.Buffer());
+        moves.emplace_back(row, col);
+    };
+    t.Buffer()->TakeCursorMoved();
+    t.Buffer()->CursorPos(3, 4);
+    EXPECT_EQ(moves.back(), (std::pair<int, int>{3, 4}));
+}
+
 TEST_F(TerminalControl, PaintFillsMarginsAndDrawsOnlyTheClippedText) {
     FakeHost host;
     Terminal t;
     t.SetHost(&host);
     t.SetColor(0x00FFFFFF);
-    t.Resize(80 * 8 + 5, 24 * 12 + 3);
+    t.View().Resize(80 * 8 + 5, 24 * 12 + 3);
     Pump();
     t.DisplayString("top");
     Pump();
@@ -218,17 +283,17 @@ TEST_F(TerminalControl, CaretFollowsCursorTypeAndFocus) {
     Pump();
     t.DisplayString("ab");
     Pump();
-    t.FocusIn();
+    t.Painter().FocusIn();
     EXPECT_FALSE(host.caret.Visible);  // not focused
     host.focused = true;
-    t.FocusIn();
+    t.Painter().FocusIn();
     EXPECT_EQ(host.caret, (CaretState{true, 16, 0, 8, 12}));
     t.SetCursorType(CursorType::ctUnderline);
     EXPECT_EQ(host.caret, (CaretState{true, 16, 10, 8, 2}));
     t.SetCursorType(CursorType::ctNone);
     EXPECT_FALSE(host.caret.Visible);
     t.SetCursorType(CursorType::ctBlock);
-    t.FocusOut();
+    t.Painter().FocusOut();
     EXPECT_FALSE(host.caret.Visible);
     t.SetHost(nullptr);
 }
@@ -281,16 +346,16 @@ TEST_F(TerminalControl, WritingColumnsReturnsTheViewToTheTopLeft) {
     FakeHost host;
     Terminal t;
     t.SetHost(&host);
-    t.Resize(40 * 8, 10 * 12);
+    t.View().Resize(40 * 8, 10 * 12);
     Pump();
     Pump();
-    t.HScroll(SB_THUMBTRACK, 20);
-    t.VScroll(SB_THUMBTRACK, 5);
-    ASSERT_EQ(t.LeftCol(), 21);
-    ASSERT_EQ(t.TopRow(), 6);
+    t.View().HScroll(SB_THUMBTRACK, 20);
+    t.View().VScroll(SB_THUMBTRACK, 5);
+    ASSERT_EQ(t.View().LeftCol(), 21);
+    ASSERT_EQ(t.View().TopRow(), 6);
     t.SetColumns(132);
-    EXPECT_EQ(t.LeftCol(), 1);
-    EXPECT_EQ(t.TopRow(), 1);
+    EXPECT_EQ(t.View().LeftCol(), 1);
+    EXPECT_EQ(t.View().TopRow(), 1);
     EXPECT_EQ(t.Columns(), 132);
     t.SetHost(nullptr);
 }

@@ -151,7 +151,7 @@ TEST_F(TerminalCaptureTest, NoReplaceTakesTheNextFreeNameAndRecordsWhatItLeft) {
     ASSERT_EQ(platform::WriteWholeFile(path, "earlier test"), 0);
     ASSERT_EQ(platform::WriteWholeFile(dir_.File("1234.-2.txt"), "and another"), 0);
     Terminal t;
-    t.SetCaptureNoReplace(true);
+    t.Capturing().SetNoReplace(true);
     t.SetCaptureFile(path);
     t.SetCapture(CaptureMode::cmOn);
     EXPECT_EQ(t.CaptureFile(), dir_.File("1234.-3.txt"));
@@ -159,7 +159,7 @@ TEST_F(TerminalCaptureTest, NoReplaceTakesTheNextFreeNameAndRecordsWhatItLeft) {
     t.SetCapture(CaptureMode::cmOff);
     EXPECT_EQ(ReadFile(path), "earlier test");
     EXPECT_EQ(ReadFile(dir_.File("1234.-3.txt")), "PASS\r\n");
-    const CaptureRecord& r = t.LastCaptureRecord();
+    const CaptureRecord& r = t.Capturing().LastRecord();
     EXPECT_EQ(r.FileName, dir_.File("1234.-3.txt"));
     EXPECT_EQ(r.Handed, 6u);
     EXPECT_EQ(r.Written, 6u);
@@ -170,25 +170,25 @@ TEST_F(TerminalCaptureTest, NoReplaceTakesTheNextFreeNameAndRecordsWhatItLeft) {
 
 TEST_F(TerminalCaptureTest, RecordOfAFileRemovedOrChangedWhileCapturedIsNotComplete) {
     Terminal t;
-    t.SetCaptureNoReplace(true);
+    t.Capturing().SetNoReplace(true);
     t.SetCaptureFile(dir_.File("gone.txt"));
     t.SetCapture(CaptureMode::cmOn);
     Show(t, "abc");
     std::filesystem::remove(dir_.File("gone.txt"));
     Show(t, "def");
     t.SetCapture(CaptureMode::cmOff);
-    EXPECT_FALSE(t.LastCaptureRecord().OnDisk);
-    EXPECT_EQ(t.LastCaptureRecord().Handed, 6u);
-    EXPECT_FALSE(t.LastCaptureRecord().Complete());
+    EXPECT_FALSE(t.Capturing().LastRecord().OnDisk);
+    EXPECT_EQ(t.Capturing().LastRecord().Handed, 6u);
+    EXPECT_FALSE(t.Capturing().LastRecord().Complete());
 
     t.SetCaptureFile(dir_.File("grown.txt"));
     t.SetCapture(CaptureMode::cmOn);
     Show(t, "abc");
     ASSERT_EQ(platform::AppendToFile(dir_.File("grown.txt"), "xyz"), 0);
     t.SetCapture(CaptureMode::cmOff);
-    EXPECT_TRUE(t.LastCaptureRecord().OnDisk);
-    EXPECT_EQ(t.LastCaptureRecord().Size, 6u);
-    EXPECT_FALSE(t.LastCaptureRecord().Complete());
+    EXPECT_TRUE(t.Capturing().LastRecord().OnDisk);
+    EXPECT_EQ(t.Capturing().LastRecord().Size, 6u);
+    EXPECT_FALSE(t.Capturing().LastRecord().Complete());
 }
 
 TEST_F(TerminalCaptureTest, FailedWritesAreReportedOnceAndMarkTheCapture) {
@@ -197,10 +197,10 @@ TEST_F(TerminalCaptureTest, FailedWritesAreReportedOnceAndMarkTheCapture) {
     // Appending: creating would truncate, which a device refuses.
     t.SetCapture(CaptureMode::cmAppend);
     ASSERT_EQ(t.Capture(), CaptureMode::cmOn);
-    EXPECT_FALSE(t.CaptureIncomplete());
+    EXPECT_FALSE(t.Capturing().Incomplete());
     Show(t, "first");
     Show(t, "second");
-    EXPECT_TRUE(t.CaptureIncomplete());
+    EXPECT_TRUE(t.Capturing().Incomplete());
     const auto reports = ui_->Reports();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find("/dev/full"), std::string::npos) << reports[0];
@@ -208,7 +208,7 @@ TEST_F(TerminalCaptureTest, FailedWritesAreReportedOnceAndMarkTheCapture) {
     t.SetCapture(CaptureMode::cmOff);
     t.SetCaptureFile(dir_.File("fresh.cap"));
     t.SetCapture(CaptureMode::cmOn);
-    EXPECT_FALSE(t.CaptureIncomplete());
+    EXPECT_FALSE(t.Capturing().Incomplete());
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ protected:
         return PumpUntil([&] { return RowText(*t_, row) == text; });
     }
     bool Hooked() {
-        return PumpUntil([&] { return t_->Hooked(); });
+        return PumpUntil([&] { return t_->Receiver().Hooked(); });
     }
     // The terminal on the port, active and capturing to path.
     bool CaptureAttached(const std::string& path) {
@@ -77,8 +77,8 @@ TEST_F(TerminalPty, ClosedPortWithoutAutoOpenIsAttachedWhenItOpensAndAfterReopen
     EXPECT_EQ(port_.LinkedTerminal(), t_.get());
     t_->HandleNeeded();
     Pump();
-    EXPECT_FALSE(t_->Hooked());
-    EXPECT_TRUE(t_->AttachPending());
+    EXPECT_FALSE(t_->Receiver().Hooked());
+    EXPECT_TRUE(t_->Receiver().AttachPending());
     EXPECT_FALSE(port_.Open());
 
     port_.SetOpen(true);
@@ -87,8 +87,8 @@ TEST_F(TerminalPty, ClosedPortWithoutAutoOpenIsAttachedWhenItOpensAndAfterReopen
     EXPECT_TRUE(Shows(1, "one"));
 
     port_.SetOpen(false);
-    EXPECT_FALSE(t_->Hooked());
-    EXPECT_TRUE(t_->AttachPending());
+    EXPECT_FALSE(t_->Receiver().Hooked());
+    EXPECT_TRUE(t_->Receiver().AttachPending());
     port_.SetOpen(true);
     ASSERT_TRUE(Hooked());
     ASSERT_TRUE(pty_.WriteMaster("two"));
@@ -103,7 +103,7 @@ TEST_F(TerminalPty, ADestroyedPortIsForgotten) {
     ASSERT_TRUE(Hooked());
     port.reset();
     EXPECT_EQ(t_->ComPort(), nullptr);
-    EXPECT_FALSE(t_->Hooked());
+    EXPECT_FALSE(t_->Receiver().Hooked());
 }
 
 TEST_F(TerminalPty, ADestroyedPortIsForgottenAlsoWithoutAWindow) {
@@ -121,7 +121,7 @@ TEST_F(TerminalPty, AutoOpenPortIsOpenedByTheAttachStep) {
     t_->HandleNeeded();
     ASSERT_TRUE(Hooked());
     EXPECT_TRUE(port_.Open());
-    EXPECT_FALSE(t_->AttachPending());
+    EXPECT_FALSE(t_->Receiver().AttachPending());
 }
 
 TEST_F(TerminalPty, AFailedOpenDoesNotBlockLaterAttachSteps) {
@@ -130,8 +130,8 @@ TEST_F(TerminalPty, AFailedOpenDoesNotBlockLaterAttachSteps) {
     t_->HandleNeeded();
     PumpUntil([&] { return !ui_->Reports().empty(); }, 2000);
     ASSERT_EQ(ui_->Reports().size(), 1u);  // the open error reached the exception report
-    EXPECT_FALSE(t_->Hooked());
-    EXPECT_TRUE(t_->AttachPending());
+    EXPECT_FALSE(t_->Receiver().Hooked());
+    EXPECT_TRUE(t_->Receiver().AttachPending());
 
     port_.SetComNumber(kCom);
     platform::PostMessage(t_->Handle(), AM_TERMATTACH, 0, 0);
@@ -159,7 +159,7 @@ TEST_F(TerminalPty, ReceivedBytesReachScreenAndCaptureOnlyWhileActive) {
     EXPECT_EQ(ReadFile(path), "PASS\r\n");
 
     t_->SetActive(false);
-    EXPECT_FALSE(t_->Hooked());
+    EXPECT_FALSE(t_->Receiver().Hooked());
     ASSERT_TRUE(pty_.WriteMaster("late"));
     ASSERT_TRUE(Consumed(5 + 6 + 4));
     Pump();
@@ -174,7 +174,7 @@ TEST_F(TerminalPty, ScrollBarsAppearingOnAResizeDropNoBytes) {
     t_->SetCapture(CaptureMode::cmOn);
     t_->SetComPort(&port_);
     t_->SetHost(&host);
-    t_->Resize(80 * 8, 24 * 12);
+    t_->View().Resize(80 * 8, 24 * 12);
     ASSERT_TRUE(Hooked());
     std::string sent;
     for (int i = 0; i < 6; ++i) {
@@ -182,9 +182,9 @@ TEST_F(TerminalPty, ScrollBarsAppearingOnAResizeDropNoBytes) {
         ASSERT_TRUE(pty_.WriteMaster(part));
         sent += part;
         // Narrow, then wide again: the bars come and go while bytes arrive.
-        t_->Resize((i % 2 == 0 ? 30 : 80) * 8, (i % 2 == 0 ? 10 : 24) * 12);
+        t_->View().Resize((i % 2 == 0 ? 30 : 80) * 8, (i % 2 == 0 ? 10 : 24) * 12);
         Pump();
-        EXPECT_TRUE(t_->Hooked());
+        EXPECT_TRUE(t_->Receiver().Hooked());
     }
     EXPECT_TRUE(PumpUntil([&] { return ReadFile(path) == sent; }));
     EXPECT_EQ(RowText(*t_, 1), sent);
@@ -218,8 +218,8 @@ TEST_F(TerminalPty, KeysGoToThePortExceptCopyAndCancel) {
     type('C', ssCtrl, 3);
     EXPECT_EQ(platform::ClipboardText(), "tex\r\n");
     type(VK_ESCAPE, 0, 27);
-    EXPECT_FALSE(t_->Selecting());
-    EXPECT_FALSE(t_->HasSelection());
+    EXPECT_FALSE(t_->Selection().Selecting());
+    EXPECT_FALSE(t_->Selection().HasSelection());
     type('C', ssCtrl | ssShift, 3);  // with Shift it is a key like any other
     EXPECT_EQ(pty_.ReadMaster(2, 300), "\x03");
     t_->SetHost(nullptr);
@@ -250,19 +250,19 @@ TEST_F(TerminalPty, ABacklogIsHandedOnOneChunkPerMessage) {
     // The bytes pile up while the GUI thread is busy elsewhere, in many arrivals.
     ASSERT_TRUE(pty_.WriteMaster(sent, 10000));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (t_->ReceiveQueueCount() < total && std::chrono::steady_clock::now() < deadline) {
+    while (t_->Receiver().Count() < total && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ASSERT_EQ(t_->ReceiveQueueCount(), total);
+    ASSERT_EQ(t_->Receiver().Count(), total);
     // One round of messages hands on one chunk, so the thread gets back to its other work.
     Pump();
-    EXPECT_EQ(t_->ReceiveQueueCount(), total - kReceiveChunk);
+    EXPECT_EQ(t_->Receiver().Count(), total - kReceiveChunk);
     EXPECT_EQ(ReadFile(path).size(), static_cast<size_t>(kReceiveChunk));
     // Bytes arriving meanwhile queue up behind the backlog.
     ASSERT_TRUE(pty_.WriteMaster("tail\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return ReadFile(path).size() == sent.size() + 6; }, 10000));
     EXPECT_EQ(ReadFile(path), sent + "tail\r\n");
-    EXPECT_EQ(t_->ReceiveQueueCount(), 0);
+    EXPECT_EQ(t_->Receiver().Count(), 0);
 }
 
 TEST_F(TerminalPty, AStreamOfBytesArrivesWholeAndInOrder) {

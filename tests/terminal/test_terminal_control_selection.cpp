@@ -9,12 +9,12 @@ namespace {
 constexpr int kCw = 8;
 constexpr int kCh = 12;
 
-class TerminalSelection : public TerminalFixture {
+class ControlSelection : public TerminalFixture {
 protected:
     void SetUp() override {
         TerminalFixture::SetUp();
         t_.SetHost(&host_);
-        t_.Resize(80 * kCw, 24 * kCh);
+        t_.View().Resize(80 * kCw, 24 * kCh);
         Pump();
         t_.DisplayString("first line\r\nsecond\r\nthird row");
         Pump();
@@ -32,11 +32,11 @@ protected:
     Terminal t_;
 };
 
-TEST_F(TerminalSelection, DragCopiesFullWidthRowsEndingInCrLf) {
+TEST_F(ControlSelection, DragCopiesFullWidthRowsEndingInCrLf) {
     t_.MouseDown(MouseButton::mbLeft, 0, X(7), Y(1));
     EXPECT_TRUE(host_.focused);
     t_.MouseMove(0, X(3), Y(3));
-    EXPECT_TRUE(t_.HasSelection());
+    EXPECT_TRUE(t_.Selection().HasSelection());
     EXPECT_FALSE(Selected(1, 6));
     EXPECT_TRUE(Selected(1, 7));
     EXPECT_TRUE(Selected(2, 80));
@@ -47,11 +47,11 @@ TEST_F(TerminalSelection, DragCopiesFullWidthRowsEndingInCrLf) {
     EXPECT_EQ(platform::ClipboardText(), tail + "\r\nsecond" + std::string(74, ' ') + "\r\nthi\r\n");
 }
 
-TEST_F(TerminalSelection, DraggingUpwardsSelectsFromTheCellToTheAnchor) {
+TEST_F(ControlSelection, DraggingUpwardsSelectsFromTheCellToTheAnchor) {
     t_.MouseDown(MouseButton::mbLeft, 0, X(2), Y(2));
     t_.MouseMove(0, X(5), Y(2));
     t_.MouseMove(0, X(9), Y(1));
-    const auto s = t_.GetSelection();
+    const auto s = t_.Selection().Get();
     EXPECT_EQ(s.StartCol, 9);
     EXPECT_EQ(s.StartRow, 1);
     EXPECT_EQ(s.EndCol, 2);
@@ -62,16 +62,16 @@ TEST_F(TerminalSelection, DraggingUpwardsSelectsFromTheCellToTheAnchor) {
     EXPECT_EQ(platform::ClipboardText(), "ne" + std::string(70, ' ') + "\r\nse\r\n");
 }
 
-TEST_F(TerminalSelection, ClickWithoutDragCopiesTheCellAndCrLf) {
+TEST_F(ControlSelection, ClickWithoutDragCopiesTheCellAndCrLf) {
     t_.MouseDown(MouseButton::mbLeft, 0, X(2), Y(2));
     t_.MouseUp(MouseButton::mbLeft, 0, X(2), Y(2));
-    EXPECT_FALSE(t_.HasSelection());
+    EXPECT_FALSE(t_.Selection().HasSelection());
     EXPECT_EQ(platform::ClipboardText(), "e\r\n");
 }
 
-TEST_F(TerminalSelection, NothingSelectedLeavesTheClipboardAlone) {
+TEST_F(ControlSelection, NothingSelectedLeavesTheClipboardAlone) {
     t_.CopySelection();
-    t_.CancelMode();
+    t_.Selection().Cancel();
     t_.WndProc(WM_COPY, 0, 0);
     EXPECT_EQ(platform::ClipboardText(), "untouched");
     t_.MouseDown(MouseButton::mbRight, 0, X(2), Y(2));
@@ -79,13 +79,13 @@ TEST_F(TerminalSelection, NothingSelectedLeavesTheClipboardAlone) {
     EXPECT_EQ(platform::ClipboardText(), "untouched");
 }
 
-TEST_F(TerminalSelection, CancelClearsMarksAndRepaintsTheRows) {
+TEST_F(ControlSelection, CancelClearsMarksAndRepaintsTheRows) {
     t_.MouseDown(MouseButton::mbLeft, 0, X(1), Y(1));
     t_.MouseMove(0, X(4), Y(2));
     host_.invalidated.clear();
     t_.WndProc(WM_CANCELMODE, 0, 0);
-    EXPECT_FALSE(t_.Selecting());
-    EXPECT_FALSE(t_.HasSelection());
+    EXPECT_FALSE(t_.Selection().Selecting());
+    EXPECT_FALSE(t_.Selection().HasSelection());
     EXPECT_FALSE(Selected(1, 5));
     EXPECT_FALSE(Selected(2, 1));
     ASSERT_EQ(host_.invalidated.size(), 2u);
@@ -94,32 +94,32 @@ TEST_F(TerminalSelection, CancelClearsMarksAndRepaintsTheRows) {
     EXPECT_EQ(platform::ClipboardText(), "untouched");
 }
 
-TEST_F(TerminalSelection, MouseSelectOffStopsTheDragAndClears) {
+TEST_F(ControlSelection, MouseSelectOffStopsTheDragAndClears) {
     t_.MouseDown(MouseButton::mbLeft, 0, X(1), Y(1));
     t_.MouseMove(0, X(4), Y(1));
     t_.SetMouseSelect(false);
-    EXPECT_FALSE(t_.Selecting());
+    EXPECT_FALSE(t_.Selection().Selecting());
     EXPECT_FALSE(Selected(1, 2));
     t_.MouseDown(MouseButton::mbLeft, 0, X(1), Y(1));
     t_.MouseMove(0, X(4), Y(1));
-    EXPECT_FALSE(t_.HasSelection());
+    EXPECT_FALSE(t_.Selection().HasSelection());
 }
 
-TEST_F(TerminalSelection, DraggingBelowTheWindowScrollsOneRowPerTick) {
-    t_.Resize(80 * kCw, 10 * kCh);
+TEST_F(ControlSelection, DraggingBelowTheWindowScrollsOneRowPerTick) {
+    t_.View().Resize(80 * kCw, 10 * kCh);
     Pump();
     Pump();
     t_.MouseDown(MouseButton::mbLeft, 0, X(1), Y(1));
     host_.mouse = ClientPoint{X(5), 10 * kCh + 20};
     t_.TimerTick();
-    EXPECT_EQ(t_.TopRow(), 2);
+    EXPECT_EQ(t_.View().TopRow(), 2);
     t_.TimerTick();
-    EXPECT_EQ(t_.TopRow(), 3);
-    EXPECT_EQ(t_.GetSelection().EndRow, 12);
-    EXPECT_EQ(t_.GetSelection().EndCol, 5);
+    EXPECT_EQ(t_.View().TopRow(), 3);
+    EXPECT_EQ(t_.Selection().Get().EndRow, 12);
+    EXPECT_EQ(t_.Selection().Get().EndCol, 5);
 }
 
-TEST_F(TerminalSelection, PasteToScreenShowsTheClipboard) {
+TEST_F(ControlSelection, PasteToScreenShowsTheClipboard) {
     platform::SetClipboardText("pasted");
     t_.PasteClipboard();  // both switches off: nothing
     Pump();

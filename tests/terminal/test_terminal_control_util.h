@@ -1,6 +1,6 @@
-// Test doubles for the terminal control: a widget host that records what the control
-// asks of it (drawing on a recording canvas), a user interface that keeps exception
-// reports and the clipboard, and a fixture that runs the message loop on the test thread.
+// Test doubles for the terminal control: a user interface that keeps exception reports
+// and the clipboard, and a fixture that runs the message loop on the test thread (the
+// widget host is fake_host.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,54 +16,13 @@
 #include "capturing_ui.h"
 #include "platform/dialogs.h"
 #include "platform/message_loop.h"
-#include "terminal/recording_canvas.h"
+#include "terminal/fake_host.h"
 #include "terminal/terminal_buffer.h"
+#include "terminal/terminal_capture.h"
 #include "terminal/terminal_control.h"
+#include "terminal/terminal_emulator.h"
 
 namespace hydrix::terminal::test {
-
-class FakeHost : public TerminalHost {
-public:
-    CellSize MeasureFont(const TerminalFont&) override { return cell; }
-    void ShowScrollBar(ScrollBarKind bar, bool visible) override {
-        (bar == ScrollBarKind::Horizontal ? hShown : vShown) = visible;
-        ++showCalls;
-    }
-    void SetScrollInfo(ScrollBarKind bar, const ScrollInfo& info) override {
-        (bar == ScrollBarKind::Horizontal ? hInfo : vInfo).push_back(info);
-    }
-    void InvalidateRect(const PixelRect* rect, bool) override {
-        invalidated.push_back(rect == nullptr ? PixelRect{-1, -1, -1, -1} : *rect);
-    }
-    void ScrollWindow(int dx, int dy) override { scrolls.push_back({dx, dy}); }
-    Canvas* BeginDraw() override {
-        ++draws;
-        return &canvas;
-    }
-    void EndDraw() override {}
-    void SetCaret(const CaretState& state) override { caret = state; }
-    bool HasFocus() const override { return focused; }
-    void SetFocus() override { focused = true; }
-    ClientPoint CursorPos() const override { return mouse; }
-    bool NumLockOn() const override { return numLock; }
-    void SetBorder(bool single) override { border = single; }
-
-    CellSize cell{8, 12};
-    bool hShown = false;
-    bool vShown = false;
-    int showCalls = 0;
-    std::vector<ScrollInfo> hInfo;
-    std::vector<ScrollInfo> vInfo;
-    std::vector<PixelRect> invalidated;
-    std::vector<std::pair<int, int>> scrolls;
-    int draws = 0;
-    RecordingCanvas canvas;
-    CaretState caret;
-    bool focused = false;
-    ClientPoint mouse;
-    bool numLock = true;
-    bool border = false;
-};
 
 using hydrix::test::CapturingUi;
 

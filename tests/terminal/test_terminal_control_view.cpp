@@ -23,7 +23,7 @@ protected:
     }
     void Show(int cols, int rows) {
         t_.SetHost(&host_);
-        t_.Resize(cols * kCw, rows * kCh);
+        t_.View().Resize(cols * kCw, rows * kCh);
         Settle();
     }
     void Settle() {
@@ -46,10 +46,10 @@ protected:
 
 TEST_F(TerminalView, StationScrollRangeReachesTheOldestScrollbackRow) {
     MakeStation();
-    EXPECT_TRUE(t_.VertBarShown());
+    EXPECT_TRUE(t_.View().VertBarShown());
     EXPECT_TRUE(host_.vShown);
     EXPECT_FALSE(host_.hShown);
-    const ScrollInfo& v = t_.VertScrollInfo();
+    const ScrollInfo& v = t_.View().VertScrollInfo();
     EXPECT_EQ(v.Mask, kScrollInfoAll);
     EXPECT_EQ(v.Min, -955);
     EXPECT_EQ(v.Max, 44);
@@ -58,42 +58,42 @@ TEST_F(TerminalView, StationScrollRangeReachesTheOldestScrollbackRow) {
     ASSERT_FALSE(host_.vInfo.empty());
     EXPECT_EQ(host_.vInfo.back().Min, -955);
 
-    t_.VScroll(SB_THUMBTRACK, -5000);
-    EXPECT_EQ(t_.TopRow(), -954);
-    t_.VScroll(SB_LINEUP, 0);
-    EXPECT_EQ(t_.TopRow(), -954);
+    t_.View().VScroll(SB_THUMBTRACK, -5000);
+    EXPECT_EQ(t_.View().TopRow(), -954);
+    t_.View().VScroll(SB_LINEUP, 0);
+    EXPECT_EQ(t_.View().TopRow(), -954);
     EXPECT_EQ(host_.vInfo.back().Mask, SIF_POS);
     EXPECT_EQ(host_.vInfo.back().Pos, -955);
-    t_.VScroll(SB_PAGEDOWN, 0);
-    EXPECT_EQ(t_.TopRow(), -909);
+    t_.View().VScroll(SB_PAGEDOWN, 0);
+    EXPECT_EQ(t_.View().TopRow(), -909);
     EXPECT_EQ(host_.scrolls.back(), (std::pair<int, int>{0, -45 * kCh}));
-    t_.VScroll(SB_THUMBPOSITION, 500);
-    EXPECT_EQ(t_.TopRow(), 1);  // the screen fits: row 1 is the highest top row
+    t_.View().VScroll(SB_THUMBPOSITION, 500);
+    EXPECT_EQ(t_.View().TopRow(), 1);  // the screen fits: row 1 is the highest top row
 }
 
 TEST_F(TerminalView, LineUpAtTheTopOfAShortWindowSwitchesScrollbackOn) {
     Show(80, 10);  // 24 rows in a window of 10
     EXPECT_FALSE(t_.Scrollback());
-    EXPECT_EQ(t_.VertScrollInfo().Min, 0);
-    t_.VScroll(SB_LINEUP, 0);
+    EXPECT_EQ(t_.View().VertScrollInfo().Min, 0);
+    t_.View().VScroll(SB_LINEUP, 0);
     EXPECT_TRUE(t_.Scrollback());
-    EXPECT_EQ(t_.TopRow(), 0);
-    EXPECT_EQ(t_.VertScrollInfo().Min, 24 - 200);
-    t_.VScroll(SB_LINEDOWN, 0);
-    t_.VScroll(SB_LINEDOWN, 0);
-    EXPECT_EQ(t_.TopRow(), 2);
+    EXPECT_EQ(t_.View().TopRow(), 0);
+    EXPECT_EQ(t_.View().VertScrollInfo().Min, 24 - 200);
+    t_.View().VScroll(SB_LINEDOWN, 0);
+    t_.View().VScroll(SB_LINEDOWN, 0);
+    EXPECT_EQ(t_.View().TopRow(), 2);
     EXPECT_TRUE(t_.Scrollback());
-    t_.VScroll(SB_LINEDOWN, 0);  // below the top row: back to the screen only
+    t_.View().VScroll(SB_LINEDOWN, 0);  // below the top row: back to the screen only
     EXPECT_FALSE(t_.Scrollback());
-    EXPECT_EQ(t_.TopRow(), 3);
-    t_.VScroll(SB_THUMBTRACK, 100);
-    EXPECT_EQ(t_.TopRow(), 15);  // 24 - 10 + 1
+    EXPECT_EQ(t_.View().TopRow(), 3);
+    t_.View().VScroll(SB_THUMBTRACK, 100);
+    EXPECT_EQ(t_.View().TopRow(), 15);  // 24 - 10 + 1
 
     t_.SetAutoScrollback(false);
-    t_.VScroll(SB_THUMBTRACK, 0);
-    t_.VScroll(SB_LINEUP, 0);
+    t_.View().VScroll(SB_THUMBTRACK, 0);
+    t_.View().VScroll(SB_LINEUP, 0);
     EXPECT_FALSE(t_.Scrollback());
-    EXPECT_EQ(t_.TopRow(), 1);
+    EXPECT_EQ(t_.View().TopRow(), 1);
 }
 
 TEST_F(TerminalView, NewOutputBringsTheViewBackFromTheScrollback) {
@@ -104,10 +104,10 @@ TEST_F(TerminalView, NewOutputBringsTheViewBackFromTheScrollback) {
     }
     Display(lines);
     ASSERT_EQ(t_.Buffer()->CursorRow(), 45);
-    t_.VScroll(SB_THUMBTRACK, -101);
-    ASSERT_EQ(t_.TopRow(), -100);
+    t_.View().VScroll(SB_THUMBTRACK, -101);
+    ASSERT_EQ(t_.View().TopRow(), -100);
     Display("x");
-    EXPECT_EQ(t_.TopRow(), 1);
+    EXPECT_EQ(t_.View().TopRow(), 1);
 }
 
 TEST_F(TerminalView, CursorBelowTheFullRowsBecomesTheLastFullRow) {
@@ -121,13 +121,13 @@ TEST_F(TerminalView, CursorBelowTheFullRowsBecomesTheLastFullRow) {
     }
     Display(lines + "x");
     ASSERT_EQ(t_.Buffer()->CursorRow(), 30);
-    EXPECT_EQ(t_.TopRow(), 11);
-    EXPECT_EQ(t_.TopRow() + t_.FullRows() - 1, 30);
+    EXPECT_EQ(t_.View().TopRow(), 11);
+    EXPECT_EQ(t_.View().TopRow() + t_.View().FullRows() - 1, 30);
 }
 
 TEST_F(TerminalView, ReceivedLinesWiderThanTheViewScrollItOncePerChunk) {
     MakeStation(77, 45);
-    ASSERT_EQ(t_.FullCols(), 77);
+    ASSERT_EQ(t_.View().FullCols(), 77);
     host_.scrolls.clear();
     std::string lines;
     for (int i = 0; i < 60; ++i) {
@@ -139,81 +139,81 @@ TEST_F(TerminalView, ReceivedLinesWiderThanTheViewScrollItOncePerChunk) {
     EXPECT_LE(host_.scrolls.size(), 2u);
     ASSERT_EQ(t_.Buffer()->CursorRow(), 45);
     ASSERT_EQ(t_.Buffer()->CursorCol(), 80);
-    EXPECT_EQ(t_.LeftCol(), 3);
-    EXPECT_EQ(t_.TopRow(), 1);
+    EXPECT_EQ(t_.View().LeftCol(), 3);
+    EXPECT_EQ(t_.View().TopRow(), 1);
     EXPECT_EQ(RowText(t_, 45), std::string(79, 'z'));
 }
 
 TEST_F(TerminalView, FollowCursorOffLeavesTheViewAlone) {
     MakeStation();
     t_.SetFollowCursor(false);
-    t_.VScroll(SB_THUMBTRACK, -101);
-    ASSERT_EQ(t_.TopRow(), -100);
+    t_.View().VScroll(SB_THUMBTRACK, -101);
+    ASSERT_EQ(t_.View().TopRow(), -100);
     Display("\r\nmore");
-    EXPECT_EQ(t_.TopRow(), -100);
-    t_.SetFollowCursor(true);            // switching it on runs the check
-    EXPECT_EQ(t_.TopRow(), 2 - 45 + 1);  // cursor row 2 is now the last full row
+    EXPECT_EQ(t_.View().TopRow(), -100);
+    t_.SetFollowCursor(true);                   // switching it on runs the check
+    EXPECT_EQ(t_.View().TopRow(), 2 - 45 + 1);  // cursor row 2 is now the last full row
 }
 
 TEST_F(TerminalView, UnknownScrollCodesChangeNothing) {
     Show(40, 24);
-    ASSERT_TRUE(t_.HorzBarShown());
-    t_.HScroll(SB_LINERIGHT, 0);
-    ASSERT_EQ(t_.LeftCol(), 2);
+    ASSERT_TRUE(t_.View().HorzBarShown());
+    t_.View().HScroll(SB_LINERIGHT, 0);
+    ASSERT_EQ(t_.View().LeftCol(), 2);
     const auto scrolls = host_.scrolls.size();
     for (int code : {SB_TOP, SB_BOTTOM, SB_ENDSCROLL, 99}) {
         t_.WndProc(WM_HSCROLL, static_cast<platform::WParam>(code), 0);
         t_.WndProc(WM_VSCROLL, static_cast<platform::WParam>(code), 0);
     }
-    EXPECT_EQ(t_.LeftCol(), 2);
-    EXPECT_EQ(t_.TopRow(), 1);
+    EXPECT_EQ(t_.View().LeftCol(), 2);
+    EXPECT_EQ(t_.View().TopRow(), 1);
     EXPECT_EQ(host_.scrolls.size(), scrolls);
 }
 
 TEST_F(TerminalView, HorizontalScrollingIsClampedToTheScreen) {
     Show(40, 24);
-    const ScrollInfo& h = t_.HorzScrollInfo();
+    const ScrollInfo& h = t_.View().HorzScrollInfo();
     EXPECT_EQ(h.Max, 79);
     EXPECT_EQ(h.Page, 40);
     t_.WndProc(WM_HSCROLL, SB_THUMBTRACK | (static_cast<platform::WParam>(70) << 16), 0);
-    EXPECT_EQ(t_.LeftCol(), 41);
-    t_.HScroll(SB_PAGERIGHT, 0);
-    EXPECT_EQ(t_.LeftCol(), 41);
-    t_.HScroll(SB_PAGELEFT, 0);
-    EXPECT_EQ(t_.LeftCol(), 1);
+    EXPECT_EQ(t_.View().LeftCol(), 41);
+    t_.View().HScroll(SB_PAGERIGHT, 0);
+    EXPECT_EQ(t_.View().LeftCol(), 41);
+    t_.View().HScroll(SB_PAGELEFT, 0);
+    EXPECT_EQ(t_.View().LeftCol(), 1);
     EXPECT_EQ(host_.scrolls.back(), (std::pair<int, int>{40 * kCw, 0}));
 }
 
 TEST_F(TerminalView, WideningWhileScrolledRightMeetsTheRightEdge) {
     Show(40, 24);
-    t_.HScroll(SB_THUMBTRACK, 40);
-    ASSERT_EQ(t_.LeftCol(), 41);
-    t_.Resize(60 * kCw, 24 * kCh);
-    EXPECT_EQ(t_.LeftCol(), 21);
-    EXPECT_EQ(t_.LeftCol() + t_.VisibleCols() - 1, 80);
-    t_.Resize(100 * kCw, 24 * kCh);
+    t_.View().HScroll(SB_THUMBTRACK, 40);
+    ASSERT_EQ(t_.View().LeftCol(), 41);
+    t_.View().Resize(60 * kCw, 24 * kCh);
+    EXPECT_EQ(t_.View().LeftCol(), 21);
+    EXPECT_EQ(t_.View().LeftCol() + t_.View().VisibleCols() - 1, 80);
+    t_.View().Resize(100 * kCw, 24 * kCh);
     Settle();
-    EXPECT_EQ(t_.LeftCol(), 1);
-    EXPECT_FALSE(t_.HorzBarShown());
+    EXPECT_EQ(t_.View().LeftCol(), 1);
+    EXPECT_FALSE(t_.View().HorzBarShown());
     EXPECT_FALSE(host_.hShown);
 }
 
 TEST_F(TerminalView, GeometryCountsPartlyAndWhollyShownCells) {
     Show(80, 24);
-    t_.Resize(30 * kCw + 3, 10 * kCh + 5);
+    t_.View().Resize(30 * kCw + 3, 10 * kCh + 5);
     Settle();
-    EXPECT_EQ(t_.VisibleCols(), 31);
-    EXPECT_EQ(t_.FullCols(), 30);
-    EXPECT_EQ(t_.VisibleRows(), 11);
-    EXPECT_EQ(t_.FullRows(), 10);
-    EXPECT_EQ(t_.TextRect(), (PixelRect{0, 0, 30 * kCw + 3, 10 * kCh + 5}));
+    EXPECT_EQ(t_.View().VisibleCols(), 31);
+    EXPECT_EQ(t_.View().FullCols(), 30);
+    EXPECT_EQ(t_.View().VisibleRows(), 11);
+    EXPECT_EQ(t_.View().FullRows(), 10);
+    EXPECT_EQ(t_.View().TextRect(), (PixelRect{0, 0, 30 * kCw + 3, 10 * kCh + 5}));
 }
 
 TEST_F(TerminalView, HiddenScrollbarsComeBackWhenTheCursorLeavesTheView) {
     t_.SetHideScrollbars(true);
     Show(40, 10);
-    EXPECT_FALSE(t_.HorzBarShown());
-    EXPECT_FALSE(t_.VertBarShown());
+    EXPECT_FALSE(t_.View().HorzBarShown());
+    EXPECT_FALSE(t_.View().VertBarShown());
     t_.SetFollowCursor(false);
     std::string lines;
     for (int i = 0; i < 14; ++i) {
@@ -222,8 +222,8 @@ TEST_F(TerminalView, HiddenScrollbarsComeBackWhenTheCursorLeavesTheView) {
     Display(lines + std::string(50, 'x'));
     EXPECT_TRUE(t_.CursorBeyondHeight());
     EXPECT_TRUE(t_.CursorBeyondWidth());
-    EXPECT_TRUE(t_.VertBarShown());
-    EXPECT_TRUE(t_.HorzBarShown());
+    EXPECT_TRUE(t_.View().VertBarShown());
+    EXPECT_TRUE(t_.View().HorzBarShown());
 }
 
 }  // namespace

@@ -185,35 +185,40 @@ TEST(TtyEmulator, ProcessCharExceptionStopsTheBlock) {
 
 // ---- cursor-moved handling ----
 
-TEST(TtyCursorMoved, PostsPaintKeepsCursorVisibleAndForwards) {
+TEST(TtyCursorMoved, KeepsCursorVisibleOnlyWhenFollowingAndAlwaysForwards) {
     Fixture f;
-    auto& loop = platform::MessageLoop::Instance();
-    std::vector<platform::LParam> paints;
-    const auto window = loop.CreateWindow([&](uint32_t msg, platform::WParam, platform::LParam l) {
-        if (msg == AM_TERMPAINT) {
-            paints.push_back(l);
-        }
-        return platform::LResult{0};
-    });
-    loop.ProcessMessages();
-    f.term.handle = window;
-    f.term.lazy = false;
     f.term.follow = true;
     f.Buf().TakeCursorMoved();
     f.Feed("\t");
-    loop.ProcessMessages();
-    EXPECT_EQ(paints, std::vector<platform::LParam>{1});
     EXPECT_EQ(f.term.keepVisibleCalls, 1);
     EXPECT_EQ(f.term.moves, (std::vector<std::pair<int, int>>{{1, 9}}));
 
-    f.term.lazy = true;
     f.term.follow = false;
     f.Feed("\t");
-    loop.ProcessMessages();
-    EXPECT_EQ(paints.size(), 1u);
     EXPECT_EQ(f.term.keepVisibleCalls, 1);
     EXPECT_EQ(f.term.moves.size(), 2u);
-    loop.DestroyWindow(window);
+}
+
+// The buffer's changes reach the terminal once per batch: the painter takes every queued
+// rectangle at once, so only an empty queue starting to fill is news.
+TEST(TtyDamage, ReachesTheTerminalOncePerBatch) {
+    Fixture f;
+    f.LazyPaint();  // takes what creation queued
+    f.term.damaged = 0;
+    f.Feed("ab\r\ncd");
+    EXPECT_EQ(f.term.damaged, 1);
+    f.LazyPaint();
+    f.Feed("e");
+    EXPECT_EQ(f.term.damaged, 2);
+}
+
+TEST(TtyDamage, StopsWhenTheTerminalIsGone) {
+    Fixture f;
+    f.LazyPaint();
+    f.term.damaged = 0;
+    f.tty.SetTerminal(nullptr);
+    f.Feed("x");
+    EXPECT_EQ(f.term.damaged, 0);
 }
 
 TEST(TtyCursorMoved, BeyondFlagsRefreshScrollBarsOnlyWhenTheyChange) {
@@ -317,7 +322,7 @@ TEST(TtyPaint, ColourChangeRecoloursDefaultCellsAndRepaintsEverything) {
     WriteStyled(f, "B", 0xC0C0C0, 0x00FF00, 0);
     f.term.color = 0xFFFFFF;
     f.term.fontColor = 0;
-    f.tty.LazyPaint();
+    f.LazyPaint();
     EXPECT_FALSE(f.tty.RepaintAll());
     EXPECT_FALSE(f.Buf().HasInvalidRect());
     EXPECT_EQ(f.Buf().DefaultBackColor(), 0xFFFFFFu);
@@ -337,19 +342,19 @@ TEST(TtyPaint, ColourChangeRecoloursDefaultCellsAndRepaintsEverything) {
     EXPECT_EQ(runs[3].opaque, (PixelRect{0, 16, 640, 32}));
 
     f.term.canvas.runs.clear();
-    f.tty.LazyPaint();
+    f.LazyPaint();
     EXPECT_TRUE(f.term.canvas.runs.empty());
 }
 
 TEST(TtyPaint, LazyPaintDrawsTheMergedRectangle) {
     Fixture f;
-    f.tty.LazyPaint();
+    f.LazyPaint();
     f.term.canvas.runs.clear();
     f.Buf().CursorPos(3, 5);
     f.Feed("X");
     f.Buf().CursorPos(4, 10);
     f.Feed("Y");
-    f.tty.LazyPaint();
+    f.LazyPaint();
     const auto& runs = f.term.canvas.runs;
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[0].text, "X     ");
@@ -384,7 +389,7 @@ TEST(TtyPaint, AttributesChooseTheColours) {
         Fixture f;
         WriteStyled(f, "Z", c.fore, c.back, c.attrs);
         f.term.canvas.clip = {0, 0, 8, 16};
-        f.tty.Paint();
+        f.Paint();
         ASSERT_EQ(f.term.canvas.runs.size(), 1u);
         EXPECT_EQ(f.term.canvas.runs[0].text, "Z");
         EXPECT_EQ(f.term.canvas.runs[0].textColor, c.text) << int(c.attrs) << " fore " << c.fore;
@@ -397,7 +402,7 @@ TEST(TtyPaint, UnderlineAndStrikethroughLines) {
     Fixture f;
     WriteStyled(f, "ab", 0x0000FF, 0, tcaUnderline | tcaStrikethrough);
     f.term.canvas.clip = {0, 0, 16, 16};
-    f.tty.Paint();
+    f.Paint();
     ASSERT_EQ(f.term.canvas.lines.size(), 2u);
     const Line& under = f.term.canvas.lines[0];
     const Line& strike = f.term.canvas.lines[1];
@@ -412,7 +417,7 @@ TEST(TtyPaint, ClipRectangleMapsToCellsOfTheView) {
     f.term.leftCol = 3;
     f.term.topRow = 2;
     f.term.canvas.clip = {8, 16, 24, 32};
-    f.tty.Paint();
+    f.Paint();
     ASSERT_EQ(f.term.canvas.runs.size(), 1u);
     EXPECT_EQ(f.term.canvas.runs[0].text, "de");
     EXPECT_EQ(f.term.canvas.runs[0].opaque, (PixelRect{8, 16, 24, 32}));
@@ -425,7 +430,7 @@ TEST(TtyPaint, ViewLargerThanTheBufferPaintsOnlyExistingCells) {
     f.term.visibleCols = 90;
     f.term.visibleRows = 30;
     f.term.canvas.clip = {0, 0, 720, 480};
-    f.tty.Paint();
+    f.Paint();
     ASSERT_EQ(f.term.canvas.runs.size(), 24u);
     for (const TextRun& run : f.term.canvas.runs) {
         EXPECT_EQ(run.text.size(), 80u);
@@ -442,7 +447,7 @@ TEST(TtyPaint, BufferWiderThan255ColumnsPaintsWholeRows) {
     WriteStyled(f, "x", 0x0000FF, 0, 0);
     f.Feed(row.substr(280));
     f.term.canvas.clip = {0, 0, 2400, 16};
-    f.tty.Paint();
+    f.Paint();
     const auto& runs = f.term.canvas.runs;
     ASSERT_EQ(runs.size(), 3u);
     EXPECT_EQ(runs[0].text, std::string(20, 'w'));
@@ -453,16 +458,18 @@ TEST(TtyPaint, BufferWiderThan255ColumnsPaintsWholeRows) {
     f.Buf().SetCharAttrs(0);
     f.Feed("\r" + std::string(300, 'v'));
     f.term.canvas.runs.clear();
-    f.tty.Paint();
+    f.Paint();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].text, std::string(300, 'v'));
     EXPECT_EQ(runs[0].advances, std::vector<int>(300, 8));
 }
 
-TEST(TtyPaint, NothingWithoutATerminalOrCanvas) {
+TEST(TtyPaint, NothingWithoutATerminal) {
     TTYEmulator tty;
-    tty.LazyPaint();
-    tty.Paint();
+    RecordingCanvas canvas;
+    const ViewGeometry view{8, 16, 1, 1, 80, 24, 80, 24};
+    tty.LazyPaint(canvas, view);
+    tty.Paint(canvas, view);
     EXPECT_TRUE(tty.Buffer()->HasInvalidRect());
 }
 

@@ -1,4 +1,4 @@
-// The TTY emulator's test bench: a terminal that records what the emulator asks of it
+// The TTY emulator's test bench: a terminal that records what the emulator tells it
 // (its canvas records the painting), a port that keeps what is sent, and a fixture that
 // binds a built-in emulator to them and counts the beeps.
 #pragma once
@@ -51,8 +51,7 @@ public:
         beyondWidth = width;
         beyondHeight = height;
     }
-    platform::WindowHandle Handle() const override { return handle; }
-    Canvas* GetCanvas() override { return &canvas; }
+    void Damaged() override { ++damaged; }
     TerminalPort* ComPort() override { return hasPort ? &port : nullptr; }
     void KeepCursorVisible() override { ++keepVisibleCalls; }
     void RefreshScrollBars() override { ++refreshCalls; }
@@ -80,7 +79,7 @@ public:
     bool halfDuplex = false, lazy = true, follow = false, hideScrollbars = false, freeze = true;
     int leftCol = 1, topRow = 1, visibleCols = 80, visibleRows = 24;
     bool beyondWidth = false, beyondHeight = false;
-    platform::WindowHandle handle = 0;
+    int damaged = 0;
     RecordingCanvas canvas{PixelRect{0, 0, 640, 384}};
     bool hasPort = true;
     TestPort port;
@@ -109,6 +108,9 @@ struct Fixture {
         tty.ProcessBlock(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int>(bytes.size()), source);
     }
     TerminalBuffer& Buf() { return *tty.Buffer(); }
+    // Painting on the terminal's canvas as its view stands.
+    void LazyPaint() { tty.LazyPaint(term.canvas, term.Geometry()); }
+    void Paint() { tty.Paint(term.canvas, term.Geometry()); }
     std::string Row(int row) {
         const uint8_t* chars = Buf().RowChars(row);
         std::string text(reinterpret_cast<const char*>(chars), static_cast<size_t>(Buf().ColCount()));
