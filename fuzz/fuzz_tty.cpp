@@ -1,6 +1,8 @@
 // The TTY emulator with an OnProcessChar handler whose rules come from the input: each
 // rule turns one byte into commands with parameters and replacement text, and the rest
-// of the input is received in blocks and painted.
+// of the input is received in blocks and painted. An input with no rules runs the
+// emulator's run writes beside its per-byte writes, which must agree in every cell.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -128,6 +130,24 @@ Rule ReadRule(FuzzInput& in) {
     return r;
 }
 
+// Every cell of every plane, the cursor and the pending wrap of the two buffers agree.
+void CheckSameCells(TerminalBuffer& a, TerminalBuffer& b) {
+    Check(a.CursorRow() == b.CursorRow() && a.CursorCol() == b.CursorCol(), "run writes place the cursor alike");
+    Check(a.WrapPending() == b.WrapPending(), "run writes leave the wrap pending alike");
+    const int cols = a.ColCount();
+    for (int row = a.RowCount() - a.SVRowCount() + 1; row <= a.RowCount(); ++row) {
+        const bool same = std::equal(a.RowChars(row), a.RowChars(row) + cols, b.RowChars(row)) &&
+                          std::equal(a.RowCharSets(row), a.RowCharSets(row) + cols, b.RowCharSets(row)) &&
+                          std::equal(a.RowAttrs(row), a.RowAttrs(row) + cols, b.RowAttrs(row)) &&
+                          std::equal(a.RowForeColors(row), a.RowForeColors(row) + cols, b.RowForeColors(row)) &&
+                          std::equal(a.RowBackColors(row), a.RowBackColors(row) + cols, b.RowBackColors(row));
+        if (!same) {
+            std::fprintf(stderr, "row %d differs\n", row);
+            Check(false, "run writes fill the cells as per-byte writes do");
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -140,21 +160,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tty.SetBuiltIn(true);
     tty.SetTerminal(&term);
     TerminalBuffer& buf = *tty.Buffer();
-    try {
-        buf.tbSetSVRowCount(2 + in.Pick(120));
-        buf.tbSetRowCount(2 + in.Pick(60));
-        buf.tbSetColCount(2 + in.Pick(254));
-    } catch (const std::exception&) {
-        // A size the buffer refuses leaves the old one; go on with it.
+    // The reference for an input without rules: the same terminal, one write per byte.
+    TTYEmulator perByte;
+    perByte.SetBuiltIn(true);
+    perByte.SetTerminal(&term);
+    perByte.SetPerByteWrites(true);
+    const int svRows = 2 + in.Pick(120), rows = 2 + in.Pick(60), cols = 2 + in.Pick(254);
+    for (TerminalBuffer* b : {&buf, perByte.Buffer()}) {
+        try {
+            b->tbSetSVRowCount(svRows);
+            b->tbSetRowCount(rows);
+            b->tbSetColCount(cols);
+        } catch (const std::exception&) {
+            // A size the buffer refuses leaves the old one; go on with it.
+        }
     }
     std::vector<Rule> rules;
     const int ruleCount = in.Pick(9);
     for (int i = 0; i < ruleCount; ++i) {
         rules.push_back(ReadRule(in));
     }
+    const bool compare = rules.empty();
     int depth = 0;
-    tty.OnProcessChar = [&](TerminalEmulator*, uint8_t ch, std::string& replaceWith, EmuCommandList& commands,
-                            CharSource) {
+    auto handler = [&](TerminalEmulator*, uint8_t ch, std::string& replaceWith, EmuCommandList& commands, CharSource) {
         Check(depth++ == 0, "OnProcessChar does not re-enter");
         for (const Rule& r : rules) {
             if (r.trigger != ch) {
@@ -176,12 +204,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         --depth;
     };
+    if (!compare) {
+        tty.OnProcessChar = handler;
+    }
     while (!in.Empty()) {
         const uint8_t control = in.Byte();
         const std::string block = in.Bytes(static_cast<size_t>(control % 64 + 1));
+        const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
+        const CharSource source = control & 0x40 ? CharSource::csWriteChar : CharSource::csPort;
         try {
-            tty.ProcessBlock(reinterpret_cast<const uint8_t*>(block.data()), static_cast<int>(block.size()),
-                             control & 0x40 ? CharSource::csWriteChar : CharSource::csPort);
+            tty.ProcessBlock(bytes, static_cast<int>(block.size()), source);
+            if (compare) {
+                perByte.ProcessBlock(bytes, static_cast<int>(block.size()), source);
+                CheckSameCells(buf, *perByte.Buffer());
+            }
         } catch (const std::exception&) {
             // Commands report bad parameters with exceptions; the terminal must stay usable.
             depth = 0;
