@@ -108,7 +108,33 @@ TEST(Layers, EveryFolderIncludesOnlyWhatItMayUse) {
     }
 }
 
+// Inside the terminal, the port and its dispatcher are known to the three files that bind
+// to them: the receive pipe, the port link and the control's wiring; no header.
+const std::set<std::string> kTerminalFilesThatSeeThePort = {"receive_pipe.cpp", "port_link.cpp",
+                                                            "terminal_control.cpp"};
+
+bool NamesThePortOrItsDispatcher(const std::string& include) {
+    return include.starts_with("\"comm/com_port") || include.starts_with("\"comm/dispatcher") ||
+           include.starts_with("\"comm/posix_dispatcher");
+}
+
+TEST(Layers, TheTerminalSeesThePortOnlyWhereItBindsToIt) {
+    size_t seen = 0;
+    for (const Include& inc : IncludesIn(fs::path(HYDRIX_SOURCE_DIR) / "terminal")) {
+        if (!NamesThePortOrItsDispatcher(inc.text)) {
+            continue;
+        }
+        ++seen;
+        EXPECT_TRUE(kTerminalFilesThatSeeThePort.count(fs::path(inc.file).filename().string()))
+            << inc.file << ":" << inc.line << " includes " << inc.text;
+    }
+    EXPECT_GT(seen, 0u) << "the binding files were not found";
+}
+
 TEST(Layers, TheRuleItselfCatchesWhatItMust) {
+    EXPECT_TRUE(NamesThePortOrItsDispatcher("\"comm/dispatcher_hook.h\""));
+    EXPECT_TRUE(NamesThePortOrItsDispatcher("\"comm/com_port.h\""));
+    EXPECT_FALSE(NamesThePortOrItsDispatcher("\"comm/exceptions.h\""));
     EXPECT_EQ(Breach("comm", "\"packet/data_packet.h\""), "a folder it must not use");
     EXPECT_EQ(Breach("terminal", "\"packet/data_packet.h\""), "a folder it must not use");
     EXPECT_EQ(Breach("app", "\"gui/main_window.h\""), "a folder it must not use");

@@ -314,8 +314,13 @@ std::vector<Snapshot> RunEmulator(const std::vector<Step>& stream, const Geometr
 std::vector<Snapshot> RunWideBuffer(const std::vector<Step>& stream, const Geometry& g, std::mt19937* split) {
     TerminalBuffer b(true);
     Shape(b, g);
-    std::pair<int, int> last{0, 0};
-    b.OnCursorMoved = [&last](TerminalBuffer*, int row, int col) { last = {row, col}; };
+    struct LastMove : BufferObserver {
+        void Damaged(TerminalBuffer&) override {}
+        void CursorMoved(TerminalBuffer&, int row, int col) override { last = {row, col}; }
+        std::pair<int, int> last{0, 0};
+    } observer;
+    b.SetObserver(&observer);
+    std::pair<int, int>& last = observer.last;
     std::vector<Snapshot> snapshots;
     for (const Step& step : stream) {
         if (step.change) {
