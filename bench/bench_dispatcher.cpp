@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "comm/posix_dispatcher.h"
+#include "comm/dispatcher.h"
 #include "comm/ring.h"
 #include "comm/triggers.h"
 #include "platform/event.h"
@@ -39,11 +39,11 @@
 namespace {
 
 using namespace hydrix::bench;
-using hydrix::comm::PosixDispatcher;
+using hydrix::comm::BaseDispatcher;
 using hydrix::platform::MessageLoop;
 
-std::unique_ptr<PosixDispatcher> OpenDispatcher(const hydrix::test::PtyPair& pty) {
-    auto d = std::make_unique<PosixDispatcher>(nullptr);
+std::unique_ptr<BaseDispatcher> OpenDispatcher(const hydrix::test::PtyPair& pty) {
+    auto d = std::make_unique<BaseDispatcher>(nullptr);
     d->SetDeviceName(pty.SlavePath());
     const int result = d->OpenDevice(pty.SlavePath(), 115200, hydrix::comm::kOpenDtrOn | hydrix::comm::kOpenRtsOn, 8192,
                                      4096, 1, 8, 0);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "comm/fake_dispatcher.h"
+#include "comm/fake_device.h"
 #include "comm/trigger_matcher.h"
 #include "fuzz_input.h"
 
@@ -93,19 +93,19 @@ void DispatcherScan(FuzzInput& in) {
         if (s.empty()) {
             break;
         }
-        d.NewDataTrigger(s.data(), ignoreCase, static_cast<int>(s.size()));
+        d->NewDataTrigger(s.data(), ignoreCase, static_cast<int>(s.size()));
     }
-    d.SetAvailThreshold(1 + in.Pick(8));
+    d->SetAvailThreshold(1 + in.Pick(8));
     std::string read;
     std::vector<Notice> notices;
-    d.AttachMethodHandler(&read, [&](uint32_t msg, uint32_t handle, int32_t) {
+    d->AttachMethodHandler(&read, [&](uint32_t msg, uint32_t handle, int32_t) {
         notices.push_back({msg, handle});
         if (msg == hydrix::comm::kTriggerAvailMsg) {
             // The offer is read whole, as a handler that wants the bytes does.
             const int n = static_cast<int>(handle);
             if (n > 0) {
                 std::string chunk(static_cast<size_t>(n), '\0');
-                Check(d.ReadBytes(chunk.data(), n) == n, "an offered count can be read");
+                Check(d->ReadBytes(chunk.data(), n) == n, "an offered count can be read");
                 read += chunk;
             }
         }
@@ -117,12 +117,12 @@ void DispatcherScan(FuzzInput& in) {
         d.ReceiveAndCycle(chunk);
     }
     // Let the dispatcher take what is still held on the line and in the ring.
-    for (int i = 0; i < 64 && (!d.rx.empty() || d.BytesAvailable() > 0); ++i) {
-        d.RunDeviceCycle();
+    for (int i = 0; i < 64 && (!d.dev.rx.empty() || d->BytesAvailable() > 0); ++i) {
+        d->RunDeviceCycle();
     }
-    Check(d.BytesAvailable() >= 0, "bytes available is never negative");
+    Check(d->BytesAvailable() >= 0, "bytes available is never negative");
     Check(fed.compare(0, read.size(), read) == 0, "bytes read are the bytes received, in order");
-    d.DetachMethodHandler(&read);
+    d->DetachMethodHandler(&read);
 }
 
 }  // namespace

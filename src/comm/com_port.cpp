@@ -5,7 +5,6 @@
 #include "comm/error_text.h"
 #include "comm/exceptions.h"
 #include "comm/port_chooser.h"
-#include "comm/posix_dispatcher.h"
 #include "platform/dialogs.h"
 #include "platform/serial_device.h"
 
@@ -117,7 +116,7 @@ std::unique_ptr<BaseDispatcher> CustomComPort::CreateDispatcher() {
     if (deviceLayer_ != DeviceLayerKind::dlWin32) {
         throw ENullApi(kNullApi);
     }
-    return std::make_unique<PosixDispatcher>(this, clock_);
+    return std::make_unique<BaseDispatcher>(this, clock_);
 }
 
 int CustomComPort::OpenPortDevice() {
@@ -162,7 +161,7 @@ void CustomComPort::OpenPort() {
             // The table's text would be a bare "Access denied" or "Is a directory"; the
             // device layer's own names the port and the device and says what is wrong
             // (the group that grants access, a file or folder where the device should be).
-            const BaseDispatcher::OpenFailure failure = dispatcher_->LastOpenFailure();
+            const OpenFailure failure = dispatcher_->LastOpenFailure();
             if (IsInOutError(result) && !failure.text.empty() && !Loading()) {
                 throw EInOutError(failure.text, -result);
             }

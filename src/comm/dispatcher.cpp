@@ -4,32 +4,29 @@
 #include <thread>
 
 #include "comm/dispatcher_registry.h"
+#include "comm/posix_port_device.h"
 
 namespace hydrix::comm {
 
-BaseDispatcher::BaseDispatcher(CustomComPort* owner, platform::Clock& clock) : owner_(owner), clock_(clock) {
+BaseDispatcher::BaseDispatcher(CustomComPort* owner, platform::Clock& clock)
+    : BaseDispatcher(owner, std::make_unique<PosixPortDevice>(), clock) {}
+
+BaseDispatcher::BaseDispatcher(CustomComPort* owner, std::unique_ptr<PortDevice> device, platform::Clock& clock,
+                               WorkerMode workers)
+    : owner_(owner), clock_(clock), device_(std::move(device)), workerMode_(workers) {
     registryIndex_ = DispatcherRegistry::Register(this);
 }
 
 BaseDispatcher::~BaseDispatcher() {
-    // The most derived destructor has closed the device and ended the threads;
-    // this only makes sure no thread object outlives the dispatcher.
-    JoinFinishedThreads();
-    DispatcherRegistry::Unregister(registryIndex_);
-}
-
-void BaseDispatcher::ShutdownDispatcher() {
-    if (shutDown_) {
-        return;
-    }
-    shutDown_ = true;
     if (signals_.ClosePending) {
         ReleaseBuffers();
     } else {
         CloseDevice();
     }
     WaitProcessingMessages([this] { return signals_.RunningThreads.load() == 0; }, platform::kInfinite);
+    // No thread object may outlive the dispatcher, nor any thread the device.
     JoinFinishedThreads();
+    DispatcherRegistry::Unregister(registryIndex_);
 }
 
 int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t options, int outSize, int inSize,
@@ -45,7 +42,7 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
     signals_.ClosePending = false;
     signals_.ResetEvents(true);
 
-    const int opened = DeviceOpen(name, inSize, outSize);
+    const int opened = device_->Open(name);
     if (opened < 0) {
         CloseDevice();
         return opened;
@@ -74,7 +71,7 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
         line_.Rs485 = false;
         line_.HwFlowOptions = 0;
         line_.UartBase = 0;
-        ReadDeviceState(line_.State);
+        device_->GetState(line_.State);
         line_.DtrOn = (options & kOpenDtrOn) != 0;
         line_.RtsOn = (options & kOpenRtsOn) != 0;
         line_.DtrFlow = (options & kOpenDtrFlow) != 0;
@@ -125,7 +122,7 @@ int BaseDispatcher::CloseDevice() {
     if (deviceOpen_) {
         PurgeOutput();
         PurgeInput();
-        result = DeviceClose();
+        result = CloseDeviceAndThreads();
         deviceOpen_ = false;
     }
     if (inDispatch_) {
@@ -137,25 +134,6 @@ int BaseDispatcher::CloseDevice() {
     return result;
 }
 
-void BaseDispatcher::ReleaseBuffers() {
-    if (signals_.ThreadsRunning) {
-        StopThreads();
-    }
-    {
-        std::lock_guard guard(inputLock_);
-        inRing_.Release();
-    }
-    {
-        std::lock_guard guard(outputLock_);
-        outRing_.Release();
-    }
-}
-
-bool BaseDispatcher::IsWorkerThread() const {
-    DispatcherThread* current = DispatcherThread::Current();
-    return current != nullptr && &current->Signals() == &signals_;
-}
-
 DispatcherThread* BaseDispatcher::DispThreadObject() {
     return threads_.Get(WorkerThreads::kDispatcher);
 }
@@ -164,21 +142,9 @@ void BaseDispatcher::RunOnGuiThread(const std::function<void()>& fn) {
     platform::MessageLoop::Instance().RunOnOwnerThread(fn);
 }
 
-void BaseDispatcher::JoinFinishedThreads() {
-    if (!IsWorkerThread()) {
-        threads_.JoinAll();
-    }
-}
-
 int BaseDispatcher::YieldSlice() {
     std::this_thread::yield();
     return 0;
-}
-
-void BaseDispatcher::ApplyThreadBoost(uint8_t boost) {
-    // Worker threads run at the normal time-sharing priority; raising it needs
-    // privileges a bench PC does not grant, so the boost is only recorded.
-    threadBoost_ = boost;
 }
 
 // Data -----------------------------------------------------------------------------
@@ -190,7 +156,6 @@ int BaseDispatcher::QueueBytes(const void* buffer, int count) {
     if (count < 0 || buffer == nullptr) {
         return ecBadArgument;
     }
-    int result = 0;
     {
         std::lock_guard guard(outputLock_);
         if (!outRing_.Allocated()) {
@@ -205,11 +170,8 @@ int BaseDispatcher::QueueBytes(const void* buffer, int count) {
         if (count == room) {
             outRing_.SetFull(true);
         }
-        result = DeviceWrite(buffer, count);
-        if (result <= 0) {
-            RefreshDeviceStatus(status);
-            result = ecPutBlockFail;
-        }
+        outRing_.Put(static_cast<const uint8_t*>(buffer), static_cast<uint32_t>(count));
+        signals_.OutputReady.Set();
         outputSent_ = true;
     }
     const auto* bytes = static_cast<const uint8_t*>(buffer);
@@ -217,7 +179,7 @@ int BaseDispatcher::QueueBytes(const void* buffer, int count) {
     recorders_.Log(LogKind::Dispatch, LogSubKind::WriteCom, static_cast<uint32_t>(count), bytes,
                    static_cast<uint32_t>(count));
     recorders_.TraceBytes('T', bytes, static_cast<uint32_t>(count));
-    return result < 0 ? result : 0;
+    return 0;
 }
 
 int BaseDispatcher::ReadBytes(void* buffer, int count) {
@@ -262,12 +224,15 @@ int BaseDispatcher::OutputRoom() {
 }
 
 int BaseDispatcher::PurgeOutput() {
-    return PurgeDeviceQueue(0);
+    if (threads_.OtherAlive(WorkerThreads::kOutput)) {
+        FlushOutputThread();
+    }
+    return device_->Purge(false, true);
 }
 
 int BaseDispatcher::PurgeInput() {
     std::lock_guard guard(inputLock_);
-    const int result = PurgeDeviceQueue(1);
+    const int result = device_->Purge(true, false);
     inRing_.Purge();
     std::lock_guard dguard(dispatcherLock_);
     // Purged bytes must not fire triggers: the scan resumes at the new head.
@@ -279,8 +244,15 @@ int BaseDispatcher::PurgeInput() {
 }
 
 void BaseDispatcher::RefreshDeviceStatus(DeviceStatus& status) {
-    const uint32_t flags = ReadDeviceErrors(status);
-    errorBits_.fetch_or(flags & 0x1Fu);
+    const DriverStatus driver = device_->ReadStatus();
+    status.Flags = driver.Errors;
+    status.InQueue = driver.InQueue;
+    status.DriverOutQueue = driver.OutQueue;
+    {
+        std::lock_guard guard(outputLock_);
+        status.OutQueue = outRing_.Count();
+    }
+    errorBits_.fetch_or(status.Flags & 0x1Fu);
 }
 
 // Filling the input ring (dispatcher thread) ------------------------------------------
@@ -311,12 +283,8 @@ uint32_t BaseDispatcher::FillInputRing() {
 
     auto readPart = [this](uint32_t count) -> uint32_t {
         uint8_t* at = inRing_.HeadPtr();
-        int got = DeviceRead(at, static_cast<int>(count));
-        if (got < 0) {
-            NoteReadFailure(-1);
-            got = 0;
-        }
-        const uint32_t n = std::min(static_cast<uint32_t>(got), count);
+        const int got = device_->Read(at, static_cast<int>(count));
+        const uint32_t n = got > 0 ? std::min(static_cast<uint32_t>(got), count) : 0;
         if (n > 0) {
             std::lock_guard dguard(dispatcherLock_);
             recorders_.Log(LogKind::Dispatch, LogSubKind::ReadCom, n, at, n);
@@ -340,7 +308,7 @@ bool BaseDispatcher::InputRingFull() {
 // Signals and line errors ------------------------------------------------------------
 
 void BaseDispatcher::RefreshModemStatus() {
-    const int signals = ReadModemStatus();
+    const int signals = device_->ModemStatus();
     std::lock_guard guard(dispatcherLock_);
     const uint8_t old = modemStatus_;
     const uint8_t now = signals < 0 ? static_cast<uint8_t>(old & 0xF0) : static_cast<uint8_t>(signals & 0xF0);
@@ -352,7 +320,7 @@ void BaseDispatcher::RefreshModemStatus() {
 }
 
 void BaseDispatcher::ReportDeviceLoss() {
-    if (deviceLossReported_ || !DeviceLost()) {
+    if (deviceLossReported_ || !device_->HungUp()) {
         return;
     }
     deviceLossReported_ = true;

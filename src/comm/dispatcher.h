@@ -1,12 +1,12 @@
 // The engine behind one open serial port: received bytes go from the device into
 // the input ring and out to readers and triggers; written bytes go through the
-// output ring to the device. The device itself sits behind the virtual slots.
+// output ring to the device. The device itself is an object the dispatcher owns.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
 
 #include "comm/dispatch_log.h"
@@ -14,6 +14,8 @@
 #include "comm/handler_lists.h"
 #include "comm/input_ring.h"
 #include "comm/line_settings.h"
+#include "comm/lock_order.h"
+#include "comm/port_device.h"
 #include "comm/recorders.h"
 #include "comm/ring.h"
 #include "comm/trigger_lists.h"
@@ -48,11 +50,6 @@ constexpr uint32_t kOpenRtsFlow = 0x20;
 // Option word bit set while the port's UseEventWord is true.
 constexpr uint32_t kOptionEventWord = 0x04;
 
-// Escape codes for the break condition, beside the platform's DTR/RTS codes.
-constexpr int kSetBreak = 8;
-constexpr int kClrBreak = 9;
-constexpr int kGetBaseIrq = 10;
-
 // Device status: error flags, bytes in the driver's input queue, bytes pending output
 // in the output ring and, beyond it, in the driver's own output queue.
 struct DeviceStatus {
@@ -82,10 +79,21 @@ enum class HandlerStart {
     kFromNow,     // with the first byte received after it joined
 };
 
-class BaseDispatcher : protected WorkerHost {
+// Whether the dispatcher runs its own worker threads. Without them whoever drives it
+// runs the cycles itself (RunDeviceCycle, RunTimerCycle, DrainOutput), one at a time.
+enum class WorkerMode {
+    kThreads,
+    kCallerDriven,
+};
+
+class BaseDispatcher final : private WorkerHost {
 public:
+    // Over the platform's serial device.
     explicit BaseDispatcher(CustomComPort* owner, platform::Clock& clock = platform::SystemClock());
-    virtual ~BaseDispatcher();
+    BaseDispatcher(CustomComPort* owner, std::unique_ptr<PortDevice> device,
+                   platform::Clock& clock = platform::SystemClock(), WorkerMode workers = WorkerMode::kThreads);
+    // Closes the device (or finishes a pending close) and waits for the threads.
+    ~BaseDispatcher();
     BaseDispatcher(const BaseDispatcher&) = delete;
     BaseDispatcher& operator=(const BaseDispatcher&) = delete;
 
@@ -99,13 +107,7 @@ public:
     // Lifetime ------------------------------------------------------------------
     int OpenDevice(const std::string& name, int32_t baud, uint32_t options, int outSize, int inSize, int stopBits,
                    int dataBits, int parity);
-    // What the device layer can tell of the last failed open: its own text (naming the
-    // port, the device and what is wrong) and who holds the device; empty where it cannot.
-    struct OpenFailure {
-        std::string text;
-        std::string holder;
-    };
-    virtual OpenFailure LastOpenFailure() const { return {}; }
+    OpenFailure LastOpenFailure() const { return device_->LastOpenFailure(); }
     // Purges and closes; the release is left to the dispatcher thread (close
     // pending) when a notification is being delivered.
     int CloseDevice();
@@ -117,6 +119,7 @@ public:
     // since: the bytes the device held then were read, scanned and delivered.
     uint64_t CyclesDone() const { return signals_.CyclesDone.load(); }
     bool InDispatch() const { return inDispatch_.load(); }
+    bool SizeDeviceQueues(int inSize, int outSize) { return device_->SizeQueues(inSize, outSize); }
 
     // Data ------------------------------------------------------------------------
     int QueueBytes(const void* buffer, int count);
@@ -158,7 +161,12 @@ public:
     void SetOptionBits(uint32_t bits);
     void ClearOptionBits(uint32_t bits);
     uint32_t OptionBits() const;
+    // Worker threads run at the normal time-sharing priority; raising it needs
+    // privileges a bench PC does not grant, so the boost is only recorded.
+    void ApplyThreadBoost(uint8_t boost) { threadBoost_ = boost; }
     uint8_t ThreadBoost() const { return threadBoost_.load(); }
+    // Gives up the rest of the time slice; 0.
+    static int YieldSlice();
 
     // Triggers --------------------------------------------------------------------
     void SetAvailThreshold(int count);
@@ -181,15 +189,24 @@ public:
     // already waiting in the input ring counts as read by it.
     void AttachMethodHandler(const void* object, TriggerMethod method, HandlerStart start = HandlerStart::kAllWaiting);
     void DetachMethodHandler(const void* object);
+    void SetHandlerFlags(HandlerFlagsMode mode);
     bool HandlersNeedService();
     // Delivers one notification to every handler; false when aborted by a close or
     // when an availability offer was not read whole by some handler.
     bool NotifyHandlers(uint32_t msg, uint32_t triggerHandle, uint32_t data);
 
-    // Dispatcher thread body -----------------------------------------------------
-    // One cycle after a device event (or the 50 ms time-out), and the timer pass.
+    // Worker threads ----------------------------------------------------------------
+    // Raises "Dispatcher already started" when they run; nothing without worker threads.
+    void StartThreads();
+    // Ends the three threads and waits for them (serving the GUI thread's messages).
+    void StopThreads();
+    // The dispatcher thread's body: one cycle after a device event (or the 50 ms
+    // time-out), and the timer pass.
     void RunDeviceCycle() override;
     void RunTimerCycle() override;
+    // The output thread's body: writes the output ring to the device until it is empty
+    // or a flush is requested.
+    void DrainOutput() override;
     // Reads what the driver holds into the input ring's free room; the bytes moved.
     uint32_t FillInputRing();
     bool ScanDataTriggers();
@@ -203,85 +220,30 @@ public:
     // Tracing and logging -----------------------------------------------------------
     DispatchRecorders& Recorders() { return recorders_; }
 
-    // Device operations (virtual slots) -------------------------------------------
-    virtual int EscapeLineFunction(int code) = 0;
-    virtual int PurgeDeviceQueue(int which) = 0;  // 0 output, 1 input
-    virtual uint32_t ReadDeviceErrors(DeviceStatus& status) = 0;
-    virtual void NoteReadFailure(int code) = 0;
-    virtual int ReadDeviceState(platform::DeviceState& state) = 0;
-    virtual int DeviceRead(void* buffer, int count) = 0;
-    virtual int WriteDeviceState(const platform::DeviceState& state) = 0;
-    virtual int DeviceWrite(const void* buffer, int count) = 0;
-    int WaitDeviceEvent(uint32_t& mask) override = 0;
-    virtual bool SizeDeviceQueues(int inSize, int outSize) = 0;
+private:
+    // The com thread's side (WorkerHost).
+    void StartDeviceWaits() override;
+    int WaitDeviceEvent(uint32_t& events) override;
+    // Stops the threads if they run and frees both rings; the dispatcher thread runs it
+    // as it leaves after a close pending.
     void ReleaseBuffers() override;
-    virtual void StartThreads() = 0;
-    virtual void StopThreads() = 0;
-    virtual int DeviceOpen(const std::string& name, int inSize, int outSize) = 0;
-    virtual int DeviceClose() = 0;
-    virtual int YieldSlice();
-    virtual void ApplyThreadBoost(uint8_t boost);
-    virtual void SetHandlerFlags(HandlerFlagsMode mode);
-    // The modem signals (kModem* bits), or a negative code.
-    virtual int ReadModemStatus() = 0;
-    // Extra device events found by polling (modem-signal changes where the device
-    // reports none), OR-ed into the event mask of each dispatcher cycle.
-    virtual uint32_t PollDeviceEvents() { return 0; }
-    // The device went away under the open port (see kDeviceLostMsg).
-    virtual bool DeviceLost() { return false; }
+    // Ends the threads that still use the device, then closes it.
+    int CloseDeviceAndThreads();
+    // Ends the com and output threads (they never wait for the GUI thread).
+    void StopIoThreads();
+    // Joins the worker threads (waiting, with messages served, for any still running);
+    // nothing on a worker thread.
+    void JoinFinishedThreads();
+    bool IsWorkerThread() const;
+    // Empties the output ring under a running output thread: a block in flight is dropped.
+    void FlushOutputThread();
+    void AdvanceOutTail(uint32_t count, uint32_t generation);
 
-protected:
-    // Runs the destruction steps that need the device layer; the most derived
-    // destructor calls it so the slots still reach its overrides.
-    void ShutdownDispatcher();
     // Reads the driver's status into status and ORs its error flags into the error bits.
     void RefreshDeviceStatus(DeviceStatus& status);
     void RefreshModemStatus();
     // Posts kDeviceLostMsg to the window handlers the first time the device is lost.
     void ReportDeviceLoss();
-    // Joins the worker threads (waiting, with messages served, for any still running);
-    // nothing on a worker thread.
-    void JoinFinishedThreads();
-    bool IsWorkerThread() const;
-
-    // The lock order of the whole program, outermost first; a lock is only ever taken
-    // while holding locks above it:
-    //   1. a user's own lock: the packet manager's Lock, the terminal control's receive
-    //      lock. Held around calls into the dispatcher; never wanted by the dispatcher,
-    //      which runs its handlers (that take these locks) with none of its own held.
-    //   2. the input lock.
-    //   3. the dispatcher lock, or the output lock (never one inside the other).
-    //   4. leaves, under which nothing is taken: the serial device's own locks, the
-    //      dispatcher registry's lock, the packet manager list's lock, the message
-    //      loop's queue, the lines of ReceivedLines and the message recorder.
-    // The ThreadSanitizer build reports any two locks taken in both orders.
-    mutable std::recursive_mutex dispatcherLock_;
-    mutable std::recursive_mutex outputLock_;
-    mutable std::recursive_mutex inputLock_;
-
-    Ring outRing_;      // output lock
-    InputRing inRing_;  // input lock; the dispatcher thread alone moves the head
-
-    // Dispatcher lock.
-    LineControl line_;
-    uint32_t optionWord_ = 0;
-    uint8_t modemStatus_ = 0;
-
-    std::atomic<uint32_t> errorBits_{0};
-    std::atomic<bool> outputSent_{false};
-    std::atomic<uint8_t> threadBoost_{0};
-
-    int inQueueSize_ = 0;
-    int outQueueSize_ = 0;
-
-    std::atomic<bool> deviceOpen_{false};
-    bool deviceLossReported_ = false;  // dispatcher thread only
-    std::atomic<bool> inDispatch_{false};
-    std::atomic<bool> closing_{false};
-    WorkerSignals signals_;
-    WorkerThreads threads_;
-
-private:
     int CommonApplyState(platform::DeviceState& state);
     void WaitForDrain();
     bool CheckFlowLimits(int bufferFull, int bufferResume) const;
@@ -302,9 +264,50 @@ private:
 
     CustomComPort* owner_;
     platform::Clock& clock_;
+    const std::unique_ptr<PortDevice> device_;
+    const WorkerMode workerMode_;
     int registryIndex_ = -1;
     std::string deviceName_;
-    bool shutDown_ = false;
+
+    // The lock order of the whole program, outermost first; a lock is only ever taken
+    // while holding locks above it:
+    //   1. a user's own lock: the packet manager's Lock, the terminal control's receive
+    //      lock. Held around calls into the dispatcher; never wanted by the dispatcher,
+    //      which runs its handlers (that take these locks) with none of its own held.
+    //   2. the input lock.
+    //   3. the dispatcher lock, or the output lock (never one inside the other).
+    //   4. leaves, under which nothing is taken: the serial device's own locks, the
+    //      dispatcher registry's lock, the packet manager list's lock, the message
+    //      loop's queue, the lines of ReceivedLines and the message recorder.
+    // The ThreadSanitizer build reports any two locks taken in both orders; where
+    // HYDRIX_LOCK_CHECK is on (debug and sanitizer builds) the dispatcher's three locks
+    // check 2 and 3 as they are taken.
+    mutable OrderedLock dispatcherLock_{LockLevel::kDispatcher, "dispatcher lock"};
+    mutable OrderedLock outputLock_{LockLevel::kOutput, "output lock"};
+    mutable OrderedLock inputLock_{LockLevel::kInput, "input lock"};
+
+    Ring outRing_;                  // output lock
+    uint32_t purgeGeneration_ = 0;  // output lock; a purge invalidates a block in flight
+    InputRing inRing_;              // input lock; the dispatcher thread alone moves the head
+
+    // Dispatcher lock.
+    LineControl line_;
+    uint32_t optionWord_ = 0;
+    uint8_t modemStatus_ = 0;
+
+    std::atomic<uint32_t> errorBits_{0};
+    std::atomic<bool> outputSent_{false};
+    std::atomic<uint8_t> threadBoost_{0};
+
+    int inQueueSize_ = 0;
+    int outQueueSize_ = 0;
+
+    std::atomic<bool> deviceOpen_{false};
+    bool deviceLossReported_ = false;  // dispatcher thread only
+    std::atomic<bool> inDispatch_{false};
+    std::atomic<bool> closing_{false};
+    WorkerSignals signals_;
+    WorkerThreads threads_;
 
     // Dispatcher lock: triggers, handlers, recorders.
     TriggerLists triggers_;

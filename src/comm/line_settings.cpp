@@ -69,7 +69,7 @@ int BaseDispatcher::ApplyLineSettings(int32_t baud, int parity, int stopBits, in
     LineValues wanted;
     {
         std::lock_guard guard(dispatcherLock_);
-        ReadDeviceState(line_.State);
+        device_->GetState(line_.State);
         line_.State.Binary = true;
         line_.State.ParityCheck = false;
         line_.State.DsrSensitivity = false;
@@ -83,7 +83,7 @@ int BaseDispatcher::ApplyLineSettings(int32_t baud, int parity, int stopBits, in
     WaitForDrain();
     std::lock_guard guard(dispatcherLock_);
     DeviceState state;
-    ReadDeviceState(state);
+    device_->GetState(state);
     state.BaudRate = wanted.Baud;
     state.Parity = wanted.Parity;
     state.ByteSize = wanted.ByteSize;
@@ -98,7 +98,7 @@ void BaseDispatcher::WaitForDrain() {
     uint32_t sleepMs;
     {
         std::lock_guard guard(dispatcherLock_);
-        ReadDeviceState(line_.State);
+        device_->GetState(line_.State);
         sleepMs = DrainSleepMs(line_.LastBaud, line_.State);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
@@ -112,7 +112,7 @@ int BaseDispatcher::CommonApplyState(DeviceState& state) {
     if (!line_.RtsFlow) {
         state.RtsControl = line_.RtsOn ? DeviceState::RtsEnable : DeviceState::RtsDisable;
     }
-    const int result = WriteDeviceState(state);
+    const int result = device_->SetState(state);
     if (result >= 0) {
         line_.State = state;
     }
@@ -127,7 +127,7 @@ int BaseDispatcher::CommonApplyState(DeviceState& state) {
 LineSettings BaseDispatcher::QueryLineSettings() {
     std::lock_guard guard(dispatcherLock_);
     DeviceState state;
-    ReadDeviceState(state);
+    device_->GetState(state);
     LineSettings settings;
     settings.Baud = TranslateBaud(state.BaudRate);
     settings.Parity = state.Parity;
@@ -141,7 +141,7 @@ int BaseDispatcher::SetDtrLine(bool on) {
     if (line_.DtrFlow) {
         return 1;
     }
-    const int result = EscapeLineFunction(on ? platform::kSetDtr : platform::kClrDtr);
+    const int result = device_->Escape(on ? platform::kSetDtr : platform::kClrDtr);
     line_.DtrOn = on;
     return result < 0 ? ecBadArgument : 0;
 }
@@ -151,7 +151,7 @@ int BaseDispatcher::SetRtsLine(bool on) {
     if (line_.RtsFlow) {
         return 1;
     }
-    const int result = EscapeLineFunction(on ? platform::kSetRts : platform::kClrRts);
+    const int result = device_->Escape(on ? platform::kSetRts : platform::kClrRts);
     line_.RtsOn = on;
     return result < 0 ? ecBadArgument : 0;
 }
@@ -159,9 +159,9 @@ int BaseDispatcher::SetRtsLine(bool on) {
 int BaseDispatcher::SendLineBreak(int ticks, bool yield) {
     const bool rs485 = Rs485Mode();
     if (rs485) {
-        EscapeLineFunction(platform::kSetRts);
+        device_->Escape(platform::kSetRts);
     }
-    EscapeLineFunction(kSetBreak);
+    device_->Escape(kSetBreak);
     if (ticks > 0) {
         platform::EventTimer timer;
         platform::NewTimer(clock_, timer, ticks);
@@ -175,9 +175,9 @@ int BaseDispatcher::SendLineBreak(int ticks, bool yield) {
             }
         }
     }
-    EscapeLineFunction(kClrBreak);
+    device_->Escape(kClrBreak);
     if (rs485 && OutputPending() == 0) {
-        EscapeLineFunction(platform::kClrRts);
+        device_->Escape(platform::kClrRts);
     }
     return 0;
 }
@@ -266,7 +266,7 @@ int BaseDispatcher::SetFlowChars(uint8_t xon, uint8_t xoff) {
 FlowSettings BaseDispatcher::QueryFlowSettings() {
     std::lock_guard guard(dispatcherLock_);
     DeviceState state;
-    ReadDeviceState(state);
+    device_->GetState(state);
     FlowSettings flow;
     if (state.DtrControl == DeviceState::DtrHandshake) {
         flow.HardwareOptions |= 1;

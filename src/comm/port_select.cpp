@@ -4,7 +4,7 @@
 #include <cctype>
 
 #include "comm/exceptions.h"
-#include "comm/posix_dispatcher.h"
+#include "comm/posix_port_device.h"
 #include "platform/serial_device.h"
 
 namespace hydrix::comm {
@@ -18,6 +18,17 @@ std::atomic<bool> g_showInUse{true};
 // port's open then says which group grants access).
 bool RefusedButPresent(int code) {
     return code == platform::kOpenInUse || code == platform::kOpenNoAccess;
+}
+
+// Opens the device and closes it again; the open's result.
+template <typename Device>
+int TryOpen(const std::string& name) {
+    Device device;
+    const int result = device.Open(name);
+    if (result >= 0) {
+        device.Close();
+    }
+    return result;
 }
 
 std::string ComName(int number) {
@@ -76,20 +87,10 @@ bool IsPortAvailable(int number) {
         return false;
     }
     const std::string name = ComName(number);
-    int result;
-    if (TestPortsThroughDispatcher()) {
-        PosixDispatcher dispatcher(nullptr);
-        result = dispatcher.DeviceOpen(name, 64, 64);
-        if (result >= 0) {
-            dispatcher.DeviceClose();
-        }
-    } else {
-        platform::SerialDevice device;
-        result = device.Open(name);
-        if (result >= 0) {
-            device.Close();
-        }
-    }
+    // Through the dispatcher's device layer, as opening the port would go, or straight
+    // to the platform's device.
+    const int result =
+        TestPortsThroughDispatcher() ? TryOpen<PosixPortDevice>(name) : TryOpen<platform::SerialDevice>(name);
     if (result >= 0) {
         return true;
     }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "comm/dispatch_log.h"
+#include "comm/lock_order.h"
 #include "comm/trace.h"
 #include "platform/clock.h"
 
@@ -16,7 +17,7 @@ namespace hydrix::comm {
 class DispatchRecorders {
 public:
     // deviceName: the dispatcher's, shown in the log file's header.
-    DispatchRecorders(std::recursive_mutex& lock, const platform::Clock& clock, const std::string& deviceName)
+    DispatchRecorders(OrderedLock& lock, const platform::Clock& clock, const std::string& deviceName)
         : lock_(lock), clock_(clock), deviceName_(deviceName) {}
 
     // At open: both off and empty, log times counted from now.
@@ -85,7 +86,7 @@ private:
         return fn();
     }
 
-    std::recursive_mutex& lock_;
+    OrderedLock& lock_;
     const platform::Clock& clock_;
     const std::string& deviceName_;
     Trace trace_;

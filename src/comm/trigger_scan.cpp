@@ -136,7 +136,7 @@ void BaseDispatcher::ClearStatusFired() {
 
 void BaseDispatcher::RunDeviceCycle() {
     auto stopping = [this] { return signals_.Stopping(); };
-    const uint32_t mask = signals_.EventMask.exchange(0) | PollDeviceEvents();
+    const uint32_t mask = signals_.EventMask.exchange(0) | device_->ModemChanges();
     constexpr uint32_t kModemEvents =
         platform::kEvCts | platform::kEvDsr | platform::kEvRlsd | platform::kEvRing | platform::kEvRingTrailingEdge;
     if ((mask & kModemEvents) && !stopping()) {

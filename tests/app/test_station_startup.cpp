@@ -2,12 +2,15 @@
 // wake-up, and the failures that end the run before the sequence starts.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <mutex>
 
 #include "app/host_settings.h"
 #include "app/str_util.h"
+#include "comm/dispatcher.h"
 #include "comm/exceptions.h"
-#include "comm/posix_dispatcher.h"
+#include "comm/forwarding_device.h"
+#include "comm/posix_port_device.h"
 #include "station_test_util.h"
 
 namespace hydrix::app::test {
@@ -153,18 +156,25 @@ TEST_F(StationStartup, MissingPortDeviceIsAPortError) {
 }
 
 // Records the line functions the station asks for, on a real device.
-class RecordingDispatcher : public comm::PosixDispatcher {
+class RecordingDevice : public hydrix::test::ForwardingDevice {
 public:
-    using comm::PosixDispatcher::PosixDispatcher;
-    int EscapeLineFunction(int code) override {
+    struct Codes {
+        std::mutex lock;
+        std::vector<int> codes;
+    };
+    // Shared: the station, and so the device, may outlive a failed case.
+    explicit RecordingDevice(std::shared_ptr<Codes> codes)
+        : ForwardingDevice(std::make_unique<comm::PosixPortDevice>()), codes_(std::move(codes)) {}
+    int Escape(int code) override {
         {
-            std::lock_guard guard(lock);
-            codes.push_back(code);
+            std::lock_guard guard(codes_->lock);
+            codes_->codes.push_back(code);
         }
-        return comm::PosixDispatcher::EscapeLineFunction(code);
+        return ForwardingDevice::Escape(code);
     }
-    std::mutex lock;
-    std::vector<int> codes;
+
+private:
+    std::shared_ptr<Codes> codes_;
 };
 
 TEST_F(StationStartup, SoftwareBreakUnlessTheSettingIsExactlyZero) {
@@ -176,17 +186,18 @@ TEST_F(StationStartup, SoftwareBreakUnlessTheSettingIsExactlyZero) {
         SCOPED_TRACE(std::string("Use Software Break=") + c.setting);
         WriteSettings(RegSettings::Break(c.setting));
         Station& s = MakeStation();
-        RecordingDispatcher* recorder = nullptr;
+        auto recorded = std::make_shared<RecordingDevice::Codes>();
+        bool made = false;
         s.ComPort1().SetDispatcherFactory([&](comm::CustomComPort& port) {
-            auto d = std::make_unique<RecordingDispatcher>(&port, port.Clock());
-            recorder = d.get();
-            return d;
+            made = true;
+            return std::make_unique<comm::BaseDispatcher>(&port, std::make_unique<RecordingDevice>(recorded),
+                                                          port.Clock());
         });
         s.FormCreate();
-        ASSERT_NE(recorder, nullptr);
+        ASSERT_TRUE(made);
         auto breaks = [&] {
-            std::lock_guard guard(recorder->lock);
-            return std::count(recorder->codes.begin(), recorder->codes.end(), comm::kSetBreak);
+            std::lock_guard guard(recorded->lock);
+            return std::count(recorded->codes.begin(), recorded->codes.end(), comm::kSetBreak);
         };
         if (c.hardware) {
             EXPECT_EQ(breaks(), 1);

@@ -13,7 +13,7 @@
 #include "comm/dispatcher_registry.h"
 #include "comm/line_settings.h"
 #include "comm/ring.h"
-#include "fake_dispatcher.h"
+#include "fake_device.h"
 #include "platform/message_loop.h"
 #include "stepping_clock.h"
 
@@ -36,8 +36,8 @@ std::ostream& operator<<(std::ostream& os, const Notice& n) {
 // Records every notification; reads nothing.
 struct Recorder {
     std::vector<Notice> notices;
-    void Attach(BaseDispatcher& d) {
-        d.AttachMethodHandler(this, [this](uint32_t m, uint32_t h, int32_t p) { notices.push_back({m, h, p}); });
+    void Attach(FakeDispatcher& d) {
+        d->AttachMethodHandler(this, [this](uint32_t m, uint32_t h, int32_t p) { notices.push_back({m, h, p}); });
     }
 };
 
@@ -79,11 +79,11 @@ TEST(Ring, WrappedBytesAreRotatedIntoOneBlockForTheWrite) {
 
 TEST(DispatcherCore, OpenFailureIsReturnedAndLeavesNothingOpen) {
     FakeDispatcher d;
-    d.openResult = -5;
+    d.dev.openResult = -5;
     EXPECT_EQ(d.Open(), -5);
-    EXPECT_FALSE(d.DeviceIsOpen());
-    EXPECT_EQ(d.BytesAvailable(), 0);
-    EXPECT_EQ(d.QueueBytes("x", 1), ecNotOpen);
+    EXPECT_FALSE(d->DeviceIsOpen());
+    EXPECT_EQ(d->BytesAvailable(), 0);
+    EXPECT_EQ(d->QueueBytes("x", 1), ecNotOpen);
 }
 
 TEST(DispatcherCore, ReadBytesRefusesOneMoreThanAvailableAndLeavesRing) {
@@ -91,13 +91,13 @@ TEST(DispatcherCore, ReadBytesRefusesOneMoreThanAvailableAndLeavesRing) {
     ASSERT_EQ(d.Open(), 0);
     d.ReceiveAndCycle("0123456789");
     char buf[16] = {};
-    EXPECT_EQ(d.ReadBytes(buf, 11), ecBufferIsEmpty);
-    EXPECT_EQ(d.BytesAvailable(), 10);
-    EXPECT_EQ(d.ReadBytes(buf, 4), 4);
+    EXPECT_EQ(d->ReadBytes(buf, 11), ecBufferIsEmpty);
+    EXPECT_EQ(d->BytesAvailable(), 10);
+    EXPECT_EQ(d->ReadBytes(buf, 4), 4);
     EXPECT_EQ(std::string(buf, 4), "0123");
-    EXPECT_EQ(d.ReadBytes(buf, 6), 6);
+    EXPECT_EQ(d->ReadBytes(buf, 6), 6);
     EXPECT_EQ(std::string(buf, 6), "456789");
-    EXPECT_EQ(d.BytesAvailable(), 0);
+    EXPECT_EQ(d->BytesAvailable(), 0);
 }
 
 TEST(DispatcherCore, FullInputRingLeavesTheExcessInTheDriverAndWrapsIntact) {
@@ -108,17 +108,17 @@ TEST(DispatcherCore, FullInputRingLeavesTheExcessInTheDriverAndWrapsIntact) {
         sent.push_back(static_cast<char>('A' + i % 26));
     }
     d.ReceiveAndCycle(sent);
-    EXPECT_EQ(d.BytesAvailable(), 8192);
-    EXPECT_EQ(d.rx.size(), 9000u - 8192u);
-    d.RunDeviceCycle();
-    EXPECT_EQ(d.rx.size(), 9000u - 8192u) << "a full ring reads nothing more";
+    EXPECT_EQ(d->BytesAvailable(), 8192);
+    EXPECT_EQ(d.dev.rx.size(), 9000u - 8192u);
+    d->RunDeviceCycle();
+    EXPECT_EQ(d.dev.rx.size(), 9000u - 8192u) << "a full ring reads nothing more";
 
     std::string got(8000, '\0');
-    ASSERT_EQ(d.ReadBytes(got.data(), 8000), 8000);
-    d.RunDeviceCycle();  // the rest now fits, across the end of the ring
-    EXPECT_TRUE(d.rx.empty());
+    ASSERT_EQ(d->ReadBytes(got.data(), 8000), 8000);
+    d->RunDeviceCycle();  // the rest now fits, across the end of the ring
+    EXPECT_TRUE(d.dev.rx.empty());
     std::string rest(1000, '\0');
-    ASSERT_EQ(d.ReadBytes(rest.data(), 1000), 1000);
+    ASSERT_EQ(d->ReadBytes(rest.data(), 1000), 1000);
     EXPECT_EQ(got + rest, sent);
 }
 
@@ -126,26 +126,25 @@ TEST(DispatcherCore, QueueBytesOfExactRoomFillsTheRingAndOneMoreIsRefused) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(64), 0);
     const std::string block(64, 'x');
-    EXPECT_EQ(d.QueueBytes(block.data(), 64), 0);
-    EXPECT_TRUE(d.OutputRingFull());
-    EXPECT_EQ(d.OutputPending(), 64);
-    EXPECT_EQ(d.OutputRoom(), 0);
-    EXPECT_EQ(d.QueueByte('y'), ecOutputBufferTooSmall);
+    EXPECT_EQ(d->QueueBytes(block.data(), 64), 0);
+    EXPECT_EQ(d->OutputPending(), 64) << "a full ring: only its full flag counts it so";
+    EXPECT_EQ(d->OutputRoom(), 0);
+    EXPECT_EQ(d->QueueByte('y'), ecOutputBufferTooSmall);
     EXPECT_EQ(d.DrainOutputRing(), block);
 
-    EXPECT_EQ(d.QueueBytes(block.data(), 10), 0);
-    EXPECT_EQ(d.QueueBytes(block.data(), 55), ecOutputBufferTooSmall) << "refused whole, never in part";
-    EXPECT_EQ(d.OutputPending(), 10);
-    EXPECT_EQ(d.QueueBytes(nullptr, 0), 0);
+    EXPECT_EQ(d->QueueBytes(block.data(), 10), 0);
+    EXPECT_EQ(d->QueueBytes(block.data(), 55), ecOutputBufferTooSmall) << "refused whole, never in part";
+    EXPECT_EQ(d->OutputPending(), 10);
+    EXPECT_EQ(d->QueueBytes(nullptr, 0), 0);
 }
 
 TEST(DispatcherCore, BytesTheDriverHoldsArePendingButTakeNoRingRoom) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(64), 0);
-    d.driverOutQueue = 100;
-    EXPECT_EQ(d.QueueBytes("0123456789", 10), 0);
-    EXPECT_EQ(d.OutputPending(), 110);
-    EXPECT_EQ(d.OutputRoom(), 54);
+    d.dev.driverOutQueue = 100;
+    EXPECT_EQ(d->QueueBytes("0123456789", 10), 0);
+    EXPECT_EQ(d->OutputPending(), 110);
+    EXPECT_EQ(d->OutputRoom(), 54);
 }
 
 TEST(DispatcherCore, LineChangeWaitsUntilTheDriverHasSentItsBytes) {
@@ -153,28 +152,28 @@ TEST(DispatcherCore, LineChangeWaitsUntilTheDriverHasSentItsBytes) {
     // change now would garble them.
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    d.driverOutQueue = 3000;
-    d.driverSentPerLook = 500;
-    ASSERT_EQ(d.ApplyLineSettings(9600, 2, 1, 8), 0);
-    EXPECT_EQ(d.driverQueueAtStateWrite, 0u);
+    d.dev.driverOutQueue = 3000;
+    d.dev.driverSentPerLook = 500;
+    ASSERT_EQ(d->ApplyLineSettings(9600, 2, 1, 8), 0);
+    EXPECT_EQ(d.dev.driverQueueAtStateWrite, 0u);
 }
 
 TEST(DispatcherCore, SameLineSettingsAreNotWrittenTwice) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    const int writes = d.stateWrites;
-    EXPECT_EQ(d.ApplyLineSettings(19200, 0, 1, 8), 0);
-    EXPECT_EQ(d.stateWrites, writes);
-    EXPECT_EQ(d.ApplyLineSettings(9600, 2, 2, 7), 0);
-    EXPECT_EQ(d.stateWrites, writes + 1);
-    EXPECT_EQ(d.state.BaudRate, 9600u);
-    EXPECT_EQ(d.state.Parity, platform::DeviceState::EvenParity);
-    EXPECT_EQ(d.state.StopBits, platform::DeviceState::TwoStopBits);
-    EXPECT_EQ(d.state.ByteSize, 7);
+    const int writes = d.dev.stateWrites;
+    EXPECT_EQ(d->ApplyLineSettings(19200, 0, 1, 8), 0);
+    EXPECT_EQ(d.dev.stateWrites, writes);
+    EXPECT_EQ(d->ApplyLineSettings(9600, 2, 2, 7), 0);
+    EXPECT_EQ(d.dev.stateWrites, writes + 1);
+    EXPECT_EQ(d.dev.state.BaudRate, 9600u);
+    EXPECT_EQ(d.dev.state.Parity, platform::DeviceState::EvenParity);
+    EXPECT_EQ(d.dev.state.StopBits, platform::DeviceState::TwoStopBits);
+    EXPECT_EQ(d.dev.state.ByteSize, 7);
     // Parity 5, stop bits 3 and data bits 9 keep what is set.
-    EXPECT_EQ(d.ApplyLineSettings(9600, 5, 3, 9), 0);
-    EXPECT_EQ(d.stateWrites, writes + 1);
-    const LineSettings q = d.QueryLineSettings();
+    EXPECT_EQ(d->ApplyLineSettings(9600, 5, 3, 9), 0);
+    EXPECT_EQ(d.dev.stateWrites, writes + 1);
+    const LineSettings q = d->QueryLineSettings();
     EXPECT_EQ(q.Baud, 9600);
     EXPECT_EQ(q.Parity, 2);
     EXPECT_EQ(q.DataBits, 7);
@@ -200,90 +199,90 @@ TEST(LineSettings, NormalisingAndReadingBack) {
 TEST(DispatcherCore, DtrUnderFlowControlIsLeftAlone) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(4096, kOpenDtrOn | kOpenDtrFlow), 0);
-    d.escapes.clear();
-    EXPECT_EQ(d.SetDtrLine(false), 1);
-    EXPECT_TRUE(std::find(d.escapes.begin(), d.escapes.end(), platform::kClrDtr) == d.escapes.end());
-    EXPECT_EQ(d.SetRtsLine(false), 0);
-    EXPECT_EQ(d.escapes.back(), platform::kClrRts);
-    d.escapeResult = -5;
-    EXPECT_EQ(d.SetRtsLine(true), ecBadArgument);
+    d.dev.escapes.clear();
+    EXPECT_EQ(d->SetDtrLine(false), 1);
+    EXPECT_TRUE(std::find(d.dev.escapes.begin(), d.dev.escapes.end(), platform::kClrDtr) == d.dev.escapes.end());
+    EXPECT_EQ(d->SetRtsLine(false), 0);
+    EXPECT_EQ(d.dev.escapes.back(), platform::kClrRts);
+    d.dev.escapeResult = -5;
+    EXPECT_EQ(d->SetRtsLine(true), ecBadArgument);
 }
 
 TEST(DispatcherCore, FlowControlChecksItsLimits) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    const int writes = d.stateWrites;
-    EXPECT_EQ(d.ConfigureHardwareFlow(100, 200, 3), ecBadArgument);
-    EXPECT_EQ(d.ConfigureHardwareFlow(5000, 100, 3), ecBadArgument);
-    EXPECT_EQ(d.ConfigureSoftwareFlow(100, 200, 3), ecBadArgument);
-    EXPECT_EQ(d.stateWrites, writes);
+    const int writes = d.dev.stateWrites;
+    EXPECT_EQ(d->ConfigureHardwareFlow(100, 200, 3), ecBadArgument);
+    EXPECT_EQ(d->ConfigureHardwareFlow(5000, 100, 3), ecBadArgument);
+    EXPECT_EQ(d->ConfigureSoftwareFlow(100, 200, 3), ecBadArgument);
+    EXPECT_EQ(d.dev.stateWrites, writes);
 
-    EXPECT_EQ(d.ConfigureHardwareFlow(3686, 410, 1 | 8), 0);
-    EXPECT_EQ(d.state.DtrControl, platform::DeviceState::DtrHandshake);
-    EXPECT_TRUE(d.state.OutxCtsFlow);
-    EXPECT_EQ(d.state.XoffLim, 4096 - 3686);
-    EXPECT_EQ(d.state.XonLim, 410);
-    EXPECT_EQ(d.SetDtrLine(true), 1) << "DTR now belongs to the handshake";
-    EXPECT_EQ(d.QueryFlowSettings().HardwareOptions, 1u | 8u);
+    EXPECT_EQ(d->ConfigureHardwareFlow(3686, 410, 1 | 8), 0);
+    EXPECT_EQ(d.dev.state.DtrControl, platform::DeviceState::DtrHandshake);
+    EXPECT_TRUE(d.dev.state.OutxCtsFlow);
+    EXPECT_EQ(d.dev.state.XoffLim, 4096 - 3686);
+    EXPECT_EQ(d.dev.state.XonLim, 410);
+    EXPECT_EQ(d->SetDtrLine(true), 1) << "DTR now belongs to the handshake";
+    EXPECT_EQ(d->QueryFlowSettings().HardwareOptions, 1u | 8u);
 
-    EXPECT_EQ(d.ConfigureSoftwareFlow(3072, 1024, 3), 0);
-    EXPECT_TRUE(d.state.InX && d.state.OutX);
-    EXPECT_EQ(d.QueryFlowSettings().SoftwareOptions, 3u);
-    EXPECT_EQ(d.DisableSoftwareFlow(), 0);
-    EXPECT_FALSE(d.state.InX || d.state.OutX);
+    EXPECT_EQ(d->ConfigureSoftwareFlow(3072, 1024, 3), 0);
+    EXPECT_TRUE(d.dev.state.InX && d.dev.state.OutX);
+    EXPECT_EQ(d->QueryFlowSettings().SoftwareOptions, 3u);
+    EXPECT_EQ(d->DisableSoftwareFlow(), 0);
+    EXPECT_FALSE(d.dev.state.InX || d.dev.state.OutX);
 }
 
 TEST(DispatcherCore, LineErrorsComeInOrderAndTheBreakStaysForItsOwnQuery) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    d.lineErrors = platform::kCeOverrun | platform::kCeBreak | platform::kCeFrame;
-    d.OutputPending();  // any status read accumulates the flags
-    EXPECT_EQ(d.TakeLineError(), 2);
-    EXPECT_EQ(d.TakeLineError(), 9) << "overrun and framing were cleared together";
-    EXPECT_TRUE(d.TakeBreakFlag());
-    EXPECT_FALSE(d.TakeBreakFlag());
-    EXPECT_EQ(d.TakeLineError(), 0);
+    d.dev.lineErrors = platform::kCeOverrun | platform::kCeBreak | platform::kCeFrame;
+    d->OutputPending();  // any status read accumulates the flags
+    EXPECT_EQ(d->TakeLineError(), 2);
+    EXPECT_EQ(d->TakeLineError(), 9) << "overrun and framing were cleared together";
+    EXPECT_TRUE(d->TakeBreakFlag());
+    EXPECT_FALSE(d->TakeBreakFlag());
+    EXPECT_EQ(d->TakeLineError(), 0);
 }
 
 TEST(DispatcherCore, ModemChangeFlagsStayUntilClearedByMask) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    EXPECT_EQ(d.ReadModemSignals(0xF0), 0);
-    d.modemSignals = platform::kModemCts | platform::kModemDcd;
-    EXPECT_EQ(d.ReadModemSignals(0xFF), 0x90 | 0x01 | 0x08);
-    d.modemSignals = platform::kModemDcd;
-    EXPECT_EQ(d.ReadModemSignals(0xF0), 0x80 | 0x01 | 0x08);
-    EXPECT_EQ(d.ReadModemSignals(0xF0), 0x80);
+    EXPECT_EQ(d->ReadModemSignals(0xF0), 0);
+    d.dev.modemSignals = platform::kModemCts | platform::kModemDcd;
+    EXPECT_EQ(d->ReadModemSignals(0xFF), 0x90 | 0x01 | 0x08);
+    d.dev.modemSignals = platform::kModemDcd;
+    EXPECT_EQ(d->ReadModemSignals(0xF0), 0x80 | 0x01 | 0x08);
+    EXPECT_EQ(d->ReadModemSignals(0xF0), 0x80);
 }
 
 TEST(DispatcherCore, OptionBitsAndRs485AreRecorded) {
     FakeDispatcher d;
-    d.SetOptionBits(kOptionEventWord | 1);
-    d.ClearOptionBits(1);
-    EXPECT_EQ(d.OptionBits(), kOptionEventWord);
-    d.SetRs485Mode(true);
-    EXPECT_TRUE(d.Rs485Mode());
+    d->SetOptionBits(kOptionEventWord | 1);
+    d->ClearOptionBits(1);
+    EXPECT_EQ(d->OptionBits(), kOptionEventWord);
+    d->SetRs485Mode(true);
+    EXPECT_TRUE(d->Rs485Mode());
 }
 
 TEST(DispatcherCore, Rs485ModeReachesTheDeviceAtOnce) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    ASSERT_EQ(d.ConfigureHardwareFlow(3686, 410, 2), 0);
-    d.SetRs485Mode(true);
-    EXPECT_EQ(d.state.RtsControl, platform::DeviceState::RtsToggle);
-    d.SetRs485Mode(false);
-    EXPECT_EQ(d.state.RtsControl, platform::DeviceState::RtsHandshake) << "back to the flow control configured";
+    ASSERT_EQ(d->ConfigureHardwareFlow(3686, 410, 2), 0);
+    d->SetRs485Mode(true);
+    EXPECT_EQ(d.dev.state.RtsControl, platform::DeviceState::RtsToggle);
+    d->SetRs485Mode(false);
+    EXPECT_EQ(d.dev.state.RtsControl, platform::DeviceState::RtsHandshake) << "back to the flow control configured";
 }
 
 TEST(DispatcherCore, LineBreakIsSetForItsTicksAndCleared) {
     hydrix::test::SteppingClock clock(1000 * 55);
     FakeDispatcher d(clock);
     ASSERT_EQ(d.Open(), 0);
-    d.escapes.clear();
+    d.dev.escapes.clear();
     // A tick per look: the hold ends without the test moving the clock from another thread.
     clock.Start(platform::kMsPerTick);
-    EXPECT_EQ(d.SendLineBreak(5, false), 0);
-    EXPECT_EQ(d.escapes, (std::vector<int>{kSetBreak, kClrBreak}));
+    EXPECT_EQ(d->SendLineBreak(5, false), 0);
+    EXPECT_EQ(d.dev.escapes, (std::vector<int>{kSetBreak, kClrBreak}));
 }
 
 // Trigger handles --------------------------------------------------------------------------
@@ -320,48 +319,48 @@ TEST(TriggerHandles, DispatcherRunsOutOfSlotsPast4096) {
     ASSERT_EQ(d.Open(), 0);
     int last = 0;
     for (int i = 1; i < 4096; ++i) {
-        last = d.NewTimerTrigger();
+        last = d->NewTimerTrigger();
     }
     EXPECT_EQ(last, 32760);
     // Every value up to 4096 is held: no handle.
-    EXPECT_EQ(d.NewTimerTrigger(), ecNoMoreTriggers);
-    EXPECT_EQ(d.DeleteTrigger(800), 0);
-    EXPECT_EQ(d.NewDataTrigger("x", false, 1), 800);
-    EXPECT_EQ(d.NewDataTrigger("x", false, 1), ecNoMoreTriggers);
+    EXPECT_EQ(d->NewTimerTrigger(), ecNoMoreTriggers);
+    EXPECT_EQ(d->DeleteTrigger(800), 0);
+    EXPECT_EQ(d->NewDataTrigger("x", false, 1), 800);
+    EXPECT_EQ(d->NewDataTrigger("x", false, 1), ecNoMoreTriggers);
 }
 
 TEST(TriggerHandles, DeleteChecksItsHandle) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    d.SetAvailThreshold(1);
-    EXPECT_EQ(d.DeleteTrigger(1), 0);
-    EXPECT_EQ(d.AvailThreshold(), 0);
-    EXPECT_EQ(d.DeleteTrigger(0), ecBadTriggerHandle);
-    EXPECT_EQ(d.DeleteTrigger(16), ecBadTriggerHandle);
-    EXPECT_EQ(d.ArmTimerTrigger(d.NewDataTrigger("a", false, 1), 1, true), ecBadTriggerHandle);
-    EXPECT_EQ(d.NewDataTrigger("abcdefghijklmnopqrstuv", false, 22), ecTriggerTooLong);
-    EXPECT_GT(d.NewDataTrigger("abcdefghijklmnopqrstu", false, 21), 0);
+    d->SetAvailThreshold(1);
+    EXPECT_EQ(d->DeleteTrigger(1), 0);
+    EXPECT_EQ(d->AvailThreshold(), 0);
+    EXPECT_EQ(d->DeleteTrigger(0), ecBadTriggerHandle);
+    EXPECT_EQ(d->DeleteTrigger(16), ecBadTriggerHandle);
+    EXPECT_EQ(d->ArmTimerTrigger(d->NewDataTrigger("a", false, 1), 1, true), ecBadTriggerHandle);
+    EXPECT_EQ(d->NewDataTrigger("abcdefghijklmnopqrstuv", false, 22), ecTriggerTooLong);
+    EXPECT_GT(d->NewDataTrigger("abcdefghijklmnopqrstu", false, 21), 0);
 }
 
 TEST(TriggerHandles, ReinstatedHandlesNeverCollideWithNewOnes) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    const int a = d.NewDataTrigger(">", false, 1);
-    const int t = d.NewTimerTrigger();
-    d.SetAvailThreshold(3);
+    const int a = d->NewDataTrigger(">", false, 1);
+    const int t = d->NewTimerTrigger();
+    d->SetAvailThreshold(3);
     TriggerSnapshot snap;
-    d.SnapshotTriggers(snap);
-    d.CloseDevice();
+    d->SnapshotTriggers(snap);
+    d->CloseDevice();
 
     ASSERT_EQ(d.Open(), 0);  // every open starts with no triggers
-    EXPECT_EQ(d.AvailThreshold(), 0);
-    d.ReinstateTriggers(snap);
-    EXPECT_EQ(d.AvailThreshold(), 3);
-    const int fresh = d.NewTimerTrigger();
+    EXPECT_EQ(d->AvailThreshold(), 0);
+    d->ReinstateTriggers(snap);
+    EXPECT_EQ(d->AvailThreshold(), 3);
+    const int fresh = d->NewTimerTrigger();
     EXPECT_NE(fresh, a);
     EXPECT_NE(fresh, t);
-    EXPECT_EQ(d.ArmTimerTrigger(t, 2, true), 0) << "the reinstated timer keeps its handle";
-    EXPECT_EQ(d.DeleteTrigger(a), 0);
+    EXPECT_EQ(d->ArmTimerTrigger(t, 2, true), 0) << "the reinstated timer keeps its handle";
+    EXPECT_EQ(d->DeleteTrigger(a), 0);
 }
 
 // Timers ---------------------------------------------------------------------------------
@@ -372,34 +371,34 @@ TEST(TimerTriggers, OneShotRearmAndRearmWithZeroTicks) {
     ASSERT_EQ(d.Open(), 0);
     Recorder rec;
     rec.Attach(d);
-    const int t = d.NewTimerTrigger();
-    d.RunTimerCycle();
+    const int t = d->NewTimerTrigger();
+    d->RunTimerCycle();
     EXPECT_TRUE(rec.notices.empty()) << "a new timer is not armed";
 
-    ASSERT_EQ(d.ArmTimerTrigger(t, 36, true), 0);
+    ASSERT_EQ(d->ArmTimerTrigger(t, 36, true), 0);
     clock.Advance(36 * 55);
-    d.RunTimerCycle();
+    d->RunTimerCycle();
     EXPECT_TRUE(rec.notices.empty()) << "not yet past the expiry tick";
     clock.Advance(55);
-    d.RunTimerCycle();
+    d->RunTimerCycle();
     ASSERT_EQ(rec.notices.size(), 1u);
-    EXPECT_EQ(rec.notices[0], (Notice{kTriggerTimerMsg, static_cast<uint32_t>(t), NotifyParam(0, d.RegistryIndex())}));
+    EXPECT_EQ(rec.notices[0], (Notice{kTriggerTimerMsg, static_cast<uint32_t>(t), NotifyParam(0, d->RegistryIndex())}));
     clock.Advance(100 * 55);
-    d.RunTimerCycle();
+    d->RunTimerCycle();
     EXPECT_EQ(rec.notices.size(), 1u) << "one-shot";
 
-    ASSERT_EQ(d.ArmTimerTrigger(t, 0, true), 0);  // the interval stays 36
+    ASSERT_EQ(d->ArmTimerTrigger(t, 0, true), 0);  // the interval stays 36
     clock.Advance(36 * 55);
-    d.RunTimerCycle();
+    d->RunTimerCycle();
     EXPECT_EQ(rec.notices.size(), 1u);
     clock.Advance(55);
-    d.RunTimerCycle();
+    d->RunTimerCycle();
     EXPECT_EQ(rec.notices.size(), 2u);
 
-    ASSERT_EQ(d.ArmTimerTrigger(t, 2, true), 0);
-    ASSERT_EQ(d.ArmTimerTrigger(t, 0, false), 0);
+    ASSERT_EQ(d->ArmTimerTrigger(t, 2, true), 0);
+    ASSERT_EQ(d->ArmTimerTrigger(t, 0, false), 0);
     clock.Advance(10 * 55);
-    d.RunTimerCycle();
+    d->RunTimerCycle();
     EXPECT_EQ(rec.notices.size(), 2u) << "disarmed";
 }
 
@@ -408,30 +407,30 @@ TEST(TimerTriggers, OneShotRearmAndRearmWithZeroTicks) {
 TEST(Delivery, TwoHandlersReadTheSameBytesAndTheTailMovesByTheLargerRead) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    d.SetAvailThreshold(1);
+    d->SetAvailThreshold(1);
     std::string first, second;
-    d.AttachMethodHandler(&first, [&](uint32_t msg, uint32_t, int32_t) {
+    d->AttachMethodHandler(&first, [&](uint32_t msg, uint32_t, int32_t) {
         if (msg != kTriggerAvailMsg) {
             return;
         }
         first.resize(5);
-        ASSERT_EQ(d.ReadBytes(first.data(), 5), 5);
+        ASSERT_EQ(d->ReadBytes(first.data(), 5), 5);
     });
-    d.AttachMethodHandler(&second, [&](uint32_t msg, uint32_t count, int32_t) {
+    d->AttachMethodHandler(&second, [&](uint32_t msg, uint32_t count, int32_t) {
         if (msg != kTriggerAvailMsg) {
             return;
         }
-        EXPECT_EQ(d.BytesAvailable(), 12);
+        EXPECT_EQ(d->BytesAvailable(), 12);
         second.resize(10);
-        ASSERT_EQ(d.ReadBytes(second.data(), 10), 10);
+        ASSERT_EQ(d->ReadBytes(second.data(), 10), 10);
         EXPECT_EQ(count, 12u);
     });
     d.ReceiveAndCycle("abcdefghijkl");
     EXPECT_EQ(first, "abcde");
     EXPECT_EQ(second, "abcdefghij");
-    EXPECT_EQ(d.BytesAvailable(), 2);
+    EXPECT_EQ(d->BytesAvailable(), 2);
     char rest[2];
-    ASSERT_EQ(d.ReadBytes(rest, 2), 2);
+    ASSERT_EQ(d->ReadBytes(rest, 2), 2);
     EXPECT_EQ(std::string(rest, 2), "kl");
 }
 
@@ -441,7 +440,7 @@ struct PieceReader {
     std::vector<uint32_t> offers;
     std::string got;
     void Attach(FakeDispatcher& d, uint32_t limit) {
-        d.AttachMethodHandler(this, [this, &d, limit](uint32_t msg, uint32_t count, int32_t) {
+        d->AttachMethodHandler(this, [this, &d, limit](uint32_t msg, uint32_t count, int32_t) {
             if (msg != kTriggerAvailMsg) {
                 return;
             }
@@ -449,7 +448,7 @@ struct PieceReader {
             for (uint32_t left = std::min(count, limit); left > 0;) {
                 char buf[3];
                 const int n = static_cast<int>(std::min<uint32_t>(left, sizeof buf));
-                ASSERT_EQ(d.ReadBytes(buf, n), n);
+                ASSERT_EQ(d->ReadBytes(buf, n), n);
                 got.append(buf, static_cast<size_t>(n));
                 left -= static_cast<uint32_t>(n);
             }
@@ -460,12 +459,12 @@ struct PieceReader {
 TEST(Delivery, PartlyReadOfferWaitsForNewBytesThenOffersOldAndNew) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    d.SetAvailThreshold(1);
+    d->SetAvailThreshold(1);
     PieceReader reader;
     reader.Attach(d, 3);
     d.ReceiveAndCycle("0123456789");
-    d.RunDeviceCycle();
-    d.RunDeviceCycle();
+    d->RunDeviceCycle();
+    d->RunDeviceCycle();
     EXPECT_EQ(reader.offers, (std::vector<uint32_t>{10}));
     d.ReceiveAndCycle("ab");
     EXPECT_EQ(reader.offers, (std::vector<uint32_t>{10, 9}));
@@ -475,26 +474,26 @@ TEST(Delivery, PartlyReadOfferWaitsForNewBytesThenOffersOldAndNew) {
 TEST(Delivery, AnOfferReadInSeveralPiecesIsTakenOnceAndInOrder) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    d.SetAvailThreshold(1);
+    d->SetAvailThreshold(1);
     PieceReader reader;
     reader.Attach(d, UINT32_MAX);
     d.ReceiveAndCycle("0123456789");
-    d.RunDeviceCycle();
+    d->RunDeviceCycle();
     d.ReceiveAndCycle("ab");
     EXPECT_EQ(reader.offers, (std::vector<uint32_t>{10, 2}));
     EXPECT_EQ(reader.got, "0123456789ab");
-    EXPECT_EQ(d.BytesAvailable(), 0);
+    EXPECT_EQ(d->BytesAvailable(), 0);
 }
 
 TEST(Delivery, AvailabilityBeforeAMatchOffersOnlyWhatPrecedesTheString) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    const int prompt = d.NewDataTrigger(">", false, 1);
-    d.SetAvailThreshold(1);
+    const int prompt = d->NewDataTrigger(">", false, 1);
+    d->SetAvailThreshold(1);
     Recorder rec;
     rec.Attach(d);
     d.ReceiveAndCycle("PS3\r>");
-    const int32_t idx = d.RegistryIndex();
+    const int32_t idx = d->RegistryIndex();
     ASSERT_GE(rec.notices.size(), 2u);
     EXPECT_EQ(rec.notices[0], (Notice{kTriggerAvailMsg, 4, NotifyParam(0, idx)}));
     EXPECT_EQ(rec.notices[1], (Notice{kTriggerDataMsg, static_cast<uint32_t>(prompt), NotifyParam(1, idx)}));
@@ -510,14 +509,14 @@ TEST(Delivery, WindowHandlersGetNotificationsOnlyWhenThePortWantsThem) {
     });
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    const int h = d.NewDataTrigger("OK", true, 2);
-    d.AttachWindowHandler(w);
-    d.SetHandlerFlags(HandlerFlagsMode::kNoPortEvents);
-    EXPECT_FALSE(d.HandlersNeedService()) << "its own window alone needs no service";
+    const int h = d->NewDataTrigger("OK", true, 2);
+    d->AttachWindowHandler(w);
+    d->SetHandlerFlags(HandlerFlagsMode::kNoPortEvents);
+    EXPECT_FALSE(d->HandlersNeedService()) << "its own window alone needs no service";
     d.ReceiveAndCycle("ok");
     EXPECT_TRUE(seen.empty());
-    d.SetHandlerFlags(HandlerFlagsMode::kPortEvents);
-    EXPECT_TRUE(d.HandlersNeedService());
+    d->SetHandlerFlags(HandlerFlagsMode::kPortEvents);
+    EXPECT_TRUE(d->HandlersNeedService());
     d.ReceiveAndCycle("OK");
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].Msg, kTriggerDataMsg);
@@ -525,50 +524,50 @@ TEST(Delivery, WindowHandlersGetNotificationsOnlyWhenThePortWantsThem) {
     EXPECT_EQ(NotifyDataOf(seen[0].Param), 2u);
     {
         std::lock_guard guard(DispatcherRegistry::Lock());
-        EXPECT_EQ(DispatcherRegistry::At(RegistryIndexOf(seen[0].Param)), &d);
+        EXPECT_EQ(DispatcherRegistry::At(RegistryIndexOf(seen[0].Param)), &*d);
     }
-    d.DetachWindowHandler(w);
+    d->DetachWindowHandler(w);
     loop.DestroyWindow(w);
 }
 
 TEST(Delivery, DetachDuringDeliveryIsDeferredAndCloseAborts) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    d.NewDataTrigger("x", false, 1);
+    d->NewDataTrigger("x", false, 1);
     int firstCalls = 0, secondCalls = 0;
     int marker;
-    d.AttachMethodHandler(&firstCalls, [&](uint32_t, uint32_t, int32_t) {
+    d->AttachMethodHandler(&firstCalls, [&](uint32_t, uint32_t, int32_t) {
         ++firstCalls;
-        d.DetachMethodHandler(&firstCalls);
-        EXPECT_TRUE(d.HandlersNeedService());
+        d->DetachMethodHandler(&firstCalls);
+        EXPECT_TRUE(d->HandlersNeedService());
     });
-    d.AttachMethodHandler(&secondCalls, [&](uint32_t, uint32_t, int32_t) { ++secondCalls; });
+    d->AttachMethodHandler(&secondCalls, [&](uint32_t, uint32_t, int32_t) { ++secondCalls; });
     d.ReceiveAndCycle("x");
     d.ReceiveAndCycle("x");
     EXPECT_EQ(firstCalls, 1);
     EXPECT_EQ(secondCalls, 2);
 
-    d.AttachMethodHandler(&marker, [&](uint32_t, uint32_t, int32_t) { d.CloseDevice(); });
+    d->AttachMethodHandler(&marker, [&](uint32_t, uint32_t, int32_t) { d->CloseDevice(); });
     d.Receive("x");
-    d.RunDeviceCycle();
-    EXPECT_TRUE(d.ClosePending());
-    EXPECT_FALSE(d.DeviceIsOpen());
+    d->RunDeviceCycle();
+    EXPECT_TRUE(d->ClosePending());
+    EXPECT_FALSE(d->DeviceIsOpen());
 }
 
 TEST(Delivery, PurgedBytesFireNoTriggerAndClearPartialMatches) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    d.NewDataTrigger("abc", false, 3);
+    d->NewDataTrigger("abc", false, 3);
     Recorder rec;
     rec.Attach(d);
     d.ReceiveAndCycle("xxab");
     d.Receive("c");
-    d.FillInputRing();
-    EXPECT_EQ(d.PurgeInput(), 0);
-    d.RunDeviceCycle();
+    d->FillInputRing();
+    EXPECT_EQ(d->PurgeInput(), 0);
+    d->RunDeviceCycle();
     d.ReceiveAndCycle("c");
     EXPECT_TRUE(rec.notices.empty());
-    EXPECT_EQ(d.BytesAvailable(), 1);
+    EXPECT_EQ(d->BytesAvailable(), 1);
 }
 
 TEST(Delivery, StatusTriggerFromSnapshotFiresOnOutputSent) {
@@ -577,33 +576,33 @@ TEST(Delivery, StatusTriggerFromSnapshotFiresOnOutputSent) {
     TriggerSnapshot snap;
     snap.Statuses.push_back(StatusTrigger{40 + kStatusOutSent, 0, true, false});
     snap.Statuses.push_back(StatusTrigger{48 + kStatusOutBuffFree, 100, true, false});
-    d.ReinstateTriggers(snap);
+    d->ReinstateTriggers(snap);
     Recorder rec;
     rec.Attach(d);
-    d.RunTimerCycle();
+    d->RunTimerCycle();
     ASSERT_EQ(rec.notices.size(), 1u) << "room 4096 is at least 100";
     EXPECT_EQ(rec.notices[0].Handle, 48u + kStatusOutBuffFree);
     EXPECT_EQ(NotifyDataOf(rec.notices[0].Param), 4096u);
-    d.QueueBytes("hi", 2);
-    d.RunTimerCycle();
+    d->QueueBytes("hi", 2);
+    d->RunTimerCycle();
     ASSERT_EQ(rec.notices.size(), 2u);
     EXPECT_EQ(rec.notices[1].Handle, 40u + kStatusOutSent);
-    d.RunTimerCycle();
+    d->RunTimerCycle();
     EXPECT_EQ(rec.notices.size(), 2u) << "disarmed after firing";
-    EXPECT_EQ(d.DeleteTrigger(40 + kStatusOutSent), 0);
+    EXPECT_EQ(d->DeleteTrigger(40 + kStatusOutSent), 0);
 }
 
 TEST(Registry, SlotsAreReusedAndTrailingSlotsDropped) {
     auto a = std::make_unique<FakeDispatcher>();
     auto b = std::make_unique<FakeDispatcher>();
-    const int ia = a->RegistryIndex();
-    const int ib = b->RegistryIndex();
+    const int ia = (*a)->RegistryIndex();
+    const int ib = (*b)->RegistryIndex();
     EXPECT_NE(ia, ib);
     a.reset();
     auto c = std::make_unique<FakeDispatcher>();
-    EXPECT_EQ(c->RegistryIndex(), ia);
+    EXPECT_EQ((*c)->RegistryIndex(), ia);
     std::lock_guard guard(DispatcherRegistry::Lock());
-    EXPECT_EQ(DispatcherRegistry::At(ib), b.get());
+    EXPECT_EQ(DispatcherRegistry::At(ib), &**b);
     EXPECT_EQ(DispatcherRegistry::At(1000), nullptr);
 }
 
@@ -614,20 +613,20 @@ TEST(DispatcherRecorders, WritesReadsAndTriggersAreTracedAndLogged) {
     const fs::path dir = fs::temp_directory_path() / ("hydrix-disp-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     FakeDispatcher d;
-    d.SetDeviceName("COM3");
+    d->SetDeviceName("COM3");
     ASSERT_EQ(d.Open(), 0);
-    ASSERT_EQ(d.Recorders().TraceStart(100), 0);
-    ASSERT_EQ(d.Recorders().LogStart(10000), 0);
-    EXPECT_EQ(d.Recorders().TraceStart(4000001), ecBadArgument);
-    d.NewDataTrigger("OK", false, 2);
-    d.QueueBytes("CR1\r", 4);
+    ASSERT_EQ(d->Recorders().TraceStart(100), 0);
+    ASSERT_EQ(d->Recorders().LogStart(10000), 0);
+    EXPECT_EQ(d->Recorders().TraceStart(4000001), ecBadArgument);
+    d->NewDataTrigger("OK", false, 2);
+    d->QueueBytes("CR1\r", 4);
     d.ReceiveAndCycle("OK\r\n");
     char buf[4];
-    ASSERT_EQ(d.ReadBytes(buf, 4), 4);
-    ASSERT_EQ(d.Recorders().TraceWrite((dir / "t.trc").string(), false, false, false), 0);
-    ASSERT_EQ(d.Recorders().LogWrite((dir / "l.log").string(), false, false, true), 0);
-    EXPECT_FALSE(d.Recorders().Tracing());
-    EXPECT_FALSE(d.Recorders().Logging());
+    ASSERT_EQ(d->ReadBytes(buf, 4), 4);
+    ASSERT_EQ(d->Recorders().TraceWrite((dir / "t.trc").string(), false, false, false), 0);
+    ASSERT_EQ(d->Recorders().LogWrite((dir / "l.log").string(), false, false, true), 0);
+    EXPECT_FALSE(d->Recorders().Tracing());
+    EXPECT_FALSE(d->Recorders().Logging());
 
     auto slurp = [](const fs::path& p) {
         std::ifstream in(p);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_dispatcher.h"
+#include "fake_device.h"
 
 namespace hydrix::comm {
 namespace {
@@ -26,8 +26,8 @@ struct Reader {
     std::string got;
     std::vector<uint32_t> offers;
     std::vector<uint32_t> matches;
-    void Attach(BaseDispatcher& d) {
-        d.AttachMethodHandler(this, [this, &d](uint32_t msg, uint32_t handle, int32_t) {
+    void Attach(FakeDispatcher& d) {
+        d->AttachMethodHandler(this, [this, &d](uint32_t msg, uint32_t handle, int32_t) {
             if (msg == kTriggerDataMsg) {
                 matches.push_back(handle);
                 return;
@@ -37,7 +37,7 @@ struct Reader {
             }
             offers.push_back(handle);
             std::string buf(handle, '\0');
-            ASSERT_EQ(d.ReadBytes(buf.data(), static_cast<int>(handle)), static_cast<int>(handle));
+            ASSERT_EQ(d->ReadBytes(buf.data(), static_cast<int>(handle)), static_cast<int>(handle));
             got += buf;
         });
     }
@@ -59,7 +59,7 @@ class FullRing : public ::testing::TestWithParam<uint32_t> {};
 TEST_P(FullRing, IsOfferedWholeAndInputGoesOn) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    d.SetAvailThreshold(1);
+    d->SetAvailThreshold(1);
     Reader reader;
     reader.Attach(d);
     MoveRingTo(d, reader, GetParam());
@@ -67,7 +67,7 @@ TEST_P(FullRing, IsOfferedWholeAndInputGoesOn) {
     const std::string block = Pattern(kInputRingSize);
     d.ReceiveAndCycle(block);
     EXPECT_EQ(reader.offers, (std::vector<uint32_t>{kInputRingSize})) << "a full ring is offered";
-    EXPECT_EQ(d.BytesAvailable(), 0);
+    EXPECT_EQ(d->BytesAvailable(), 0);
     d.ReceiveAndCycle("more");
     EXPECT_EQ(reader.got, block + "more");
 }
@@ -75,8 +75,8 @@ TEST_P(FullRing, IsOfferedWholeAndInputGoesOn) {
 TEST_P(FullRing, PromptInsideIsFound) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    const int prompt = d.NewDataTrigger(">", false, 1);
-    d.SetAvailThreshold(1);
+    const int prompt = d->NewDataTrigger(">", false, 1);
+    d->SetAvailThreshold(1);
     Reader reader;
     reader.Attach(d);
     MoveRingTo(d, reader, GetParam());
@@ -100,20 +100,20 @@ TEST(InputFill, DriverHandingOverMoreThanItCountedLosesNothing) {
         SCOPED_TRACE(start);
         FakeDispatcher d;
         ASSERT_EQ(d.Open(), 0);
-        d.SetAvailThreshold(1);
+        d->SetAvailThreshold(1);
         Reader reader;
         reader.Attach(d);
         MoveRingTo(d, reader, start);
 
         const std::string sent = Pattern(20000);
         d.Receive(sent);
-        d.reportedInQueueLimit = 100;
-        d.FillInputRing();
-        EXPECT_EQ(d.BytesAvailable(), 100) << "no more asked for than the driver reported";
-        for (int cycle = 0; cycle < 1000 && !d.rx.empty(); ++cycle) {
-            d.RunDeviceCycle();
+        d.dev.reportedInQueueLimit = 100;
+        d->FillInputRing();
+        EXPECT_EQ(d->BytesAvailable(), 100) << "no more asked for than the driver reported";
+        for (int cycle = 0; cycle < 1000 && !d.dev.rx.empty(); ++cycle) {
+            d->RunDeviceCycle();
         }
-        d.RunDeviceCycle();
+        d->RunDeviceCycle();
         EXPECT_EQ(reader.got, sent);
     }
 }
@@ -121,12 +121,12 @@ TEST(InputFill, DriverHandingOverMoreThanItCountedLosesNothing) {
 TEST(InputFill, OneCycleKeepsReadingWhileHandlersMakeRoom) {
     FakeDispatcher d;
     ASSERT_EQ(d.Open(), 0);
-    d.SetAvailThreshold(1);
+    d->SetAvailThreshold(1);
     Reader reader;
     reader.Attach(d);
     const std::string sent = Pattern(3 * kInputRingSize);
     d.ReceiveAndCycle(sent);
-    EXPECT_TRUE(d.rx.empty());
+    EXPECT_TRUE(d.dev.rx.empty());
     EXPECT_EQ(reader.got, sent);
 }
 

@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "capturing_ui.h"
+#include "comm/dispatcher.h"
 #include "comm/dispatcher_threads.h"
 #include "comm/exceptions.h"
-#include "comm/posix_dispatcher.h"
+#include "comm/posix_port_device.h"
+#include "forwarding_device.h"
 #include "platform/dialogs.h"
 #include "platform/message_loop.h"
 #include "pty_helper.h"
@@ -47,10 +49,10 @@ protected:
         prefix_.LinkCom(kCom, pty_.SlavePath());
     }
 
-    template <typename D = PosixDispatcher>
-    std::unique_ptr<D> Open(int32_t baud = 115200, int outSize = 4096,
-                            platform::Clock& clock = platform::SystemClock()) {
-        auto d = std::make_unique<D>(nullptr, clock);
+    std::unique_ptr<BaseDispatcher> Open(int32_t baud = 115200, int outSize = 4096,
+                                         platform::Clock& clock = platform::SystemClock(),
+                                         std::unique_ptr<PortDevice> device = std::make_unique<PosixPortDevice>()) {
+        auto d = std::make_unique<BaseDispatcher>(nullptr, std::move(device), clock);
         d->SetDeviceName("COM" + std::to_string(kCom));
         const int result =
             d->OpenDevice("COM" + std::to_string(kCom), baud, kOpenDtrOn | kOpenRtsOn, outSize, 4096, 1, 8, 0);
@@ -188,7 +190,7 @@ TEST_F(PtyDispatcher, PurgeDuringALongWriteEmptiesTheRingAndOutputGoesOn) {
 
 TEST_F(PtyDispatcher, CloseFromInsideANotificationIsFinishedByTheDispatcherThread) {
     auto& loop = platform::MessageLoop::Instance();
-    std::unique_ptr<PosixDispatcher> d;
+    std::unique_ptr<BaseDispatcher> d;
     bool pendingSeen = false;
     bool threadsStillRunning = false;
     const platform::WindowHandle window = loop.CreateWindow([&](uint32_t m, platform::WParam, platform::LParam) {
@@ -214,10 +216,10 @@ TEST_F(PtyDispatcher, CloseFromInsideANotificationIsFinishedByTheDispatcherThrea
 
 TEST_F(PtyDispatcher, ASecondOpenSeesThePortInUseAndAMissingDeviceIsReported) {
     auto first = Open();
-    PosixDispatcher second(nullptr);
+    BaseDispatcher second(nullptr);
     EXPECT_EQ(second.OpenDevice("COM" + std::to_string(kCom), 115200, 3, 4096, 4096, 1, 8, 0), -5);
     EXPECT_FALSE(second.ThreadsRunning());
-    PosixDispatcher missing(nullptr);
+    BaseDispatcher missing(nullptr);
     EXPECT_EQ(missing.OpenDevice("/nonexistent/ttyUSB9", 115200, 3, 4096, 4096, 1, 8, 0), -2);
     // The first is undisturbed.
     ASSERT_EQ(first->QueueBytes("hi", 2), 0);
@@ -297,32 +299,38 @@ TEST_F(PtyDispatcher, AStuckDispatcherThreadIsWaitedForAndCanTakeTheLock) {
 }
 
 // Counts the device waits and reads, to tell a resting thread from a spinning one.
-class CountingDispatcher : public PosixDispatcher {
+class CountingDevice : public test::ForwardingDevice {
 public:
-    using PosixDispatcher::PosixDispatcher;
-    int DeviceRead(void* buffer, int count) override {
-        ++reads;
-        return PosixDispatcher::DeviceRead(buffer, count);
+    struct Counts {
+        std::atomic<int> reads{0};
+        std::atomic<int> waits{0};
+    };
+    explicit CountingDevice(Counts& counts) : ForwardingDevice(std::make_unique<PosixPortDevice>()), counts_(counts) {}
+    int Read(void* buffer, int count) override {
+        ++counts_.reads;
+        return ForwardingDevice::Read(buffer, count);
     }
-    int WaitDeviceEvent(uint32_t& mask) override {
-        ++waits;
-        return PosixDispatcher::WaitDeviceEvent(mask);
+    int WaitEvent(uint32_t& events) override {
+        ++counts_.waits;
+        return ForwardingDevice::WaitEvent(events);
     }
-    std::atomic<int> reads{0};
-    std::atomic<int> waits{0};
+
+private:
+    Counts& counts_;
 };
 
 TEST_F(PtyDispatcher, AHungUpLineMakesNoThreadSpinAndStillCloses) {
-    auto d = Open<CountingDispatcher>();
+    CountingDevice::Counts counts;
+    auto d = Open(115200, 4096, platform::SystemClock(), std::make_unique<CountingDevice>(counts));
     ASSERT_TRUE(pty_.WriteMaster("data"));
     pty_.CloseMaster();
     PumpUntil([] { return false; }, 200);
-    const int reads = d->reads;
-    const int waits = d->waits;
+    const int reads = counts.reads;
+    const int waits = counts.waits;
     PumpUntil([] { return false; }, 500);
     // Ten cycles of 50 ms in half a second; a spinning thread would make thousands.
-    EXPECT_LT(d->reads - reads, 60);
-    EXPECT_LT(d->waits - waits, 20);
+    EXPECT_LT(counts.reads - reads, 60);
+    EXPECT_LT(counts.waits - waits, 20);
     EXPECT_EQ(d->CloseDevice(), 0);
     EXPECT_EQ(d->RunningThreads(), 0);
 }

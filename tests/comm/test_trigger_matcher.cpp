@@ -9,7 +9,7 @@
 
 #include "comm/trigger_matcher.h"
 #include "comm/triggers.h"
-#include "fake_dispatcher.h"
+#include "fake_device.h"
 
 namespace hydrix::comm {
 namespace {
@@ -88,7 +88,7 @@ TEST_P(MatcherCases, ThroughDispatcherInRandomSplits) {
         ASSERT_EQ(d.Open(), 0);
         std::vector<int> handles;
         for (const auto& def : c.Triggers) {
-            const int h = d.NewDataTrigger(def.Text.data(), def.IgnoreCase, static_cast<int>(def.Text.size()));
+            const int h = d->NewDataTrigger(def.Text.data(), def.IgnoreCase, static_cast<int>(def.Text.size()));
             ASSERT_GT(h, 0);
             handles.push_back(h);
         }
@@ -96,21 +96,21 @@ TEST_P(MatcherCases, ThroughDispatcherInRandomSplits) {
         std::vector<int> order;
         std::vector<size_t> readStarts;
         std::vector<int> available;
-        d.AttachMethodHandler(&order, [&](uint32_t msg, uint32_t handle, int32_t param) {
+        d->AttachMethodHandler(&order, [&](uint32_t msg, uint32_t handle, int32_t param) {
             ASSERT_EQ(msg, kTriggerDataMsg);
             const auto it = std::find(handles.begin(), handles.end(), static_cast<int>(handle));
             ASSERT_NE(it, handles.end());
             EXPECT_EQ(NotifyDataOf(param), c.Triggers[static_cast<size_t>(it - handles.begin())].Text.size());
             order.push_back(static_cast<int>(it - handles.begin()));
             readStarts.push_back(readStart);
-            available.push_back(d.BytesAvailable());
+            available.push_back(d->BytesAvailable());
         });
         while (readStart < c.Input.size()) {
             const size_t n = std::uniform_int_distribution<size_t>(1, 5)(rng);
             d.ReceiveAndCycle(c.Input.substr(readStart, n));
             readStart += n;
         }
-        d.RunDeviceCycle();
+        d->RunDeviceCycle();
         ASSERT_EQ(order.size(), c.Expected.size()) << "round " << round;
         for (size_t i = 0; i < order.size(); ++i) {
             EXPECT_EQ(order[i], c.Expected[i].Trigger) << "round " << round;

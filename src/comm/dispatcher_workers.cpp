@@ -1,9 +1,6 @@
-#include "comm/posix_dispatcher.h"
-
-#include <cerrno>
-#include <cstring>
-
-#include "comm/dispatcher_threads.h"
+// The dispatcher's hold on its three worker threads: starting and stopping them, the
+// com thread's waits on the device and the output thread's writes of the output ring.
+#include "comm/dispatcher.h"
 #include "comm/exceptions.h"
 #include "platform/event.h"
 
@@ -22,126 +19,12 @@ constexpr uint32_t kComEventMask = platform::kEvRxChar | platform::kEvCts | plat
 
 }  // namespace
 
-PosixDispatcher::PosixDispatcher(CustomComPort* owner, platform::Clock& clock) : BaseDispatcher(owner, clock) {}
+// Starting and stopping -------------------------------------------------------------------
 
-PosixDispatcher::~PosixDispatcher() {
-    ShutdownDispatcher();
-}
-
-int PosixDispatcher::DeviceOpen(const std::string& name, int /*inSize*/, int /*outSize*/) {
-    return device_.Open(name);
-}
-
-bool PosixDispatcher::SizeDeviceQueues(int /*inSize*/, int /*outSize*/) {
-    // The tty driver's queues have a fixed size.
-    return true;
-}
-
-int PosixDispatcher::DeviceClose() {
-    if (signals_.ThreadsRunning) {
-        signals_.StopThreads = true;
-        // The dispatcher thread is stopped here too unless it is delivering a
-        // notification (then it ends by itself once the delivery returns); either way
-        // no thread uses the device any more once it is closed below.
-        if (!inDispatch_ && !IsWorkerThread()) {
-            StopThreads();
-        } else {
-            StopIoThreads();
-        }
+void BaseDispatcher::StartThreads() {
+    if (workerMode_ == WorkerMode::kCallerDriven) {
+        return;
     }
-    const int result = device_.Close();
-    return result < 0 ? -1 : 0;
-}
-
-int PosixDispatcher::EscapeLineFunction(int code) {
-    int result = 0;
-    switch (code) {
-    case kSetBreak:
-        result = device_.SetBreak(true);
-        break;
-    case kClrBreak:
-        result = device_.SetBreak(false);
-        break;
-    case kGetBaseIrq:
-        return 0;
-    default:
-        result = device_.EscapeFunction(code);
-        break;
-    }
-    // Pseudo-terminals and some adapters have no modem lines or break: not an error.
-    if (result == -EINVAL || result == -ENOTTY || result == -ENOTSUP) {
-        return 0;
-    }
-    return result;
-}
-
-int PosixDispatcher::PurgeDeviceQueue(int which) {
-    if (which == 1) {
-        return device_.Purge(true, false);
-    }
-    if (threads_.OtherAlive(WorkerThreads::kOutput)) {
-        signals_.ThreadAck.Reset();
-        signals_.FlushRequest.Set();
-        device_.CancelWriteWait();
-        signals_.ThreadAck.Wait(kFlushAckTimeoutMs);
-        std::lock_guard guard(outputLock_);
-        outRing_.Clear();
-        ++purgeGeneration_;
-    }
-    return device_.Purge(false, true);
-}
-
-uint32_t PosixDispatcher::ReadDeviceErrors(DeviceStatus& status) {
-    status.Flags = device_.TakeLineErrors();
-    const int waiting = device_.InQueue();
-    status.InQueue = waiting > 0 ? static_cast<uint32_t>(waiting) : 0;
-    const int sending = device_.OutQueue();
-    status.DriverOutQueue = sending > 0 ? static_cast<uint32_t>(sending) : 0;
-    std::lock_guard guard(outputLock_);
-    status.OutQueue = outRing_.Count();
-    return status.Flags;
-}
-
-void PosixDispatcher::NoteReadFailure(int /*code*/) {}
-
-int PosixDispatcher::ReadDeviceState(platform::DeviceState& state) {
-    return device_.GetState(state) < 0 ? -1 : 0;
-}
-
-int PosixDispatcher::DeviceRead(void* buffer, int count) {
-    return device_.Read(buffer, static_cast<size_t>(count));
-}
-
-int PosixDispatcher::WriteDeviceState(const platform::DeviceState& state) {
-    return device_.SetState(state);
-}
-
-int PosixDispatcher::DeviceWrite(const void* buffer, int count) {
-    std::lock_guard guard(outputLock_);
-    outRing_.Put(static_cast<const uint8_t*>(buffer), static_cast<uint32_t>(count));
-    signals_.OutputReady.Set();
-    return count;
-}
-
-void PosixDispatcher::StartDeviceWaits() {
-    device_.SetEventMask(kComEventMask);
-}
-
-int PosixDispatcher::WaitDeviceEvent(uint32_t& mask) {
-    return device_.WaitEvent(mask);
-}
-
-int PosixDispatcher::ReadModemStatus() {
-    return device_.ModemStatus();
-}
-
-uint32_t PosixDispatcher::PollDeviceEvents() {
-    return device_.ModemChanges();
-}
-
-// Threads ------------------------------------------------------------------------------
-
-void PosixDispatcher::StartThreads() {
     {
         std::lock_guard guard(dispatcherLock_);
         if (signals_.ThreadsRunning) {
@@ -163,7 +46,7 @@ void PosixDispatcher::StartThreads() {
     start(WorkerThreads::kOutput, std::make_unique<OutThread>(host, signals_));
 }
 
-void PosixDispatcher::StopIoThreads() {
+void BaseDispatcher::StopIoThreads() {
     DispatcherThread* out = threads_.Get(WorkerThreads::kOutput);
     DispatcherThread* com = threads_.Get(WorkerThreads::kCom);
     signals_.StopThreads = true;
@@ -171,7 +54,7 @@ void PosixDispatcher::StopIoThreads() {
         auto gone = [out] { return out->Finished(); };
         while (!gone()) {
             signals_.FlushRequest.Set();
-            device_.CancelWriteWait();
+            device_->CancelWriteWait();
             WaitProcessingMessages(gone, kStopPokeMs);
         }
     }
@@ -179,14 +62,14 @@ void PosixDispatcher::StopIoThreads() {
         signals_.ThreadAck.Reset();
         auto gone = [com] { return com->Finished(); };
         while (!gone()) {
-            device_.SetEventMask(0);
+            device_->SetEventMask(0);
             signals_.CycleDone.Set();
             WaitProcessingMessages(gone, kStopPokeMs);
         }
     }
 }
 
-void PosixDispatcher::StopThreads() {
+void BaseDispatcher::StopThreads() {
     // No lock is held while waiting: the dispatcher thread may need the dispatcher
     // lock to finish its cycle, and it is always waited for to the end.
     {
@@ -221,14 +104,72 @@ void PosixDispatcher::StopThreads() {
     }
 
     signals_.ResetEvents(false);
-    if (!IsWorkerThread()) {
-        JoinFinishedThreads();
+    JoinFinishedThreads();
+}
+
+int BaseDispatcher::CloseDeviceAndThreads() {
+    if (signals_.ThreadsRunning) {
+        signals_.StopThreads = true;
+        // The dispatcher thread is stopped here too unless it is delivering a
+        // notification (then it ends by itself once the delivery returns); either way
+        // no thread uses the device any more once it is closed below.
+        if (!inDispatch_ && !IsWorkerThread()) {
+            StopThreads();
+        } else {
+            StopIoThreads();
+        }
+    }
+    return device_->Close();
+}
+
+void BaseDispatcher::ReleaseBuffers() {
+    if (signals_.ThreadsRunning) {
+        StopThreads();
+    }
+    {
+        std::lock_guard guard(inputLock_);
+        inRing_.Release();
+    }
+    {
+        std::lock_guard guard(outputLock_);
+        outRing_.Release();
     }
 }
 
-// Output draining (output thread) ----------------------------------------------------------
+bool BaseDispatcher::IsWorkerThread() const {
+    DispatcherThread* current = DispatcherThread::Current();
+    return current != nullptr && &current->Signals() == &signals_;
+}
 
-void PosixDispatcher::AdvanceOutTail(uint32_t count, uint32_t generation) {
+void BaseDispatcher::JoinFinishedThreads() {
+    if (!IsWorkerThread()) {
+        threads_.JoinAll();
+    }
+}
+
+// Com thread ---------------------------------------------------------------------------------
+
+void BaseDispatcher::StartDeviceWaits() {
+    device_->SetEventMask(kComEventMask);
+}
+
+int BaseDispatcher::WaitDeviceEvent(uint32_t& events) {
+    return device_->WaitEvent(events);
+}
+
+// Output thread ------------------------------------------------------------------------------
+
+void BaseDispatcher::FlushOutputThread() {
+    signals_.ThreadAck.Reset();
+    signals_.FlushRequest.Set();
+    device_->CancelWriteWait();
+    signals_.ThreadAck.Wait(kFlushAckTimeoutMs);
+    std::lock_guard guard(outputLock_);
+    outRing_.Clear();
+    ++purgeGeneration_;
+}
+
+void BaseDispatcher::AdvanceOutTail(uint32_t count, uint32_t generation) {
     std::lock_guard guard(outputLock_);
     if (generation != purgeGeneration_ || !outRing_.Allocated()) {
         return;
@@ -240,7 +181,7 @@ void PosixDispatcher::AdvanceOutTail(uint32_t count, uint32_t generation) {
     }
 }
 
-void PosixDispatcher::DrainOutput() {
+void BaseDispatcher::DrainOutput() {
     for (;;) {
         const uint8_t* block;
         uint32_t length = 0;
@@ -255,7 +196,7 @@ void PosixDispatcher::DrainOutput() {
             generation = purgeGeneration_;
         }
 
-        const int written = device_.Write(block, length);
+        const int written = device_->Write(block, static_cast<int>(length));
         if (written > 0) {
             AdvanceOutTail(static_cast<uint32_t>(written), generation);
             continue;
@@ -271,7 +212,7 @@ void PosixDispatcher::DrainOutput() {
                 signals_.ThreadAck.Set();
                 return;
             }
-            const int ready = device_.WaitWritable(kWritableSliceMs);
+            const int ready = device_->WaitWritable(kWritableSliceMs);
             if (ready > 0) {
                 break;
             }
