@@ -1,6 +1,7 @@
 #include "terminal/terminal_control.h"
 
 #include "comm/com_port.h"
+#include "platform/clock.h"
 #include "platform/scope_exit.h"
 #include "terminal/port_link.h"
 #include "terminal/terminal_buffer.h"
@@ -107,7 +108,29 @@ void CustomTerminal::CreateWnd() {
         }
     }
     MeasureCell();
-    platform::MessageLoop::Instance().SetTimer(handle_, kTerminalTimerId, kTerminalTimerMs);
+    StartTimer();
+}
+
+void CustomTerminal::StartTimer() {
+    if (handle_ != 0) {
+        timerRunning_ = platform::MessageLoop::Instance().SetTimer(handle_, kTerminalTimerId, kTerminalTimerMs);
+    }
+}
+
+void CustomTerminal::StopTimer() {
+    if (handle_ != 0) {
+        platform::MessageLoop::Instance().KillTimer(handle_, kTerminalTimerId);
+    }
+    timerRunning_ = false;
+}
+
+void CustomTerminal::WakeTimer() {
+    if (handle_ == 0 || timerRunning_) {
+        return;
+    }
+    const uint32_t asleep = platform::SystemClock().NowMs() - timerStoppedAt_;
+    painter_.Slept(asleep / kTerminalTimerMs);
+    StartTimer();
 }
 
 void CustomTerminal::DestroyHandle() {
@@ -118,7 +141,7 @@ void CustomTerminal::DestroyHandle() {
         pipe_.Detach();
         comPort_->DeregisterWindowUser(handle_);
     }
-    platform::MessageLoop::Instance().KillTimer(handle_, kTerminalTimerId);
+    StopTimer();
     painter_.DestroyCaret();
     const platform::WindowHandle old = handle_;
     handle_ = 0;
@@ -322,9 +345,7 @@ void CustomTerminal::SetEmulator(TerminalEmulator* emulator) {
     if (Buffer() == nullptr || emulator == explicitEmulator_) {
         return;
     }
-    if (handle_ != 0) {
-        platform::MessageLoop::Instance().KillTimer(handle_, kTerminalTimerId);
-    }
+    StopTimer();
     const int svRows = Buffer()->SVRowCount();
     const int rows = Buffer()->RowCount();
     const int cols = Buffer()->ColCount();
@@ -347,9 +368,7 @@ void CustomTerminal::SetEmulator(TerminalEmulator* emulator) {
         Buffer()->tbSetRowCount(rows);
         Buffer()->tbSetColCount(cols);
     }
-    if (handle_ != 0) {
-        platform::MessageLoop::Instance().SetTimer(handle_, kTerminalTimerId, kTerminalTimerMs);
-    }
+    StartTimer();
 }
 
 void CustomTerminal::ComponentRemoved(const void* component) {
@@ -368,6 +387,7 @@ void CustomTerminal::ComponentRemoved(const void* component) {
 // What the emulator tells ----------------------------------------------------------------------
 
 void CustomTerminal::CursorMoved(TerminalBuffer* sender, int row, int col) {
+    WakeTimer();
     // Without lazy display the caret and the cells follow the cursor at once.
     if (!UseLazyDisplay()) {
         Damaged();
@@ -379,6 +399,7 @@ void CustomTerminal::CursorMoved(TerminalBuffer* sender, int row, int col) {
 }
 
 void CustomTerminal::Damaged() {
+    WakeTimer();
     // Everything damaged until the message is taken is painted by one paint step.
     if (handle_ != 0 && !repaintPosted_) {
         repaintPosted_ = platform::PostMessage(handle_, AM_TERMPAINT, 0, 0);
@@ -485,6 +506,7 @@ void CustomTerminal::MouseDown(MouseButton button, ShiftState shift, int x, int 
     }
     if (button == MouseButton::mbLeft) {
         selection_.Press(x, y);
+        WakeTimer();
     }
 }
 
@@ -512,7 +534,11 @@ void CustomTerminal::TimerTick() {
         view_.DragScroll(pos);
         MouseMove(0, pos.X, pos.Y);
     }
-    painter_.Tick();
+    const bool more = painter_.Tick();
+    if (!more && !selection_.Selecting() && timerRunning_) {
+        StopTimer();
+        timerStoppedAt_ = platform::SystemClock().NowMs();
+    }
 }
 
 }  // namespace hydrix::terminal

@@ -210,6 +210,10 @@ private:
     // Destroys the window: the port handler is detached and the timer stops.
     void DestroyHandle();
     void PostToSelf(uint32_t msg);
+    void StartTimer();
+    void StopTimer();
+    // Restarts a stopped timer, counting the ticks it left out towards the lazy display.
+    void WakeTimer();
     void MeasureCell();
     void UseEmulator(TerminalEmulator* emulator);
     // One chunk from the receive queue: to the capture file, then to the emulator.
@@ -220,6 +224,10 @@ private:
     bool destroying_ = false;
     // An AM_TERMPAINT is queued.
     bool repaintPosted_ = false;
+    // The 100 ms timer runs only while a tick may have work: it stops after a tick with
+    // nothing to do and is woken by the next change, mouse press or window.
+    bool timerRunning_ = false;
+    uint32_t timerStoppedAt_ = 0;  // platform clock, ms
 
     terminal::BorderStyle borderStyle_ = terminal::BorderStyle::bsSingle;
     comm::CustomComPort* comPort_ = nullptr;

@@ -107,15 +107,17 @@ void TerminalPainter::RepaintRequested() {
     }
 }
 
-void TerminalPainter::Tick() {
+bool TerminalPainter::Tick() {
     if (emulator_ == nullptr) {
-        return;
+        return false;
     }
+    bool blinking = false;
     if (blinkTime_ > 0) {
+        blinking = emulator_->HasBlinkingText();
         blinkElapsed_ += kTickMs;
         if (blinkElapsed_ > blinkTime_) {
             blinkPhase_ = !blinkPhase_;
-            if (emulator_->HasBlinkingText()) {
+            if (blinking) {
                 const bool phase = blinkPhase_;
                 DrawOutsidePaint([this, phase](Canvas& canvas, const ViewGeometry& view) {
                     emulator_->BlinkPaint(canvas, view, phase);
@@ -124,16 +126,28 @@ void TerminalPainter::Tick() {
             blinkElapsed_ = 0;
         }
     }
-    if (useLazyDisplay_) {
-        lazyElapsed_ += kTickMs;
-        // The delays are checked first: NeedsUpdate takes the cursor-moved flag, which
-        // would be lost on a tick that does not paint.
-        if ((lazyElapsed_ > lazyTimeDelay_ || lazyBytes_ > lazyByteDelay_) && emulator_->NeedsUpdate()) {
-            PaintStep();
-            lazyElapsed_ = 0;
-            lazyBytes_ = 0;
-        }
+    if (!useLazyDisplay_) {
+        return blinking;
     }
+    Slept(1);
+    // The delays are checked first: NeedsUpdate takes the cursor-moved flag, which
+    // would be lost on a tick that does not paint.
+    if (lazyElapsed_ <= lazyTimeDelay_ && lazyBytes_ <= lazyByteDelay_) {
+        return true;
+    }
+    if (emulator_->NeedsUpdate()) {
+        PaintStep();
+        lazyElapsed_ = 0;
+        lazyBytes_ = 0;
+        return true;
+    }
+    return blinking;
+}
+
+void TerminalPainter::Slept(int64_t ticks) {
+    // Saturated, so that months without a paint never wrap it.
+    const int64_t elapsed = lazyElapsed_ + std::max<int64_t>(ticks, 0) * kTickMs;
+    lazyElapsed_ = static_cast<int>(std::min<int64_t>(elapsed, kElapsedLimit));
 }
 
 // Caret ----------------------------------------------------------------------------------------

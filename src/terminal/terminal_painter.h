@@ -19,6 +19,7 @@ class TerminalPainter {
 public:
     // The interval of the tick that drives blinking and lazy display.
     static constexpr int kTickMs = 100;
+    static constexpr int kElapsedLimit = 1 << 30;
 
     explicit TerminalPainter(const TerminalViewport& view) : view_(view) {}
 
@@ -50,8 +51,13 @@ public:
     // A repaint request of the control's own: painted now without lazy display, else
     // left to the tick.
     void RepaintRequested();
-    // One tick: blinking, then lazy display.
-    void Tick();
+    // One tick: blinking, then lazy display. False when the next tick has nothing to do
+    // until the buffer changes again: no blinking text, and under lazy display nothing
+    // waiting to be painted once the delays have passed.
+    bool Tick();
+    // Ticks that the timer left out while Tick had said there was nothing to do: the lazy
+    // display's elapsed time grows by them as if they had run.
+    void Slept(int64_t ticks);
 
     // The caret, as the widget is told to show it.
     const CaretState& Caret() const { return caret_; }

@@ -172,6 +172,29 @@ TEST_F(TerminalControl, ManyBytesArePaintedAtTheNextTick) {
     t.SetHost(nullptr);
 }
 
+TEST_F(TerminalControl, TheTimerSleepsWhileATickHasNothingToDoAndWakesOnTheNextChange) {
+    auto& loop = platform::MessageLoop::Instance();
+    FakeHost host;
+    Terminal t;
+    t.SetHost(&host);
+    Pump();
+    ASSERT_GE(loop.NextTimerDelayMs(), 0) << "the window starts its timer";
+    t.DisplayString("abc");
+    Pump();
+    // The change is painted, then a tick past the delay finds nothing left to paint.
+    for (int tick = 0; tick < 10 && loop.NextTimerDelayMs() >= 0; ++tick) {
+        t.TimerTick();
+    }
+    ASSERT_EQ(loop.NextTimerDelayMs(), -1) << "an idle terminal wakes nobody";
+    host.draws = 0;
+    t.DisplayString("d");
+    Pump();
+    EXPECT_GE(loop.NextTimerDelayMs(), 0) << "a change wakes the timer";
+    t.TimerTick();
+    EXPECT_EQ(host.draws, 1) << "the first change after a quiet spell is painted at the next tick";
+    t.SetHost(nullptr);
+}
+
 TEST_F(TerminalControl, WithoutLazyDisplayEveryChangeIsPaintedAtOnce) {
     FakeHost host;
     Terminal t;
