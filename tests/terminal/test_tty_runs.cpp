@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "terminal/buffer_observer.h"
 #include "terminal/terminal_buffer.h"
 #include "terminal/tty_emulator.h"
 #include "terminal/tty_emulator_fixture.h"
@@ -314,8 +315,14 @@ std::vector<Snapshot> RunEmulator(const std::vector<Step>& stream, const Geometr
 std::vector<Snapshot> RunWideBuffer(const std::vector<Step>& stream, const Geometry& g, std::mt19937* split) {
     TerminalBuffer b(true);
     Shape(b, g);
-    std::pair<int, int> last{0, 0};
-    b.OnCursorMoved = [&last](TerminalBuffer*, int row, int col) { last = {row, col}; };
+    // The last cursor position the buffer reported.
+    struct LastMove : BufferObserver {
+        std::pair<int, int> last{0, 0};
+        void Damaged(TerminalBuffer&) override {}
+        void CursorMoved(TerminalBuffer&, int row, int col) override { last = {row, col}; }
+    } moves;
+    b.SetObserver(&moves);
+    std::pair<int, int>& last = moves.last;
     std::vector<Snapshot> snapshots;
     for (const Step& step : stream) {
         if (step.change) {
