@@ -8,8 +8,9 @@
 //
 //   bench_terminal_flow [--mb=32] [--rounds=1] [--width=635] [--height=564] [--progress]
 //
-// --width and --height size the widget (the station's by default); --progress prints the
-// bytes written and captured once a second to standard error.
+// The widget is the station's terminal pane, its font chosen as the window chooses it;
+// --width and --height resize it afterwards (the pane's size by default); --progress
+// prints the bytes written and captured once a second to standard error.
 #include <poll.h>
 #include <unistd.h>
 
@@ -27,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -34,6 +36,7 @@
 
 #include "comm/com_port.h"
 #include "gui/qt_loop_driver.h"
+#include "gui/terminal_pane.h"
 #include "gui/terminal_widget.h"
 #include "platform/message_loop.h"
 #include "pty_bench_util.h"
@@ -56,8 +59,8 @@ constexpr int kDrainMs = 3000;  // nothing more captured this long after the las
 constexpr int kTickMs = 10;
 
 bool gProgress = false;
-int gWidth = 635;  // the station's terminal
-int gHeight = 564;
+int gWidth = hydrix::gui::kTerminalPaneWidth;
+int gHeight = hydrix::gui::kTerminalPaneHeight;
 
 // Whole lines of at least megabytes MiB: an eight-digit line number, then printable text
 // that shifts with the line, so that a lost or repeated chunk shows in the comparison.
@@ -146,9 +149,10 @@ Round RunRound(const std::string& data) {
     terminal.SetUseLazyDisplay(true);
     terminal.Loaded();
     {
-        hydrix::gui::TerminalWidget widget(terminal);
-        widget.resize(gWidth, gHeight);
-        widget.show();
+        // The station's pane, with the font the window chooses for it.
+        const std::unique_ptr<hydrix::gui::TerminalWidget> widget(hydrix::gui::MakeTerminalPane(terminal));
+        widget->resize(gWidth, gHeight);
+        widget->show();
 
         port.SetOpen(true);
         terminal.SetCaptureFile(captureName);
