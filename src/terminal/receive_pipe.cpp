@@ -178,7 +178,8 @@ void ReceivePipe::WindowCreated(platform::WindowHandle window) {
 void ReceivePipe::WindowDestroyed() {
     std::lock_guard guard(shared_->Lock);
     shared_->Window = 0;
-    shared_->Posted = false;  // its message goes with the window
+    shared_->Posted = false;  // its message and the resume timer go with the window
+    resumeSet_ = false;
 }
 
 // The queue ----------------------------------------------------------------------------------
@@ -211,23 +212,69 @@ void ReceivePipe::TakeAll(const ChunkHandler& handle) {
     Take(static_cast<platform::WParam>(CharSource::csPort), handle);
 }
 
+void ReceivePipe::Resume(const ChunkHandler& handle) {
+    if (resumeSet_) {
+        resumeSet_ = false;
+        platform::MessageLoop::Instance().KillTimer(shared_->Window, kReceiveResumeTimerId);
+    }
+    Take(resumeSource_, handle);
+}
+
+void ReceivePipe::WaitForNextFrame(platform::WParam source, uint32_t now) {
+    Shared& s = *shared_;
+    {
+        std::lock_guard guard(s.Lock);
+        if (s.TakenPos >= s.Taken.Count() && s.Queue.Count() == 0) {
+            s.Posted = false;
+            return;
+        }
+        // The port handler leaves the posting to the timer meanwhile.
+        s.Posted = true;
+    }
+    resumeSource_ = source;
+    if (!resumeSet_) {
+        const uint32_t wait = std::max<uint32_t>(frameStart_ + kReceiveFrameMs - now, 1);
+        resumeSet_ = platform::MessageLoop::Instance().SetTimer(s.Window, kReceiveResumeTimerId, wait);
+    }
+}
+
 void ReceivePipe::Take(platform::WParam source, const ChunkHandler& handle) {
     // The whole queue is swapped out under the lock (the blocks trade places, no byte is
-    // copied), then handed on in bounded chunks, one per message, so the emulator and the
-    // capture file never hold up the dispatcher thread and the GUI thread gets back to
-    // its own events between chunks. Each chunk is copied out first: a handler that
-    // serves messages (a modal dialog) may come back in here.
+    // copied), then handed on in steps until the slice's time is up, so the emulator and
+    // the capture file never hold up the dispatcher thread and the GUI thread gets back to
+    // its own events between slices. While bytes remain behind a step, a message for them
+    // is posted before the step is handed on, and each step is copied out first: a
+    // handler that serves messages (a modal dialog) may come back in here.
     Shared& s = *shared_;
+    // Without a window to post to, or for TakeAll, everything is handed on here so no
+    // byte is left behind.
+    const bool sliced = !handOnAll_ && s.Window != 0;
+    const uint32_t start = clock_->NowMs();
+    uint32_t budget = kReceiveSliceMs;
+    if (sliced) {
+        if (start - frameStart_ >= kReceiveFrameMs) {
+            frameStart_ = start;
+            frameSpent_ = 0;
+        }
+        if (frameSpent_ >= kReceiveFrameBudgetMs) {
+            WaitForNextFrame(source, start);
+            return;
+        }
+        budget = std::min(budget, kReceiveFrameBudgetMs - frameSpent_);
+    }
     std::vector<uint8_t> chunk;
     chunk.swap(s.SpareChunk);
-    ScopeExit keep([&s, &chunk] {
+    ScopeExit keep([this, &s, &chunk, sliced, start] {
         chunk.clear();
         if (s.SpareChunk.capacity() < chunk.capacity()) {
             s.SpareChunk.swap(chunk);
         }
+        if (sliced) {
+            frameSpent_ += clock_->NowMs() - start;
+        }
     });
-    bool more = true;
-    while (more) {
+    bool restPosted = false;
+    for (;;) {
         if (s.TakenPos >= s.Taken.Count()) {
             s.Taken.Clear();
             s.TakenPos = 0;
@@ -238,21 +285,21 @@ void ReceivePipe::Take(platform::WParam source, const ChunkHandler& handle) {
             }
             std::swap(s.Queue, s.Taken);
         }
-        const int n = std::min(s.Taken.Count() - s.TakenPos, kReceiveChunk);
+        const int n = std::min(s.Taken.Count() - s.TakenPos, kReceiveStep);
         const uint8_t* p = s.Taken.Peek(s.Taken.Count()) + s.TakenPos;
         chunk.assign(p, p + n);
         s.TakenPos += n;
-        {
+        if (sliced && !restPosted) {
             std::lock_guard guard(s.Lock);
-            more = s.TakenPos < s.Taken.Count() || s.Queue.Count() > 0;
-            // The rest is handled on a message of its own; without a window to post to,
-            // it is handled here so no byte is left behind.
-            s.Posted = more && s.Window != 0 && !handOnAll_ && platform::PostMessage(s.Window, AM_TERMDATA, source, 0);
-            if (s.Posted) {
-                more = false;
+            if (s.TakenPos < s.Taken.Count() || s.Queue.Count() > 0) {
+                restPosted = platform::PostMessage(s.Window, AM_TERMDATA, source, 0);
+                s.Posted = s.Posted || restPosted;
             }
         }
         handle(chunk.data(), n, static_cast<CharSource>(source & 0xFF));
+        if (restPosted && clock_->NowMs() - start >= budget) {
+            return;
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/clock.h"
 #include "platform/message_loop.h"
 
 namespace hydrix::comm {
@@ -26,13 +27,23 @@ enum class CharSource : uint8_t;
 constexpr uint32_t AM_TERMDATA = 0x7E47;
 constexpr uint32_t AM_TERMATTACH = 0x7E89;
 
-// Received bytes handed on per AM_TERMDATA; the rest waits for a fresh message so that
-// timers, input and painting run between chunks of a flood.
-constexpr int kReceiveChunk = 16 * 1024;
+// One AM_TERMDATA hands on received bytes in steps of kReceiveStep until it has taken
+// kReceiveSliceMs; the rest waits for a fresh message, so that timers, input and painting
+// run between the slices of a flood however fast or slow the machine is. Of each frame
+// of kReceiveFrameMs the slices take at most kReceiveFrameBudgetMs: under a flood the GUI
+// thread then sleeps for the rest of the frame, and the scheduler, finding it a thread
+// that waits rather than one that computes, gives it the processor at once for its
+// timers, input and paints instead of behind the threads that bring the bytes.
+constexpr int kReceiveStep = 4 * 1024;
+constexpr uint32_t kReceiveSliceMs = 4;
+constexpr uint32_t kReceiveFrameMs = 16;
+constexpr uint32_t kReceiveFrameBudgetMs = 8;
+// The timer of the terminal's window that resumes handing on in the next frame.
+constexpr uint32_t kReceiveResumeTimerId = 2;
 
 class ReceivePipe {
 public:
-    // One chunk taken from the queue, in order.
+    // One step taken from the queue, in order.
     using ChunkHandler = std::function<void(const uint8_t* data, int count, CharSource source)>;
 
     // owner keys the port handler; window gives the terminal's window, made on demand (0
@@ -44,6 +55,8 @@ public:
 
     // The port whose dispatcher the handler joins. Its owner detaches first.
     void SetPort(comm::CustomComPort* port) { port_ = port; }
+    // The clock that times the slices (the system's by default); it must outlive the pipe.
+    void SetClock(const platform::Clock& clock) { clock_ = &clock; }
 
     // Wanted: attached whenever the port allows. Switching on with a port asks for the
     // attach step; switching off detaches.
@@ -68,21 +81,27 @@ public:
     void Write(const uint8_t* data, int count);
     // Bytes waiting, including those taken out but not yet handed on.
     int Count();
-    // AM_TERMDATA: hands on one chunk, and the rest on a message of its own (all of it
+    // AM_TERMDATA: hands on one slice, and the rest on a message of its own (all of it
     // when there is no window). A handler that serves messages may come back in here.
     void Take(platform::WParam source, const ChunkHandler& handle);
-    // Hands on every byte waiting now, in chunks.
+    // Hands on every byte waiting now, in steps.
     void TakeAll(const ChunkHandler& handle);
+    // The resume timer: hands on the next slice as its message would have.
+    void Resume(const ChunkHandler& handle);
 
 private:
     struct Shared;
 
     void PostToWindow(uint32_t msg);
+    // The frame's budget is spent: bytes still waiting are handed on by the resume
+    // timer at the start of the next frame.
+    void WaitForNextFrame(platform::WParam source, uint32_t now);
     // Attaches the port handler, offered bytes from the next one received.
     void Hook(comm::BaseDispatcher& dispatcher);
 
     std::function<platform::WindowHandle()> window_;
     std::function<void()> attached_;
+    const platform::Clock* clock_ = &platform::SystemClock();
     comm::CustomComPort* port_ = nullptr;
     // Shared with the port handler, so that a call still running on the dispatcher
     // thread when the terminal goes writes into a live queue and posts to a dead window.
@@ -93,6 +112,12 @@ private:
     bool attaching_ = false;
     // TakeAll is running: nothing is left for a later message.
     bool handOnAll_ = false;
+    // The current frame: when it began, the time its slices took, and the resume timer
+    // set for the bytes left over (with the source of the message that left them).
+    uint32_t frameStart_ = 0;
+    uint32_t frameSpent_ = 0;
+    bool resumeSet_ = false;
+    platform::WParam resumeSource_ = 0;
 };
 
 }  // namespace hydrix::terminal

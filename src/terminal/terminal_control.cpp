@@ -140,7 +140,7 @@ platform::LResult CustomTerminal::WndProc(uint32_t msg, platform::WParam w, plat
         pipe_.Detach();
         return 0;
     case AM_TERMDATA:
-        pipe_.Take(w, [this](const uint8_t* data, int count, CharSource source) { HandOn(data, count, source); });
+        pipe_.Take(w, handOn_);
         return 0;
     case AM_TERMRECREATE:
         view_.ApplyScrollBars();
@@ -155,6 +155,8 @@ platform::LResult CustomTerminal::WndProc(uint32_t msg, platform::WParam w, plat
     case platform::WM_TIMER:
         if (w == kTerminalTimerId) {
             TimerTick();
+        } else if (w == kReceiveResumeTimerId) {
+            pipe_.Resume(handOn_);
         }
         return 0;
     case WM_CANCELMODE:
@@ -401,7 +403,7 @@ void CustomTerminal::DisplayString(const std::string& text) {
 }
 
 void CustomTerminal::ProcessAllReceived() {
-    pipe_.TakeAll([this](const uint8_t* data, int count, CharSource source) { HandOn(data, count, source); });
+    pipe_.TakeAll(handOn_);
 }
 
 void CustomTerminal::HandOn(const uint8_t* data, int count, CharSource source) {
