@@ -18,9 +18,10 @@ struct ReceivePipe::Shared {
     std::mutex Lock;  // its place in the lock order: see BaseDispatcher's locks
     ByteQueue Queue;
     platform::WindowHandle Window = 0;  // where the port handler posts (under Lock)
-    // An AM_TERMDATA for the port's bytes is queued or being handled (under Lock). The
-    // port handler posts only without one, so a flood costs one message per chunk and
-    // the GUI thread gets back to its other events between chunks.
+    // The pipe's own AM_TERMDATA (lParam kPipeMessage) waits in the loop's queue; from
+    // the moment it is taken it no longer counts (under Lock). The port handler and the
+    // slices post only without one, so a flood costs one message per slice and the GUI
+    // thread gets back to its other events between slices.
     bool Posted = false;
 
     // GUI thread only: the bytes last swapped out of the queue, handed on from TakenPos,
@@ -146,7 +147,7 @@ void ReceivePipe::Hook(comm::BaseDispatcher& dispatcher) {
             // posted" and this post cannot cross.
             if (!rx->Posted && rx->Queue.Count() > 0) {
                 rx->Posted = platform::PostMessage(rx->Window, AM_TERMDATA,
-                                                   static_cast<platform::WParam>(CharSource::csPort), 0);
+                                                   static_cast<platform::WParam>(CharSource::csPort), kPipeMessage);
             }
         },
         comm::HandlerStart::kFromNow);
@@ -171,15 +172,15 @@ void ReceivePipe::WindowCreated(platform::WindowHandle window) {
     // Bytes that arrived while there was no window are picked up now.
     std::lock_guard guard(shared_->Lock);
     shared_->Window = window;
-    shared_->Posted = shared_->Queue.Count() > 0 &&
-                      platform::PostMessage(window, AM_TERMDATA, static_cast<platform::WParam>(CharSource::csPort), 0);
+    shared_->Posted =
+        shared_->Queue.Count() > 0 &&
+        platform::PostMessage(window, AM_TERMDATA, static_cast<platform::WParam>(CharSource::csPort), kPipeMessage);
 }
 
 void ReceivePipe::WindowDestroyed() {
     std::lock_guard guard(shared_->Lock);
     shared_->Window = 0;
-    shared_->Posted = false;  // its message and the resume timer go with the window
-    resumeSet_ = false;
+    shared_->Posted = false;  // its message goes with the window
 }
 
 // The queue ----------------------------------------------------------------------------------
@@ -209,78 +210,39 @@ void ReceivePipe::TakeAll(const ChunkHandler& handle) {
     const bool outer = handOnAll_;
     handOnAll_ = true;
     ScopeExit restore([this, outer] { handOnAll_ = outer; });
-    Take(static_cast<platform::WParam>(CharSource::csPort), handle);
+    Take(static_cast<platform::WParam>(CharSource::csPort), 0, handle);
 }
 
-void ReceivePipe::Resume(const ChunkHandler& handle) {
-    if (resumeSet_) {
-        resumeSet_ = false;
-        platform::MessageLoop::Instance().KillTimer(shared_->Window, kReceiveResumeTimerId);
-    }
-    Take(resumeSource_, handle);
-}
-
-void ReceivePipe::WaitForNextFrame(platform::WParam source, uint32_t now) {
-    Shared& s = *shared_;
-    {
-        std::lock_guard guard(s.Lock);
-        if (s.TakenPos >= s.Taken.Count() && s.Queue.Count() == 0) {
-            s.Posted = false;
-            return;
-        }
-        // The port handler leaves the posting to the timer meanwhile.
-        s.Posted = true;
-    }
-    resumeSource_ = source;
-    if (!resumeSet_) {
-        const uint32_t wait = std::max<uint32_t>(frameStart_ + kReceiveFrameMs - now, 1);
-        resumeSet_ = platform::MessageLoop::Instance().SetTimer(s.Window, kReceiveResumeTimerId, wait);
-    }
-}
-
-void ReceivePipe::Take(platform::WParam source, const ChunkHandler& handle) {
+void ReceivePipe::Take(platform::WParam source, platform::LParam origin, const ChunkHandler& handle) {
     // The whole queue is swapped out under the lock (the blocks trade places, no byte is
     // copied), then handed on in steps until the slice's time is up, so the emulator and
     // the capture file never hold up the dispatcher thread and the GUI thread gets back to
-    // its own events between slices. While bytes remain behind a step, a message for them
-    // is posted before the step is handed on, and each step is copied out first: a
-    // handler that serves messages (a modal dialog) may come back in here.
+    // its own events between slices. Before a step is handed on, a message for the bytes
+    // behind it is in the queue, and each step is copied out first: a handler that serves
+    // messages (a modal dialog) may come back in here.
     Shared& s = *shared_;
-    // Without a window to post to, or for TakeAll, everything is handed on here so no
-    // byte is left behind.
-    const bool sliced = !handOnAll_ && s.Window != 0;
-    const uint32_t start = clock_->NowMs();
-    uint32_t budget = kReceiveSliceMs;
-    if (sliced) {
-        if (start - frameStart_ >= kReceiveFrameMs) {
-            frameStart_ = start;
-            frameSpent_ = 0;
-        }
-        if (frameSpent_ >= kReceiveFrameBudgetMs) {
-            WaitForNextFrame(source, start);
-            return;
-        }
-        budget = std::min(budget, kReceiveFrameBudgetMs - frameSpent_);
+    if (origin == kPipeMessage) {
+        std::lock_guard guard(s.Lock);
+        s.Posted = false;
     }
     std::vector<uint8_t> chunk;
     chunk.swap(s.SpareChunk);
-    ScopeExit keep([this, &s, &chunk, sliced, start] {
+    ScopeExit keep([&s, &chunk] {
         chunk.clear();
         if (s.SpareChunk.capacity() < chunk.capacity()) {
             s.SpareChunk.swap(chunk);
         }
-        if (sliced) {
-            frameSpent_ += clock_->NowMs() - start;
-        }
     });
-    bool restPosted = false;
+    // Without a window to post to, or for TakeAll, everything is handed on here so no
+    // byte is left behind.
+    const bool sliced = !handOnAll_ && s.Window != 0;
+    const uint32_t start = clock_->NowMs();
     for (;;) {
         if (s.TakenPos >= s.Taken.Count()) {
             s.Taken.Clear();
             s.TakenPos = 0;
             std::lock_guard guard(s.Lock);
             if (s.Queue.Count() == 0) {
-                s.Posted = false;
                 return;
             }
             std::swap(s.Queue, s.Taken);
@@ -289,16 +251,19 @@ void ReceivePipe::Take(platform::WParam source, const ChunkHandler& handle) {
         const uint8_t* p = s.Taken.Peek(s.Taken.Count()) + s.TakenPos;
         chunk.assign(p, p + n);
         s.TakenPos += n;
-        if (sliced && !restPosted) {
+        if (sliced) {
             std::lock_guard guard(s.Lock);
-            if (s.TakenPos < s.Taken.Count() || s.Queue.Count() > 0) {
-                restPosted = platform::PostMessage(s.Window, AM_TERMDATA, source, 0);
-                s.Posted = s.Posted || restPosted;
+            if (!s.Posted && (s.TakenPos < s.Taken.Count() || s.Queue.Count() > 0)) {
+                s.Posted = platform::PostMessage(s.Window, AM_TERMDATA, source, kPipeMessage);
             }
         }
         handle(chunk.data(), n, static_cast<CharSource>(source & 0xFF));
-        if (restPosted && clock_->NowMs() - start >= budget) {
-            return;
+        if (sliced && clock_->NowMs() - start >= kReceiveSliceMs) {
+            // The slice's time is up: the message in the queue takes the rest.
+            std::lock_guard guard(s.Lock);
+            if (s.Posted) {
+                return;
+            }
         }
     }
 }

@@ -29,17 +29,12 @@ constexpr uint32_t AM_TERMATTACH = 0x7E89;
 
 // One AM_TERMDATA hands on received bytes in steps of kReceiveStep until it has taken
 // kReceiveSliceMs; the rest waits for a fresh message, so that timers, input and painting
-// run between the slices of a flood however fast or slow the machine is. Of each frame
-// of kReceiveFrameMs the slices take at most kReceiveFrameBudgetMs: under a flood the GUI
-// thread then sleeps for the rest of the frame, and the scheduler, finding it a thread
-// that waits rather than one that computes, gives it the processor at once for its
-// timers, input and paints instead of behind the threads that bring the bytes.
+// run between the slices of a flood however fast or slow the machine is.
 constexpr int kReceiveStep = 4 * 1024;
-constexpr uint32_t kReceiveSliceMs = 4;
-constexpr uint32_t kReceiveFrameMs = 16;
-constexpr uint32_t kReceiveFrameBudgetMs = 8;
-// The timer of the terminal's window that resumes handing on in the next frame.
-constexpr uint32_t kReceiveResumeTimerId = 2;
+constexpr uint32_t kReceiveSliceMs = 1;
+// The lParam of the AM_TERMDATA that the pipe keeps at most one of in the loop's queue
+// (for received bytes and for the rest of a slice); written text posts its own with 0.
+constexpr platform::LParam kPipeMessage = 1;
 
 class ReceivePipe {
 public:
@@ -81,21 +76,18 @@ public:
     void Write(const uint8_t* data, int count);
     // Bytes waiting, including those taken out but not yet handed on.
     int Count();
-    // AM_TERMDATA: hands on one slice, and the rest on a message of its own (all of it
-    // when there is no window). A handler that serves messages may come back in here.
-    void Take(platform::WParam source, const ChunkHandler& handle);
+    // AM_TERMDATA (its wParam and lParam): hands on one slice, and the rest on a message
+    // of its own (all of it when there is no window). A handler that serves messages may
+    // come back in here.
+    void Take(platform::WParam source, platform::LParam origin, const ChunkHandler& handle);
     // Hands on every byte waiting now, in steps.
     void TakeAll(const ChunkHandler& handle);
-    // The resume timer: hands on the next slice as its message would have.
-    void Resume(const ChunkHandler& handle);
 
 private:
     struct Shared;
 
     void PostToWindow(uint32_t msg);
-    // The frame's budget is spent: bytes still waiting are handed on by the resume
-    // timer at the start of the next frame.
-    void WaitForNextFrame(platform::WParam source, uint32_t now);
+
     // Attaches the port handler, offered bytes from the next one received.
     void Hook(comm::BaseDispatcher& dispatcher);
 
@@ -112,12 +104,6 @@ private:
     bool attaching_ = false;
     // TakeAll is running: nothing is left for a later message.
     bool handOnAll_ = false;
-    // The current frame: when it began, the time its slices took, and the resume timer
-    // set for the bytes left over (with the source of the message that left them).
-    uint32_t frameStart_ = 0;
-    uint32_t frameSpent_ = 0;
-    bool resumeSet_ = false;
-    platform::WParam resumeSource_ = 0;
 };
 
 }  // namespace hydrix::terminal

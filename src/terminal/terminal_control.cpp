@@ -128,7 +128,7 @@ void CustomTerminal::DestroyHandle() {
     platform::MessageLoop::Instance().DestroyWindow(old);
 }
 
-platform::LResult CustomTerminal::WndProc(uint32_t msg, platform::WParam w, platform::LParam /*l*/) {
+platform::LResult CustomTerminal::WndProc(uint32_t msg, platform::WParam w, platform::LParam l) {
     const auto low = static_cast<int>(w & 0xFFFF);
     const auto high = static_cast<int>(static_cast<int16_t>((w >> 16) & 0xFFFF));
     switch (msg) {
@@ -140,7 +140,7 @@ platform::LResult CustomTerminal::WndProc(uint32_t msg, platform::WParam w, plat
         pipe_.Detach();
         return 0;
     case AM_TERMDATA:
-        pipe_.Take(w, handOn_);
+        pipe_.Take(w, l, handOn_);
         return 0;
     case AM_TERMRECREATE:
         view_.ApplyScrollBars();
@@ -155,8 +155,6 @@ platform::LResult CustomTerminal::WndProc(uint32_t msg, platform::WParam w, plat
     case platform::WM_TIMER:
         if (w == kTerminalTimerId) {
             TimerTick();
-        } else if (w == kReceiveResumeTimerId) {
-            pipe_.Resume(handOn_);
         }
         return 0;
     case WM_CANCELMODE:

@@ -32,16 +32,9 @@ protected:
     // The window the pipe posts to, made when the pipe first asks, as the control does.
     platform::WindowHandle Window() {
         if (window_ == 0 && windowAllowed_) {
-            window_ = loop_.CreateWindow([this](uint32_t msg, platform::WParam w, platform::LParam) {
-                const auto chunk = [this](const uint8_t* data, int n, CharSource source) { Chunk(data, n, source); };
+            window_ = loop_.CreateWindow([this](uint32_t msg, platform::WParam w, platform::LParam l) {
                 if (msg == AM_TERMDATA) {
-                    pipe_.Take(w, chunk);
-                } else if (msg == platform::WM_TIMER && w == kReceiveResumeTimerId) {
-                    // The rest of the frame has gone by, unless the test holds the clock.
-                    if (frameEnds_) {
-                        clock_.Advance(kReceiveFrameMs);
-                    }
-                    pipe_.Resume(chunk);
+                    pipe_.Take(w, l, [this](const uint8_t* data, int n, CharSource source) { Chunk(data, n, source); });
                 } else if (msg == AM_TERMATTACH) {
                     ++attachMessages_;
                 }
@@ -56,12 +49,15 @@ protected:
         chunks_.push_back(n);
         sources_.push_back(source);
         clock_.Advance(stepMs_);
+        if (static_cast<int>(chunks_.size()) == slowStep_) {
+            clock_.Advance(kReceiveSliceMs);
+        }
         if (onChunk_) {
             std::exchange(onChunk_, nullptr)();
         }
     }
     void TakeNow() {
-        pipe_.Take(static_cast<platform::WParam>(CharSource::csWriteChar),
+        pipe_.Take(static_cast<platform::WParam>(CharSource::csWriteChar), 0,
                    [this](const uint8_t* data, int n, CharSource source) { Chunk(data, n, source); });
     }
     void Write(const std::string& text) {
@@ -70,10 +66,10 @@ protected:
 
     platform::MessageLoop& loop_ = platform::MessageLoop::Instance();
     platform::ManualClock clock_;
-    // How long handing on one step takes, and what the next step's handler does besides.
+    // How long handing on a step takes, and what the next step's handler does besides.
     uint32_t stepMs_ = 0;
+    int slowStep_ = 0;  // this step (counted from 1) takes a whole slice
     std::function<void()> onChunk_;
-    bool frameEnds_ = true;
     platform::WindowHandle window_ = 0;
     bool windowAllowed_ = true;
     int attachMessages_ = 0;
@@ -94,11 +90,11 @@ TEST_F(Pipe, WrittenTextIsHandedOnAsWrittenWhenTheLoopTakesIt) {
     EXPECT_EQ(pipe_.Count(), 0);
 }
 
-TEST_F(Pipe, AFloodOverSeveralFramesIsHandedOnWholeAndInOrder) {
-    // Each step takes a millisecond: slices and frames end part way through.
-    stepMs_ = 1;
+TEST_F(Pipe, AFloodOverManySlicesIsHandedOnWholeAndInOrder) {
+    // Each step takes a whole slice.
+    stepMs_ = kReceiveSliceMs;
     std::string flood;
-    for (int i = 0; flood.size() < 3 * kReceiveFrameBudgetMs * kReceiveStep + 5; ++i) {
+    for (int i = 0; flood.size() < 10 * kReceiveStep + 5; ++i) {
         flood += std::to_string(i) + ",";
     }
     Write(flood);
@@ -106,22 +102,12 @@ TEST_F(Pipe, AFloodOverSeveralFramesIsHandedOnWholeAndInOrder) {
     EXPECT_TRUE(received_ == flood) << received_.size() << " of " << flood.size() << " bytes";
 }
 
-TEST_F(Pipe, OneMessageHandsOnOneSliceOfAFlood) {
-    stepMs_ = 1;
-    Write(std::string(3 * kReceiveSliceMs * kReceiveStep, 'x'));
+TEST_F(Pipe, ASliceHandsOnStepsUntilItsTimeIsUp) {
+    // The slice's time runs out during its third step.
+    slowStep_ = 3;
+    Write(std::string(10 * kReceiveStep, 'x'));
     loop_.ProcessMessages();
-    EXPECT_EQ(chunks_, std::vector<int>(kReceiveSliceMs, kReceiveStep));
-}
-
-TEST_F(Pipe, TheSlicesOfOneFrameTakeNoMoreThanItsBudget) {
-    stepMs_ = 1;
-    frameEnds_ = false;
-    Write(std::string(3 * kReceiveFrameBudgetMs * kReceiveStep, 'x'));
-    // However often the loop turns within the frame, the rest waits for the next one.
-    for (int i = 0; i < 10; ++i) {
-        loop_.ProcessMessages();
-    }
-    EXPECT_EQ(chunks_.size(), static_cast<size_t>(kReceiveFrameBudgetMs));
+    EXPECT_EQ(chunks_.size(), 3u);
 }
 
 TEST_F(Pipe, OnAFastMachineOneMessageHandsOnAWholeFlood) {
