@@ -1,7 +1,7 @@
 // The way of received bytes into the terminal. Attached to the dispatcher of the
 // terminal's com port, the port handler copies every offered byte into the receive
 // queue on the dispatcher thread and posts AM_TERMDATA; on the GUI thread the queue is
-// taken out whole and handed on in bounded chunks. Text the program writes to the screen
+// taken out whole and handed on in time-bounded slices. Text the program writes to the screen
 // takes the same queue. Owned by the terminal control; only the .cpp sees the dispatcher.
 #pragma once
 
@@ -87,7 +87,6 @@ private:
     struct Shared;
 
     void PostToWindow(uint32_t msg);
-
     // Attaches the port handler, offered bytes from the next one received.
     void Hook(comm::BaseDispatcher& dispatcher);
 
