@@ -29,6 +29,9 @@ struct ReceivePipe::Shared {
     ByteQueue Taken;
     int TakenPos = 0;
     std::vector<uint8_t> SpareChunk;
+    // GUI thread only: counts the times Posted was cleared (only this thread clears it),
+    // so a slice that saw it set knows without the lock that it still is.
+    uint64_t PostedClears = 0;
 };
 
 ReceivePipe::ReceivePipe(const void* owner, std::function<platform::WindowHandle()> window,
@@ -181,6 +184,7 @@ void ReceivePipe::WindowDestroyed() {
     std::lock_guard guard(shared_->Lock);
     shared_->Window = 0;
     shared_->Posted = false;  // its message goes with the window
+    ++shared_->PostedClears;
 }
 
 // The queue ----------------------------------------------------------------------------------
@@ -224,6 +228,7 @@ void ReceivePipe::Take(platform::WParam source, platform::LParam origin, const C
     if (origin == kPipeMessage) {
         std::lock_guard guard(s.Lock);
         s.Posted = false;
+        ++s.PostedClears;
     }
     std::vector<uint8_t> chunk;
     chunk.swap(s.SpareChunk);
@@ -237,6 +242,8 @@ void ReceivePipe::Take(platform::WParam source, platform::LParam origin, const C
     // byte is left behind.
     const bool sliced = !handOnAll_ && s.Window != 0;
     const uint32_t start = clock_->NowMs();
+    // Posted was seen set before this many clears: the lock is not needed to know it.
+    uint64_t postedSeen = s.PostedClears - 1;
     for (;;) {
         if (s.TakenPos >= s.Taken.Count()) {
             s.Taken.Clear();
@@ -251,15 +258,21 @@ void ReceivePipe::Take(platform::WParam source, platform::LParam origin, const C
         const uint8_t* p = s.Taken.Peek(s.Taken.Count()) + s.TakenPos;
         chunk.assign(p, p + n);
         s.TakenPos += n;
-        if (sliced) {
+        if (sliced && postedSeen != s.PostedClears) {
             std::lock_guard guard(s.Lock);
             if (!s.Posted && (s.TakenPos < s.Taken.Count() || s.Queue.Count() > 0)) {
                 s.Posted = platform::PostMessage(s.Window, AM_TERMDATA, source, kPipeMessage);
+            }
+            if (s.Posted) {
+                postedSeen = s.PostedClears;
             }
         }
         handle(chunk.data(), n, static_cast<CharSource>(source & 0xFF));
         if (sliced && clock_->NowMs() - start >= kReceiveSliceMs) {
             // The slice's time is up: the message in the queue takes the rest.
+            if (postedSeen == s.PostedClears) {
+                return;
+            }
             std::lock_guard guard(s.Lock);
             if (s.Posted) {
                 return;
