@@ -8,8 +8,6 @@
 #include <cstdint>
 #include <system_error>
 
-#include "gui/gui_thread.h"
-
 namespace hydrix::gui {
 
 namespace {
@@ -45,9 +43,6 @@ void QtLoopDriver::Install() {
         return;
     }
     loop_.AttachToCurrentThread();
-    // This thread now runs the windows: it should get the processor soon when a timer,
-    // a paint or the operator needs it, also while the port's threads are busy.
-    RequestShortSlices();
     installed_ = true;
     loop_.SetDriver(this);  // wakes at once, so anything queued before is served
 }

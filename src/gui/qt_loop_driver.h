@@ -19,8 +19,7 @@ class QtLoopDriver : public QObject, public platform::LoopDriver {
 
 public:
     // Create on the GUI thread (the thread of the Qt application). Install makes that
-    // thread the loop's owner and this the loop's driver, and asks the scheduler to run
-    // the thread in short slices (gui_thread.h); the destructor uninstalls it.
+    // thread the loop's owner and this the loop's driver; the destructor uninstalls it.
     explicit QtLoopDriver(platform::MessageLoop& loop = platform::MessageLoop::Instance(), QObject* parent = nullptr);
     ~QtLoopDriver() override;
 
