@@ -532,6 +532,7 @@ void TerminalWidget::PaintClient(QPaintEvent* event) {
         painting_ = false;
     }
     QPainter painter(viewport_);
+    painter.setClipRegion(event->region());
     // In bands of a few dozen pixel rows: Qt hands a taller copy to its painting threads
     // and waits for them, and while the port's threads keep the processors busy that
     // wait holds the GUI thread far longer than the copy itself would.
