@@ -4,12 +4,15 @@
 // file, the GUI thread's longest pause while they flow (largest gap between ticks of a
 // 10 ms QTimer; beside it the same for a 10 ms window timer of the message loop, which
 // tells a handler that holds the thread from Qt timers that starve), and checks the
-// capture file against what was written.
+// capture file against what was written. Of the longest pause it tells how long the GUI
+// thread was on a cpu and how long it was ready but waiting for one (the scheduler's
+// figures), which tells work the thread did from time other threads took.
 //
 //   bench_terminal_flow [--mb=32] [--rounds=1] [--width=635] [--height=564] [--progress]
 //
-// --width and --height size the widget (the station's by default); --progress prints the
-// bytes written and captured once a second to standard error.
+// The widget is the station's terminal pane, its font chosen as the window chooses it;
+// --width and --height resize it afterwards (the pane's size by default); --progress
+// prints the bytes written and captured once a second to standard error.
 #include <poll.h>
 #include <unistd.h>
 
@@ -27,6 +30,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -34,6 +38,7 @@
 
 #include "comm/com_port.h"
 #include "gui/qt_loop_driver.h"
+#include "gui/terminal_pane.h"
 #include "gui/terminal_widget.h"
 #include "platform/message_loop.h"
 #include "pty_bench_util.h"
@@ -56,8 +61,8 @@ constexpr int kDrainMs = 3000;  // nothing more captured this long after the las
 constexpr int kTickMs = 10;
 
 bool gProgress = false;
-int gWidth = 635;  // the station's terminal
-int gHeight = 564;
+int gWidth = hydrix::gui::kTerminalPaneWidth;
+int gHeight = hydrix::gui::kTerminalPaneHeight;
 
 // Whole lines of at least megabytes MiB: an eight-digit line number, then printable text
 // that shifts with the line, so that a lost or repeated chunk shows in the comparison.
@@ -92,6 +97,29 @@ bool WaitFor(Pred done, int timeoutMs) {
     return true;
 }
 
+// The calling thread's time on a cpu and time runnable but waiting for one, so far.
+struct ThreadTimes {
+    double runMs = 0;
+    double waitMs = 0;
+
+    static ThreadTimes Now() {
+        ThreadTimes t;
+        std::ifstream in("/proc/thread-self/schedstat");
+        unsigned long long run = 0, wait = 0;
+        if (in >> run >> wait) {
+            t.runMs = static_cast<double>(run) / 1e6;
+            t.waitMs = static_cast<double>(wait) / 1e6;
+        }
+        return t;
+    }
+};
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 uint64_t FileSize(const std::string& path) {
     std::error_code ec;
     const auto size = std::filesystem::file_size(path, ec);
@@ -102,6 +130,7 @@ struct Round {
     double seconds = 0;        // first write to the last byte in the capture file
     double writerSeconds = 0;  // first write to the last byte taken by the pty
     double longestPauseMs = 0;
+    ThreadTimes longestPauseSpent;  // of it, the GUI thread on a cpu / waiting for one
     double longestWindowTimerGapMs = 0;
     uint64_t largestCaptureStep = 0;  // seen by a sampler off the GUI thread
     double longestCaptureStallMs = 0;
@@ -146,9 +175,10 @@ Round RunRound(const std::string& data) {
     terminal.SetUseLazyDisplay(true);
     terminal.Loaded();
     {
-        hydrix::gui::TerminalWidget widget(terminal);
-        widget.resize(gWidth, gHeight);
-        widget.show();
+        // The station's pane, with the font the window chooses for it.
+        const std::unique_ptr<hydrix::gui::TerminalWidget> widget(hydrix::gui::MakeTerminalPane(terminal));
+        widget->resize(gWidth, gHeight);
+        widget->show();
 
         port.SetOpen(true);
         terminal.SetCaptureFile(captureName);
@@ -172,14 +202,20 @@ Round RunRound(const std::string& data) {
         std::atomic<bool> writing{true};
         const auto start = SteadyClock::now();
         auto lastTick = start;
+        ThreadTimes lastTickTimes = ThreadTimes::Now();
         auto lastProgress = start;
         auto lastReport = start;
         uint64_t lastCaptured = 0;
         SteadyClock::time_point finished{};
         QObject::connect(&ticker, &QTimer::timeout, [&] {
             const auto now = SteadyClock::now();
-            result.longestPauseMs = std::max(result.longestPauseMs, Millis(now - lastTick));
+            const ThreadTimes times = ThreadTimes::Now();
+            if (Millis(now - lastTick) > result.longestPauseMs) {
+                result.longestPauseMs = Millis(now - lastTick);
+                result.longestPauseSpent = {times.runMs - lastTickTimes.runMs, times.waitMs - lastTickTimes.waitMs};
+            }
             lastTick = now;
+            lastTickTimes = times;
             ++result.ticks;
             const uint64_t captured = FileSize(captureName);
             if (captured != lastCaptured) {
@@ -317,6 +353,8 @@ int main(int argc, char** argv) {
     std::printf("terminal flow: %.1f MB in %zu lines of %d columns + CR LF, widget %dx%d, lazy display, capture on\n",
                 static_cast<double>(data.size()) / 1e6, data.size() / (kLineText + 2), kLineText, gWidth, gHeight);
     bool allOk = true;
+    std::vector<double> pauses;
+    std::vector<double> rates;
     for (int r = 1; r <= rounds; ++r) {
         const Round round = RunRound(data);
         if (!round.failure.empty()) {
@@ -324,12 +362,16 @@ int main(int argc, char** argv) {
             allOk = false;
             continue;
         }
+        std::printf("  round %d: %7.2f MB/s  (%.2f s; writer done after %.2f s)  capture %s  last line in buffer: %s\n",
+                    r, round.MBps(), round.seconds, round.writerSeconds, round.captureMatches ? "matches" : "DIFFERS",
+                    round.lastLineShown ? "yes" : "no");
         std::printf(
-            "  round %d: %7.2f MB/s  (%.2f s; writer done after %.2f s)  longest GUI pause %6.1f ms"
-            " (%llu ticks; window timer %.1f ms)  capture %s  last line in buffer: %s\n",
-            r, round.MBps(), round.seconds, round.writerSeconds, round.longestPauseMs,
-            static_cast<unsigned long long>(round.ticks), round.longestWindowTimerGapMs,
-            round.captureMatches ? "matches" : "DIFFERS", round.lastLineShown ? "yes" : "no");
+            "           longest GUI pause %.1f ms (the GUI thread on a cpu %.1f ms of it, waiting for one %.1f ms);"
+            " %llu ticks; window timer %.1f ms\n",
+            round.longestPauseMs, round.longestPauseSpent.runMs, round.longestPauseSpent.waitMs,
+            static_cast<unsigned long long>(round.ticks), round.longestWindowTimerGapMs);
+        pauses.push_back(round.longestPauseMs);
+        rates.push_back(round.MBps());
         std::printf("           largest step of the capture file %.2f MB, longest stretch without growth %.1f ms\n",
                     static_cast<double>(round.largestCaptureStep) / 1e6, round.longestCaptureStallMs);
         if (!round.captureMatches) {
@@ -340,6 +382,14 @@ int main(int argc, char** argv) {
                         round.completed ? "" : ", flow stalled");
         }
         allOk = allOk && round.floodOk && round.completed && round.captureMatches && round.lastLineShown;
+    }
+    if (rounds > 1 && !pauses.empty()) {
+        std::printf("  longest GUI pause by round:");
+        for (const double p : pauses) {
+            std::printf(" %.1f", p);
+        }
+        std::printf(" ms (median %.1f, max %.1f); MB/s median %.2f\n", Median(pauses),
+                    *std::max_element(pauses.begin(), pauses.end()), Median(rates));
     }
     driver.Uninstall();
     return allOk ? 0 : 1;

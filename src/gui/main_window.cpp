@@ -11,6 +11,7 @@
 
 #include "gui/app_icon.h"
 #include "gui/panel_font.h"
+#include "gui/terminal_pane.h"
 #include "gui/terminal_widget.h"
 #include "platform/dialogs.h"
 
@@ -18,12 +19,12 @@ namespace hydrix::gui {
 
 namespace {
 
-// The form's client area: the side panel and the terminal's 635 x 564 beside it.
+// The form's client area: the side panel and the terminal's pane beside it.
 constexpr int kPanelWidth = 117;
 // Where the panel's labels start; their texts must end inside the bevel.
 constexpr int kLabelLeft = 12;
-constexpr int kClientWidth = 752;
-constexpr int kClientHeight = 564;
+constexpr int kClientWidth = kPanelWidth + kTerminalPaneWidth;
+constexpr int kClientHeight = kTerminalPaneHeight;
 
 QString Text(const std::string& text) {
     return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
@@ -71,7 +72,7 @@ MainWindow::MainWindow(app::StationOptions options, app::RunSession* session, QW
     button1_->setGeometry(16, 188, 75, 25);
     connect(button1_, &QPushButton::clicked, this, &MainWindow::Button1Clicked);
 
-    terminal1_ = new TerminalWidget(station_->Terminal1(), this, QSize(kClientWidth - kPanelWidth, kClientHeight));
+    terminal1_ = MakeTerminalPane(station_->Terminal1(), this);
     terminal1_->setObjectName("Terminal1");
     // Escape is the window's Cancel key even while the terminal, which wants every other
     // key, has the focus; only a selection being dragged there takes it first.

@@ -27,6 +27,10 @@ using terminal::ScrollBarKind;
 
 namespace {
 
+// Pixel rows copied from the backing image at a time (Qt's painting threads take copies
+// of 96 rows and more).
+constexpr int kCopyBandRows = 64;
+
 QRect ToQRect(const PixelRect& r) {
     return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
@@ -146,6 +150,10 @@ TerminalWidget::TerminalWidget(terminal::CustomTerminal& terminal, QWidget* pare
     corner_ = new QWidget(this);
     corner_->setAutoFillBackground(true);
     corner_->hide();
+
+    frameTimer_.setSingleShot(true);
+    frameTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&frameTimer_, &QTimer::timeout, this, [this] { ShowFrame(); });
 
     const int flash = QApplication::cursorFlashTime();
     if (flash > 0) {
@@ -359,7 +367,14 @@ void TerminalWidget::SetScrollInfo(ScrollBarKind bar, const terminal::ScrollInfo
         kept.Pos = info.Pos;
     }
     kept.Mask |= info.Mask;
+    barStale_[i] = true;
+    ScheduleFrame();
+}
 
+void TerminalWidget::ApplyBar(ScrollBarKind bar) {
+    const int i = static_cast<int>(bar);
+    barStale_[i] = false;
+    const terminal::ScrollInfo& kept = barInfo_[i];
     QScrollBar* sb = bars_[i];
     const QSignalBlocker block(sb);
     // The system's bar reaches Max - Page + 1 at most; Qt's maximum is that position.
@@ -368,8 +383,13 @@ void TerminalWidget::SetScrollInfo(ScrollBarKind bar, const terminal::ScrollInfo
     const bool scrollable = highest > kept.Min;
     sb->setEnabled(scrollable);
     sb->setRange(kept.Min, std::max(highest, kept.Min));
-    sb->setPageStep(std::max(page, 1));
-    sb->setSingleStep(1);
+    // Qt repaints the bar on every step set, also an unchanged one.
+    if (sb->pageStep() != std::max(page, 1)) {
+        sb->setPageStep(std::max(page, 1));
+    }
+    if (sb->singleStep() != 1) {
+        sb->setSingleStep(1);
+    }
     ShowControlPosition(bar);
 }
 
@@ -380,7 +400,7 @@ void TerminalWidget::InvalidateRect(const PixelRect* rect, bool) {
         return;
     }
     dirty_ += r;
-    viewport_->update(r);
+    Repaint(r);
 }
 
 void TerminalWidget::ScrollWindow(int dx, int dy) {
@@ -394,7 +414,7 @@ void TerminalWidget::ScrollWindow(int dx, int dy) {
     dirty_.translate(dx, dy);
     dirty_ += QRegion(all) - QRegion(all.translated(dx, dy));
     dirty_ &= all;
-    viewport_->update();
+    Repaint(all);
 }
 
 terminal::Canvas* TerminalWidget::BeginDraw() {
@@ -416,7 +436,37 @@ void TerminalWidget::EndDraw() {
     drawCanvas_.reset();
     drawPainter_.end();
     if (!touched.isEmpty()) {
-        viewport_->update(touched);
+        Repaint(touched);
+    }
+}
+
+void TerminalWidget::Repaint(const QRegion& region) {
+    pendingRepaint_ += region;
+    ScheduleFrame();
+}
+
+void TerminalWidget::ScheduleFrame() {
+    if (frameTimer_.isActive()) {
+        return;
+    }
+    const qint64 since = lastFrame_.isValid() ? lastFrame_.elapsed() : kFrameMs;
+    if (since >= kFrameMs) {
+        ShowFrame();
+    } else {
+        frameTimer_.start(static_cast<int>(kFrameMs - since));
+    }
+}
+
+void TerminalWidget::ShowFrame() {
+    lastFrame_.start();
+    for (const ScrollBarKind bar : {ScrollBarKind::Horizontal, ScrollBarKind::Vertical}) {
+        if (barStale_[static_cast<int>(bar)]) {
+            ApplyBar(bar);
+        }
+    }
+    if (!pendingRepaint_.isEmpty()) {
+        viewport_->update(pendingRepaint_);
+        pendingRepaint_ = QRegion();
     }
 }
 
@@ -438,8 +488,7 @@ void TerminalWidget::SetCaret(const terminal::CaretState& caret) {
         caretBlink_.stop();
     }
     if (!painting_) {
-        viewport_->update(old);
-        viewport_->update(CaretRect());
+        Repaint(QRegion(old) + CaretRect());
     }
 }
 
@@ -484,7 +533,17 @@ void TerminalWidget::PaintClient(QPaintEvent* event) {
     }
     QPainter painter(viewport_);
     painter.setClipRegion(event->region());
-    painter.drawPixmap(0, 0, backing_);
+    // In bands of a few dozen pixel rows: Qt hands a taller copy to its painting threads
+    // and waits for them, and while the port's threads keep the processors busy that
+    // wait holds the GUI thread far longer than the copy itself would.
+    const qreal ratio = backing_.devicePixelRatio();
+    for (const QRect& rect : event->region()) {
+        for (int top = rect.top(); top <= rect.bottom(); top += kCopyBandRows) {
+            const QRect band(rect.left(), top, rect.width(), std::min(kCopyBandRows, rect.bottom() + 1 - top));
+            painter.drawPixmap(band, backing_,
+                               QRectF(band.x() * ratio, band.y() * ratio, band.width() * ratio, band.height() * ratio));
+        }
+    }
     if (caret_.Visible && caretOn_ && viewport_->hasFocus()) {
         // The caret inverts what lies under it, as the system caret does.
         painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
@@ -557,6 +616,7 @@ void TerminalWidget::Wheel(QWheelEvent* event) {
             terminal_.View().VScroll(code, 0);
         }
     });
+    ShowFrame();
 }
 
 void TerminalWidget::FocusChanged(bool in) {
@@ -602,6 +662,8 @@ void TerminalWidget::ScrollRequest(ScrollBarKind bar, int code, int pos) {
     Forward([&] {
         bar == ScrollBarKind::Horizontal ? terminal_.View().HScroll(code, pos) : terminal_.View().VScroll(code, pos);
     });
+    // What the operator does shows at once.
+    ShowFrame();
     ShowControlPosition(bar);
 }
 

@@ -3,6 +3,7 @@
 // its caret and scroll bars, and forwards keys, mouse, wheel, size and focus to it.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QPixmap>
 #include <QRegion>
@@ -27,6 +28,9 @@ class TerminalWidget : public QFrame, public terminal::TerminalHost {
     Q_OBJECT
 
 public:
+    // The shortest time between two frames showing what the control changed (60 a second).
+    static constexpr qint64 kFrameMs = 16;
+
     // terminal must outlive the widget; the widget becomes its host until destroyed. With
     // a fitSize the font is chosen so that the whole screen fits a widget of that size
     // (the form's design), beside the vertical scroll bar.
@@ -95,6 +99,15 @@ private:
     void ReportSize();
     void DeferReportSize();
     void EnsureBacking();
+    // What the control changes (cells, caret, scroll bars) reaches the screen at most
+    // once a frame: under a flood it changes far more often than anyone can see, and each
+    // repaint costs the GUI thread (and Qt's painting threads, which it waits for) more
+    // than the change itself.
+    void Repaint(const QRegion& region);
+    void ScheduleFrame();
+    void ShowFrame();
+    // Hands the bar's kept information to the Qt bar.
+    void ApplyBar(terminal::ScrollBarKind bar);
     QRect CaretRect() const;
     // Runs a call into the control; an exception goes to the application's report, since
     // it must not cross Qt's event loop.
@@ -114,6 +127,10 @@ private:
     CanvasFont font_;
     QPixmap backing_;
     QRegion dirty_;
+    QRegion pendingRepaint_;
+    std::array<bool, 2> barStale_{};
+    QElapsedTimer lastFrame_;
+    QTimer frameTimer_;
     QPainter drawPainter_;
     std::optional<QPainterCanvas> drawCanvas_;
 

@@ -18,9 +18,10 @@ struct ReceivePipe::Shared {
     std::mutex Lock;  // its place in the lock order: see BaseDispatcher's locks
     ByteQueue Queue;
     platform::WindowHandle Window = 0;  // where the port handler posts (under Lock)
-    // An AM_TERMDATA for the port's bytes is queued or being handled (under Lock). The
-    // port handler posts only without one, so a flood costs one message per chunk and
-    // the GUI thread gets back to its other events between chunks.
+    // The pipe's own AM_TERMDATA (lParam kPipeMessage) waits in the loop's queue; from
+    // the moment it is taken it no longer counts (under Lock). The port handler and the
+    // slices post only without one, so a flood costs one message per slice and the GUI
+    // thread gets back to its other events between slices.
     bool Posted = false;
 
     // GUI thread only: the bytes last swapped out of the queue, handed on from TakenPos,
@@ -28,6 +29,9 @@ struct ReceivePipe::Shared {
     ByteQueue Taken;
     int TakenPos = 0;
     std::vector<uint8_t> SpareChunk;
+    // GUI thread only: counts the times Posted was cleared (only this thread clears it),
+    // so a slice that saw it set knows without the lock that it still is.
+    uint64_t PostedClears = 0;
 };
 
 ReceivePipe::ReceivePipe(const void* owner, std::function<platform::WindowHandle()> window,
@@ -146,7 +150,7 @@ void ReceivePipe::Hook(comm::BaseDispatcher& dispatcher) {
             // posted" and this post cannot cross.
             if (!rx->Posted && rx->Queue.Count() > 0) {
                 rx->Posted = platform::PostMessage(rx->Window, AM_TERMDATA,
-                                                   static_cast<platform::WParam>(CharSource::csPort), 0);
+                                                   static_cast<platform::WParam>(CharSource::csPort), kPipeMessage);
             }
         },
         comm::HandlerStart::kFromNow);
@@ -171,14 +175,16 @@ void ReceivePipe::WindowCreated(platform::WindowHandle window) {
     // Bytes that arrived while there was no window are picked up now.
     std::lock_guard guard(shared_->Lock);
     shared_->Window = window;
-    shared_->Posted = shared_->Queue.Count() > 0 &&
-                      platform::PostMessage(window, AM_TERMDATA, static_cast<platform::WParam>(CharSource::csPort), 0);
+    shared_->Posted =
+        shared_->Queue.Count() > 0 &&
+        platform::PostMessage(window, AM_TERMDATA, static_cast<platform::WParam>(CharSource::csPort), kPipeMessage);
 }
 
 void ReceivePipe::WindowDestroyed() {
     std::lock_guard guard(shared_->Lock);
     shared_->Window = 0;
     shared_->Posted = false;  // its message goes with the window
+    ++shared_->PostedClears;
 }
 
 // The queue ----------------------------------------------------------------------------------
@@ -208,16 +214,22 @@ void ReceivePipe::TakeAll(const ChunkHandler& handle) {
     const bool outer = handOnAll_;
     handOnAll_ = true;
     ScopeExit restore([this, outer] { handOnAll_ = outer; });
-    Take(static_cast<platform::WParam>(CharSource::csPort), handle);
+    Take(static_cast<platform::WParam>(CharSource::csPort), 0, handle);
 }
 
-void ReceivePipe::Take(platform::WParam source, const ChunkHandler& handle) {
+void ReceivePipe::Take(platform::WParam source, platform::LParam origin, const ChunkHandler& handle) {
     // The whole queue is swapped out under the lock (the blocks trade places, no byte is
-    // copied), then handed on in bounded chunks, one per message, so the emulator and the
-    // capture file never hold up the dispatcher thread and the GUI thread gets back to
-    // its own events between chunks. Each chunk is copied out first: a handler that
-    // serves messages (a modal dialog) may come back in here.
+    // copied), then handed on in steps until the slice's time is up, so the emulator and
+    // the capture file never hold up the dispatcher thread and the GUI thread gets back to
+    // its own events between slices. Before a step is handed on, a message for the bytes
+    // behind it is in the queue, and each step is copied out first: a handler that serves
+    // messages (a modal dialog) may come back in here.
     Shared& s = *shared_;
+    if (origin == kPipeMessage) {
+        std::lock_guard guard(s.Lock);
+        s.Posted = false;
+        ++s.PostedClears;
+    }
     std::vector<uint8_t> chunk;
     chunk.swap(s.SpareChunk);
     ScopeExit keep([&s, &chunk] {
@@ -226,33 +238,46 @@ void ReceivePipe::Take(platform::WParam source, const ChunkHandler& handle) {
             s.SpareChunk.swap(chunk);
         }
     });
-    bool more = true;
-    while (more) {
+    // Without a window to post to, or for TakeAll, everything is handed on here so no
+    // byte is left behind.
+    const bool sliced = !handOnAll_ && s.Window != 0;
+    const uint32_t start = clock_->NowMs();
+    // Posted was seen set before this many clears: the lock is not needed to know it.
+    uint64_t postedSeen = s.PostedClears - 1;
+    for (;;) {
         if (s.TakenPos >= s.Taken.Count()) {
             s.Taken.Clear();
             s.TakenPos = 0;
             std::lock_guard guard(s.Lock);
             if (s.Queue.Count() == 0) {
-                s.Posted = false;
                 return;
             }
             std::swap(s.Queue, s.Taken);
         }
-        const int n = std::min(s.Taken.Count() - s.TakenPos, kReceiveChunk);
+        const int n = std::min(s.Taken.Count() - s.TakenPos, kReceiveStep);
         const uint8_t* p = s.Taken.Peek(s.Taken.Count()) + s.TakenPos;
         chunk.assign(p, p + n);
         s.TakenPos += n;
-        {
+        if (sliced && postedSeen != s.PostedClears) {
             std::lock_guard guard(s.Lock);
-            more = s.TakenPos < s.Taken.Count() || s.Queue.Count() > 0;
-            // The rest is handled on a message of its own; without a window to post to,
-            // it is handled here so no byte is left behind.
-            s.Posted = more && s.Window != 0 && !handOnAll_ && platform::PostMessage(s.Window, AM_TERMDATA, source, 0);
+            if (!s.Posted && (s.TakenPos < s.Taken.Count() || s.Queue.Count() > 0)) {
+                s.Posted = platform::PostMessage(s.Window, AM_TERMDATA, source, kPipeMessage);
+            }
             if (s.Posted) {
-                more = false;
+                postedSeen = s.PostedClears;
             }
         }
         handle(chunk.data(), n, static_cast<CharSource>(source & 0xFF));
+        if (sliced && clock_->NowMs() - start >= kReceiveSliceMs) {
+            // The slice's time is up: the message in the queue takes the rest.
+            if (postedSeen == s.PostedClears) {
+                return;
+            }
+            std::lock_guard guard(s.Lock);
+            if (s.Posted) {
+                return;
+            }
+        }
     }
 }
 

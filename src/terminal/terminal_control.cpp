@@ -151,7 +151,7 @@ void CustomTerminal::DestroyHandle() {
     platform::MessageLoop::Instance().DestroyWindow(old);
 }
 
-platform::LResult CustomTerminal::WndProc(uint32_t msg, platform::WParam w, platform::LParam /*l*/) {
+platform::LResult CustomTerminal::WndProc(uint32_t msg, platform::WParam w, platform::LParam l) {
     const auto low = static_cast<int>(w & 0xFFFF);
     const auto high = static_cast<int>(static_cast<int16_t>((w >> 16) & 0xFFFF));
     switch (msg) {
@@ -163,7 +163,7 @@ platform::LResult CustomTerminal::WndProc(uint32_t msg, platform::WParam w, plat
         pipe_.Detach();
         return 0;
     case AM_TERMDATA:
-        pipe_.Take(w, [this](const uint8_t* data, int count, CharSource source) { HandOn(data, count, source); });
+        pipe_.Take(w, l, handOn_);
         return 0;
     case AM_TERMRECREATE:
         view_.ApplyScrollBars();
@@ -422,7 +422,7 @@ void CustomTerminal::DisplayString(const std::string& text) {
 }
 
 void CustomTerminal::ProcessAllReceived() {
-    pipe_.TakeAll([this](const uint8_t* data, int count, CharSource source) { HandOn(data, count, source); });
+    pipe_.TakeAll(handOn_);
 }
 
 void CustomTerminal::HandOn(const uint8_t* data, int count, CharSource source) {

@@ -241,6 +241,9 @@ private:
     TerminalSelection selection_{view_};
     TerminalPainter painter_{view_};
     ReceivePipe pipe_;
+    const ReceivePipe::ChunkHandler handOn_ = [this](const uint8_t* data, int count, CharSource source) {
+        HandOn(data, count, source);
+    };
     std::unique_ptr<TerminalCapture> capture_;
     std::unique_ptr<PortLink> portLink_;
 

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "gui/main_window.h"
+#include "gui/terminal_pane.h"
 #include "gui/terminal_widget.h"
 #include "gui_test_util.h"
 #include "platform/dialogs.h"
@@ -184,6 +185,28 @@ TEST_F(MainWindowTest, LaysOutTheFormAsDesigned) {
         << terminal.View().CharWidth() << " x " << terminal.View().CharHeight();
     EXPECT_EQ(terminal.View().TopRow(), 1);
     EXPECT_TRUE(window.Terminal1()->VerticalScrollBar()->isVisible());
+}
+
+TEST_F(MainWindowTest, ThePaneMadeOnItsOwnShowsTheScreenAsTheWindowDoes) {
+    // The flood benchmark shows its terminal this way: it must see what the operator sees.
+    MainWindow window(app::StationOptions{prefix_.Path()});
+    window.show();
+    const terminal::CustomTerminal& shown = window.Station().Terminal1();
+    terminal::Terminal alone;
+    alone.SetScrollbackRows(shown.ScrollbackRows());
+    alone.SetRows(shown.Rows());
+    alone.SetScrollback(shown.Scrollback());
+    alone.SetFont(shown.Font());
+    const std::unique_ptr<TerminalWidget> pane(MakeTerminalPane(alone));
+    pane->show();
+    const auto geometry = [](const terminal::CustomTerminal& t) {
+        const terminal::TerminalViewport& v = t.View();
+        return std::to_string(v.FullCols()) + " x " + std::to_string(v.FullRows()) + " of cell " +
+               std::to_string(v.CharWidth()) + " x " + std::to_string(v.CharHeight());
+    };
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return shown.View().FullRows() == 45 && geometry(alone) == geometry(shown); }, 5000))
+        << geometry(alone) << " beside the window's " << geometry(shown);
 }
 
 TEST_F(MainWindowTest, RunsASimulatedTestToTheEndAndClosesOnEscape) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/file_system.h"
+#include "slow_clock.h"
 #include "test_terminal_control_util.h"
 
 namespace hydrix::terminal::test {
@@ -32,18 +33,20 @@ TEST_F(TerminalCaptureTest, SecondOnAndAppendWhileOnChangeNothing) {
     EXPECT_EQ(ReadFile(dir_.File("a.cap")), "abcd");
 }
 
-TEST_F(TerminalCaptureTest, FloodIsHandledInBoundedChunksEveryByteOnceInOrder) {
+TEST_F(TerminalCaptureTest, FloodIsHandledInBoundedSlicesEveryByteOnceInOrder) {
     Terminal t;
+    SlowClock clock;
+    t.Receiver().SetClock(clock);
     t.SetCaptureFile(dir_.File("flood.cap"));
     t.SetCapture(CaptureMode::cmOn);
     std::string text;
-    for (int i = 0; static_cast<int>(text.size()) < 3 * kReceiveChunk + 5; ++i) {
+    for (int i = 0; static_cast<int>(text.size()) < 3 * kReceiveStep + 5; ++i) {
         text += std::to_string(i) + "\r\n";
     }
     t.DisplayString(text);
-    // One message handles one chunk and leaves the rest to a message of its own.
+    // One message handles one slice and leaves the rest to a message of its own.
     platform::SendMessage(t.Handle(), AM_TERMDATA, static_cast<platform::WParam>(CharSource::csWriteChar), 0);
-    EXPECT_EQ(ReadFile(dir_.File("flood.cap")), text.substr(0, kReceiveChunk));
+    EXPECT_EQ(ReadFile(dir_.File("flood.cap")), text.substr(0, kReceiveStep));
     PumpUntil([&] { return ReadFile(dir_.File("flood.cap")).size() >= text.size(); });
     EXPECT_EQ(ReadFile(dir_.File("flood.cap")), text);
 }

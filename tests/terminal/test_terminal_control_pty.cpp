@@ -10,6 +10,7 @@
 
 #include "comm/com_port.h"
 #include "pty_helper.h"
+#include "slow_clock.h"
 #include "test_terminal_control_util.h"
 
 namespace hydrix::terminal::test {
@@ -66,6 +67,7 @@ protected:
     hydrix::test::PtyPair pty_;
     hydrix::test::TempWinePrefix prefix_;
     comm::ComPort port_;
+    SlowClock slowClock_;  // outlives the terminal that may be given it
     std::unique_ptr<Terminal> t_ = std::make_unique<Terminal>();
     std::atomic<int> consumed_{0};
     TempDir dir_;
@@ -239,11 +241,12 @@ TEST_F(TerminalPty, PasteToScreenAndPortCharacterByCharacter) {
     EXPECT_TRUE(Shows(1, "hi"));
 }
 
-TEST_F(TerminalPty, ABacklogIsHandedOnOneChunkPerMessage) {
+TEST_F(TerminalPty, ABacklogIsHandedOnOneSlicePerMessage) {
+    t_->Receiver().SetClock(slowClock_);
     const std::string path = dir_.File("backlog.cap");
     ASSERT_TRUE(CaptureAttached(path));
     std::string sent;
-    for (int i = 0; sent.size() < 5 * kReceiveChunk; ++i) {
+    for (int i = 0; sent.size() < 5 * kReceiveStep; ++i) {
         sent += "record " + std::to_string(i) + "\r\n";
     }
     const int total = static_cast<int>(sent.size());
@@ -254,10 +257,10 @@ TEST_F(TerminalPty, ABacklogIsHandedOnOneChunkPerMessage) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_EQ(t_->Receiver().Count(), total);
-    // One round of messages hands on one chunk, so the thread gets back to its other work.
+    // One round of messages hands on one slice, so the thread gets back to its other work.
     Pump();
-    EXPECT_EQ(t_->Receiver().Count(), total - kReceiveChunk);
-    EXPECT_EQ(ReadFile(path).size(), static_cast<size_t>(kReceiveChunk));
+    EXPECT_EQ(t_->Receiver().Count(), total - kReceiveStep);
+    EXPECT_EQ(ReadFile(path).size(), static_cast<size_t>(kReceiveStep));
     // Bytes arriving meanwhile queue up behind the backlog.
     ASSERT_TRUE(pty_.WriteMaster("tail\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return ReadFile(path).size() == sent.size() + 6; }, 10000));
