@@ -201,8 +201,8 @@ public:
     // Ends the three threads and waits for them (serving the GUI thread's messages).
     void StopThreads();
     // The dispatcher thread's body: one cycle after a device event (or the 50 ms
-    // time-out), and the timer pass.
-    void RunDeviceCycle() override;
+    // time-out), true when it read bytes; and the timer pass.
+    bool RunDeviceCycle() override;
     void RunTimerCycle() override;
     // The output thread's body: writes the output ring to the device until it is empty
     // or a flush is requested.
@@ -223,7 +223,7 @@ public:
 private:
     // The com thread's side (WorkerHost).
     void StartDeviceWaits() override;
-    int WaitDeviceEvent(uint32_t& events) override;
+    int WaitDeviceEvent(uint32_t& events, uint32_t timeoutMs) override;
     // Stops the threads if they run and frees both rings; the dispatcher thread runs it
     // as it leaves after a close pending.
     void ReleaseBuffers() override;

@@ -53,8 +53,9 @@ public:
 
     // The events (platform::kEv*) the next waits report; 0 ends a pending wait.
     virtual void SetEventMask(uint32_t mask) = 0;
-    // Blocks until an event of the mask: its bits (0 when the wait was ended), or negative.
-    virtual int WaitEvent(uint32_t& events) = 0;
+    // Blocks until an event of the mask: its bits (0 when the wait was ended or timeoutMs,
+    // platform::kInfinite for none, ran out), or negative.
+    virtual int WaitEvent(uint32_t& events, uint32_t timeoutMs) = 0;
 
     virtual int GetState(platform::DeviceState& state) = 0;
     virtual int SetState(const platform::DeviceState& state) = 0;

@@ -9,8 +9,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
@@ -97,6 +99,25 @@ enum class Rs485Kind : uint8_t { Off, On, Unsupported };
 inline int NewEventFd() {
     return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
+
+// What is left of a wait's time-out, in poll's terms: -1 when it has no limit.
+class WaitDeadline {
+public:
+    explicit WaitDeadline(uint32_t timeoutMs)
+        : unlimited_(timeoutMs == kInfinite),
+          end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(unlimited_ ? 0 : timeoutMs)) {}
+    int LeftMs() const {
+        if (unlimited_) {
+            return -1;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
+        return static_cast<int>(std::max<int64_t>(left.count(), 0));
+    }
+
+private:
+    bool unlimited_;
+    std::chrono::steady_clock::time_point end_;
+};
 
 // Bits that stand for other bits (TIOCMGET's lines as kModem* bits, those as events).
 struct BitPair {
@@ -315,10 +336,11 @@ struct SerialDevice::Impl {
     // The state of a fresh open of fd, whose termios is t.
     void StartFresh(int fd, const termios& t);
 
-    // Blocks until the wake descriptor is signalled; 0 or -errno.
-    int WaitForWake() {
+    // Blocks until the wake descriptor is signalled or timeoutMs (-1: no limit) passed;
+    // 0 or -errno.
+    int WaitForWake(int timeoutMs) {
         pollfd p{wakeFd, POLLIN, 0};
-        if (BlockingPoll(&p, 1, -1) < 0) {
+        if (BlockingPoll(&p, 1, timeoutMs) < 0) {
             return -errno;
         }
         Drain(wakeFd);

@@ -351,9 +351,10 @@ void SerialDevice::SetEventMask(uint32_t mask) {
     Signal(d.wakeFd);
 }
 
-int SerialDevice::WaitEvent(uint32_t& events) {
+int SerialDevice::WaitEvent(uint32_t& events, uint32_t timeoutMs) {
     events = 0;
     Impl& d = *impl_;
+    const WaitDeadline deadline(timeoutMs);
     return d.WithFd([&](int fd) {
         // Mask changes from here on count. A stale signal left by an earlier wait costs one
         // more pass of the loop, so the wake descriptor is drained only when poll reports it.
@@ -373,7 +374,11 @@ int SerialDevice::WaitEvent(uint32_t& events) {
                     return static_cast<int>(events);
                 }
                 // Nothing more will come from this line: sleep until the wait is ended.
-                if (int r = d.WaitForWake(); r < 0) {
+                const int left = deadline.LeftMs();
+                if (left == 0) {
+                    return 0;
+                }
+                if (int r = d.WaitForWake(left); r < 0) {
                     return r;
                 }
                 continue;
@@ -406,11 +411,17 @@ int SerialDevice::WaitEvent(uint32_t& events) {
                 events = found;
                 return static_cast<int>(events);
             }
+            const int left = deadline.LeftMs();
+            if (left == 0) {
+                d.parkedOnOld = false;
+                return 0;
+            }
 
             // Unread bytes keep POLLIN set, so then only hang-ups are polled for (they are
             // reported whatever the requested events) and the count is re-checked shortly.
             pollfd p[2] = {{d.wakeFd, POLLIN, 0}, {fd, static_cast<short>(oldBytesWaiting ? 0 : POLLIN), 0}};
-            if (d.BlockingPoll(p, 2, oldBytesWaiting ? kRecheckMs : -1) < 0) {
+            const int pollMs = !oldBytesWaiting ? left : left < 0 ? kRecheckMs : std::min(left, kRecheckMs);
+            if (d.BlockingPoll(p, 2, pollMs) < 0) {
                 return -errno;
             }
             if (p[0].revents & POLLIN) {

@@ -44,7 +44,7 @@ public:
     }
 
     void SetEventMask(uint32_t) override {}
-    int WaitEvent(uint32_t& events) override {
+    int WaitEvent(uint32_t& events, uint32_t) override {
         events = 0;
         return 0;
     }

@@ -310,9 +310,9 @@ public:
         ++counts_.reads;
         return ForwardingDevice::Read(buffer, count);
     }
-    int WaitEvent(uint32_t& events) override {
+    int WaitEvent(uint32_t& events, uint32_t timeoutMs) override {
         ++counts_.waits;
-        return ForwardingDevice::WaitEvent(events);
+        return ForwardingDevice::WaitEvent(events, timeoutMs);
     }
 
 private:
