@@ -50,13 +50,12 @@ constexpr uint32_t kOpenRtsFlow = 0x20;
 // Option word bit set while the port's UseEventWord is true.
 constexpr uint32_t kOptionEventWord = 0x04;
 
-// Device status: error flags, bytes in the driver's input queue, bytes pending output
-// in the output ring and, beyond it, in the driver's own output queue.
+// Device status: error flags, bytes in the driver's input queue, bytes pending output in
+// the output ring (the driver's own output queue is asked apart, by OutputPending).
 struct DeviceStatus {
     uint32_t Flags = 0;
     uint32_t InQueue = 0;
     uint32_t OutQueue = 0;
-    uint32_t DriverOutQueue = 0;
 };
 
 struct LineSettings {
@@ -209,6 +208,8 @@ public:
     void DrainOutput() override;
     // Reads what the driver holds into the input ring's free room; the bytes moved.
     uint32_t FillInputRing();
+    // The same; driverHasMore: the room ran out before what the driver reported.
+    uint32_t FillInputRing(bool& driverHasMore);
     bool ScanDataTriggers();
     bool ScanTimerTriggers();
     bool ScanStatusTriggers();
@@ -241,6 +242,8 @@ private:
 
     // Reads the driver's status into status and ORs its error flags into the error bits.
     void RefreshDeviceStatus(DeviceStatus& status);
+    // The driver's side of it alone (no output lock): what the fill step needs.
+    DriverStatus RefreshDriverStatus();
     void RefreshModemStatus();
     // Posts kDeviceLostMsg to the window handlers the first time the device is lost.
     void ReportDeviceLoss();

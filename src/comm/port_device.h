@@ -22,12 +22,11 @@ struct OpenFailure {
     std::string holder;
 };
 
-// One look at the driver: line error flags (kCe*) counted since the last look, bytes
-// waiting to be read, and bytes it still holds for sending.
+// One look at the driver's receiving side: line error flags (kCe*) counted since the last
+// look, and bytes waiting to be read.
 struct DriverStatus {
     uint32_t Errors = 0;
     uint32_t InQueue = 0;
-    uint32_t OutQueue = 0;
 };
 
 class PortDevice {
@@ -68,6 +67,8 @@ public:
     // reports none as events.
     virtual uint32_t ModemChanges() = 0;
     virtual DriverStatus ReadStatus() = 0;
+    // Bytes the driver still holds for sending. Asked apart, as only a few callers need it.
+    virtual uint32_t OutQueue() = 0;
     // The line went away under the open port: nothing more comes until it is opened again.
     virtual bool HungUp() const = 0;
 };

@@ -34,6 +34,7 @@ public:
     int ModemStatus() override { return device_.ModemStatus(); }
     uint32_t ModemChanges() override { return device_.ModemChanges(); }
     DriverStatus ReadStatus() override;
+    uint32_t OutQueue() override;
     bool HungUp() const override { return device_.HungUp(); }
 
 private:

@@ -147,8 +147,7 @@ bool BaseDispatcher::RunDeviceCycle() {
         }
     }
     if ((mask & (platform::kEvBreak | platform::kEvErr)) && !stopping()) {
-        DeviceStatus status;
-        RefreshDeviceStatus(status);
+        RefreshDriverStatus();
         ReportDeviceLoss();
         if (!inDispatch_) {
             while (!stopping() && ScanStatusTriggers()) {
@@ -158,7 +157,8 @@ bool BaseDispatcher::RunDeviceCycle() {
     // While handlers make room and the driver has more, fill and scan again.
     bool found = false;
     for (int round = 0; round < kFillRoundsPerCycle && !stopping(); ++round) {
-        const uint32_t moved = FillInputRing();
+        bool driverHasMore;
+        const uint32_t moved = FillInputRing(driverHasMore);
         found = found || moved > 0;
         if (!inDispatch_) {
             while (!stopping() && ScanStatusTriggers()) {
@@ -166,7 +166,7 @@ bool BaseDispatcher::RunDeviceCycle() {
             while (!stopping() && ScanDataTriggers()) {
             }
         }
-        if (moved == 0 || InputRingFull()) {
+        if (moved == 0 || !driverHasMore || InputRingFull()) {
             break;
         }
     }

@@ -359,6 +359,13 @@ int SerialDevice::WaitEvent(uint32_t& events, uint32_t timeoutMs) {
         // Mask changes from here on count. A stale signal left by an earlier wait costs one
         // more pass of the loop, so the wake descriptor is drained only when poll reports it.
         const uint64_t generation = d.generation.load();
+        // With no bytes counted as seen, whatever the driver holds is new and shows as POLLIN:
+        // the count is then first asked for once poll reports input.
+        bool askCount;
+        {
+            std::lock_guard rxLock(d.rxMutex);
+            askCount = d.rxSeen > 0;
+        }
         for (;;) {
             if (d.closing || d.generation.load() != generation) {
                 return 0;
@@ -386,7 +393,7 @@ int SerialDevice::WaitEvent(uint32_t& events, uint32_t timeoutMs) {
 
             uint32_t found = 0;
             bool oldBytesWaiting = false;
-            {
+            if (askCount) {
                 std::lock_guard rxLock(d.rxMutex);
                 int count = 0;
                 if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, FIONREAD, &count); }) < 0) {
@@ -430,6 +437,7 @@ int SerialDevice::WaitEvent(uint32_t& events, uint32_t timeoutMs) {
             if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
                 d.MarkHungUp(false);
             }
+            askCount = true;
         }
     });
 }

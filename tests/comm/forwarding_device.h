@@ -31,6 +31,7 @@ public:
     int ModemStatus() override { return inner_->ModemStatus(); }
     uint32_t ModemChanges() override { return inner_->ModemChanges(); }
     comm::DriverStatus ReadStatus() override { return inner_->ReadStatus(); }
+    uint32_t OutQueue() override { return inner_->OutQueue(); }
     bool HungUp() const override { return inner_->HungUp(); }
 
 private:
