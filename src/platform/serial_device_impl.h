@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
@@ -100,22 +101,28 @@ inline int NewEventFd() {
     return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
-// What is left of a wait's time-out, in poll's terms: -1 when it has no limit.
+// What is left of a wait's time-out, in poll's terms: -1 when it has no limit. The clock
+// starts at the first look, when the wait is about to block: a wait that finds its event
+// at once never reads it.
 class WaitDeadline {
 public:
-    explicit WaitDeadline(uint32_t timeoutMs)
-        : unlimited_(timeoutMs == kInfinite),
-          end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(unlimited_ ? 0 : timeoutMs)) {}
-    int LeftMs() const {
-        if (unlimited_) {
+    explicit WaitDeadline(uint32_t timeoutMs) : timeoutMs_(timeoutMs) {}
+    int LeftMs() {
+        if (timeoutMs_ == kInfinite) {
             return -1;
         }
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now());
-        return static_cast<int>(std::max<int64_t>(left.count(), 0));
+        const auto now = std::chrono::steady_clock::now();
+        if (!started_) {
+            started_ = true;
+            end_ = now + std::chrono::milliseconds(timeoutMs_);
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - now).count();
+        return static_cast<int>(std::clamp<int64_t>(left, 0, INT_MAX));
     }
 
 private:
-    bool unlimited_;
+    uint32_t timeoutMs_;
+    bool started_ = false;
     std::chrono::steady_clock::time_point end_;
 };
 

@@ -354,7 +354,7 @@ void SerialDevice::SetEventMask(uint32_t mask) {
 int SerialDevice::WaitEvent(uint32_t& events, uint32_t timeoutMs) {
     events = 0;
     Impl& d = *impl_;
-    const WaitDeadline deadline(timeoutMs);
+    WaitDeadline deadline(timeoutMs);
     return d.WithFd([&](int fd) {
         // Mask changes from here on count. A stale signal left by an earlier wait costs one
         // more pass of the loop, so the wake descriptor is drained only when poll reports it.
