@@ -160,9 +160,7 @@ int BaseDispatcher::QueueBytes(const void* buffer, int count) {
         if (!outRing_.Allocated()) {
             return ecNotOpen;
         }
-        DeviceStatus status;
-        RefreshDeviceStatus(status);
-        const int room = outQueueSize_ - static_cast<int>(status.OutQueue);
+        const int room = outQueueSize_ - static_cast<int>(RefreshOutputStatus());
         if (room < count) {
             return ecOutputBufferTooSmall;
         }
@@ -211,15 +209,11 @@ uint64_t BaseDispatcher::ReadPosition() {
 }
 
 int BaseDispatcher::OutputPending() {
-    DeviceStatus status;
-    RefreshDeviceStatus(status);
-    return static_cast<int>(status.OutQueue + device_->OutQueue());
+    return static_cast<int>(RefreshOutputStatus() + device_->OutQueue());
 }
 
 int BaseDispatcher::OutputRoom() {
-    DeviceStatus status;
-    RefreshDeviceStatus(status);
-    return outQueueSize_ - static_cast<int>(status.OutQueue);
+    return outQueueSize_ - static_cast<int>(RefreshOutputStatus());
 }
 
 int BaseDispatcher::PurgeOutput() {
@@ -248,12 +242,10 @@ DriverStatus BaseDispatcher::RefreshDriverStatus() {
     return driver;
 }
 
-void BaseDispatcher::RefreshDeviceStatus(DeviceStatus& status) {
-    const DriverStatus driver = RefreshDriverStatus();
-    status.Flags = driver.Errors;
-    status.InQueue = driver.InQueue;
+uint32_t BaseDispatcher::RefreshOutputStatus() {
+    RefreshDriverStatus();
     std::lock_guard guard(outputLock_);
-    status.OutQueue = outRing_.Count();
+    return outRing_.Count();
 }
 
 // Filling the input ring (dispatcher thread) ------------------------------------------

@@ -50,14 +50,6 @@ constexpr uint32_t kOpenRtsFlow = 0x20;
 // Option word bit set while the port's UseEventWord is true.
 constexpr uint32_t kOptionEventWord = 0x04;
 
-// Device status: error flags, bytes in the driver's input queue, bytes pending output in
-// the output ring (the driver's own output queue is asked apart, by OutputPending).
-struct DeviceStatus {
-    uint32_t Flags = 0;
-    uint32_t InQueue = 0;
-    uint32_t OutQueue = 0;
-};
-
 struct LineSettings {
     int32_t Baud = 0;
     int Parity = 0;
@@ -240,10 +232,11 @@ private:
     void FlushOutputThread();
     void AdvanceOutTail(uint32_t count, uint32_t generation);
 
-    // Reads the driver's status into status and ORs its error flags into the error bits.
-    void RefreshDeviceStatus(DeviceStatus& status);
-    // The driver's side of it alone (no output lock): what the fill step needs.
+    // Reads the driver's status and ORs its error flags into the error bits.
     DriverStatus RefreshDriverStatus();
+    // The same, then the bytes pending in the output ring (the driver's own output queue
+    // is asked apart, by OutputPending alone).
+    uint32_t RefreshOutputStatus();
     void RefreshModemStatus();
     // Posts kDeviceLostMsg to the window handlers the first time the device is lost.
     void ReportDeviceLoss();

@@ -144,12 +144,14 @@ void DispThread::Execute() {
         if (s.StopThreads) {
             break;
         }
-        // A time-out while the com thread waits leaves the device to it.
+        // The com thread is parked from the event it handed over until cycle done is set; a
+        // time-out while it waits on the device leaves the device with it.
         const bool hadDevice = holdingDevice || event;
         const bool found = host_.RunDeviceCycle();
         host_.RunTimerCycle();
         s.CyclesDone.fetch_add(1);
-        holdingDevice = hadDevice && event && found && !s.Stopping();
+        // The device is kept while its events bring bytes.
+        holdingDevice = event && found && !s.Stopping();
         if (hadDevice && !holdingDevice) {
             s.CycleDone.Set();
         }
