@@ -65,6 +65,7 @@ void SerialDevice::Impl::StartFresh(int fd, const termios& t) {
     {
         std::lock_guard rxLock(rxMutex);
         rxSeen = 0;
+        countFresh = false;
     }
     hungUp = false;
     hangupReported = false;
