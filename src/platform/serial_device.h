@@ -151,9 +151,7 @@ public:
     int SetBreak(bool on);
     int Purge(bool input, bool output);
     // Bytes in the driver's queues, or -errno. (A pseudo-terminal's output queue always
-    // reads 0: what its far end has not read is held beyond the count.) Right after a wait
-    // reported new bytes, InQueue answers once with the count that wait took, so that the
-    // read which follows the report costs no second look (later bytes bring a new report).
+    // reads 0: what its far end has not read is held beyond the count.)
     int InQueue() const;
     int OutQueue() const;
     // kCe* flags of line errors counted by the driver since the last call (0 where the

@@ -207,9 +207,6 @@ struct SerialDevice::Impl {
     // take. Held across the read or FIONREAD so that both see the same driver count.
     std::mutex rxMutex;
     int rxSeen = 0;
-    // rxSeen is the driver's count as a wait that reported new bytes just took it, and no
-    // read has come since: the next InQueue answers with it instead of asking the driver.
-    bool countFresh = false;
     // A wait is parked on bytes it counts as old (polling only the wake descriptor);
     // a read that takes them wakes it, so that it goes back to polling for input.
     std::atomic<bool> parkedOnOld{false};

@@ -65,7 +65,6 @@ void SerialDevice::Impl::StartFresh(int fd, const termios& t) {
     {
         std::lock_guard rxLock(rxMutex);
         rxSeen = 0;
-        countFresh = false;
     }
     hungUp = false;
     hangupReported = false;

@@ -103,7 +103,6 @@ int SerialDevice::Read(void* buffer, size_t count) {
             count = INT_MAX;
         }
         std::lock_guard rxLock(d.rxMutex);
-        d.countFresh = false;
         const ssize_t n = sys::Call(Op::Read, [&] { return ::read(fd, buffer, count); });
         if (n > 0) {
             // Bytes no event check has seen: the counters may have moved with them.
@@ -303,7 +302,6 @@ int SerialDevice::Purge(bool input, bool output) {
         }
         if (input) {
             d.rxSeen = 0;
-            d.countFresh = false;
         }
         return 0;
     });
@@ -320,13 +318,6 @@ int SerialDevice::QueueCount(unsigned long request) const {
 }
 
 int SerialDevice::InQueue() const {
-    Impl& d = *impl_;
-    {
-        std::lock_guard rxLock(d.rxMutex);
-        if (std::exchange(d.countFresh, false) && d.fd.load() >= 0) {
-            return d.rxSeen;
-        }
-    }
     return QueueCount(FIONREAD);
 }
 
@@ -416,7 +407,6 @@ int SerialDevice::WaitEvent(uint32_t& events, uint32_t timeoutMs) {
                     found |= kEvRxChar;
                     d.MarkCountersStale();
                 }
-                d.countFresh = (found & mask) != 0;
                 d.rxSeen = count;
                 oldBytesWaiting = count > 0 && !(found & kEvRxChar);
                 d.parkedOnOld = oldBytesWaiting;

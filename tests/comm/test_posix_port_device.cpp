@@ -1,11 +1,9 @@
 // The port's device over a pseudo-terminal: the time-out of a device wait, which the
-// dispatcher thread relies on when it waits on the device itself, and the driver count a
-// reported wait hands to the read that follows it.
+// dispatcher thread relies on when it waits on the device itself.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <string>
 #include <thread>
 
 #include "comm/posix_port_device.h"
@@ -71,34 +69,6 @@ TEST_F(TimedDeviceWait, OnAHungUpLineReportsOnceThenEndsWhenItsTimeIsUp) {
     ASSERT_EQ(events, platform::kEvErr);
     ASSERT_TRUE(WaitReturns(30, result, events));
     EXPECT_EQ(result, 0);
-}
-
-// Waits for the report of bytes written to the master.
-void ReportBytes(hydrix::test::PtyPair& pty, PosixPortDevice& device, const std::string& bytes) {
-    device.SetEventMask(platform::kEvRxChar);
-    ASSERT_TRUE(pty.WriteMaster(bytes));
-    uint32_t events = 0;
-    ASSERT_EQ(device.WaitEvent(events, 5000), static_cast<int>(platform::kEvRxChar));
-}
-
-using CountAfterAReport = TimedDeviceWait;
-
-TEST_F(CountAfterAReport, IsWhatTheWaitSaw) {
-    ReportBytes(pty_, device_, "abc");
-    EXPECT_EQ(device_.ReadStatus().InQueue, 3u);
-}
-
-TEST_F(CountAfterAReport, LeavesOutWhatAReadTook) {
-    ReportBytes(pty_, device_, "abc");
-    char byte = 0;
-    ASSERT_EQ(device_.Read(&byte, 1), 1);
-    EXPECT_EQ(device_.ReadStatus().InQueue, 2u);
-}
-
-TEST_F(CountAfterAReport, LeavesOutWhatAPurgeDropped) {
-    ReportBytes(pty_, device_, "abc");
-    ASSERT_EQ(device_.Purge(true, false), 0);
-    EXPECT_EQ(device_.ReadStatus().InQueue, 0u);
 }
 
 }  // namespace
