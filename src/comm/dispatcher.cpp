@@ -101,8 +101,7 @@ int BaseDispatcher::OpenDevice(const std::string& name, int32_t baud, uint32_t o
         return applied;
     }
 
-    DeviceStatus status;
-    RefreshDeviceStatus(status);
+    RefreshDriverStatus();
     recorders_.Restart();
     try {
         StartThreads();
@@ -161,9 +160,7 @@ int BaseDispatcher::QueueBytes(const void* buffer, int count) {
         if (!outRing_.Allocated()) {
             return ecNotOpen;
         }
-        DeviceStatus status;
-        RefreshDeviceStatus(status);
-        const int room = outQueueSize_ - static_cast<int>(status.OutQueue);
+        const int room = outQueueSize_ - static_cast<int>(RefreshOutputStatus());
         if (room < count) {
             return ecOutputBufferTooSmall;
         }
@@ -212,15 +209,11 @@ uint64_t BaseDispatcher::ReadPosition() {
 }
 
 int BaseDispatcher::OutputPending() {
-    DeviceStatus status;
-    RefreshDeviceStatus(status);
-    return static_cast<int>(status.OutQueue + status.DriverOutQueue);
+    return static_cast<int>(RefreshOutputStatus() + device_->OutQueue());
 }
 
 int BaseDispatcher::OutputRoom() {
-    DeviceStatus status;
-    RefreshDeviceStatus(status);
-    return outQueueSize_ - static_cast<int>(status.OutQueue);
+    return outQueueSize_ - static_cast<int>(RefreshOutputStatus());
 }
 
 int BaseDispatcher::PurgeOutput() {
@@ -243,39 +236,50 @@ int BaseDispatcher::PurgeInput() {
     return result;
 }
 
-void BaseDispatcher::RefreshDeviceStatus(DeviceStatus& status) {
+DriverStatus BaseDispatcher::RefreshDriverStatus() {
     const DriverStatus driver = device_->ReadStatus();
-    status.Flags = driver.Errors;
-    status.InQueue = driver.InQueue;
-    status.DriverOutQueue = driver.OutQueue;
-    {
-        std::lock_guard guard(outputLock_);
-        status.OutQueue = outRing_.Count();
-    }
-    errorBits_.fetch_or(status.Flags & 0x1Fu);
+    errorBits_.fetch_or(driver.Errors & 0x1Fu);
+    return driver;
+}
+
+uint32_t BaseDispatcher::RefreshOutputStatus() {
+    RefreshDriverStatus();
+    std::lock_guard guard(outputLock_);
+    return outRing_.Count();
 }
 
 // Filling the input ring (dispatcher thread) ------------------------------------------
 
 uint32_t BaseDispatcher::FillInputRing() {
+    bool driverHasMore;
+    return FillInputRing(driverHasMore);
+}
+
+uint32_t BaseDispatcher::FillInputRing(bool& driverHasMore) {
+    driverHasMore = false;
     std::lock_guard guard(inputLock_);
     if (!inRing_.Allocated() || inRing_.Full()) {
         return 0;
     }
-    DeviceStatus status;
-    RefreshDeviceStatus(status);
+    const DriverStatus status = RefreshDriverStatus();
     if (status.InQueue == 0) {
         return 0;
     }
     uint32_t room = inRing_.Free();
     {
-        // Bytes a reader took before the scan reached them stay in place until scanned.
         std::lock_guard dguard(dispatcherLock_);
-        const uint64_t unscanned = std::min<uint64_t>(inRing_.Received() - triggers_.Scanned(), kInputRingSize);
-        room = std::min(room, kInputRingSize - static_cast<uint32_t>(unscanned));
+        const uint64_t unscanned = inRing_.Received() - triggers_.Scanned();
+        // An empty ring scanned to its end starts again at 0, so that a read lands in one piece.
+        if (unscanned == 0 && inRing_.Held() == 0 && !inRing_.InOffer()) {
+            inRing_.Rewind();
+            triggers_.RestartScan(0, inRing_.Received());
+        }
+        // Bytes a reader took before the scan reached them stay in place until scanned.
+        room = std::min(room, kInputRingSize - static_cast<uint32_t>(std::min<uint64_t>(unscanned, kInputRingSize)));
     }
     // Never more than the driver reported: a tty read may return more than its count.
     const uint32_t wanted = std::min(room, status.InQueue);
+    driverHasMore = status.InQueue > wanted;
     if (wanted == 0) {
         return 0;
     }

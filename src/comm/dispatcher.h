@@ -50,15 +50,6 @@ constexpr uint32_t kOpenRtsFlow = 0x20;
 // Option word bit set while the port's UseEventWord is true.
 constexpr uint32_t kOptionEventWord = 0x04;
 
-// Device status: error flags, bytes in the driver's input queue, bytes pending output
-// in the output ring and, beyond it, in the driver's own output queue.
-struct DeviceStatus {
-    uint32_t Flags = 0;
-    uint32_t InQueue = 0;
-    uint32_t OutQueue = 0;
-    uint32_t DriverOutQueue = 0;
-};
-
 struct LineSettings {
     int32_t Baud = 0;
     int Parity = 0;
@@ -201,14 +192,16 @@ public:
     // Ends the three threads and waits for them (serving the GUI thread's messages).
     void StopThreads();
     // The dispatcher thread's body: one cycle after a device event (or the 50 ms
-    // time-out), and the timer pass.
-    void RunDeviceCycle() override;
+    // time-out), true when it read bytes; and the timer pass.
+    bool RunDeviceCycle() override;
     void RunTimerCycle() override;
     // The output thread's body: writes the output ring to the device until it is empty
     // or a flush is requested.
     void DrainOutput() override;
     // Reads what the driver holds into the input ring's free room; the bytes moved.
     uint32_t FillInputRing();
+    // The same; driverHasMore: the room ran out before what the driver reported.
+    uint32_t FillInputRing(bool& driverHasMore);
     bool ScanDataTriggers();
     bool ScanTimerTriggers();
     bool ScanStatusTriggers();
@@ -223,7 +216,7 @@ public:
 private:
     // The com thread's side (WorkerHost).
     void StartDeviceWaits() override;
-    int WaitDeviceEvent(uint32_t& events) override;
+    int WaitDeviceEvent(uint32_t& events, uint32_t timeoutMs) override;
     // Stops the threads if they run and frees both rings; the dispatcher thread runs it
     // as it leaves after a close pending.
     void ReleaseBuffers() override;
@@ -239,8 +232,11 @@ private:
     void FlushOutputThread();
     void AdvanceOutTail(uint32_t count, uint32_t generation);
 
-    // Reads the driver's status into status and ORs its error flags into the error bits.
-    void RefreshDeviceStatus(DeviceStatus& status);
+    // Reads the driver's status and ORs its error flags into the error bits.
+    DriverStatus RefreshDriverStatus();
+    // The same, then the bytes pending in the output ring (the driver's own output queue
+    // is asked apart, by OutputPending alone).
+    uint32_t RefreshOutputStatus();
     void RefreshModemStatus();
     // Posts kDeviceLostMsg to the window handlers the first time the device is lost.
     void ReportDeviceLoss();

@@ -46,6 +46,13 @@ void WorkerSignals::ResetEvents(bool ack) {
     FlushRequest.Reset();
 }
 
+void WorkerSignals::NoteEvents(uint32_t events) {
+    if (events & platform::kEvRing) {
+        RingSeen = true;
+    }
+    EventMask.fetch_or(events);
+}
+
 // DispatcherThread ------------------------------------------------------------------
 
 DispatcherThread::DispatcherThread(WorkerHost& host, WorkerSignals& shared) : host_(host), signals_(shared) {}
@@ -104,19 +111,14 @@ void ComThread::Execute() {
     s.ThreadAck.Set();
     while (!s.StopThreads) {
         uint32_t events = 0;
-        if (host_.WaitDeviceEvent(events) < 0) {
+        if (host_.WaitDeviceEvent(events, platform::kInfinite) < 0) {
             break;
-        }
-        if (events & platform::kEvRing) {
-            s.RingSeen = true;
         }
         if (s.StopThreads) {
             break;
         }
-        s.EventMask.fetch_or(events);
-        // A time-out cycle that ran while this thread was in its wait has left cycle
-        // done set; only the cycle this event starts may release the next wait.
-        s.CycleDone.Reset();
+        s.NoteEvents(events);
+        // Parked until the dispatcher thread gives the device back.
         s.DeviceEventReady.Set();
         s.CycleDone.Wait();
     }
@@ -128,15 +130,35 @@ void ComThread::Execute() {
 void DispThread::Execute() {
     WorkerSignals& s = signals_;
     s.ThreadAck.Set();
+    // The com thread is parked and this thread waits on the device in its stead.
+    bool holdingDevice = false;
     do {
-        s.DeviceEventReady.Wait(kCycleTimeoutMs);
+        bool event;
+        if (holdingDevice) {
+            uint32_t events = 0;
+            event = host_.WaitDeviceEvent(events, kCycleTimeoutMs) > 0;
+            s.NoteEvents(events);
+        } else {
+            event = s.DeviceEventReady.Wait(kCycleTimeoutMs);
+        }
         if (s.StopThreads) {
             break;
         }
-        host_.RunDeviceCycle();
+        // The com thread is parked from the event it handed over until cycle done is set; a
+        // time-out while it waits on the device leaves the device with it.
+        const bool hadDevice = holdingDevice || event;
+        const bool found = host_.RunDeviceCycle();
         host_.RunTimerCycle();
         s.CyclesDone.fetch_add(1);
+        // The device is kept while its events bring bytes.
+        holdingDevice = event && found && !s.Stopping();
+        if (hadDevice && !holdingDevice) {
+            s.CycleDone.Set();
+        }
     } while (!s.Stopping());
+    if (holdingDevice) {
+        s.CycleDone.Set();
+    }
     s.ThreadAck.Set();
     releaseOnExit_ = s.Stopping();
 }

@@ -43,6 +43,8 @@ struct WorkerSignals {
     std::atomic<uint64_t> CyclesDone{0};
 
     bool Stopping() const { return StopThreads.load() || ClosePending.load(); }
+    // Keeps what a device wait reported for the next dispatcher cycle.
+    void NoteEvents(uint32_t events);
     // The hand-off events back to unsignalled (the thread acknowledge too, with ack).
     void ResetEvents(bool ack);
 };
@@ -50,12 +52,13 @@ struct WorkerSignals {
 // The side of the dispatcher its threads see: the work each one does.
 class WorkerHost {
 public:
-    // Com thread: asks the device for the events it waits on, then waits for them.
+    // Com thread: asks the device for the events it waits on, then waits for them (the
+    // dispatcher thread too, while it has the device; see DispThread).
     virtual void StartDeviceWaits() = 0;
-    virtual int WaitDeviceEvent(uint32_t& events) = 0;
-    // Dispatcher thread: one cycle after a device event (or the 50 ms time-out), the
-    // timer pass, and the release of the rings when it leaves after a close.
-    virtual void RunDeviceCycle() = 0;
+    virtual int WaitDeviceEvent(uint32_t& events, uint32_t timeoutMs) = 0;
+    // Dispatcher thread: one cycle after a device event (or the 50 ms time-out), true when
+    // it read bytes; the timer pass; and the release of the rings when it leaves after a close.
+    virtual bool RunDeviceCycle() = 0;
     virtual void RunTimerCycle() = 0;
     virtual void ReleaseBuffers() = 0;
     // Output thread: writes the output ring until it is empty or a flush is requested.
@@ -107,6 +110,10 @@ protected:
     void Execute() override;
 };
 
+// While cycles started by device events keep finding bytes, this thread waits on the device
+// itself (at most one cycle's time) instead of handing back to the com thread after each,
+// so that a stream costs no thread switches; the com thread stays parked meanwhile, and
+// only one of the two ever waits on the device. A quiet wait gives the device back.
 class DispThread final : public DispatcherThread {
 public:
     using DispatcherThread::DispatcherThread;

@@ -153,8 +153,8 @@ void BaseDispatcher::StartDeviceWaits() {
     device_->SetEventMask(kComEventMask);
 }
 
-int BaseDispatcher::WaitDeviceEvent(uint32_t& events) {
-    return device_->WaitEvent(events);
+int BaseDispatcher::WaitDeviceEvent(uint32_t& events, uint32_t timeoutMs) {
+    return device_->WaitEvent(events, timeoutMs);
 }
 
 // Output thread ------------------------------------------------------------------------------

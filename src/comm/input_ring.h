@@ -37,6 +37,8 @@ public:
     uint32_t Free() const { return ring_.Free(); }
     uint32_t ContiguousRoom() const { return ring_.ContiguousRoom(); }
     uint8_t* HeadPtr() { return ring_.HeadPtr(); }
+    // An empty ring starts again at its first byte (the stream count goes on).
+    void Rewind() { ring_.Clear(); }
     void Commit(uint32_t n) {
         ring_.Commit(n);
         received_ += n;

@@ -22,12 +22,11 @@ struct OpenFailure {
     std::string holder;
 };
 
-// One look at the driver: line error flags (kCe*) counted since the last look, bytes
-// waiting to be read, and bytes it still holds for sending.
+// One look at the driver's receiving side: line error flags (kCe*) counted since the last
+// look, and bytes waiting to be read.
 struct DriverStatus {
     uint32_t Errors = 0;
     uint32_t InQueue = 0;
-    uint32_t OutQueue = 0;
 };
 
 class PortDevice {
@@ -53,8 +52,9 @@ public:
 
     // The events (platform::kEv*) the next waits report; 0 ends a pending wait.
     virtual void SetEventMask(uint32_t mask) = 0;
-    // Blocks until an event of the mask: its bits (0 when the wait was ended), or negative.
-    virtual int WaitEvent(uint32_t& events) = 0;
+    // Blocks until an event of the mask: its bits (0 when the wait was ended or timeoutMs,
+    // platform::kInfinite for none, ran out), or negative.
+    virtual int WaitEvent(uint32_t& events, uint32_t timeoutMs) = 0;
 
     virtual int GetState(platform::DeviceState& state) = 0;
     virtual int SetState(const platform::DeviceState& state) = 0;
@@ -67,6 +67,8 @@ public:
     // reports none as events.
     virtual uint32_t ModemChanges() = 0;
     virtual DriverStatus ReadStatus() = 0;
+    // Bytes the driver still holds for sending. Asked apart, as only a few callers need it.
+    virtual uint32_t OutQueue() = 0;
     // The line went away under the open port: nothing more comes until it is opened again.
     virtual bool HungUp() const = 0;
 };

@@ -31,9 +31,12 @@ DriverStatus PosixPortDevice::ReadStatus() {
     status.Errors = device_.TakeLineErrors();
     const int waiting = device_.InQueue();
     status.InQueue = waiting > 0 ? static_cast<uint32_t>(waiting) : 0;
-    const int sending = device_.OutQueue();
-    status.OutQueue = sending > 0 ? static_cast<uint32_t>(sending) : 0;
     return status;
+}
+
+uint32_t PosixPortDevice::OutQueue() {
+    const int sending = device_.OutQueue();
+    return sending > 0 ? static_cast<uint32_t>(sending) : 0;
 }
 
 }  // namespace hydrix::comm

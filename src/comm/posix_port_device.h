@@ -26,7 +26,7 @@ public:
     int Purge(bool input, bool output) override { return device_.Purge(input, output); }
 
     void SetEventMask(uint32_t mask) override { device_.SetEventMask(mask); }
-    int WaitEvent(uint32_t& events) override { return device_.WaitEvent(events); }
+    int WaitEvent(uint32_t& events, uint32_t timeoutMs) override { return device_.WaitEvent(events, timeoutMs); }
 
     int GetState(platform::DeviceState& state) override { return device_.GetState(state) < 0 ? -1 : 0; }
     int SetState(const platform::DeviceState& state) override { return device_.SetState(state); }
@@ -34,6 +34,7 @@ public:
     int ModemStatus() override { return device_.ModemStatus(); }
     uint32_t ModemChanges() override { return device_.ModemChanges(); }
     DriverStatus ReadStatus() override;
+    uint32_t OutQueue() override;
     bool HungUp() const override { return device_.HungUp(); }
 
 private:

@@ -134,7 +134,7 @@ void BaseDispatcher::ClearStatusFired() {
     triggers_.ClearStatusFired();
 }
 
-void BaseDispatcher::RunDeviceCycle() {
+bool BaseDispatcher::RunDeviceCycle() {
     auto stopping = [this] { return signals_.Stopping(); };
     const uint32_t mask = signals_.EventMask.exchange(0) | device_->ModemChanges();
     constexpr uint32_t kModemEvents =
@@ -147,30 +147,31 @@ void BaseDispatcher::RunDeviceCycle() {
         }
     }
     if ((mask & (platform::kEvBreak | platform::kEvErr)) && !stopping()) {
-        DeviceStatus status;
-        RefreshDeviceStatus(status);
+        RefreshDriverStatus();
         ReportDeviceLoss();
         if (!inDispatch_) {
             while (!stopping() && ScanStatusTriggers()) {
             }
         }
     }
-    // While handlers make room and the driver has more, fill and scan again before the
-    // com thread is released: one hand-off then carries more than one read.
+    // While handlers make room and the driver has more, fill and scan again.
+    bool found = false;
     for (int round = 0; round < kFillRoundsPerCycle && !stopping(); ++round) {
-        const uint32_t moved = FillInputRing();
+        bool driverHasMore;
+        const uint32_t moved = FillInputRing(driverHasMore);
+        found = found || moved > 0;
         if (!inDispatch_) {
             while (!stopping() && ScanStatusTriggers()) {
             }
             while (!stopping() && ScanDataTriggers()) {
             }
         }
-        if (moved == 0 || InputRingFull()) {
+        if (moved == 0 || !driverHasMore || InputRingFull()) {
             break;
         }
     }
     ClearStatusFired();
-    signals_.CycleDone.Set();
+    return found;
 }
 
 void BaseDispatcher::RunTimerCycle() {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/event.h"  // kInfinite
+
 namespace hydrix::platform {
 
 // The device state ("device control block"): what the dispatcher reads and writes.
@@ -165,10 +167,11 @@ public:
     // Events are edge-like: kEvRxChar is reported when new bytes arrived, so unread bytes
     // in the driver never make the caller spin; a hang-up is reported once (kEvErr) and
     // later waits block until ended.
-    // Any SetEventMask, and Close, ends a pending wait with 0. Line errors, breaks and modem
-    // changes are taken from the driver's counters when a wait wakes (none on ptys).
+    // Any SetEventMask, and Close, ends a pending wait with 0, and so does the end of
+    // timeoutMs (kInfinite: no limit). Line errors, breaks and modem changes are taken from
+    // the driver's counters when a wait wakes (none on ptys).
     void SetEventMask(uint32_t mask);
-    int WaitEvent(uint32_t& events);
+    int WaitEvent(uint32_t& events, uint32_t timeoutMs = kInfinite);
     // Waits (WaitEvent, WaitWritable) blocked in the device's poll just now, so that a test
     // can end a wait it knows to be pending.
     int BlockedWaits() const;

@@ -9,8 +9,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
@@ -97,6 +100,31 @@ enum class Rs485Kind : uint8_t { Off, On, Unsupported };
 inline int NewEventFd() {
     return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
+
+// What is left of a wait's time-out, in poll's terms: -1 when it has no limit. The clock
+// starts at the first look, when the wait is about to block: a wait that finds its event
+// at once never reads it.
+class WaitDeadline {
+public:
+    explicit WaitDeadline(uint32_t timeoutMs) : timeoutMs_(timeoutMs) {}
+    int LeftMs() {
+        if (timeoutMs_ == kInfinite) {
+            return -1;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!started_) {
+            started_ = true;
+            end_ = now + std::chrono::milliseconds(timeoutMs_);
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - now).count();
+        return static_cast<int>(std::clamp<int64_t>(left, 0, INT_MAX));
+    }
+
+private:
+    uint32_t timeoutMs_;
+    bool started_ = false;
+    std::chrono::steady_clock::time_point end_;
+};
 
 // Bits that stand for other bits (TIOCMGET's lines as kModem* bits, those as events).
 struct BitPair {
@@ -315,10 +343,11 @@ struct SerialDevice::Impl {
     // The state of a fresh open of fd, whose termios is t.
     void StartFresh(int fd, const termios& t);
 
-    // Blocks until the wake descriptor is signalled; 0 or -errno.
-    int WaitForWake() {
+    // Blocks until the wake descriptor is signalled or timeoutMs (-1: no limit) passed;
+    // 0 or -errno.
+    int WaitForWake(int timeoutMs) {
         pollfd p{wakeFd, POLLIN, 0};
-        if (BlockingPoll(&p, 1, -1) < 0) {
+        if (BlockingPoll(&p, 1, timeoutMs) < 0) {
             return -errno;
         }
         Drain(wakeFd);

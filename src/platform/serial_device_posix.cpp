@@ -351,13 +351,21 @@ void SerialDevice::SetEventMask(uint32_t mask) {
     Signal(d.wakeFd);
 }
 
-int SerialDevice::WaitEvent(uint32_t& events) {
+int SerialDevice::WaitEvent(uint32_t& events, uint32_t timeoutMs) {
     events = 0;
     Impl& d = *impl_;
+    WaitDeadline deadline(timeoutMs);
     return d.WithFd([&](int fd) {
         // Mask changes from here on count. A stale signal left by an earlier wait costs one
         // more pass of the loop, so the wake descriptor is drained only when poll reports it.
         const uint64_t generation = d.generation.load();
+        // With no bytes counted as seen, whatever the driver holds is new and shows as POLLIN:
+        // the count is then first asked for once poll reports input.
+        bool askCount;
+        {
+            std::lock_guard rxLock(d.rxMutex);
+            askCount = d.rxSeen > 0;
+        }
         for (;;) {
             if (d.closing || d.generation.load() != generation) {
                 return 0;
@@ -373,7 +381,11 @@ int SerialDevice::WaitEvent(uint32_t& events) {
                     return static_cast<int>(events);
                 }
                 // Nothing more will come from this line: sleep until the wait is ended.
-                if (int r = d.WaitForWake(); r < 0) {
+                const int left = deadline.LeftMs();
+                if (left == 0) {
+                    return 0;
+                }
+                if (int r = d.WaitForWake(left); r < 0) {
                     return r;
                 }
                 continue;
@@ -381,7 +393,7 @@ int SerialDevice::WaitEvent(uint32_t& events) {
 
             uint32_t found = 0;
             bool oldBytesWaiting = false;
-            {
+            if (askCount) {
                 std::lock_guard rxLock(d.rxMutex);
                 int count = 0;
                 if (sys::Call(Op::Ioctl, [&] { return ::ioctl(fd, FIONREAD, &count); }) < 0) {
@@ -406,11 +418,17 @@ int SerialDevice::WaitEvent(uint32_t& events) {
                 events = found;
                 return static_cast<int>(events);
             }
+            const int left = deadline.LeftMs();
+            if (left == 0) {
+                d.parkedOnOld = false;
+                return 0;
+            }
 
             // Unread bytes keep POLLIN set, so then only hang-ups are polled for (they are
             // reported whatever the requested events) and the count is re-checked shortly.
             pollfd p[2] = {{d.wakeFd, POLLIN, 0}, {fd, static_cast<short>(oldBytesWaiting ? 0 : POLLIN), 0}};
-            if (d.BlockingPoll(p, 2, oldBytesWaiting ? kRecheckMs : -1) < 0) {
+            const int pollMs = !oldBytesWaiting ? left : left < 0 ? kRecheckMs : std::min(left, kRecheckMs);
+            if (d.BlockingPoll(p, 2, pollMs) < 0) {
                 return -errno;
             }
             if (p[0].revents & POLLIN) {
@@ -419,6 +437,7 @@ int SerialDevice::WaitEvent(uint32_t& events) {
             if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
                 d.MarkHungUp(false);
             }
+            askCount = true;
         }
     });
 }

@@ -44,7 +44,7 @@ public:
     }
 
     void SetEventMask(uint32_t) override {}
-    int WaitEvent(uint32_t& events) override {
+    int WaitEvent(uint32_t& events, uint32_t) override {
         events = 0;
         return 0;
     }
@@ -70,10 +70,13 @@ public:
         status.Errors = lineErrors;
         lineErrors = 0;
         status.InQueue = static_cast<uint32_t>(std::min<size_t>(rx.size(), reportedInQueueLimit));
-        // The driver sends a little of what it holds between two looks.
-        status.OutQueue = driverOutQueue;
-        driverOutQueue -= std::min(driverOutQueue, driverSentPerLook);
         return status;
+    }
+    uint32_t OutQueue() override {
+        // The driver sends a little of what it holds between two looks.
+        const uint32_t held = driverOutQueue;
+        driverOutQueue -= std::min(driverOutQueue, driverSentPerLook);
+        return held;
     }
     bool HungUp() const override { return false; }
 

@@ -24,13 +24,14 @@ public:
     void CancelWriteWait() override { inner_->CancelWriteWait(); }
     int Purge(bool input, bool output) override { return inner_->Purge(input, output); }
     void SetEventMask(uint32_t mask) override { inner_->SetEventMask(mask); }
-    int WaitEvent(uint32_t& events) override { return inner_->WaitEvent(events); }
+    int WaitEvent(uint32_t& events, uint32_t timeoutMs) override { return inner_->WaitEvent(events, timeoutMs); }
     int GetState(platform::DeviceState& state) override { return inner_->GetState(state); }
     int SetState(const platform::DeviceState& state) override { return inner_->SetState(state); }
     int Escape(int code) override { return inner_->Escape(code); }
     int ModemStatus() override { return inner_->ModemStatus(); }
     uint32_t ModemChanges() override { return inner_->ModemChanges(); }
     comm::DriverStatus ReadStatus() override { return inner_->ReadStatus(); }
+    uint32_t OutQueue() override { return inner_->OutQueue(); }
     bool HungUp() const override { return inner_->HungUp(); }
 
 private:

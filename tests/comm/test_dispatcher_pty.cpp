@@ -20,49 +20,18 @@
 #include "forwarding_device.h"
 #include "platform/dialogs.h"
 #include "platform/message_loop.h"
+#include "pty_dispatcher.h"
 #include "pty_helper.h"
 #include "stepping_clock.h"
 
 namespace hydrix::comm {
 namespace {
 
-constexpr int kCom = 7;
-
-std::string Pattern(size_t size, int seed) {
-    std::string s(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        s[i] = static_cast<char>((i * 7 + static_cast<size_t>(seed)) % 251);
-    }
-    return s;
-}
-
-bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs = 10000) {
-    return platform::MessageLoop::Instance().ProcessUntil(done, timeoutMs);
-}
-
 using hydrix::test::CapturingUi;
-
-class PtyDispatcher : public ::testing::Test {
-protected:
-    void SetUp() override {
-        platform::MessageLoop::Instance().AttachToCurrentThread();
-        prefix_.LinkCom(kCom, pty_.SlavePath());
-    }
-
-    std::unique_ptr<BaseDispatcher> Open(int32_t baud = 115200, int outSize = 4096,
-                                         platform::Clock& clock = platform::SystemClock(),
-                                         std::unique_ptr<PortDevice> device = std::make_unique<PosixPortDevice>()) {
-        auto d = std::make_unique<BaseDispatcher>(nullptr, std::move(device), clock);
-        d->SetDeviceName("COM" + std::to_string(kCom));
-        const int result =
-            d->OpenDevice("COM" + std::to_string(kCom), baud, kOpenDtrOn | kOpenRtsOn, outSize, 4096, 1, 8, 0);
-        EXPECT_EQ(result, 0) << d->LastOpenFailure().text;
-        return d;
-    }
-
-    test::PtyPair pty_;
-    test::TempWinePrefix prefix_;
-};
+using hydrix::test::kPtyCom;
+using hydrix::test::Pattern;
+using hydrix::test::PtyDispatcher;
+using hydrix::test::PumpUntil;
 
 class BothWays : public PtyDispatcher, public ::testing::WithParamInterface<int32_t> {};
 
@@ -217,7 +186,7 @@ TEST_F(PtyDispatcher, CloseFromInsideANotificationIsFinishedByTheDispatcherThrea
 TEST_F(PtyDispatcher, ASecondOpenSeesThePortInUseAndAMissingDeviceIsReported) {
     auto first = Open();
     BaseDispatcher second(nullptr);
-    EXPECT_EQ(second.OpenDevice("COM" + std::to_string(kCom), 115200, 3, 4096, 4096, 1, 8, 0), -5);
+    EXPECT_EQ(second.OpenDevice("COM" + std::to_string(kPtyCom), 115200, 3, 4096, 4096, 1, 8, 0), -5);
     EXPECT_FALSE(second.ThreadsRunning());
     BaseDispatcher missing(nullptr);
     EXPECT_EQ(missing.OpenDevice("/nonexistent/ttyUSB9", 115200, 3, 4096, 4096, 1, 8, 0), -2);
@@ -310,9 +279,9 @@ public:
         ++counts_.reads;
         return ForwardingDevice::Read(buffer, count);
     }
-    int WaitEvent(uint32_t& events) override {
+    int WaitEvent(uint32_t& events, uint32_t timeoutMs) override {
         ++counts_.waits;
-        return ForwardingDevice::WaitEvent(events);
+        return ForwardingDevice::WaitEvent(events, timeoutMs);
     }
 
 private:
