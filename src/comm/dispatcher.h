@@ -267,7 +267,7 @@ private:
 
     // The lock order of the whole program, outermost first; a lock is only ever taken
     // while holding locks above it:
-    //   1. a user's own lock: the packet manager's Lock, the terminal control's receive
+    //   1. a user's own lock: the packet manager's Lock, the terminal receive pipe's
     //      lock. Held around calls into the dispatcher; never wanted by the dispatcher,
     //      which runs its handlers (that take these locks) with none of its own held.
     //   2. the input lock.

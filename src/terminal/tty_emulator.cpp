@@ -149,10 +149,6 @@ void TTYEmulator::ProcessBlock(const uint8_t* data, int length, CharSource sourc
 }
 
 void TTYEmulator::CursorMoved(TerminalBuffer& sender, int row, int col) {
-    CursorMovedHandler(&sender, row, col);
-}
-
-void TTYEmulator::CursorMovedHandler(TerminalBuffer* aSender, int aRow, int aCol) {
     EmulatorTerminal* t = Terminal();
     if (t == nullptr) {
         return;
@@ -163,8 +159,8 @@ void TTYEmulator::CursorMovedHandler(TerminalBuffer* aSender, int aRow, int aCol
     t = Terminal();
     if (t != nullptr && t->HideScrollbars()) {
         const ViewGeometry view = t->Geometry();
-        const bool beyondHeight = aRow > view.FullRows;
-        const bool beyondWidth = aCol > view.FullCols;
+        const bool beyondHeight = row > view.FullRows;
+        const bool beyondWidth = col > view.FullCols;
         const bool changed = beyondHeight != t->CursorBeyondHeight() || beyondWidth != t->CursorBeyondWidth();
         t->SetCursorBeyond(beyondWidth, beyondHeight);
         if (changed) {
@@ -173,7 +169,7 @@ void TTYEmulator::CursorMovedHandler(TerminalBuffer* aSender, int aRow, int aCol
     }
     t = Terminal();
     if (t != nullptr) {
-        t->CursorMoved(aSender, aRow, aCol);
+        t->CursorMoved(&sender, row, col);
     }
 }
 

@@ -39,10 +39,6 @@ public:
     // writes must match cell for cell.
     void SetPerByteWrites(bool on) { perByteWrites_ = on; }
 
-    // The buffer's cursor moves: the view follows, the scroll bars learn whether the
-    // cursor left the shown area, and the terminal's OnCursorMoved is raised.
-    void CursorMovedHandler(TerminalBuffer* aSender, int aRow, int aCol);
-
     bool RepaintAll() const { return repaintAll_; }
 
 private:
@@ -54,6 +50,8 @@ private:
         uint8_t attrs;
     };
 
+    // The buffer's cursor moves: the view follows, the scroll bars learn whether the
+    // cursor left the shown area, and the terminal's OnCursorMoved is raised.
     void CursorMoved(TerminalBuffer& sender, int row, int col) override;
     void ProcessChar(uint8_t ch);
     void SyncColors();
